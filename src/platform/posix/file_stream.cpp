@@ -1,0 +1,111 @@
+#include "platform/file_stream.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/text.h"
+
+namespace klv::platform {
+
+namespace {
+std::string NativePath(const std::u16string& path) {
+    std::string p = Utf16ToUtf8(path);
+    for (char& c : p)
+        if (c == '\\') c = '/';
+    return p;
+}
+} // namespace
+
+std::unique_ptr<FileStream> FileStream::Open(const std::u16string& path, std::uint16_t mode,
+                                             int& error) {
+    int flags = O_CLOEXEC;
+    if (mode == fmCreate) {
+        flags |= O_RDWR | O_CREAT | O_TRUNC;
+    } else {
+        switch (mode & 0x3) {
+        case fmOpenWrite: flags |= O_WRONLY; break;
+        case fmOpenReadWrite: flags |= O_RDWR; break;
+        default: flags |= O_RDONLY; break;
+        }
+    }
+    // Share modes have no counterpart here; POSIX files are always shared.
+    int fd = ::open(NativePath(path).c_str(), flags, 0666);
+    if (fd < 0) {
+        error = errno;
+        return nullptr;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        error = EISDIR;
+        return nullptr;
+    }
+    error = 0;
+    return std::unique_ptr<FileStream>(new FileStream(fd));
+}
+
+FileStream::~FileStream() { ::close(static_cast<int>(handle_)); }
+
+std::int64_t FileStream::Read(void* buffer, std::int64_t count) {
+    auto* out = static_cast<char*>(buffer);
+    std::int64_t done = 0;
+    while (done < count) {
+        ssize_t n = ::pread(static_cast<int>(handle_), out + done,
+                            static_cast<size_t>(count - done), position_);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            lastError_ = errno;
+            return -1;
+        }
+        if (n == 0) break;
+        done += n;
+        position_ += n;
+    }
+    return done;
+}
+
+std::int64_t FileStream::Write(const void* buffer, std::int64_t count) {
+    const auto* in = static_cast<const char*>(buffer);
+    std::int64_t done = 0;
+    while (done < count) {
+        ssize_t n = ::pwrite(static_cast<int>(handle_), in + done,
+                             static_cast<size_t>(count - done), position_);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            lastError_ = errno;
+            return -1;
+        }
+        done += n;
+        position_ += n;
+    }
+    return done;
+}
+
+std::int64_t FileStream::Size() const {
+    struct stat st {};
+    if (::fstat(static_cast<int>(handle_), &st) != 0) return -1;
+    return st.st_size;
+}
+
+bool FileStream::SetSize(std::int64_t size) {
+    if (::ftruncate(static_cast<int>(handle_), size) != 0) {
+        lastError_ = errno;
+        return false;
+    }
+    return true;
+}
+
+bool FileStream::Flush() {
+    if (::fsync(static_cast<int>(handle_)) != 0) {
+        lastError_ = errno;
+        return false;
+    }
+    return true;
+}
+
+std::string SystemErrorText(int error) { return std::strerror(error); }
+
+} // namespace klv::platform

@@ -1,0 +1,126 @@
+#include "platform/file_stream.h"
+
+#include <windows.h>
+
+namespace klv::platform {
+
+namespace {
+HANDLE H(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+
+std::wstring WidePath(const std::u16string& path) {
+    return std::wstring(path.begin(), path.end());
+}
+} // namespace
+
+std::unique_ptr<FileStream> FileStream::Open(const std::u16string& path, std::uint16_t mode,
+                                             int& error) {
+    DWORD access = 0, share = 0, disposition = OPEN_EXISTING;
+    if (mode == fmCreate) {
+        access = GENERIC_READ | GENERIC_WRITE;
+        share = FILE_SHARE_READ;
+        disposition = CREATE_ALWAYS;
+    } else {
+        switch (mode & 0x3) {
+        case fmOpenWrite: access = GENERIC_WRITE; break;
+        case fmOpenReadWrite: access = GENERIC_READ | GENERIC_WRITE; break;
+        default: access = GENERIC_READ; break;
+        }
+        switch (mode & 0xF0) {
+        case fmShareExclusive: share = 0; break;
+        case fmShareDenyWrite: share = FILE_SHARE_READ; break;
+        case fmShareDenyRead: share = FILE_SHARE_WRITE; break;
+        case fmShareDenyNone: share = FILE_SHARE_READ | FILE_SHARE_WRITE; break;
+        default: share = 0; break; // compatibility mode behaves as exclusive
+        }
+    }
+    HANDLE h = CreateFileW(WidePath(path).c_str(), access, share, nullptr, disposition,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        error = static_cast<int>(GetLastError());
+        return nullptr;
+    }
+    error = 0;
+    return std::unique_ptr<FileStream>(new FileStream(reinterpret_cast<std::intptr_t>(h)));
+}
+
+FileStream::~FileStream() { CloseHandle(H(handle_)); }
+
+std::int64_t FileStream::Read(void* buffer, std::int64_t count) {
+    auto* out = static_cast<char*>(buffer);
+    std::int64_t done = 0;
+    while (done < count) {
+        DWORD chunk = static_cast<DWORD>(std::min<std::int64_t>(count - done, 1 << 30));
+        OVERLAPPED ov{};
+        ov.Offset = static_cast<DWORD>(position_);
+        ov.OffsetHigh = static_cast<DWORD>(position_ >> 32);
+        DWORD got = 0;
+        if (!ReadFile(H(handle_), out + done, chunk, &got, &ov)) {
+            DWORD e = GetLastError();
+            if (e == ERROR_HANDLE_EOF) break;
+            lastError_ = static_cast<int>(e);
+            return -1;
+        }
+        if (got == 0) break;
+        done += got;
+        position_ += got;
+    }
+    return done;
+}
+
+std::int64_t FileStream::Write(const void* buffer, std::int64_t count) {
+    const auto* in = static_cast<const char*>(buffer);
+    std::int64_t done = 0;
+    while (done < count) {
+        DWORD chunk = static_cast<DWORD>(std::min<std::int64_t>(count - done, 1 << 30));
+        OVERLAPPED ov{};
+        ov.Offset = static_cast<DWORD>(position_);
+        ov.OffsetHigh = static_cast<DWORD>(position_ >> 32);
+        DWORD put = 0;
+        if (!WriteFile(H(handle_), in + done, chunk, &put, &ov)) {
+            lastError_ = static_cast<int>(GetLastError());
+            return -1;
+        }
+        done += put;
+        position_ += put;
+    }
+    return done;
+}
+
+std::int64_t FileStream::Size() const {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(H(handle_), &size)) return -1;
+    return size.QuadPart;
+}
+
+bool FileStream::SetSize(std::int64_t size) {
+    LARGE_INTEGER pos{};
+    pos.QuadPart = size;
+    if (!SetFilePointerEx(H(handle_), pos, nullptr, FILE_BEGIN) || !SetEndOfFile(H(handle_))) {
+        lastError_ = static_cast<int>(GetLastError());
+        return false;
+    }
+    return true;
+}
+
+bool FileStream::Flush() {
+    if (!FlushFileBuffers(H(handle_))) {
+        lastError_ = static_cast<int>(GetLastError());
+        return false;
+    }
+    return true;
+}
+
+std::string SystemErrorText(int error) {
+    char* text = nullptr;
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                 FORMAT_MESSAGE_IGNORE_INSERTS,
+                             nullptr, static_cast<DWORD>(error), 0,
+                             reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    std::string out = n ? std::string(text, n) : "System error " + std::to_string(error);
+    if (text) LocalFree(text);
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' '))
+        out.pop_back();
+    return out;
+}
+
+} // namespace klv::platform
