@@ -1,0 +1,165 @@
+// The archive component: TZABaseArchiver and TZipArchive.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "zip/directory.h"
+#include "zip/errors.h"
+#include "zip/streams.h"
+#include "zip/types.h"
+
+namespace klv::zip {
+
+inline constexpr std::uint16_t kOpenModeCreate = 0xFFFF;
+inline constexpr std::uint16_t kOpenModeProbe = 0x22;     // read/write, deny write
+inline constexpr std::uint16_t kOpenModeShareRead = 0x40; // read, deny none
+
+class TZABaseArchiver {
+  public:
+    TZABaseArchiver();
+    virtual ~TZABaseArchiver();
+    TZABaseArchiver(const TZABaseArchiver&) = delete;
+    TZABaseArchiver& operator=(const TZABaseArchiver&) = delete;
+
+    // Published properties.
+    std::u16string Name; // the component's name; prefixes its error messages
+    std::u16string FileName;
+    std::u16string BaseDir;
+    std::u16string TempDir;
+    std::u16string SFXStub;
+    TZAOptions Options;
+    std::vector<std::u16string> FileMasks;
+    std::vector<std::u16string> ExclusionMasks;
+    std::vector<std::u16string> NoCompressionMasks;
+    bool InMemory = false;
+    bool ExtractCorruptedFiles = false;
+    TZASpanningOptions SpanningOptions;
+
+    const std::string& Password() const { return password_; }
+    virtual void SetPassword(const std::string& password) { password_ = password; }
+    TZACompressionLevel CompressionLevel() const { return compressionLevel_; }
+    void SetCompressionLevel(TZACompressionLevel level);
+    std::uint8_t CompressionMode() const { return compressionMode_; }
+    void SetCompressionMode(int mode); // above 9: native code 5
+    std::u16string CurrentVersion() const;
+    TZASpanningMode SpanningMode() const { return spanningMode_; }
+    void SetSpanningMode(TZASpanningMode mode); // refused while an archive is open
+
+    // Events.
+    TZAProgressEvent OnOverallProgress;
+    TZAFileProgressEvent OnFileProgress;
+    TZACopyTempFileProgressEvent OnCopyTempFileProgress;
+    TZAConfirmOverwriteEvent OnConfirmOverwrite;
+    TZAConfirmProcessFileEvent OnConfirmProcessFile;
+    TZANotifyEvent AfterOpen;
+    TZAPasswordEvent OnPassword;
+    TZAProcessFileFailureEvent OnProcessFileFailure;
+    TZARequestVolumeEvent OnRequestBlankVolume;
+    TZARequestEdgeVolumeEvent OnRequestFirstVolume;
+    TZARequestEdgeVolumeEvent OnRequestLastVolume;
+    TZARequestVolumeEvent OnRequestMiddleVolume;
+    TZADiskFullEvent OnDiskFull;
+    TZAStoreFileEvent OnStoreFile;
+    TZAExtractFileEvent OnExtractFile;
+
+    // Opening and closing.
+    void Open();
+    void Open(std::uint16_t mode);
+    void Close();
+    bool IsOpen() const { return isOpen_; }
+
+    // Item search.
+    bool FindFirstItem(const std::u16string& fileMask, TZAArchiveItem& item,
+                       const std::u16string& exclusionMask = {},
+                       std::uint32_t searchAttr = kDefaultSearchAttr);
+    bool FindNextItem(TZAArchiveItem& item);
+
+    // State of the open archive (for the engine's own operations and for tests).
+    std::int64_t ArchiveStart() const { return dirManager_ ? dirManager_->ArchiveStart : 0; }
+    const TZADirManager* DirManager() const { return dirManager_.get(); }
+    TZADirManager* DirManager() { return dirManager_.get(); }
+    TZAStream* ArchiveStream() { return stream_; }
+    bool UseStandardSignatures() const { return standardSignatures_; }
+    const SignatureSet& Signatures() const {
+        return standardSignatures_ ? kStandardSignatures : kAlternativeSignatures;
+    }
+    std::int32_t UpdateCount() const { return updateCount_; }
+    bool TolerantOpen() const { return tolerantOpen_; }
+    void SetTolerantOpen(bool on) { tolerantOpen_ = on; }
+
+  protected:
+    // Dispatchers: call the handler when one is assigned, else keep the defaults.
+    virtual void DoOverallProgress(double progress, TZAProcessOperation op,
+                                   TZAProgressPhase phase, bool& cancel);
+    virtual void DoFileProgress(const std::u16string& fileName, double progress,
+                                TZAProcessOperation op, TZAProgressPhase phase, bool& cancel);
+    virtual void DoConfirmOverwrite(const std::u16string& source, std::u16string& dest,
+                                    bool& confirm);
+    virtual void DoConfirmProcessFile(const std::u16string& fileName, TZAProcessOperation op,
+                                      bool& confirm);
+    virtual void DoPassword(const std::u16string& fileName, std::string& newPassword,
+                            bool& skipFile);
+    virtual void DoProcessFileFailure(const std::u16string& fileName, TZAProcessOperation op,
+                                      int nativeError, int errorCode,
+                                      const std::u16string& message, TZAAction& action);
+    virtual void DoRequestLastVolume(std::u16string& volumeFileName, bool& cancel);
+    virtual void DoRequestMiddleVolume(int volumeNumber, std::u16string& volumeFileName,
+                                       bool& cancel);
+    virtual void DoDiskFull(int volumeNumber, const std::u16string& volumeFileName,
+                            bool& cancel);
+    virtual void DoExtractFile(std::u16string& fileName, std::uint32_t& fileAttr,
+                               const std::string& comment);
+    virtual void UpdateNewItemMethod() {}
+
+    bool standardSignatures_ = false;
+    std::uint16_t newItemMethod_ = 0;
+
+  private:
+    friend class DirectoryLoader;
+
+    void ProbeArchive();
+    void OpenLastVolume();
+    void OpenVolume(std::int32_t number);
+    void DecideSpanningMode(bool endRecordFound);
+    std::u16string VolumeFileName(std::int32_t number, bool last) const;
+    void FreeStream();
+
+    std::string password_;
+    TZACompressionLevel compressionLevel_ = TZACompressionLevel::clFastest;
+    std::uint8_t compressionMode_ = 1;
+    TZASpanningMode spanningMode_ = TZASpanningMode::smNone;
+
+    bool isOpen_ = false;
+    bool streamOwnedElsewhere_ = false;
+    bool tolerantOpen_ = true;
+    bool aborted_ = false;
+    std::uint16_t openMode_ = 0;
+    std::int32_t updateCount_ = 0;
+    std::unique_ptr<TZAStream> ownedStream_;
+    TZAStream* stream_ = nullptr;
+    std::u16string streamName_;
+    std::unique_ptr<TZADirManager> dirManager_;
+    TZAVolumeNumberInfo volume_;
+};
+
+class TZipArchive : public TZABaseArchiver {
+  public:
+    TZipArchive();
+
+    TZip64Mode Zip64Mode = TZip64Mode::zmDisabled;
+    bool UnicodeFilenames = false;
+    TZACryptoAlgorithm EncryptionMethod = TZACryptoAlgorithm::caPkzipClassic;
+
+    void SetPassword(const std::string& password) override;
+
+  protected:
+    void UpdateNewItemMethod() override { newItemMethod_ = CompressionMode() > 0 ? 8 : 0; }
+};
+
+// Wildcard test of a name against a mask: '*', '?', "*.*" and a trailing '.'; case-insensitive.
+bool MatchesMask(std::u16string_view name, std::u16string_view mask);
+
+} // namespace klv::zip

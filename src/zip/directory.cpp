@@ -1,0 +1,171 @@
+#include "zip/directory.h"
+
+#include <algorithm>
+
+#include "platform/text.h"
+#include "zip/errors.h"
+
+namespace klv::zip {
+
+TDirItem::TDirItem(const TDirItem& other)
+    : Header(other.Header), FileName(other.FileName), Comment(other.Comment),
+      Extra(other.Extra), CryptoAlgorithm(other.CryptoAlgorithm), HasZip64(other.HasZip64),
+      Selected(other.Selected), UpdateState(other.UpdateState),
+      ActualMethod(other.ActualMethod), Zip64DiskStart(other.Zip64DiskStart),
+      Zip64UncompressedSize(other.Zip64UncompressedSize),
+      Zip64CompressedSize(other.Zip64CompressedSize),
+      Zip64LocalHeaderOffset(other.Zip64LocalHeaderOffset),
+      Update(other.Update ? std::make_unique<TDirItemUpdate>(*other.Update) : nullptr) {}
+
+TDirItem& TDirItem::operator=(const TDirItem& other) {
+    if (this != &other) *this = TDirItem(other);
+    return *this;
+}
+
+TZAStringHash::TZAStringHash(std::size_t buckets) : heads_(std::max<std::size_t>(buckets, 1), -1) {}
+
+std::uint32_t TZAStringHash::Hash(std::u16string_view s) {
+    std::uint32_t h = 0;
+    for (char16_t c : s)
+        h = ((h << 2) | (h >> 30)) ^ c;
+    return h;
+}
+
+void TZAStringHash::Add(std::u16string_view key, std::int32_t value) {
+    if (static_cast<std::size_t>(value) >= next_.size())
+        next_.resize(static_cast<std::size_t>(value) + 1, -1);
+    std::int32_t& head = heads_[Hash(key) % heads_.size()];
+    next_[static_cast<std::size_t>(value)] = head;
+    head = value;
+}
+
+std::u16string TZAHashedStringList::Key(std::u16string_view s) const {
+    return CaseSensitive ? std::u16string(s) : platform::LowerCase(s);
+}
+
+std::u16string TZAHashedStringList::NameKey(std::int32_t i) const {
+    const std::u16string& s = items_[static_cast<std::size_t>(i)];
+    return Key(std::u16string_view(s).substr(0, s.find(u'=')));
+}
+
+std::int32_t TZAHashedStringList::Add(std::u16string s) {
+    items_.push_back(std::move(s));
+    std::int32_t i = Count() - 1;
+    if (index_) {
+        index_->Add(Key(items_.back()), i);
+        if (items_.size() > 5 * index_->BucketCount()) index_.reset();
+    }
+    nameIndex_.reset();
+    return i;
+}
+
+void TZAHashedStringList::Insert(std::int32_t index, std::u16string s) {
+    items_.insert(items_.begin() + index, std::move(s));
+    index_.reset();
+    nameIndex_.reset();
+}
+
+void TZAHashedStringList::Delete(std::int32_t index) {
+    items_.erase(items_.begin() + index);
+    index_.reset();
+    nameIndex_.reset();
+}
+
+void TZAHashedStringList::Put(std::int32_t index, std::u16string s) {
+    items_[static_cast<std::size_t>(index)] = std::move(s);
+    index_.reset();
+    nameIndex_.reset();
+}
+
+void TZAHashedStringList::Clear() {
+    items_.clear();
+    items_.shrink_to_fit();
+    index_.reset();
+    nameIndex_.reset();
+}
+
+std::int32_t TZAHashedStringList::IndexOf(std::u16string_view s) const {
+    if (!index_) {
+        index_ = std::make_unique<TZAStringHash>(std::max<std::size_t>(items_.size(), 1000));
+        // Chains keep the newest first; adding from the end keeps the first occurrence first.
+        for (std::int32_t i = Count() - 1; i >= 0; --i)
+            index_->Add(Key(items_[static_cast<std::size_t>(i)]), i);
+    }
+    std::u16string key = Key(s);
+    if (CaseSensitive)
+        return index_->Find(key, [&](std::int32_t i) -> std::u16string_view {
+            return items_[static_cast<std::size_t>(i)];
+        });
+    return index_->Find(key, [&](std::int32_t i) { return Key(items_[static_cast<std::size_t>(i)]); });
+}
+
+std::int32_t TZAHashedStringList::IndexOfName(std::u16string_view name) const {
+    if (!nameIndex_) {
+        nameIndex_ = std::make_unique<TZAStringHash>(256);
+        for (std::int32_t i = Count() - 1; i >= 0; --i)
+            nameIndex_->Add(NameKey(i), i);
+    }
+    return nameIndex_->Find(Key(name), [&](std::int32_t i) { return NameKey(i); });
+}
+
+void TZADirArray::Grow(std::size_t required) {
+    if (required <= items_.capacity()) return;
+    growStep_ = std::min<std::size_t>(growStep_ * 2, 10000);
+    items_.reserve(std::max(items_.capacity() + growStep_, required));
+}
+
+void TZADirArray::SetCount(std::int32_t count) {
+    if (count <= 0) {
+        std::vector<TDirItem>().swap(items_);
+        names_.Clear();
+        growStep_ = 250;
+        return;
+    }
+    Grow(static_cast<std::size_t>(count));
+    items_.resize(static_cast<std::size_t>(count));
+}
+
+TDirItem TZADirArray::Get(std::int32_t index) const {
+    if (index < 0 || index >= Count()) throw EZAException(2, Owner);
+    return items_[static_cast<std::size_t>(index)];
+}
+
+TDirItem& TZADirArray::Item(std::int32_t index) {
+    if (index < 0 || index >= Count()) throw EZAException(3, Owner);
+    return items_[static_cast<std::size_t>(index)];
+}
+
+const TDirItem& TZADirArray::Item(std::int32_t index) const {
+    if (index < 0 || index >= Count()) throw EZAException(3, Owner);
+    return items_[static_cast<std::size_t>(index)];
+}
+
+void TZADirArray::Put(std::int32_t index, TDirItem item) {
+    if (index < 0 || index >= Count()) throw EZAException(1, Owner);
+    std::u16string lower = platform::LowerCase(item.FileName);
+    if (index < names_.Count())
+        names_.Put(index, std::move(lower));
+    else if (index == names_.Count())
+        names_.Add(std::move(lower));
+    else
+        throw EZAException(58, Owner);
+    items_[static_cast<std::size_t>(index)] = std::move(item);
+}
+
+void TZADirArray::Delete(std::int32_t index) {
+    if (index < 0 || index >= Count()) throw EZAException(4, Owner);
+    items_.erase(items_.begin() + index);
+    if (index < names_.Count()) names_.Delete(index);
+}
+
+void TZADirArray::Rename(std::int32_t index, const std::u16string& name) {
+    TDirItem& item = Item(index);
+    std::u16string lower = platform::LowerCase(name);
+    std::int32_t existing = names_.IndexOf(lower);
+    if (existing >= 0 && existing != index) throw EZAException(59, Owner);
+    if (index >= names_.Count()) throw EZAException(58, Owner);
+    names_.Put(index, std::move(lower));
+    item.FileName = name;
+}
+
+} // namespace klv::zip

@@ -1,0 +1,166 @@
+// The in-memory directory of an open archive.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "zip/records.h"
+#include "zip/streams.h"
+#include "zip/types.h"
+
+namespace klv::zip {
+
+class TZABaseArchiver;
+
+// Fields of an entry that only the archive-updating operations use; absent while reading.
+struct TDirItemUpdate {
+    std::u16string NewName;
+    std::string NewComment;
+    std::shared_ptr<TZAStream> NewData;
+    bool OwnsNewData = false;
+    std::u16string SourceName;
+};
+
+// One archive entry.
+struct TDirItem {
+    CentralHeader Header;
+    std::u16string FileName; // stored name, '/' separators
+    std::string Comment;
+    ExtraFields Extra;
+    TZACryptoAlgorithm CryptoAlgorithm = TZACryptoAlgorithm::caPkzipClassic;
+    bool HasZip64 = false;
+    bool Selected = false;
+    TZAProcessOperation UpdateState = TZAProcessOperation::poNone;
+    std::uint16_t ActualMethod = 0;
+    std::uint32_t Zip64DiskStart = 0;
+    std::uint64_t Zip64UncompressedSize = 0;
+    std::uint64_t Zip64CompressedSize = 0;
+    std::uint64_t Zip64LocalHeaderOffset = 0;
+    std::unique_ptr<TDirItemUpdate> Update;
+
+    TDirItem() = default;
+    TDirItem(TDirItem&&) noexcept = default;
+    TDirItem& operator=(TDirItem&&) noexcept = default;
+    TDirItem(const TDirItem& other);
+    TDirItem& operator=(const TDirItem& other);
+
+    // The 64-bit values: the Zip64 value where the 32-bit field holds the marker.
+    std::int64_t CompressedSize() const {
+        return Header.CompressedSize() == 0xFFFFFFFF
+                   ? static_cast<std::int64_t>(Zip64CompressedSize)
+                   : Header.CompressedSize();
+    }
+    std::int64_t UncompressedSize() const {
+        return Header.UncompressedSize() == 0xFFFFFFFF
+                   ? static_cast<std::int64_t>(Zip64UncompressedSize)
+                   : Header.UncompressedSize();
+    }
+    std::int64_t LocalHeaderOffset() const {
+        return Header.LocalHeaderOffset() == 0xFFFFFFFF
+                   ? static_cast<std::int64_t>(Zip64LocalHeaderOffset)
+                   : Header.LocalHeaderOffset();
+    }
+    bool Encrypted() const { return Header.Flags() & kFlagEncrypted; }
+};
+
+// Chained hash table from strings to positions in a list that owns the strings.
+class TZAStringHash {
+  public:
+    explicit TZAStringHash(std::size_t buckets);
+    static std::uint32_t Hash(std::u16string_view s);
+    // `key` is the string at `value`, already in the index's case.
+    void Add(std::u16string_view key, std::int32_t value);
+    template <class KeyAt> std::int32_t Find(std::u16string_view key, KeyAt&& keyAt) const {
+        for (std::int32_t i = heads_[Hash(key) % heads_.size()]; i >= 0;
+             i = next_[static_cast<std::size_t>(i)])
+            if (keyAt(i) == key) return i;
+        return -1;
+    }
+    std::size_t BucketCount() const { return heads_.size(); }
+
+  private:
+    std::vector<std::int32_t> heads_;
+    std::vector<std::int32_t> next_; // chain links, by value
+};
+
+// A list of wide strings with lazily built hash indexes over whole strings and over the
+// name part (before '=') of name-value entries.
+class TZAHashedStringList {
+  public:
+    bool CaseSensitive = false;
+
+    std::int32_t Count() const { return static_cast<std::int32_t>(items_.size()); }
+    const std::u16string& operator[](std::int32_t i) const {
+        return items_[static_cast<std::size_t>(i)];
+    }
+    std::int32_t Add(std::u16string s);
+    void Insert(std::int32_t index, std::u16string s);
+    void Delete(std::int32_t index);
+    void Put(std::int32_t index, std::u16string s);
+    void Clear();
+    void Reserve(std::size_t n) { items_.reserve(n); }
+    std::int32_t IndexOf(std::u16string_view s) const;
+    std::int32_t IndexOfName(std::u16string_view name) const;
+
+  private:
+    std::u16string Key(std::u16string_view s) const;
+    std::u16string NameKey(std::int32_t i) const;
+    std::vector<std::u16string> items_;
+    mutable std::unique_ptr<TZAStringHash> index_;
+    mutable std::unique_ptr<TZAStringHash> nameIndex_;
+};
+
+// The growable array of entries, with the lower-cased names index-aligned beside it.
+class TZADirArray {
+  public:
+    TZADirArray() { names_.CaseSensitive = true; }
+    std::int32_t Count() const { return static_cast<std::int32_t>(items_.size()); }
+    void SetCount(std::int32_t count);
+    TDirItem Get(std::int32_t index) const;   // a copy; code 2 on a bad index
+    TDirItem& Item(std::int32_t index);       // a reference; code 3 on a bad index
+    const TDirItem& Item(std::int32_t index) const;
+    void Put(std::int32_t index, TDirItem item); // code 1 on a bad index
+    void Add(TDirItem item) {
+        SetCount(Count() + 1);
+        Put(Count() - 1, std::move(item));
+    }
+    void Delete(std::int32_t index); // code 4 on a bad index
+    void Rename(std::int32_t index, const std::u16string& name);
+    // Position of an entry by lower-cased stored name, or -1.
+    std::int32_t IndexOfName(std::u16string_view lowerName) const {
+        return names_.IndexOf(lowerName);
+    }
+    void ReserveFor(std::size_t n) { names_.Reserve(n); }
+
+    const TZABaseArchiver* Owner = nullptr;
+
+  private:
+    void Grow(std::size_t required);
+    std::vector<TDirItem> items_;
+    TZAHashedStringList names_;
+    std::size_t growStep_ = 250; // doubled before each growth: 500, 1000, ... 10000
+};
+
+// One per open archive: the records read from its end and the directory.
+struct TZADirManager {
+    TZAStream* Stream = nullptr;
+    bool Creating = false;
+    bool StreamSupplied = false;
+    TZABaseArchiver* Owner = nullptr;
+    TZADirArray Directory;
+    TZADirArray UpdateDirectory;
+    std::string Comment;
+    Zip64Locator Locator;
+    Zip64EndRecord Zip64End;
+    EndRecord End;
+    std::int64_t ArchiveStart = 0;
+    bool IsZip64 = false;
+    bool Aborted = false;
+    std::int64_t DirectoryPosition = 0;
+    // Signature of the last end-record candidate seen by the search (0: none).
+    std::uint32_t LastEndCandidateSignature = 0;
+};
+
+} // namespace klv::zip

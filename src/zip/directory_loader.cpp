@@ -1,0 +1,538 @@
+#include "zip/directory_loader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "platform/text.h"
+
+namespace klv::zip {
+
+namespace {
+
+// Reads a region of a stream front to back through a buffer.
+class SequentialReader {
+  public:
+    SequentialReader(TZAStream& s, std::int64_t position) : s_(&s), pos_(position) {}
+    bool Read(void* out, std::size_t n) {
+        auto* dst = static_cast<std::uint8_t*>(out);
+        while (n > 0) {
+            if (head_ == buffer_.size()) {
+                if (!Fill()) return false;
+            }
+            std::size_t take = std::min(n, buffer_.size() - head_);
+            std::memcpy(dst, buffer_.data() + head_, take);
+            head_ += take;
+            dst += take;
+            n -= take;
+        }
+        return true;
+    }
+    std::string ReadString(std::size_t n) {
+        std::string out(n, '\0');
+        if (n && !Read(out.data(), n)) throw EZAError(u"Stream read error");
+        return out;
+    }
+    std::int64_t Position() const {
+        return pos_ - static_cast<std::int64_t>(buffer_.size() - head_);
+    }
+
+  private:
+    bool Fill() {
+        constexpr std::int64_t kChunk = 1 << 18;
+        std::int64_t left = s_->Size() - pos_;
+        if (left <= 0 || pos_ < 0) return false;
+        buffer_.resize(static_cast<std::size_t>(std::min(left, kChunk)));
+        s_->Seek(pos_);
+        std::int64_t got = s_->Read(buffer_.data(), static_cast<std::int64_t>(buffer_.size()));
+        if (got <= 0) return false;
+        buffer_.resize(static_cast<std::size_t>(got));
+        pos_ += got;
+        head_ = 0;
+        return true;
+    }
+    TZAStream* s_;
+    std::int64_t pos_;
+    std::vector<std::uint8_t> buffer_;
+    std::size_t head_ = 0;
+};
+
+// Scans a stream forward for a 4-byte signature. Each block is read with `lookahead` bytes
+// beyond it, so that a record starting at a hit can be inspected without another read.
+class SignatureScanner {
+  public:
+    SignatureScanner(TZAStream& s, std::uint32_t signature, std::int64_t from,
+                     std::size_t block, std::size_t lookahead)
+        : s_(s), size_(s.Size()), next_(std::max<std::int64_t>(from, 0)), block_(block),
+          lookahead_(lookahead) {
+        PutU32(sig_, signature);
+    }
+
+    // The position of the next hit at or after the scan position, or -1.
+    std::int64_t Next() {
+        while (next_ + 4 <= size_) {
+            if (next_ < base_ || next_ + 4 > base_ + static_cast<std::int64_t>(data_.size()) ||
+                next_ >= base_ + static_cast<std::int64_t>(block_)) {
+                if (!Load(next_)) return -1;
+            }
+            const std::size_t start = static_cast<std::size_t>(next_ - base_);
+            const std::size_t limit = std::min(block_, data_.size() >= 4 ? data_.size() - 3 : 0);
+            for (std::size_t i = start; i < limit; ++i) {
+                if (data_[i] == sig_[0] && data_[i + 1] == sig_[1] && data_[i + 2] == sig_[2] &&
+                    data_[i + 3] == sig_[3]) {
+                    next_ = base_ + static_cast<std::int64_t>(i) + 1;
+                    return base_ + static_cast<std::int64_t>(i);
+                }
+            }
+            next_ = base_ + static_cast<std::int64_t>(limit);
+            if (limit == 0) return -1;
+        }
+        return -1;
+    }
+    void ContinueAt(std::int64_t position) { next_ = position; }
+    // Bytes at a position inside the current window, or null.
+    const std::uint8_t* At(std::int64_t position, std::size_t n) const {
+        if (position < base_ || position + static_cast<std::int64_t>(n) >
+                                    base_ + static_cast<std::int64_t>(data_.size()))
+            return nullptr;
+        return data_.data() + (position - base_);
+    }
+
+  private:
+    bool Load(std::int64_t at) {
+        std::int64_t want = std::min<std::int64_t>(block_ + lookahead_, size_ - at);
+        if (want < 4) return false;
+        data_.resize(static_cast<std::size_t>(want));
+        if (!s_.ReadAt(at, data_.data(), want)) return false;
+        base_ = at;
+        return true;
+    }
+    TZAStream& s_;
+    std::int64_t size_;
+    std::int64_t next_;
+    std::size_t block_;
+    std::size_t lookahead_;
+    std::uint8_t sig_[4];
+    std::int64_t base_ = 0;
+    std::vector<std::uint8_t> data_;
+};
+
+// The first data-descriptor signature at or after a position, remembered between calls so
+// that many headers in a row cost one pass over the file.
+class DescriptorFinder {
+  public:
+    explicit DescriptorFinder(TZAStream& s) : s_(s) {}
+    std::int64_t Find(std::int64_t from) {
+        if (searchedFrom_ >= 0 && from >= searchedFrom_ && (found_ < 0 || from <= found_))
+            return found_;
+        SignatureScanner scan(s_, kDataDescriptorSignature, from, 1 << 16, 0);
+        searchedFrom_ = from;
+        found_ = scan.Next();
+        return found_;
+    }
+
+  private:
+    TZAStream& s_;
+    std::int64_t searchedFrom_ = -1;
+    std::int64_t found_ = -1;
+};
+
+bool ReadAll(TZAStream& s, std::int64_t position, void* out, std::size_t n) {
+    return s.ReadAt(position, out, static_cast<std::int64_t>(n));
+}
+
+} // namespace
+
+bool IsUtf8Name(std::string_view s) {
+    bool high = false;
+    const std::size_t n = s.size();
+    auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+    auto in = [&](std::size_t i, unsigned lo, unsigned hi) {
+        return i < n && b(i) >= lo && b(i) <= hi;
+    };
+    for (std::size_t i = 0; i < n;) {
+        unsigned c = b(i);
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        high = true;
+        if (c >= 0xC2 && c <= 0xDF && in(i + 1, 0x80, 0xBF)) {
+            i += 2;
+        } else if (c == 0xE0 && in(i + 1, 0xA0, 0xBF) && in(i + 2, 0x80, 0xBF)) {
+            i += 3;
+        } else if (c >= 0xE1 && c <= 0xEF && in(i + 1, 0x80, 0xBF) && in(i + 2, 0x80, 0xBF)) {
+            i += 3;
+        } else if (c == 0xF0 && in(i + 1, 0x90, 0xBF) && in(i + 2, 0x80, 0xBF) &&
+                   in(i + 3, 0x80, 0xBF)) {
+            i += 4;
+        } else if (c >= 0xF1 && c <= 0xF3 && in(i + 1, 0x80, 0xBF) && in(i + 2, 0x80, 0xBF) &&
+                   in(i + 3, 0x80, 0xBF)) {
+            i += 4;
+        } else if (c == 0xF4 && in(i + 1, 0x80, 0x8F) && in(i + 2, 0x80, 0xBF) &&
+                   in(i + 3, 0x80, 0xBF)) {
+            i += 4;
+        } else {
+            return false;
+        }
+    }
+    return high;
+}
+
+std::u16string DirectoryLoader::DecodeName(std::string bytes, bool oem, bool detectUtf8) const {
+    bool ascii = std::all_of(bytes.begin(), bytes.end(),
+                             [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii) return std::u16string(bytes.begin(), bytes.end());
+    if (oem) bytes = platform::OemToAnsi(bytes);
+    if (detectUtf8 && IsUtf8Name(bytes)) return platform::Utf8ToUtf16(bytes);
+    return platform::AnsiToUtf16(bytes);
+}
+
+bool DirectoryLoader::OemNamesFor(std::uint16_t flags, std::uint32_t endSignature) const {
+    return endSignature == kStandardSignatures.endRecord && a_.Options.OEMFileNames &&
+           !(flags & kFlagUtf8);
+}
+
+void DirectoryLoader::InterpretExtra(TDirItem& item) const {
+    const CentralHeader& h = item.Header;
+    item.Extra.ForEach([&](const ExtraFields::Block& b) {
+        ByteReader r({b.data, b.size});
+        switch (b.id) {
+        case kExtraZip64:
+            item.HasZip64 = true;
+            if (h.UncompressedSize() == 0xFFFFFFFF && r.Remaining() >= 8)
+                item.Zip64UncompressedSize = r.U64();
+            if (h.CompressedSize() == 0xFFFFFFFF && r.Remaining() >= 8)
+                item.Zip64CompressedSize = r.U64();
+            if (h.LocalHeaderOffset() == 0xFFFFFFFF && r.Remaining() >= 8)
+                item.Zip64LocalHeaderOffset = r.U64();
+            if (h.DiskStart() == 0xFFFF && r.Remaining() >= 2) item.Zip64DiskStart = r.U16();
+            break;
+        case kExtraUnicodeName:
+            if (r.Remaining() >= 8 && r.U32() == kUnicodeNameTag) {
+                std::size_t count = std::min<std::size_t>(r.U32(), r.Remaining() / 2);
+                std::u16string name(count, u'\0');
+                for (auto& c : name)
+                    c = r.U16();
+                item.FileName = std::move(name);
+            }
+            break;
+        case kExtraAes:
+            if (h.VersionNeeded() < kAlternativeVersionThreshold && r.Remaining() >= 7) {
+                r.Skip(4);
+                std::uint8_t strength = r.U8();
+                std::uint16_t method = r.U16();
+                if (strength >= 1 && strength <= 3)
+                    item.CryptoAlgorithm = static_cast<TZACryptoAlgorithm>(strength);
+                item.ActualMethod = method;
+            }
+            break;
+        default: break;
+        }
+    });
+}
+
+std::optional<std::int64_t> DirectoryLoader::FindEndRecord() {
+    m_.Comment.clear();
+    m_.End = EndRecord{};
+    TZAStream& s = Stream();
+    const std::int64_t size = s.Size();
+    const std::int64_t window = std::min(size, kEndRecordSearchWindow);
+    if (window < static_cast<std::int64_t>(kEndRecordSize)) return std::nullopt;
+    std::vector<std::uint8_t> tail(static_cast<std::size_t>(window));
+    if (!s.ReadAt(size - window, tail.data(), window)) return std::nullopt;
+
+    auto scan = [&](std::uint32_t signature) -> std::optional<std::int64_t> {
+        for (std::int64_t i = window - 4; i >= 0; --i) {
+            const std::uint8_t* p = tail.data() + i;
+            if (GetU32(p) != signature) continue;
+            m_.LastEndCandidateSignature = signature;
+            if (i + static_cast<std::int64_t>(kEndRecordSize) > window) continue;
+            const std::int64_t after = window - i - static_cast<std::int64_t>(kEndRecordSize);
+            if (GetU16(p + 20) != after) continue;
+            std::memcpy(m_.End.bytes.data(), p, kEndRecordSize);
+            if (after > 0) m_.Comment.assign(reinterpret_cast<const char*>(p + kEndRecordSize),
+                                             static_cast<std::size_t>(after));
+            return size - window + i;
+        }
+        return std::nullopt;
+    };
+    if (a_.UseStandardSignatures()) return scan(kStandardSignatures.endRecord);
+    if (auto p = scan(kAlternativeSignatures.endRecord)) return p;
+    return scan(kStandardSignatures.endRecord);
+}
+
+void DirectoryLoader::Load() {
+    std::optional<std::int64_t> end = FindEndRecord();
+    if (!end) {
+        Rebuild();
+        return;
+    }
+    ReadDirectory(*end);
+}
+
+void DirectoryLoader::ReadDirectory(std::int64_t p) {
+    TZAStream& s = Stream();
+    // Zip64: the locator lies just before the end record, the Zip64 end record where the
+    // locator says. An archive appended to other data records that position relative to
+    // itself; then the record is taken from just before the locator instead.
+    m_.IsZip64 = false;
+    if (p > static_cast<std::int64_t>(kZip64LocatorSize)) {
+        Zip64Locator loc;
+        if (ReadAll(s, p - 20, loc.bytes.data(), kZip64LocatorSize) &&
+            loc.Signature() == kZip64LocatorSignature) {
+            m_.Locator = loc;
+            m_.IsZip64 = true;
+            p -= 20;
+            if (p > static_cast<std::int64_t>(kZip64EndRecordSize)) {
+                Zip64EndRecord rec;
+                const std::uint64_t recorded = loc.EndRecordPosition();
+                bool ok = recorded <= static_cast<std::uint64_t>(s.Size()) &&
+                          ReadAll(s, static_cast<std::int64_t>(recorded), rec.bytes.data(),
+                                  kZip64EndRecordSize) &&
+                          rec.Signature() == kZip64EndRecordSignature;
+                if (!ok)
+                    ok = ReadAll(s, p - 56, rec.bytes.data(), kZip64EndRecordSize) &&
+                         rec.Signature() == kZip64EndRecordSignature;
+                if (!ok) throw EZAException(40, &a_);
+                m_.Zip64End = rec;
+                p -= 56;
+            }
+        }
+    }
+    if (!m_.IsZip64 && m_.End.TotalEntries() == 0xFFFF) {
+        Rebuild();
+        return;
+    }
+
+    const EndRecord& e = m_.End;
+    const std::int32_t thisDisk =
+        e.ThisDisk() != 0xFFFF ? e.ThisDisk()
+                               : (m_.IsZip64 ? static_cast<std::int32_t>(m_.Locator.TotalDisks()) - 1
+                                             : 0);
+    const std::int32_t dirDisk =
+        e.DirectoryDisk() != 0xFFFF
+            ? e.DirectoryDisk()
+            : (m_.IsZip64 ? static_cast<std::int32_t>(m_.Zip64End.DirectoryDisk()) : 0);
+    a_.volume_.VolumeNumber = thisDisk;
+    a_.volume_.LastVolumeNumber = thisDisk;
+    const bool spanning = a_.SpanningMode() != TZASpanningMode::smNone;
+    if (spanning) a_.OpenVolume(dirDisk);
+
+    std::int64_t position;
+    if (!spanning) {
+        const std::int64_t dirSize = m_.IsZip64
+                                         ? static_cast<std::int64_t>(m_.Zip64End.DirectorySize())
+                                         : static_cast<std::int32_t>(e.DirectorySize());
+        position = p - dirSize;
+    } else {
+        position = m_.IsZip64 ? static_cast<std::int64_t>(m_.Zip64End.DirectoryOffset())
+                              : e.DirectoryOffset();
+    }
+    const std::uint32_t count = m_.IsZip64
+                                    ? static_cast<std::uint32_t>(m_.Zip64End.TotalEntries())
+                                    : e.TotalEntries();
+    try {
+        ReadEntries(position, count);
+    } catch (const EZAError&) {
+        if (!a_.TolerantOpen()) throw;
+        Rebuild();
+        return;
+    }
+
+    if (!a_.TolerantOpen() && !spanning) {
+        std::uint64_t sum = 0;
+        for (std::int32_t i = 0; i < m_.Directory.Count(); ++i)
+            sum += static_cast<std::uint64_t>(m_.Directory.Item(i).CompressedSize());
+        if (sum > static_cast<std::uint64_t>(Stream().Size())) throw EZAException(57, &a_);
+    }
+    if (thisDisk == 0) {
+        DetectArchiveStart(p, count);
+        ShiftRelativeOffsets();
+    }
+}
+
+void DirectoryLoader::ReadEntries(std::int64_t position, std::uint32_t count) {
+    TZAStream* s = &Stream();
+    const bool spanning = a_.SpanningMode() != TZASpanningMode::smNone;
+    const std::uint32_t centralSignature = a_.Signatures().centralHeader;
+    const std::uint32_t endSignature = m_.End.Signature();
+    // Never trust the count for memory: each entry takes at least 46 bytes.
+    const std::int64_t room = std::max<std::int64_t>(s->Size() - position, 0);
+    const std::size_t expected =
+        static_cast<std::size_t>(std::min<std::int64_t>(count, room / kCentralHeaderSize));
+    m_.Directory.SetCount(0);
+    m_.Directory.ReserveFor(expected);
+
+    SequentialReader r(*s, position);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (spanning && s->Size() - r.Position() < static_cast<std::int64_t>(kCentralHeaderSize)) {
+            a_.OpenVolume(a_.volume_.VolumeNumber + 1);
+            s = &Stream();
+            r = SequentialReader(*s, 0);
+        }
+        if (i == 0) m_.DirectoryPosition = r.Position();
+        TDirItem item;
+        if (!r.Read(item.Header.bytes.data(), kCentralHeaderSize))
+            throw EZAError(u"Stream read error");
+        const CentralHeader& h = item.Header;
+        if (h.Signature() != centralSignature) throw EZAException(48, &a_);
+        // Every new entry starts with the classic algorithm, which is also what an
+        // encrypted entry below the alternative threshold is set to.
+        item.CryptoAlgorithm = TZACryptoAlgorithm::caPkzipClassic;
+        item.ActualMethod = h.Method();
+        item.FileName = DecodeName(r.ReadString(h.NameLength()),
+                                   OemNamesFor(h.Flags(), endSignature), true);
+        std::string extra = r.ReadString(h.ExtraLength());
+        item.Extra.Assign({reinterpret_cast<const std::uint8_t*>(extra.data()), extra.size()});
+        InterpretExtra(item);
+        item.Comment = r.ReadString(h.CommentLength());
+        m_.Directory.Add(std::move(item));
+    }
+}
+
+void DirectoryLoader::DetectArchiveStart(std::int64_t endPosition, std::uint32_t count) {
+    m_.ArchiveStart = 0;
+    if (count == 0) {
+        m_.ArchiveStart = endPosition;
+        return;
+    }
+    if (m_.Directory.Count() == 0) return;
+    const CentralHeader& c = m_.Directory.Item(0).Header;
+    const std::int64_t from = m_.Directory.Item(0).LocalHeaderOffset();
+    TZAStream& s = Stream();
+    SignatureScanner scan(s, a_.Signatures().localHeader, from, 10000, kLocalHeaderSize);
+    for (std::int64_t hit; (hit = scan.Next()) >= 0;) {
+        if (hit == 0) {
+            m_.ArchiveStart = 0;
+            return;
+        }
+        std::uint8_t raw[kLocalHeaderSize];
+        const std::uint8_t* b = scan.At(hit, kLocalHeaderSize);
+        if (!b) {
+            if (!ReadAll(s, hit, raw, kLocalHeaderSize)) continue;
+            b = raw;
+        }
+        LocalHeader l = LocalHeader::Parse(std::span<const std::uint8_t, kLocalHeaderSize>(b, kLocalHeaderSize));
+        if ((l.signature == kStandardSignatures.localHeader ||
+             l.signature == kAlternativeSignatures.localHeader) &&
+            l.versionNeeded == c.VersionNeeded() && l.method == c.Method() &&
+            l.dosTime == c.DosTime() && l.dosDate == c.DosDate() && l.crc32 == c.Crc32() &&
+            l.compressedSize == c.CompressedSize() &&
+            l.uncompressedSize == c.UncompressedSize()) {
+            m_.ArchiveStart = hit;
+            return;
+        }
+    }
+}
+
+void DirectoryLoader::ShiftRelativeOffsets() {
+    const std::uint32_t start = static_cast<std::uint32_t>(m_.ArchiveStart);
+    TZADirArray& dir = m_.Directory;
+    std::int32_t first = -1;
+    for (std::int32_t i = 0; i < dir.Count() && first < 0; ++i)
+        if (dir.Item(i).Header.CompressedSize() != 0) first = i;
+    if (first < 0 || dir.Item(first).Header.LocalHeaderOffset() >= start) return;
+    for (std::int32_t i = 0; i < dir.Count(); ++i) {
+        CentralHeader& h = dir.Item(i).Header;
+        // Folder entries and Zip64 offsets stay as recorded.
+        if ((h.ExternalAttributes() & kAttrDirectory) || h.LocalHeaderOffset() == 0xFFFFFFFF)
+            continue;
+        h.SetLocalHeaderOffset(h.LocalHeaderOffset() + start);
+    }
+}
+
+void DirectoryLoader::Rebuild() {
+    if (a_.SpanningMode() != TZASpanningMode::smNone) throw EZAException(44, &a_);
+    m_.Directory.SetCount(0);
+    TZAStream& s = Stream();
+    const std::int64_t size = s.Size();
+    const std::uint32_t localSignature = a_.Signatures().localHeader;
+    const bool oemAllowed = m_.LastEndCandidateSignature == kStandardSignatures.endRecord;
+    DescriptorFinder descriptors(s);
+    SignatureScanner scan(s, localSignature, 0, 65535, kLocalHeaderSize);
+    bool anyHit = false;
+    for (std::int64_t q; (q = scan.Next()) >= 0;) {
+        if (q + static_cast<std::int64_t>(kLocalHeaderSize) > size) continue;
+        anyHit = true;
+        const std::uint8_t* b = scan.At(q, kLocalHeaderSize);
+        std::uint8_t raw[kLocalHeaderSize];
+        if (!b) {
+            if (!ReadAll(s, q, raw, kLocalHeaderSize)) continue;
+            b = raw;
+        }
+        const LocalHeader l =
+            LocalHeader::Parse(std::span<const std::uint8_t, kLocalHeaderSize>(b, kLocalHeaderSize));
+        if (static_cast<std::int64_t>(l.compressedSize) >= size ||
+            l.extraLength > kMaxLocalExtraForRebuild)
+            continue;
+
+        TDirItem item;
+        CentralHeader& h = item.Header;
+        h.SetSignature(localSignature);
+        h.SetVersionMadeBy(l.versionNeeded);
+        h.SetVersionNeeded(l.versionNeeded);
+        h.SetFlags(l.flags);
+        h.SetMethod(l.method);
+        h.SetDosTime(l.dosTime);
+        h.SetDosDate(l.dosDate);
+        h.SetCrc32(l.crc32);
+        h.SetCompressedSize(l.compressedSize);
+        h.SetUncompressedSize(l.uncompressedSize);
+        h.SetNameLength(l.nameLength);
+        h.SetExtraLength(l.extraLength);
+        h.SetExternalAttributes(l.uncompressedSize != 0 || (l.flags & kFlagDataDescriptor)
+                                    ? kAttrArchive
+                                    : kAttrDirectory);
+        if (q >= 0xFFFFFFFF) {
+            h.SetLocalHeaderOffset(0xFFFFFFFF);
+            item.Zip64LocalHeaderOffset = static_cast<std::uint64_t>(q);
+        } else {
+            h.SetLocalHeaderOffset(static_cast<std::uint32_t>(q));
+        }
+        item.ActualMethod = l.method;
+        const std::int64_t nameAt = q + static_cast<std::int64_t>(kLocalHeaderSize);
+        if (nameAt + l.nameLength <= size) {
+            std::string name(l.nameLength, '\0');
+            if (ReadAll(s, nameAt, name.data(), name.size()))
+                item.FileName = DecodeName(std::move(name),
+                                           oemAllowed && OemNamesFor(l.flags, kStandardSignatures.endRecord),
+                                           false);
+        }
+        const std::int64_t extraAt = nameAt + l.nameLength;
+        const std::int64_t extraLen = std::clamp<std::int64_t>(size - extraAt, 0, l.extraLength);
+        if (extraLen > 0) {
+            std::vector<std::uint8_t> extra(static_cast<std::size_t>(extraLen));
+            if (ReadAll(s, extraAt, extra.data(), extra.size())) item.Extra.Assign(extra);
+        }
+        InterpretExtra(item);
+        if (l.flags & kFlagDataDescriptor) {
+            std::int64_t d = descriptors.Find(extraAt + l.extraLength);
+            std::uint8_t desc[kDataDescriptorSize];
+            if (d >= 0 && d + static_cast<std::int64_t>(kDataDescriptorSize) <= size &&
+                ReadAll(s, d, desc, kDataDescriptorSize)) {
+                h.SetCrc32(GetU32(desc + 4));
+                h.SetCompressedSize(GetU32(desc + 8));
+                h.SetUncompressedSize(GetU32(desc + 12));
+            }
+        }
+        m_.Directory.Add(std::move(item));
+        scan.ContinueAt(q + 4);
+    }
+    if (!anyHit) throw EZAException(35, &a_);
+    m_.DirectoryPosition = size;
+}
+
+void DirectoryLoader::WriteEmptyDirectory() {
+    TZAStream& s = Stream();
+    std::uint8_t rec[kEndRecordSize] = {};
+    PutU32(rec, a_.Signatures().endRecord);
+    PutU32(rec + 16, static_cast<std::uint32_t>(m_.ArchiveStart));
+    PutU16(rec + 20, static_cast<std::uint16_t>(std::min<std::size_t>(m_.Comment.size(), 0xFFFF)));
+    s.Seek(m_.ArchiveStart);
+    s.Write(rec, kEndRecordSize);
+    if (!m_.Comment.empty())
+        s.Write(m_.Comment.data(), static_cast<std::int64_t>(std::min<std::size_t>(m_.Comment.size(), 0xFFFF)));
+}
+
+} // namespace klv::zip

@@ -1,0 +1,200 @@
+// The on-disk records of a ZIP archive: signatures, fixed lengths and field layouts.
+// All integers are little-endian; offsets count from the start of a record.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "zip/byte_reader.h"
+
+namespace klv::zip {
+
+// The two signature sets; the standard one is used by TZipArchive.
+struct SignatureSet {
+    std::uint32_t localHeader;
+    std::uint32_t centralHeader;
+    std::uint32_t endRecord;
+};
+inline constexpr SignatureSet kStandardSignatures{0x04034B50, 0x02014B50, 0x06054B50};
+inline constexpr SignatureSet kAlternativeSignatures{0x05045C61, 0x03025C61, 0x06054141};
+inline constexpr std::uint32_t kZip64EndRecordSignature = 0x06064B50;
+inline constexpr std::uint32_t kZip64LocatorSignature = 0x07064B50;
+inline constexpr std::uint32_t kDataDescriptorSignature = 0x08074B50;
+
+inline constexpr std::size_t kLocalHeaderSize = 30;
+inline constexpr std::size_t kCentralHeaderSize = 46;
+inline constexpr std::size_t kEndRecordSize = 22;
+inline constexpr std::size_t kZip64LocatorSize = 20;
+inline constexpr std::size_t kZip64EndRecordSize = 56;
+inline constexpr std::size_t kDataDescriptorSize = 16;
+// The end record lies within the last 65600 bytes of the file.
+inline constexpr std::int64_t kEndRecordSearchWindow = 65600;
+
+// Entries written in the alternative layout store their version needed as 0x4100 plus the
+// standard value; from this threshold on an entry is taken as such.
+inline constexpr std::uint16_t kAlternativeVersionThreshold = 0x4114;
+
+inline constexpr std::uint16_t kFlagEncrypted = 0x0001;
+inline constexpr std::uint16_t kFlagDataDescriptor = 0x0008;
+inline constexpr std::uint16_t kFlagUtf8 = 0x0800;
+
+inline constexpr std::uint16_t kMethodStored = 0;
+inline constexpr std::uint16_t kMethodDeflated = 8;
+inline constexpr std::uint16_t kMethodDeflate64 = 9;
+inline constexpr std::uint16_t kMethodAes = 99;
+
+inline constexpr std::uint16_t kExtraZip64 = 0x0001;
+inline constexpr std::uint16_t kExtraUnicodeName = 0x554E; // "NU"
+inline constexpr std::uint32_t kUnicodeNameTag = 0x5843554E; // "NUCX"
+inline constexpr std::uint16_t kExtraAes = 0x9901;
+inline constexpr std::size_t kMaxLocalExtraForRebuild = 260;
+
+inline constexpr std::uint32_t kAttrReadOnly = 0x01;
+inline constexpr std::uint32_t kAttrHidden = 0x02;
+inline constexpr std::uint32_t kAttrSystem = 0x04;
+inline constexpr std::uint32_t kAttrVolumeLabel = 0x08;
+inline constexpr std::uint32_t kAttrDirectory = 0x10;
+inline constexpr std::uint32_t kAttrArchive = 0x20;
+
+// The 46 bytes of a central directory file header, kept verbatim, signature included.
+struct CentralHeader {
+    std::array<std::uint8_t, kCentralHeaderSize> bytes{};
+
+    std::uint32_t Signature() const { return GetU32(&bytes[0]); }
+    std::uint16_t VersionMadeBy() const { return GetU16(&bytes[4]); }
+    std::uint16_t VersionNeeded() const { return GetU16(&bytes[6]); }
+    std::uint16_t Flags() const { return GetU16(&bytes[8]); }
+    std::uint16_t Method() const { return GetU16(&bytes[10]); }
+    std::uint16_t DosTime() const { return GetU16(&bytes[12]); }
+    std::uint16_t DosDate() const { return GetU16(&bytes[14]); }
+    std::uint32_t Crc32() const { return GetU32(&bytes[16]); }
+    std::uint32_t CompressedSize() const { return GetU32(&bytes[20]); }
+    std::uint32_t UncompressedSize() const { return GetU32(&bytes[24]); }
+    std::uint16_t NameLength() const { return GetU16(&bytes[28]); }
+    std::uint16_t ExtraLength() const { return GetU16(&bytes[30]); }
+    std::uint16_t CommentLength() const { return GetU16(&bytes[32]); }
+    std::uint16_t DiskStart() const { return GetU16(&bytes[34]); }
+    std::uint16_t InternalAttributes() const { return GetU16(&bytes[36]); }
+    std::uint32_t ExternalAttributes() const { return GetU32(&bytes[38]); }
+    std::uint32_t LocalHeaderOffset() const { return GetU32(&bytes[42]); }
+
+    void SetSignature(std::uint32_t v) { PutU32(&bytes[0], v); }
+    void SetVersionMadeBy(std::uint16_t v) { PutU16(&bytes[4], v); }
+    void SetVersionNeeded(std::uint16_t v) { PutU16(&bytes[6], v); }
+    void SetFlags(std::uint16_t v) { PutU16(&bytes[8], v); }
+    void SetMethod(std::uint16_t v) { PutU16(&bytes[10], v); }
+    void SetDosTime(std::uint16_t v) { PutU16(&bytes[12], v); }
+    void SetDosDate(std::uint16_t v) { PutU16(&bytes[14], v); }
+    void SetCrc32(std::uint32_t v) { PutU32(&bytes[16], v); }
+    void SetCompressedSize(std::uint32_t v) { PutU32(&bytes[20], v); }
+    void SetUncompressedSize(std::uint32_t v) { PutU32(&bytes[24], v); }
+    void SetNameLength(std::uint16_t v) { PutU16(&bytes[28], v); }
+    void SetExtraLength(std::uint16_t v) { PutU16(&bytes[30], v); }
+    void SetCommentLength(std::uint16_t v) { PutU16(&bytes[32], v); }
+    void SetDiskStart(std::uint16_t v) { PutU16(&bytes[34], v); }
+    void SetInternalAttributes(std::uint16_t v) { PutU16(&bytes[36], v); }
+    void SetExternalAttributes(std::uint32_t v) { PutU32(&bytes[38], v); }
+    void SetLocalHeaderOffset(std::uint32_t v) { PutU32(&bytes[42], v); }
+};
+
+// The fixed 30 bytes of a local file header.
+struct LocalHeader {
+    std::uint32_t signature = 0;
+    std::uint16_t versionNeeded = 0;
+    std::uint16_t flags = 0;
+    std::uint16_t method = 0;
+    std::uint16_t dosTime = 0;
+    std::uint16_t dosDate = 0;
+    std::uint32_t crc32 = 0;
+    std::uint32_t compressedSize = 0;
+    std::uint32_t uncompressedSize = 0;
+    std::uint16_t nameLength = 0;
+    std::uint16_t extraLength = 0;
+
+    static LocalHeader Parse(std::span<const std::uint8_t, kLocalHeaderSize> b);
+};
+
+struct EndRecord {
+    std::array<std::uint8_t, kEndRecordSize> bytes{};
+
+    std::uint32_t Signature() const { return GetU32(&bytes[0]); }
+    std::uint16_t ThisDisk() const { return GetU16(&bytes[4]); }
+    std::uint16_t DirectoryDisk() const { return GetU16(&bytes[6]); }
+    std::uint16_t EntriesOnDisk() const { return GetU16(&bytes[8]); }
+    std::uint16_t TotalEntries() const { return GetU16(&bytes[10]); }
+    std::uint32_t DirectorySize() const { return GetU32(&bytes[12]); }
+    std::uint32_t DirectoryOffset() const { return GetU32(&bytes[16]); }
+    std::uint16_t CommentLength() const { return GetU16(&bytes[20]); }
+};
+
+struct Zip64Locator {
+    std::array<std::uint8_t, kZip64LocatorSize> bytes{};
+
+    std::uint32_t Signature() const { return GetU32(&bytes[0]); }
+    std::uint32_t EndRecordDisk() const { return GetU32(&bytes[4]); }
+    std::uint64_t EndRecordPosition() const {
+        return GetU32(&bytes[8]) | (static_cast<std::uint64_t>(GetU32(&bytes[12])) << 32);
+    }
+    std::uint32_t TotalDisks() const { return GetU32(&bytes[16]); }
+};
+
+struct Zip64EndRecord {
+    std::array<std::uint8_t, kZip64EndRecordSize> bytes{};
+
+    std::uint32_t Signature() const { return GetU32(&bytes[0]); }
+    std::uint32_t ThisDisk() const { return GetU32(&bytes[16]); }
+    std::uint32_t DirectoryDisk() const { return GetU32(&bytes[20]); }
+    std::uint64_t TotalEntries() const { return U64At(32); }
+    std::uint64_t DirectorySize() const { return U64At(40); }
+    std::uint64_t DirectoryOffset() const { return U64At(48); }
+
+  private:
+    std::uint64_t U64At(std::size_t o) const {
+        return GetU32(&bytes[o]) | (static_cast<std::uint64_t>(GetU32(&bytes[o + 4])) << 32);
+    }
+};
+
+// An entry's extra blocks in one buffer, in order, each as ID (2), size (2) and data, with
+// a block that ran past the area truncated to what was left.
+class ExtraFields {
+  public:
+    struct Block {
+        std::uint16_t id;
+        std::uint16_t size;
+        const std::uint8_t* data;
+    };
+
+    // Splits an extra area into blocks; a block whose declared size exceeds what is left is
+    // cut to what is left, and nothing after it is read.
+    void Assign(std::span<const std::uint8_t> area);
+    ExtraFields() = default;
+    ExtraFields(ExtraFields&&) noexcept = default;
+    ExtraFields& operator=(ExtraFields&&) noexcept = default;
+    ExtraFields(const ExtraFields& other) { *this = other; }
+    ExtraFields& operator=(const ExtraFields& other) {
+        if (this != &other) Assign({other.buffer_.get(), other.length_});
+        return *this;
+    }
+    void Clear() { buffer_.reset(); length_ = 0; }
+    std::size_t Count() const;
+    std::vector<Block> Blocks() const;
+    template <class F> void ForEach(F&& f) const {
+        std::size_t pos = 0;
+        while (pos + 4 <= length_) {
+            Block b{GetU16(&buffer_[pos]), GetU16(&buffer_[pos + 2]), &buffer_[pos + 4]};
+            f(b);
+            pos += 4 + b.size;
+        }
+    }
+
+  private:
+    std::unique_ptr<std::uint8_t[]> buffer_;
+    std::uint32_t length_ = 0;
+};
+
+} // namespace klv::zip
