@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+// winuser.h names a macro after the old OEM conversion call.
+#undef OemToAnsi
+
 namespace klv::platform {
 
 namespace {
