@@ -188,9 +188,9 @@ class Klvpack:
         self.runner = shlex.split(os.environ.get("KLV_RUNNER", ""))
         self.crlf_seen = False
 
-    def list(self, path):
+    def list(self, path, *more):
         arg = "Z:" + path.replace("/", "\\") if self.runner else path
-        p = subprocess.run(self.runner + [self.exe, "list", arg], capture_output=True, timeout=600)
+        p = subprocess.run(self.runner + [self.exe, "list", arg, *more], capture_output=True, timeout=600)
         text = p.stdout.decode("utf-8", errors="surrogateescape")
         if "\r\n" in text:
             self.crlf_seen = True
@@ -287,12 +287,23 @@ def main():
         else:
             print(f"ok   {case['file']} ({len(got)} entries, {took:.2f} s)")
 
+    # The exit codes of the contract beyond listing: a missing archive cannot be opened (the
+    # engine's "not found", native code 12); a surplus operand is a usage error.
+    code, got, err = klvpack.list(os.path.join(folder, "does-not-exist.zip"))
+    if code != 3 or " - Native error: 00012" not in err or got:
+        failures += 1
+        print(f"FAIL missing archive: exit {code}, {len(got)} lines, stderr {err.strip()!r}")
+    code, got, err = klvpack.list(os.path.join(folder, "py_empty.zip"), "surplus")
+    if code != 2 or got:
+        failures += 1
+        print(f"FAIL usage error: exit {code}, {len(got)} lines, expected exit 2")
+
     for n in unchecked_names:
         print(f"note: name not predictable (OEM character without a 1252 form), not compared: {n}")
     if klvpack.crlf_seen:
         print("note: klvpack wrote CR LF line ends")
     total = len(manifest["cases"])
-    print(f"{total - failures} of {total} archives agree")
+    print(f"{failures} failure(s)" if failures else f"all {total} archives agree")
     return 1 if failures else 0
 
 
