@@ -87,8 +87,8 @@ void TZAHashedStringList::Clear() {
 std::int32_t TZAHashedStringList::IndexOf(std::u16string_view s) const {
     if (!index_) {
         index_ = std::make_unique<TZAStringHash>(std::max<std::size_t>(items_.size(), 1000));
-        // Chains keep the newest first; adding from the end keeps the first occurrence first.
-        for (std::int32_t i = Count() - 1; i >= 0; --i)
+        // Items go to the head of their chain: of equal strings the last one is found.
+        for (std::int32_t i = 0; i < Count(); ++i)
             index_->Add(Key(items_[static_cast<std::size_t>(i)]), i);
     }
     std::u16string key = Key(s);
@@ -102,7 +102,7 @@ std::int32_t TZAHashedStringList::IndexOf(std::u16string_view s) const {
 std::int32_t TZAHashedStringList::IndexOfName(std::u16string_view name) const {
     if (!nameIndex_) {
         nameIndex_ = std::make_unique<TZAStringHash>(256);
-        for (std::int32_t i = Count() - 1; i >= 0; --i)
+        for (std::int32_t i = 0; i < Count(); ++i)
             nameIndex_->Add(NameKey(i), i);
     }
     return nameIndex_->Find(Key(name), [&](std::int32_t i) { return NameKey(i); });

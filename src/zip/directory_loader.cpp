@@ -357,8 +357,9 @@ void DirectoryLoader::ReadEntries(std::int64_t position, std::uint32_t count) {
     const bool spanning = a_.SpanningMode() != TZASpanningMode::smNone;
     const std::uint32_t centralSignature = a_.Signatures().centralHeader;
     const std::uint32_t endSignature = m_.End.Signature();
+    if (position < 0 || position > s->Size()) throw EZAException(48, &a_);
     // Never trust the count for memory: each entry takes at least 46 bytes.
-    const std::int64_t room = std::max<std::int64_t>(s->Size() - position, 0);
+    const std::int64_t room = s->Size() - position;
     const std::size_t expected =
         static_cast<std::size_t>(std::min<std::int64_t>(count, room / kCentralHeaderSize));
     m_.Directory.SetCount(0);
