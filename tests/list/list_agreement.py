@@ -4,7 +4,7 @@ central directory for the name bytes) on archives made by real tools.
 
 Environment: KLVPACK (the built tool), KLV_RUNNER (emulator command, empty natively),
 KLV_BINARY_DIR (fixtures are generated below it once and reused while the generator is
-unchanged).
+unchanged), KLV_WINE_LOCALE (the Unix locale the emulated tool runs in, nl_NL.UTF-8).
 
 Checked per entry, in directory order: the decoded name ('/' as '\\', trailing '\\' removed),
 both sizes, CRC-32, external attributes, DOS date and time, the encrypted flag. Archives whose
@@ -187,10 +187,17 @@ class Klvpack:
             os.environ.get("KLV_BINARY_DIR", "build/native"), "tools", "klvpack", "klvpack")
         self.runner = shlex.split(os.environ.get("KLV_RUNNER", ""))
         self.crlf_seen = False
+        # The Windows build converts names with the system's OEM and ANSI code pages. Wine
+        # takes them from the Unix locale (C gives OEM 437); the installer's users run Dutch
+        # Windows, OEM 850 and ANSI 1252, as the native build has them. Wine needs no
+        # installed locale for this, only the name.
+        self.env = dict(os.environ, LC_ALL=os.environ.get("KLV_WINE_LOCALE", "nl_NL.UTF-8")) \
+            if self.runner else None
 
     def list(self, path, *more):
         arg = "Z:" + path.replace("/", "\\") if self.runner else path
-        p = subprocess.run(self.runner + [self.exe, "list", arg, *more], capture_output=True, timeout=600)
+        p = subprocess.run(self.runner + [self.exe, "list", arg, *more], capture_output=True,
+                           timeout=600, env=self.env)
         text = p.stdout.decode("utf-8", errors="surrogateescape")
         if "\r\n" in text:
             self.crlf_seen = True
@@ -202,7 +209,9 @@ class Klvpack:
         for line in lines:
             parts = line.split("\t")
             rows.append(dict(zip(FIELDS, parts)) if len(parts) == len(FIELDS) else {"line": line})
-        return p.returncode, rows, p.stderr.decode("utf-8", errors="replace")
+        err = p.stderr.decode("utf-8", errors="replace")
+        err = "".join(l for l in err.splitlines(True) if "setlocale: LC_ALL" not in l)  # the runner's shell
+        return p.returncode, rows, err
 
 
 def diff_rows(expected, got, limit=8):
