@@ -3,6 +3,8 @@
 // real implementation, posix/ the one for Linux builds (engine, klvpack, tests, fuzzers).
 #pragma once
 
+#include "platform/ansi_text.h"
 #include "platform/file_stream.h"
 #include "platform/files.h"
+#include "platform/system.h"
 #include "platform/text.h"
