@@ -1,0 +1,582 @@
+#include "fakes/fake_machine.h"
+
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+#include "platform/text.h"
+
+namespace klv::fakes {
+
+using platform::CreateResult;
+using platform::FileEntry;
+
+namespace {
+
+char Upper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+}
+
+std::string Hex(std::uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%X", value);
+    return text;
+}
+
+std::string Parent(const std::string& key) {
+    auto i = key.rfind('\\');
+    if (i == std::string::npos || key.size() <= 3) return {};
+    std::string parent = key.substr(0, i);
+    if (parent.size() == 2 && parent[1] == ':') parent += '\\';
+    return parent;
+}
+
+std::string NameOf(const std::string& path) {
+    auto i = path.rfind('\\');
+    return i == std::string::npos ? path : path.substr(i + 1);
+}
+
+// Wildcards as the system reads them: '*' any run, '?' one character, "*.*" everything.
+bool Matches(std::string_view mask, std::string_view name) {
+    if (mask == "*.*") mask = "*";
+    if (mask.empty()) return name.empty();
+    if (mask[0] == '*') {
+        for (std::size_t i = 0; i <= name.size(); ++i)
+            if (Matches(mask.substr(1), name.substr(i))) return true;
+        return false;
+    }
+    if (name.empty()) return false;
+    if (mask[0] != '?' && Upper(mask[0]) != Upper(name[0])) return false;
+    return Matches(mask.substr(1), name.substr(1));
+}
+
+std::string KeyPath(std::string_view path) {
+    std::string key(platform::PlainKeyPath(path));
+    for (char& c : key)
+        c = Upper(c);
+    return key;
+}
+
+std::string ValueName(std::string_view name) {
+    std::string n(name);
+    for (char& c : n)
+        c = Upper(c);
+    return n;
+}
+
+// The fake's version block: a tag, the fixed part's length, the fixed part, the length of
+// the translation table, the table.
+constexpr std::uint32_t kVersionTag = 0x4B4C5646;
+constexpr std::size_t kFixedAt = 8;
+constexpr std::size_t kTableLengthAt = kFixedAt + sizeof(platform::FixedFileInfo);
+constexpr std::size_t kTableAt = kTableLengthAt + 4;
+
+std::uint32_t ReadU32(const void* block, std::size_t at) {
+    std::uint32_t v;
+    std::memcpy(&v, static_cast<const char*>(block) + at, 4);
+    return v;
+}
+
+class FakeKey final : public platform::RegistryKey {
+  public:
+    explicit FakeKey(const std::map<std::string, std::pair<bool, std::string>>& values)
+        : values_(values) {}
+    std::string ReadText(std::string_view name) override {
+        auto it = values_.find(ValueName(name));
+        if (it == values_.end()) return {};
+        if (!it->second.first)
+            throw platform::RegistryError("Invalid data type for '" + std::string(name) + "'");
+        return it->second.second;
+    }
+
+  private:
+    std::map<std::string, std::pair<bool, std::string>> values_;
+};
+
+class ListSearch final : public platform::DirectorySearch {
+  public:
+    explicit ListSearch(std::vector<FileEntry> entries) : entries_(std::move(entries)) {}
+    bool Next(FileEntry& entry) override {
+        if (next_ >= entries_.size()) return false;
+        entry = entries_[next_++];
+        return true;
+    }
+
+  private:
+    std::vector<FileEntry> entries_;
+    std::size_t next_ = 0;
+};
+
+} // namespace
+
+class FakeShellLink final : public platform::ShellLink {
+  public:
+    explicit FakeShellLink(FakeMachine& machine) : machine_(machine) {}
+    std::int32_t SetArguments(std::string_view arguments) override {
+        link_.arguments = std::string(arguments);
+        machine_.journal.push_back("link SetArguments " + link_.arguments);
+        return 0;
+    }
+    std::int32_t SetDescription(std::string_view description) override {
+        link_.description = std::string(description);
+        machine_.journal.push_back("link SetDescription " + link_.description);
+        return 0;
+    }
+    std::int32_t SetPath(std::string_view target) override {
+        link_.target = std::string(target);
+        machine_.journal.push_back("link SetPath " + link_.target);
+        return 0;
+    }
+    std::int32_t Save(const std::u16string& linkFile) override {
+        std::string path = platform::Utf16ToAnsi(linkFile);
+        machine_.journal.push_back("link Save " + path);
+        return machine_.SaveLink(path, link_) ? 0 : -2147467259;
+    }
+
+  private:
+    FakeMachine& machine_;
+    FakeMachine::Link link_;
+};
+
+std::string CanonicalPath(std::string_view path) {
+    std::string key(path);
+    for (char& c : key)
+        c = c == '/' ? '\\' : Upper(c);
+    while (key.size() > 1 && key.back() == '\\' && !(key.size() == 3 && key[1] == ':'))
+        key.pop_back();
+    if (key.size() == 2 && key[1] == ':') key += '\\';
+    return key;
+}
+
+FakeMachine::FakeMachine() {
+    AddDrive('C', platform::dkFixed);
+    platform::Services mine{this, this, this, this, this, this, this, this};
+    previous_ = platform::InstallServices(mine);
+}
+
+FakeMachine::~FakeMachine() {
+    platform::InstallServices(previous_);
+}
+
+// ---- staging ----
+
+void FakeMachine::AddDrive(char letter, unsigned kind, bool ready) {
+    letter = Upper(letter);
+    drives_[letter] = Drive{kind, ready};
+    std::string root = std::string(1, letter) + ":\\";
+    entries_[CanonicalPath(root)] = Entry{root, platform::faDirectory, 0};
+}
+
+void FakeMachine::SetDriveReady(char letter, bool ready) {
+    drives_.at(Upper(letter)).ready = ready;
+}
+
+void FakeMachine::RemoveDrive(char letter) {
+    letter = Upper(letter);
+    drives_.erase(letter);
+    Remove(std::string(1, letter) + ":\\");
+}
+
+void FakeMachine::AddFolder(std::string_view path) {
+    std::string key = CanonicalPath(path);
+    if (key.size() < 3 || key[1] != ':' || !drives_.count(key[0]))
+        throw std::invalid_argument("fake machine: no drive for " + std::string(path));
+    if (entries_.count(key)) return;
+    AddFolder(Parent(key));
+    std::string shown(path);
+    while (shown.size() > 3 && (shown.back() == '\\' || shown.back() == '/'))
+        shown.pop_back();
+    entries_[key] = Entry{shown, platform::faDirectory, 0};
+}
+
+void FakeMachine::AddFile(std::string_view path, std::int64_t size, std::uint32_t attributes) {
+    std::string key = CanonicalPath(path);
+    AddFolder(Parent(key));
+    entries_[key] = Entry{std::string(path), attributes & ~platform::faDirectory, size};
+}
+
+void FakeMachine::Remove(std::string_view path) {
+    std::string key = CanonicalPath(path);
+    std::string below = key.back() == '\\' ? key : key + '\\';
+    for (auto it = entries_.begin(); it != entries_.end();) {
+        if (it->first == key || it->first.starts_with(below))
+            it = entries_.erase(it);
+        else
+            ++it;
+    }
+}
+
+void FakeMachine::LockFile(std::string_view path) {
+    if (Entry* e = Find(path)) e->locked = true;
+}
+
+void FakeMachine::SetShortName(std::string_view path, std::string_view shortName) {
+    shortNames_[CanonicalPath(path)] = std::string(shortName);
+}
+
+void FakeMachine::SetSpecialFolder(int folder, std::string_view path) {
+    special_[folder] = std::string(path);
+}
+
+void FakeMachine::SetRegistryText(platform::RootKey root, std::string_view key,
+                                  std::string_view name, std::string_view value) {
+    registry_[{static_cast<int>(root), KeyPath(key)}][ValueName(name)] =
+        Value{true, std::string(value)};
+}
+
+void FakeMachine::SetRegistryNumber(platform::RootKey root, std::string_view key,
+                                    std::string_view name, std::uint32_t value) {
+    registry_[{static_cast<int>(root), KeyPath(key)}][ValueName(name)] =
+        Value{false, std::to_string(value)};
+}
+
+void FakeMachine::AddRegistryKey(platform::RootKey root, std::string_view key) {
+    registry_[{static_cast<int>(root), KeyPath(key)}];
+}
+
+void FakeMachine::SetExecutableFor(std::string_view extension, std::string_view program) {
+    executables_[ValueName(extension)] = std::string(program);
+}
+
+void FakeMachine::FailNextShellLinks(int count, std::int32_t result) {
+    linkFailures_ = count;
+    linkFailure_ = result;
+}
+
+void FakeMachine::SetFileVersion(std::string_view path, std::uint32_t ms, std::uint32_t ls,
+                                 std::vector<std::uint32_t> translations) {
+    versions_[CanonicalPath(path)] = Version{true, ms, ls, std::move(translations)};
+}
+
+void FakeMachine::SetVersionWithoutFixedInfo(std::string_view path) {
+    versions_[CanonicalPath(path)] = Version{false, 0, 0, {}};
+}
+
+// ---- inspection ----
+
+FakeMachine::Entry* FakeMachine::Find(std::string_view path) {
+    auto it = entries_.find(CanonicalPath(path));
+    return it == entries_.end() ? nullptr : &it->second;
+}
+
+const FakeMachine::Entry* FakeMachine::Find(std::string_view path) const {
+    auto it = entries_.find(CanonicalPath(path));
+    return it == entries_.end() ? nullptr : &it->second;
+}
+
+bool FakeMachine::HasFile(std::string_view path) const {
+    const Entry* e = Find(path);
+    return e && !(e->attributes & platform::faDirectory);
+}
+
+bool FakeMachine::HasFolder(std::string_view path) const {
+    const Entry* e = Find(path);
+    return e && (e->attributes & platform::faDirectory);
+}
+
+std::optional<std::uint32_t> FakeMachine::AttributesOf(std::string_view path) const {
+    const Entry* e = Find(path);
+    if (!e) return std::nullopt;
+    return e->attributes;
+}
+
+std::int64_t FakeMachine::SizeOf(std::string_view path) const {
+    const Entry* e = Find(path);
+    return e ? e->size : -1;
+}
+
+std::optional<FakeMachine::Link> FakeMachine::LinkAt(std::string_view path) const {
+    auto it = links_.find(CanonicalPath(path));
+    if (it == links_.end() || !HasFile(path)) return std::nullopt;
+    return it->second;
+}
+
+// ---- drives ----
+
+const FakeMachine::Drive* FakeMachine::ReachableDrive(std::string_view path) {
+    if (path.size() < 2 || path[1] != ':') return nullptr;
+    auto it = drives_.find(Upper(path[0]));
+    if (it == drives_.end()) return nullptr;
+    if (!it->second.ready) {
+        if (!(errorMode & platform::emFailCriticalErrors)) ++systemErrorBoxes;
+        return nullptr;
+    }
+    return &it->second;
+}
+
+bool FakeMachine::Writable(std::string_view path) {
+    const Drive* d = ReachableDrive(path);
+    return d && d->kind != platform::dkCdRom;
+}
+
+std::uint32_t FakeMachine::LogicalDrives() {
+    std::uint32_t bits = 0;
+    for (const auto& [letter, drive] : drives_)
+        if (letter >= 'A' && letter <= 'Z') bits |= 1u << (letter - 'A');
+    return bits;
+}
+
+unsigned FakeMachine::DriveType(std::string_view root) {
+    if (root.size() != 3 || root[1] != ':' || root[2] != '\\') return platform::dkNoRootDir;
+    auto it = drives_.find(Upper(root[0]));
+    return it == drives_.end() ? platform::dkNoRootDir : it->second.kind;
+}
+
+std::int64_t FakeMachine::DiskSize(int drive) {
+    if (drive < 1 || drive > 26) return -1;
+    std::string root = std::string(1, static_cast<char>('A' + drive - 1)) + ":\\";
+    return ReachableDrive(root) ? std::int64_t{1} << 30 : -1;
+}
+
+unsigned FakeMachine::ExchangeErrorMode(unsigned mode) {
+    unsigned previous = errorMode;
+    errorMode = mode;
+    return previous;
+}
+
+// ---- files ----
+
+std::string FakeMachine::FullPath(std::string_view path) {
+    if (path.empty()) return {};
+    std::string p(path);
+    for (char& c : p)
+        if (c == '/') c = '\\';
+    if (p.starts_with("\\\\")) return p;
+    std::string full;
+    if (p.size() >= 2 && p[1] == ':') {
+        if (p.size() >= 3 && p[2] == '\\')
+            full = p;
+        else if (Upper(current_[0]) == Upper(p[0]))
+            full = current_ + "\\" + p.substr(2);
+        else
+            full = p.substr(0, 2) + "\\" + p.substr(2);
+    } else if (p[0] == '\\') {
+        full = current_.substr(0, 2) + p;
+    } else {
+        full = current_ + "\\" + p;
+    }
+    // Resolve "." and "..", drop empty parts; keep a trailing backslash.
+    bool trailing = full.back() == '\\';
+    std::vector<std::string> parts;
+    std::size_t at = 3;
+    while (at <= full.size()) {
+        auto end = full.find('\\', at);
+        if (end == std::string::npos) end = full.size();
+        std::string part = full.substr(at, end - at);
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        at = end + 1;
+    }
+    std::string result = full.substr(0, 3);
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        result += (i ? "\\" : "") + parts[i];
+    if (trailing && !parts.empty()) result += '\\';
+    return result;
+}
+
+bool FakeMachine::FileExists(std::string_view path) {
+    return ReachableDrive(path) && HasFile(path);
+}
+
+bool FakeMachine::FolderExists(std::string_view path) {
+    return ReachableDrive(path) && HasFolder(path);
+}
+
+bool FakeMachine::SetAttributes(std::string_view path, std::uint32_t attributes) {
+    Entry* e = Find(path);
+    if (!e || !Writable(path)) return false;
+    e->attributes = (e->attributes & platform::faDirectory) | (attributes & ~platform::faDirectory);
+    journal.push_back("attributes " + std::string(path) + " " + Hex(attributes));
+    return true;
+}
+
+std::unique_ptr<platform::DirectorySearch> FakeMachine::Search(std::string_view pattern) {
+    if (!ReachableDrive(pattern)) return nullptr;
+    std::string p(pattern);
+    for (char& c : p)
+        if (c == '/') c = '\\';
+    auto cut = p.rfind('\\');
+    if (cut == std::string::npos) return nullptr;
+    std::string folder = CanonicalPath(p.substr(0, cut + 1));
+    std::string mask = p.substr(cut + 1);
+    std::vector<FileEntry> found;
+    for (const auto& [key, entry] : entries_) {
+        if (key.size() <= 3 || Parent(key) != folder) continue;
+        std::string name = NameOf(entry.path);
+        if (Matches(mask, name)) found.push_back(FileEntry{name, entry.attributes, entry.size});
+    }
+    if (found.empty()) return nullptr;
+    return std::make_unique<ListSearch>(std::move(found));
+}
+
+CreateResult FakeMachine::MakeFile(std::string_view path, bool replace) {
+    std::string key = CanonicalPath(path);
+    if (!Writable(path) || !HasFolder(Parent(key))) return CreateResult::Failed;
+    if (Entry* e = Find(path)) {
+        if (e->attributes & platform::faDirectory) return CreateResult::Failed;
+        if (!replace) return CreateResult::AlreadyExists;
+        if ((e->attributes & platform::faReadOnly) || e->locked) return CreateResult::Failed;
+        e->size = 0;
+    } else {
+        entries_[key] = Entry{std::string(path), platform::faArchive, 0};
+    }
+    journal.push_back("create " + std::string(path));
+    return CreateResult::Created;
+}
+
+bool FakeMachine::OpenForWriting(std::string_view path) {
+    const Entry* e = Find(path);
+    journal.push_back("open for writing " + std::string(path));
+    return e && Writable(path) &&
+           !(e->attributes & (platform::faDirectory | platform::faReadOnly)) && !e->locked;
+}
+
+bool FakeMachine::RemoveFile(std::string_view path) {
+    Entry* e = Find(path);
+    if (!e || !Writable(path) || (e->attributes & (platform::faDirectory | platform::faReadOnly)) ||
+        e->locked)
+        return false;
+    entries_.erase(CanonicalPath(path));
+    links_.erase(CanonicalPath(path));
+    journal.push_back("remove " + std::string(path));
+    return true;
+}
+
+std::string FakeMachine::ShortName(std::string_view path) {
+    if (!ReachableDrive(path) || !Find(path)) return {};
+    auto it = shortNames_.find(CanonicalPath(path));
+    return it == shortNames_.end() ? std::string(path) : it->second;
+}
+
+// ---- registry and folders ----
+
+std::unique_ptr<platform::RegistryKey>
+FakeMachine::OpenKey(platform::RootKey root, std::string_view path, platform::KeyAccess access) {
+    if (access == platform::KeyAccess::Full && denied_[static_cast<int>(root)]) return nullptr;
+    auto it = registry_.find({static_cast<int>(root), KeyPath(path)});
+    if (it == registry_.end()) return nullptr;
+    std::map<std::string, std::pair<bool, std::string>> values;
+    for (const auto& [name, value] : it->second)
+        values[name] = {value.text, value.data};
+    return std::make_unique<FakeKey>(values);
+}
+
+std::string FakeMachine::SpecialFolder(int folder) {
+    auto it = special_.find(folder);
+    return it == special_.end() ? std::string() : it->second;
+}
+
+// ---- shell ----
+
+std::intptr_t FakeMachine::Execute(platform::WindowHandle owner, std::string_view verb,
+                                   std::string_view file, std::string_view parameters,
+                                   std::string_view folder, int show) {
+    executions.push_back(Execution{owner, std::string(verb), std::string(file),
+                                   std::string(parameters), std::string(folder), show});
+    journal.push_back("execute " + std::string(file));
+    return executeResult_;
+}
+
+std::string FakeMachine::ExecutableFor(std::string_view file) {
+    journal.push_back("find executable " + std::string(file));
+    if (!FileExists(file)) return {};
+    std::string name = NameOf(CanonicalPath(file));
+    auto dot = name.rfind('.');
+    if (dot == std::string::npos) return {};
+    auto it = executables_.find(name.substr(dot));
+    return it == executables_.end() ? std::string() : it->second;
+}
+
+std::unique_ptr<platform::ShellLink> FakeMachine::NewShellLink() {
+    if (linkFailures_ > 0) {
+        --linkFailures_;
+        journal.push_back("link failed");
+        throw platform::ShellLinkError("The shell link object cannot be created", linkFailure_);
+    }
+    return std::make_unique<FakeShellLink>(*this);
+}
+
+bool FakeMachine::SaveLink(const std::string& path, const Link& link) {
+    std::string key = CanonicalPath(path);
+    if (!Writable(path) || !HasFolder(Parent(key))) return false;
+    if (const Entry* e = Find(path);
+        e && (e->attributes & (platform::faDirectory | platform::faReadOnly)))
+        return false;
+    entries_[key] = Entry{path, platform::faArchive, 512};
+    links_[key] = link;
+    return true;
+}
+
+// ---- version resources ----
+
+std::uint32_t FakeMachine::InfoSize(std::string_view file, std::uint32_t& handle) {
+    handle = 0;
+    auto it = versions_.find(CanonicalPath(file));
+    if (it == versions_.end() || !HasFile(file)) return 0;
+    return static_cast<std::uint32_t>(kTableAt + 4 * it->second.translations.size());
+}
+
+bool FakeMachine::ReadInfo(std::string_view file, std::uint32_t, std::uint32_t size, void* block) {
+    auto it = versions_.find(CanonicalPath(file));
+    if (failVersionReads_ || it == versions_.end()) return false;
+    const Version& v = it->second;
+    std::vector<char> data(kTableAt + 4 * v.translations.size(), '\0');
+    if (size < data.size()) return false;
+    std::uint32_t fixedLength = v.hasFixed ? sizeof(platform::FixedFileInfo) : 0;
+    platform::FixedFileInfo info{};
+    info.signature = 0xFEEF04BD;
+    info.structVersion = 0x10000;
+    info.fileVersionMS = v.ms;
+    info.fileVersionLS = v.ls;
+    auto tableLength = static_cast<std::uint32_t>(4 * v.translations.size());
+    std::memcpy(data.data(), &kVersionTag, 4);
+    std::memcpy(data.data() + 4, &fixedLength, 4);
+    std::memcpy(data.data() + kFixedAt, &info, sizeof info);
+    std::memcpy(data.data() + kTableLengthAt, &tableLength, 4);
+    if (tableLength) std::memcpy(data.data() + kTableAt, v.translations.data(), tableLength);
+    std::memcpy(block, data.data(), data.size());
+    return true;
+}
+
+bool FakeMachine::QueryValue(const void* block, std::string_view subBlock, const void*& value,
+                             std::uint32_t& length) {
+    value = nullptr;
+    length = 0;
+    if (!block || ReadU32(block, 0) != kVersionTag) return false;
+    if (subBlock == "\\" && ReadU32(block, 4) != 0) {
+        value = static_cast<const char*>(block) + kFixedAt;
+        length = ReadU32(block, 4);
+    } else if (subBlock == "\\VarFileInfo\\Translation" && ReadU32(block, kTableLengthAt) != 0) {
+        value = static_cast<const char*>(block) + kTableAt;
+        length = ReadU32(block, kTableLengthAt);
+    }
+    return value != nullptr;
+}
+
+// ---- keyboard and window system ----
+
+std::int16_t FakeMachine::AsyncKeyState(int key) {
+    auto it = keyStates_.find(key);
+    return it == keyStates_.end() ? 0 : it->second;
+}
+
+int FakeMachine::ShowMessageBox(std::string_view text, std::string_view caption, unsigned flags) {
+    int answer = defaultAnswer;
+    if (!answers_.empty()) {
+        answer = answers_.front();
+        answers_.pop_front();
+    }
+    boxes.push_back(Box{std::string(text), std::string(caption), flags, answer});
+    journal.push_back("box");
+    return answer;
+}
+
+void FakeMachine::SetCursorShape(platform::Cursor cursor) {
+    cursors.push_back(cursor);
+    journal.push_back(cursor == platform::Cursor::HourGlass ? "cursor hourglass" : "cursor normal");
+}
+
+} // namespace klv::fakes
