@@ -31,10 +31,19 @@ std::uint32_t TZAStringHash::Hash(std::u16string_view s) {
     return h;
 }
 
-void TZAStringHash::Add(std::u16string_view key, std::int32_t value) {
+std::uint32_t TZAStringHash::HashLower(std::u16string_view s) {
+    std::uint32_t h = 0;
+    for (char16_t c : s)
+        h = ((h << 2) | (h >> 30)) ^ platform::LowerUnit(c);
+    return h;
+}
+
+void TZAStringHash::Add(std::u16string_view key, std::int32_t value) { Add(Hash(key), value); }
+
+void TZAStringHash::Add(std::uint32_t hash, std::int32_t value) {
     if (static_cast<std::size_t>(value) >= next_.size())
         next_.resize(static_cast<std::size_t>(value) + 1, -1);
-    std::int32_t& head = heads_[Hash(key) % heads_.size()];
+    std::int32_t& head = heads_[hash % heads_.size()];
     next_[static_cast<std::size_t>(value)] = head;
     head = value;
 }
@@ -108,6 +117,15 @@ std::int32_t TZAHashedStringList::IndexOfName(std::u16string_view name) const {
     return nameIndex_->Find(Key(name), [&](std::int32_t i) { return NameKey(i); });
 }
 
+namespace {
+bool EqualsLowered(std::u16string_view name, std::u16string_view lower) {
+    if (name.size() != lower.size()) return false;
+    for (std::size_t i = 0; i < name.size(); ++i)
+        if (platform::LowerUnit(name[i]) != lower[i]) return false;
+    return true;
+}
+} // namespace
+
 void TZADirArray::Grow(std::size_t required) {
     if (required <= items_.capacity()) return;
     growStep_ = std::min<std::size_t>(growStep_ * 2, 10000);
@@ -115,9 +133,9 @@ void TZADirArray::Grow(std::size_t required) {
 }
 
 void TZADirArray::SetCount(std::int32_t count) {
+    index_.reset();
     if (count <= 0) {
         std::vector<TDirItem>().swap(items_);
-        names_.Clear();
         growStep_ = 250;
         return;
     }
@@ -142,30 +160,42 @@ const TDirItem& TZADirArray::Item(std::int32_t index) const {
 
 void TZADirArray::Put(std::int32_t index, TDirItem item) {
     if (index < 0 || index >= Count()) throw EZAException(1, Owner);
-    std::u16string lower = platform::LowerCase(item.FileName);
-    if (index < names_.Count())
-        names_.Put(index, std::move(lower));
-    else if (index == names_.Count())
-        names_.Add(std::move(lower));
-    else
-        throw EZAException(58, Owner);
     items_[static_cast<std::size_t>(index)] = std::move(item);
+    index_.reset();
+}
+
+void TZADirArray::Add(TDirItem item) {
+    Grow(items_.size() + 1);
+    items_.push_back(std::move(item));
+    if (index_) {
+        index_->Add(TZAStringHash::HashLower(items_.back().FileName), Count() - 1);
+        if (items_.size() > 5 * index_->BucketCount()) index_.reset();
+    }
 }
 
 void TZADirArray::Delete(std::int32_t index) {
     if (index < 0 || index >= Count()) throw EZAException(4, Owner);
     items_.erase(items_.begin() + index);
-    if (index < names_.Count()) names_.Delete(index);
+    index_.reset();
 }
 
 void TZADirArray::Rename(std::int32_t index, const std::u16string& name) {
     TDirItem& item = Item(index);
-    std::u16string lower = platform::LowerCase(name);
-    std::int32_t existing = names_.IndexOf(lower);
+    std::int32_t existing = IndexOfName(platform::LowerCase(name));
     if (existing >= 0 && existing != index) throw EZAException(59, Owner);
-    if (index >= names_.Count()) throw EZAException(58, Owner);
-    names_.Put(index, std::move(lower));
     item.FileName = name;
+    index_.reset();
+}
+
+std::int32_t TZADirArray::IndexOfName(std::u16string_view lowerName) const {
+    if (!index_) {
+        index_ = std::make_unique<TZAStringHash>(std::max<std::size_t>(items_.size(), 1000));
+        for (std::int32_t i = 0; i < Count(); ++i)
+            index_->Add(TZAStringHash::HashLower(items_[static_cast<std::size_t>(i)].FileName), i);
+    }
+    return index_->Find(TZAStringHash::Hash(lowerName), [&](std::int32_t i) {
+        return EqualsLowered(items_[static_cast<std::size_t>(i)].FileName, lowerName);
+    });
 }
 
 } // namespace klv::zip

@@ -70,13 +70,20 @@ class TZAStringHash {
   public:
     explicit TZAStringHash(std::size_t buckets);
     static std::uint32_t Hash(std::u16string_view s);
+    // The hash of the lower-cased string, without making it.
+    static std::uint32_t HashLower(std::u16string_view s);
     // `key` is the string at `value`, already in the index's case.
     void Add(std::u16string_view key, std::int32_t value);
-    template <class KeyAt> std::int32_t Find(std::u16string_view key, KeyAt&& keyAt) const {
-        for (std::int32_t i = heads_[Hash(key) % heads_.size()]; i >= 0;
+    void Add(std::uint32_t hash, std::int32_t value);
+    // Walks the chain of `hash`; `equal(i)` tells whether position i holds the key.
+    template <class Equal> std::int32_t Find(std::uint32_t hash, Equal&& equal) const {
+        for (std::int32_t i = heads_[hash % heads_.size()]; i >= 0;
              i = next_[static_cast<std::size_t>(i)])
-            if (keyAt(i) == key) return i;
+            if (equal(i)) return i;
         return -1;
+    }
+    template <class KeyAt> std::int32_t Find(std::u16string_view key, KeyAt&& keyAt) const {
+        return Find(Hash(key), [&](std::int32_t i) { return keyAt(i) == key; });
     }
     std::size_t BucketCount() const { return heads_.size(); }
 
@@ -112,34 +119,30 @@ class TZAHashedStringList {
     mutable std::unique_ptr<TZAStringHash> nameIndex_;
 };
 
-// The growable array of entries, with the lower-cased names index-aligned beside it.
+// The growable array of entries, with a hash index over their lower-cased names. The index
+// is built at the first lookup, kept up to date by appends and rebuilt after other changes;
+// it holds positions only, the names themselves stay in the entries.
 class TZADirArray {
   public:
-    TZADirArray() { names_.CaseSensitive = true; }
     std::int32_t Count() const { return static_cast<std::int32_t>(items_.size()); }
     void SetCount(std::int32_t count);
     TDirItem Get(std::int32_t index) const;   // a copy; code 2 on a bad index
     TDirItem& Item(std::int32_t index);       // a reference; code 3 on a bad index
     const TDirItem& Item(std::int32_t index) const;
     void Put(std::int32_t index, TDirItem item); // code 1 on a bad index
-    void Add(TDirItem item) {
-        SetCount(Count() + 1);
-        Put(Count() - 1, std::move(item));
-    }
+    void Add(TDirItem item);
     void Delete(std::int32_t index); // code 4 on a bad index
-    void Rename(std::int32_t index, const std::u16string& name);
-    // Position of an entry by lower-cased stored name, or -1.
-    std::int32_t IndexOfName(std::u16string_view lowerName) const {
-        return names_.IndexOf(lowerName);
-    }
-    void ReserveFor(std::size_t n) { names_.Reserve(n); }
+    void Rename(std::int32_t index, const std::u16string& name); // code 59 on a clash
+    // Position of an entry by lower-cased stored name, or -1 (of equal names, the last).
+    std::int32_t IndexOfName(std::u16string_view lowerName) const;
+    void Reserve(std::size_t n) { items_.reserve(n); }
 
     const TZABaseArchiver* Owner = nullptr;
 
   private:
     void Grow(std::size_t required);
     std::vector<TDirItem> items_;
-    TZAHashedStringList names_;
+    mutable std::unique_ptr<TZAStringHash> index_;
     std::size_t growStep_ = 250; // doubled before each growth: 500, 1000, ... 10000
 };
 

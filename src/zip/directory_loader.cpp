@@ -28,6 +28,18 @@ class SequentialReader {
         }
         return true;
     }
+    // A view of the next n bytes: inside the buffer when they lie there, else copied into
+    // `scratch`. Throws when the stream holds fewer.
+    std::span<const std::uint8_t> Take(std::size_t n, std::vector<std::uint8_t>& scratch) {
+        if (n <= buffer_.size() - head_) {
+            std::span<const std::uint8_t> out(buffer_.data() + head_, n);
+            head_ += n;
+            return out;
+        }
+        scratch.resize(n);
+        if (n && !Read(scratch.data(), n)) throw EZAError(u"Stream read error");
+        return {scratch.data(), n};
+    }
     std::string ReadString(std::size_t n) {
         std::string out(n, '\0');
         if (n && !Read(out.data(), n)) throw EZAError(u"Stream read error");
@@ -179,11 +191,12 @@ bool IsUtf8Name(std::string_view s) {
     return high;
 }
 
-std::u16string DirectoryLoader::DecodeName(std::string bytes, bool oem, bool detectUtf8) const {
-    bool ascii = std::all_of(bytes.begin(), bytes.end(),
+std::u16string DirectoryLoader::DecodeName(std::string_view raw, bool oem,
+                                           bool detectUtf8) const {
+    bool ascii = std::all_of(raw.begin(), raw.end(),
                              [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    if (ascii) return std::u16string(bytes.begin(), bytes.end());
-    if (oem) bytes = platform::OemToAnsi(bytes);
+    if (ascii) return std::u16string(raw.begin(), raw.end());
+    std::string bytes = oem ? platform::OemToAnsi(raw) : std::string(raw);
     if (detectUtf8 && IsUtf8Name(bytes)) return platform::Utf8ToUtf16(bytes);
     return platform::AnsiToUtf16(bytes);
 }
@@ -363,9 +376,13 @@ void DirectoryLoader::ReadEntries(std::int64_t position, std::uint32_t count) {
     const std::size_t expected =
         static_cast<std::size_t>(std::min<std::int64_t>(count, room / kCentralHeaderSize));
     m_.Directory.SetCount(0);
-    m_.Directory.ReserveFor(expected);
+    m_.Directory.Reserve(expected);
 
     SequentialReader r(*s, position);
+    std::vector<std::uint8_t> scratch;
+    auto chars = [](std::span<const std::uint8_t> b) {
+        return std::string_view(reinterpret_cast<const char*>(b.data()), b.size());
+    };
     for (std::uint32_t i = 0; i < count; ++i) {
         if (spanning && s->Size() - r.Position() < static_cast<std::int64_t>(kCentralHeaderSize)) {
             a_.OpenVolume(a_.volume_.VolumeNumber + 1);
@@ -382,12 +399,11 @@ void DirectoryLoader::ReadEntries(std::int64_t position, std::uint32_t count) {
         // encrypted entry below the alternative threshold is set to.
         item.CryptoAlgorithm = TZACryptoAlgorithm::caPkzipClassic;
         item.ActualMethod = h.Method();
-        item.FileName = DecodeName(r.ReadString(h.NameLength()),
+        item.FileName = DecodeName(chars(r.Take(h.NameLength(), scratch)),
                                    OemNamesFor(h.Flags(), endSignature), true);
-        std::string extra = r.ReadString(h.ExtraLength());
-        item.Extra.Assign({reinterpret_cast<const std::uint8_t*>(extra.data()), extra.size()});
+        item.Extra.Assign(r.Take(h.ExtraLength(), scratch));
         InterpretExtra(item);
-        item.Comment = r.ReadString(h.CommentLength());
+        if (h.CommentLength()) item.Comment = r.ReadString(h.CommentLength());
         m_.Directory.Add(std::move(item));
     }
 }
@@ -496,7 +512,7 @@ void DirectoryLoader::Rebuild() {
         if (nameAt + l.nameLength <= size) {
             std::string name(l.nameLength, '\0');
             if (ReadAll(s, nameAt, name.data(), name.size()))
-                item.FileName = DecodeName(std::move(name),
+                item.FileName = DecodeName(name,
                                            oemAllowed && OemNamesFor(l.flags, kStandardSignatures.endRecord),
                                            false);
         }

@@ -29,7 +29,7 @@ class DirectoryLoader {
     void DetectArchiveStart(std::int64_t endPosition, std::uint32_t count);
     void ShiftRelativeOffsets();
     void InterpretExtra(TDirItem& item) const;
-    std::u16string DecodeName(std::string bytes, bool oem, bool detectUtf8) const;
+    std::u16string DecodeName(std::string_view raw, bool oem, bool detectUtf8) const;
     bool OemNamesFor(std::uint16_t flags, std::uint32_t endSignature) const;
     TZAStream& Stream() const { return *m_.Stream; }
 

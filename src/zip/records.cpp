@@ -23,32 +23,30 @@ LocalHeader LocalHeader::Parse(std::span<const std::uint8_t, kLocalHeaderSize> b
 }
 
 void ExtraFields::Assign(std::span<const std::uint8_t> area) {
-    // Normalise into blocks whose sizes fit: the stored copy never runs past itself.
-    std::vector<std::uint8_t> out;
-    out.reserve(area.size());
-    std::size_t pos = 0;
-    while (pos + 4 <= area.size()) {
-        std::uint16_t id = GetU16(&area[pos]);
-        std::size_t size = GetU16(&area[pos + 2]);
-        std::size_t left = area.size() - pos - 4;
-        bool truncated = size > left;
-        size = std::min(size, left);
-        std::uint8_t head[4];
-        PutU16(head, id);
-        PutU16(head + 2, static_cast<std::uint16_t>(size));
-        out.insert(out.end(), head, head + 4);
-        out.insert(out.end(), area.begin() + static_cast<std::ptrdiff_t>(pos + 4),
-                   area.begin() + static_cast<std::ptrdiff_t>(pos + 4 + size));
-        pos += 4 + size;
-        if (truncated) break;
+    // The blocks are stored as found, the one that runs past the area cut to what is left:
+    // the stored copy never runs past itself. Nothing after a cut block is read.
+    std::size_t length = 0;
+    bool cut = false;
+    while (!cut && length + 4 <= area.size()) {
+        const std::size_t left = area.size() - length - 4;
+        const std::size_t size = GetU16(&area[length + 2]);
+        cut = size > left;
+        length += 4 + std::min(size, left);
     }
-    if (out.empty()) {
+    if (length == 0) {
         Clear();
         return;
     }
-    buffer_ = std::make_unique<std::uint8_t[]>(out.size());
-    std::memcpy(buffer_.get(), out.data(), out.size());
-    length_ = static_cast<std::uint32_t>(out.size());
+    buffer_ = std::make_unique_for_overwrite<std::uint8_t[]>(length);
+    std::memcpy(buffer_.get(), area.data(), length);
+    length_ = static_cast<std::uint32_t>(length);
+    if (cut) {
+        // Rewrite the last block's size to what it holds.
+        std::size_t pos = 0;
+        while (pos + 4 + GetU16(&buffer_[pos + 2]) < length)
+            pos += 4 + GetU16(&buffer_[pos + 2]);
+        PutU16(&buffer_[pos + 2], static_cast<std::uint16_t>(length - pos - 4));
+    }
 }
 
 std::size_t ExtraFields::Count() const {
