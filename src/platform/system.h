@@ -320,7 +320,7 @@ class ComApartment {
     ComApartment& operator=(const ComApartment&) = delete;
 
   private:
-    bool initialized_ = false;
+    [[maybe_unused]] bool initialized_ = false; // unused where COM does not exist
 };
 
 } // namespace klv::platform
