@@ -1,0 +1,223 @@
+// The password prompt: a modal dialog made from a template built in memory (no resource
+// script). Sizes are dialog units of the dialog's font.
+#include <windows.h>
+
+#include <cstring>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "platform/password_dialog.h"
+
+namespace klv::platform {
+
+namespace {
+
+std::mutex scriptLock;
+PasswordPromptScript& Script() {
+    static PasswordPromptScript script;
+    return script;
+}
+
+constexpr int kLabelId = 101;
+constexpr int kEditId = 102;
+constexpr int kMaxPasswordLength = 255;
+
+// Predefined control classes, by their atoms.
+constexpr WORD kButtonClass = 0x0080;
+constexpr WORD kEditClass = 0x0081;
+constexpr WORD kStaticClass = 0x0082;
+
+// A DLGTEMPLATE with its items, written word by word.
+class TemplateBuilder {
+  public:
+    void Dialog(DWORD style, short cx, short cy, const wchar_t* font, WORD pointSize) {
+        PutDword(style);
+        PutDword(0); // extended style
+        countAt_ = words_.size();
+        Put(0);         // item count, filled in by Item()
+        Put(0), Put(0); // x, y: the dialog procedure centres the window
+        Put(static_cast<WORD>(cx)), Put(static_cast<WORD>(cy));
+        Put(0); // no menu
+        Put(0); // the standard dialog class
+        Put(0); // empty caption; the caller's ANSI text is set when the dialog opens
+        Put(pointSize);
+        PutText(font);
+    }
+
+    void Item(DWORD style, short x, short y, short cx, short cy, int id, WORD classAtom,
+              const wchar_t* text) {
+        if (words_.size() % 2) // DWORD alignment
+            Put(0);
+        PutDword(style | WS_CHILD | WS_VISIBLE);
+        PutDword(0);
+        Put(static_cast<WORD>(x)), Put(static_cast<WORD>(y));
+        Put(static_cast<WORD>(cx)), Put(static_cast<WORD>(cy));
+        Put(static_cast<WORD>(id));
+        Put(0xFFFF), Put(classAtom);
+        PutText(text);
+        Put(0); // no creation data
+        ++words_[countAt_];
+    }
+
+    const DLGTEMPLATE* Get() const { return reinterpret_cast<const DLGTEMPLATE*>(words_.data()); }
+
+  private:
+    void Put(WORD w) { words_.push_back(w); }
+    void PutDword(DWORD d) {
+        Put(LOWORD(d));
+        Put(HIWORD(d));
+    }
+    void PutText(const wchar_t* s) {
+        for (; *s; ++s)
+            Put(static_cast<WORD>(*s));
+        Put(0);
+    }
+
+    std::vector<WORD> words_; // WORD storage keeps the DWORD alignment of the start
+    std::size_t countAt_ = 0;
+};
+
+TemplateBuilder BuildTemplate() {
+    TemplateBuilder t;
+    t.Dialog(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT, 180, 63,
+             L"MS Shell Dlg", 8);
+    t.Item(SS_LEFT, 8, 8, 164, 8, kLabelId, kStaticClass, L"");
+    t.Item(ES_LEFT | ES_PASSWORD | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 8, 19, 164, 12, kEditId,
+           kEditClass, L"");
+    t.Item(BS_DEFPUSHBUTTON | WS_TABSTOP, 38, 41, 50, 14, IDOK, kButtonClass, L"OK");
+    t.Item(BS_PUSHBUTTON | WS_TABSTOP, 92, 41, 50, 14, IDCANCEL, kButtonClass, L"Cancel");
+    return t;
+}
+
+struct DialogState {
+    const std::string* caption;
+    const std::string* label;
+    std::string password;
+    bool ok = false;
+};
+
+void CentreOnScreen(HWND dlg) {
+    RECT r;
+    GetWindowRect(dlg, &r);
+    int w = r.right - r.left, h = r.bottom - r.top;
+    int x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2;
+    int y = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
+    SetWindowPos(dlg, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+INT_PTR CALLBACK PasswordDialogProc(HWND dlg, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_INITDIALOG: {
+        auto* state = reinterpret_cast<DialogState*>(lParam);
+        SetWindowLongPtrA(dlg, DWLP_USER, lParam);
+        SetWindowTextA(dlg, state->caption->c_str());
+        SetDlgItemTextA(dlg, kLabelId, state->label->c_str());
+        SendDlgItemMessageA(dlg, kEditId, EM_LIMITTEXT, kMaxPasswordLength, 0);
+        SendDlgItemMessageA(dlg, kEditId, EM_SETPASSWORDCHAR, '*', 0);
+        CentreOnScreen(dlg);
+        SetFocus(GetDlgItem(dlg, kEditId));
+        return FALSE; // focus set here
+    }
+    case WM_COMMAND: {
+        auto* state = reinterpret_cast<DialogState*>(GetWindowLongPtrA(dlg, DWLP_USER));
+        switch (LOWORD(wParam)) {
+        case IDOK: {
+            char text[kMaxPasswordLength + 1] = {};
+            UINT n = GetDlgItemTextA(dlg, kEditId, text, sizeof text);
+            state->password.assign(text, n);
+            SecureZeroMemory(text, sizeof text);
+            state->ok = true;
+            EndDialog(dlg, IDOK);
+            return TRUE;
+        }
+        case IDCANCEL: // also the close box and Escape
+            EndDialog(dlg, IDCANCEL);
+            return TRUE;
+        }
+        break;
+    }
+    }
+    return FALSE;
+}
+
+void WipeString(std::string& s) {
+    if (!s.empty()) SecureZeroMemory(s.data(), s.size());
+    s.clear();
+}
+
+} // namespace
+
+void SetPasswordPromptScript(PasswordPromptScript script) {
+    std::lock_guard<std::mutex> hold(scriptLock);
+    Script() = std::move(script);
+}
+
+bool AskPassword(const std::string& caption, const std::string& label, std::string& password) {
+    PasswordPromptScript script;
+    {
+        std::lock_guard<std::mutex> hold(scriptLock);
+        script = Script();
+    }
+    if (script) return script(caption, label, password);
+
+    TemplateBuilder t = BuildTemplate();
+    DialogState state{&caption, &label, {}, false};
+    INT_PTR result = DialogBoxIndirectParamA(GetModuleHandleA(nullptr), t.Get(), GetActiveWindow(),
+                                             PasswordDialogProc, reinterpret_cast<LPARAM>(&state));
+    bool ok = result == IDOK && state.ok;
+    if (ok) password = state.password;
+    WipeString(state.password);
+    return ok;
+}
+
+bool ProbePasswordDialog(const std::string& caption, const std::string& label,
+                         PasswordDialogLayout& layout) {
+    TemplateBuilder t = BuildTemplate();
+    DialogState state{&caption, &label, {}, false};
+    HWND dlg = CreateDialogIndirectParamA(GetModuleHandleA(nullptr), t.Get(), nullptr,
+                                          PasswordDialogProc, reinterpret_cast<LPARAM>(&state));
+    if (!dlg) return false;
+
+    layout = PasswordDialogLayout{};
+    char text[512];
+    GetWindowTextA(dlg, text, sizeof text);
+    layout.caption = text;
+    RECT r;
+    GetClientRect(dlg, &r);
+    layout.clientWidth = r.right - r.left;
+    layout.clientHeight = r.bottom - r.top;
+    RECT units{0, 0, 4, 8};
+    MapDialogRect(dlg, &units);
+    layout.unitX = units.right;
+    layout.unitY = units.bottom;
+    GetWindowRect(dlg, &r);
+    layout.windowLeft = r.left, layout.windowTop = r.top;
+    layout.windowRight = r.right, layout.windowBottom = r.bottom;
+    layout.screenWidth = GetSystemMetrics(SM_CXSCREEN);
+    layout.screenHeight = GetSystemMetrics(SM_CYSCREEN);
+    LRESULT def = SendMessageA(dlg, DM_GETDEFID, 0, 0);
+    if (HIWORD(def) == DC_HASDEFID) layout.defaultId = LOWORD(def);
+    layout.editLimit = static_cast<int>(SendDlgItemMessageA(dlg, kEditId, EM_GETLIMITTEXT, 0, 0));
+    layout.passwordChar =
+        static_cast<int>(SendDlgItemMessageA(dlg, kEditId, EM_GETPASSWORDCHAR, 0, 0));
+
+    for (HWND c = GetWindow(dlg, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        PasswordDialogControl control;
+        control.id = GetDlgCtrlID(c);
+        GetClassNameA(c, text, sizeof text);
+        control.className = text;
+        GetWindowTextA(c, text, sizeof text);
+        control.text = text;
+        control.style = static_cast<unsigned long>(GetWindowLongA(c, GWL_STYLE));
+        GetWindowRect(c, &r);
+        MapWindowPoints(nullptr, dlg, reinterpret_cast<POINT*>(&r), 2);
+        control.left = r.left, control.top = r.top, control.right = r.right,
+        control.bottom = r.bottom;
+        layout.controls.push_back(std::move(control));
+    }
+    DestroyWindow(dlg);
+    return true;
+}
+
+} // namespace klv::platform
