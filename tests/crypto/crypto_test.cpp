@@ -355,22 +355,22 @@ INSTANTIATE_TEST_SUITE_P(Tools, PkzipArchive,
                          });
 
 TEST(PkzipTransform, PasswordBytesAboveAsciiAreKeyMaterialAsTheyAre) {
-    // Crafted: a 1252 password with bytes >= 0x80 must not be sign-extended into the keys.
+    // Info-ZIP zip given a code page 1252 password as raw bytes; a char sign-extended into the
+    // key update would fail the check or the data.
+    EncryptedItem item = LoadItem("zipcrypto-1252.zip");
     const std::string password = "ge\xEFnstalleerd\xFF";
-    const std::string packed = "De update is ge\xEFnstalleerd.";
-    std::string enc = klv::test::pkzipEncrypt(packed, password, 0xA7);
-    Bytes stored(enc.begin(), enc.end());
-
-    TPkzipCryptoTransform t(password, 0xA7);
-    ASSERT_TRUE(t.CheckPassword({stored.data(), 12}));
-    Bytes data(stored.begin() + 12, stored.end());
+    TPkzipCryptoTransform t(password,
+                            PkzipCheckByte(item.localFlags, item.localTime, item.localCrc));
+    ASSERT_TRUE(t.CheckPassword({item.stored.data(), 12}));
+    Bytes data(item.stored.begin() + 12, item.stored.end());
     t.Decrypt(data.data(), data.size());
-    EXPECT_EQ(ToText(data), packed);
+    EXPECT_EQ(ToText(data), Plain());
 }
 
 TEST(PkzipTransform, AnEmptyPasswordIsBadEvenWhenTheHeaderWouldMatch) {
-    std::string enc = klv::test::pkzipEncrypt("x", "", 0x42);
-    Bytes stored(enc.begin(), enc.end());
+    // Header and one byte "x" encrypted with the empty password, check byte 0x42 (no tool
+    // writes such an item; the bytes decrypt correctly with Python's zipfile and pwd=b"").
+    Bytes stored = FromHex("f16c59903110aa33a94a45dec1");
     TPkzipCryptoTransform t("", 0x42);
     EXPECT_FALSE(t.CheckPassword({stored.data(), 12}));
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Remakes the encrypted fixture archives with the real tools (7-Zip's 7zz, Info-ZIP zip).
-# The password of every archive is "secret"; plain.txt is the one file they hold.
+# The password is "secret" (zipcrypto-1252.zip: "ge\xEFnstalleerd\xFF" in code page 1252);
+# plain.txt is the one file they hold.
 set -euo pipefail
 cd "$(dirname "$0")"
 work=$(mktemp -d)
@@ -27,4 +28,6 @@ mv "$work/zipcrypto-7zz.zip" .
 (cd "$work" && zip -q -0 -X -e -P secret zipcrypto-stored.zip plain.txt)
 (cd "$work" && zip -q -9 -X -e -P secret zipcrypto-deflated.zip plain.txt)
 (cd "$work" && zip -q -0 -X -e -P secret - - < plain.txt > zipcrypto-stdin.zip)
+# A password in code page 1252 with bytes above 0x7F, given to zip as raw bytes.
+(cd "$work" && zip -q -0 -X -e -P $'ge\xefnstalleerd\xff' zipcrypto-1252.zip plain.txt)
 mv "$work"/zipcrypto-*.zip .
