@@ -27,6 +27,8 @@ class FileStream {
     // null and sets `error` to the system's error code.
     static std::unique_ptr<FileStream> Open(const std::u16string& path, std::uint16_t mode,
                                             int& error);
+    // Creates a file that must not exist yet; null (and `error`) when it does or cannot be made.
+    static std::unique_ptr<FileStream> CreateNew(const std::u16string& path, int& error);
     ~FileStream();
     FileStream(const FileStream&) = delete;
     FileStream& operator=(const FileStream&) = delete;
@@ -40,6 +42,8 @@ class FileStream {
     std::int64_t Size() const;
     bool SetSize(std::int64_t size);
     bool Flush();
+    // Sets the last-write time from a DOS stamp (date << 16 | time) read as local time.
+    bool SetDosStamp(std::uint32_t stamp);
     int LastError() const { return lastError_; }
 
   private:

@@ -1,7 +1,12 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
+// The file services of the archive engine, on wide paths. Attributes are the Windows bits
+// (0x01 read-only, 0x02 hidden, 0x04 system, 0x10 directory, 0x20 archive); on Linux only
+// read-only (no write permission) and directory have a meaning.
 namespace klv::platform {
 
 // True when `path` names an existing file (not a folder).
@@ -10,5 +15,16 @@ bool FileExists(const std::u16string& path);
 bool DirectoryExists(const std::u16string& path);
 // True when the path's drive is A: or B:, or a drive that the system reports as removable.
 bool IsRemovableDrive(const std::u16string& path);
+
+// Creates a folder with all missing parents; true when it exists afterwards.
+bool MakeDirectories(const std::u16string& path);
+std::optional<std::uint32_t> AttributesOf(const std::u16string& path);
+bool SetAttributesOf(const std::u16string& path, std::uint32_t attributes);
+bool RemoveFile(const std::u16string& path);
+// Moves a file over another, replacing it; false (and nothing changed) on failure.
+bool MoveReplacing(const std::u16string& from, const std::u16string& to);
+// The file's last-write time as a DOS stamp (date << 16 | time) in local time.
+std::optional<std::uint32_t> DosStampOf(const std::u16string& path);
+std::u16string CurrentDirectory();
 
 } // namespace klv::platform

@@ -115,7 +115,10 @@ void TZABaseArchiver::DoFileProgress(const std::u16string& fileName, double prog
 }
 void TZABaseArchiver::DoConfirmOverwrite(const std::u16string& source, std::u16string& dest,
                                          bool& confirm) {
-    if (OnConfirmOverwrite) OnConfirmOverwrite(*this, source, dest, confirm);
+    if (OnConfirmOverwrite)
+        OnConfirmOverwrite(*this, source, dest, confirm);
+    else
+        DefaultConfirmOverwrite(source, dest, confirm);
 }
 void TZABaseArchiver::DoConfirmProcessFile(const std::u16string& fileName,
                                            TZAProcessOperation op, bool& confirm) {
@@ -123,7 +126,10 @@ void TZABaseArchiver::DoConfirmProcessFile(const std::u16string& fileName,
 }
 void TZABaseArchiver::DoPassword(const std::u16string& fileName, std::string& newPassword,
                                  bool& skipFile) {
-    if (OnPassword) OnPassword(*this, fileName, newPassword, skipFile);
+    if (OnPassword)
+        OnPassword(*this, fileName, newPassword, skipFile);
+    else
+        DefaultPassword(fileName, newPassword, skipFile);
 }
 void TZABaseArchiver::DoProcessFileFailure(const std::u16string& fileName,
                                            TZAProcessOperation op, int nativeError,
@@ -131,6 +137,8 @@ void TZABaseArchiver::DoProcessFileFailure(const std::u16string& fileName,
                                            TZAAction& action) {
     if (OnProcessFileFailure)
         OnProcessFileFailure(*this, fileName, op, nativeError, errorCode, message, action);
+    else
+        DefaultProcessFileFailure(nativeError, message, action);
 }
 void TZABaseArchiver::DoRequestLastVolume(std::u16string& volumeFileName, bool& cancel) {
     if (OnRequestLastVolume) OnRequestLastVolume(*this, volumeFileName, cancel);

@@ -77,6 +77,23 @@ class TZABaseArchiver {
                        std::uint32_t searchAttr = kDefaultSearchAttr);
     bool FindNextItem(TZAArchiveItem& item);
 
+    // Extraction: every item matching the masks and attributes is written below BaseDir.
+    void ExtractMatching(const std::u16string& fileMask = u"*.*",
+                         std::uint32_t searchAttr = kDefaultSearchAttr,
+                         const std::u16string& exclusionMask = {});
+    // The same selection, each item decompressed into nothing: every integrity check runs
+    // and the disk is not touched.
+    void TestMatching(const std::u16string& fileMask = u"*.*",
+                      std::uint32_t searchAttr = kDefaultSearchAttr,
+                      const std::u16string& exclusionMask = {});
+    // The item-to-stream step: decompresses item `index` into `output`; native code 16 for a
+    // bad index, 8 when the data is not intact (unless kept or skipped).
+    void ExtractItemToStream(std::int32_t index, TZAStream& output);
+    // Decompresses the item whose local header starts at the archive stream's position.
+    bool DecompressItem(TZAStream& archive, TZAStream& output, const TDirItem& item);
+    // Runs the item loop for one item (index) or every marked item (-1).
+    void ProcessItems(TZAProcessOperation operation, std::int32_t index);
+
     // State of the open archive (for the engine's own operations and for tests).
     std::int64_t ArchiveStart() const { return dirManager_ ? dirManager_->ArchiveStart : 0; }
     const TZADirManager* DirManager() const { return dirManager_.get(); }
@@ -113,12 +130,30 @@ class TZABaseArchiver {
     virtual void DoExtractFile(std::u16string& fileName, std::uint32_t& fileAttr,
                                const std::string& comment);
     virtual void UpdateNewItemMethod() {}
+    // The default prompts behind the events.
+    void DefaultConfirmOverwrite(const std::u16string& source, std::u16string& dest,
+                                 bool& confirm);
+    void DefaultProcessFileFailure(int nativeError, const std::u16string& message,
+                                   TZAAction& action);
+    void DefaultPassword(const std::u16string& fileName, std::string& newPassword,
+                         bool& skipFile);
 
     bool standardSignatures_ = false;
     std::uint16_t newItemMethod_ = 0;
 
   private:
     friend class DirectoryLoader;
+    friend class ItemDecompressor;
+
+    void SelectMatching(const std::u16string& fileMask, std::uint32_t searchAttr,
+                        const std::u16string& exclusionMask, TZAProcessOperation operation);
+    void ExtractOneItem(std::int32_t index, std::u16string fileName,
+                        const std::u16string& destination);
+    std::u16string DestinationFolder();
+    // Progress of the current item's output: the per-block events.
+    void ReportBlockProgress(std::int64_t produced);
+    // Writes a block to the output, with the disk-full handling; false when cancelled.
+    bool WriteOutput(TZAStream& output, const std::uint8_t* data, std::int64_t count);
 
     void ProbeArchive();
     void OpenLastVolume();
@@ -143,6 +178,17 @@ class TZABaseArchiver {
     std::u16string streamName_;
     std::unique_ptr<TZADirManager> dirManager_;
     TZAVolumeNumberInfo volume_;
+
+    // State of one item run.
+    bool cancel_ = false;
+    bool progressEnabled_ = false;
+    bool skipFile_ = false;
+    std::int32_t itemsToProcess_ = 0;
+    std::int32_t processedCount_ = 0;
+    std::int64_t progressTotal_ = 2;
+    TZAProcessOperation operation_ = TZAProcessOperation::poNone;
+    std::u16string currentName_; // the item's name with '\' separators, for the events
+    std::u16string cachedCurrentFolder_;
 };
 
 class TZipArchive : public TZABaseArchiver {

@@ -1,7 +1,17 @@
 #include "commands.h"
 
+#include <chrono>
 #include <cinttypes>
+#include <iostream>
 #include <memory>
+
+#ifdef _WIN32
+#include <io.h>
+#define KLV_ISATTY _isatty
+#else
+#include <unistd.h>
+#define KLV_ISATTY isatty
+#endif
 
 #include "platform/text.h"
 #include "zip/archiver.h"
@@ -55,6 +65,86 @@ int List(const Arguments& args) {
     return kExitOk;
 }
 
+// Runs test or extract with the tool's handlers: existing files are always replaced, a failed
+// item is reported on one line and skipped, encrypted items without a valid password are
+// skipped (or, with --ask-password, the password is asked for on the terminal).
+int Process(const Arguments& args, bool extract) {
+    auto archive = OpenArchive(args);
+    Output out;
+    int exitCode = kExitOk;
+    bool skipped = false;
+    std::int64_t total = 0;
+    const zip::TZADirArray& dir = archive->DirManager()->Directory;
+    for (std::int32_t i = 0; i < dir.Count(); ++i)
+        total += dir.Item(i).UncompressedSize();
+    const bool showProgress = KLV_ISATTY(2) && total > (64 << 20);
+    auto lastProgress = std::chrono::steady_clock::now();
+
+    auto displayName = [](const std::u16string& name) {
+        std::u16string n = name;
+        if (!n.empty() && n.back() == u'\\') n.pop_back();
+        return Utf8(n);
+    };
+    archive->Options.OverwriteMode = zip::TZAOverwriteMode::omAlways;
+    archive->BaseDir = extract ? args.operands[1] : std::u16string();
+    archive->OnPassword = [&](zip::TZABaseArchiver&, const std::u16string& name,
+                              std::string& password, bool& skip) {
+        if (!args.askPassword) {
+            skip = true;
+            skipped = true;
+            return;
+        }
+        std::fflush(stdout);
+        std::fprintf(stderr, "Password for \"%s\": ", Utf8(name).c_str());
+        std::string line;
+        if (!std::getline(std::cin, line) || line.empty()) {
+            skip = true;
+            skipped = true;
+            return;
+        }
+        while (!line.empty() && line.back() == '\r') line.pop_back();
+        password = platform::Utf16ToAnsi(platform::Utf8ToUtf16(line));
+        skip = false;
+    };
+    archive->OnFileProgress = [&](zip::TZABaseArchiver&, const std::u16string& name, double,
+                                  zip::TZAProcessOperation, zip::TZAProgressPhase phase, bool&) {
+        if (phase == zip::TZAProgressPhase::ppStart) skipped = false;
+        if (phase != zip::TZAProgressPhase::ppEnd) return;
+        if (skipped) {
+            out.Line("FAILED\t" + displayName(name) + "\t" +
+                     Utf8(zip::EZAException(67, archive.get()).Message()));
+            exitCode = kExitItemFailed;
+        } else {
+            out.Line("OK\t" + displayName(name));
+        }
+        std::fflush(stdout);
+    };
+    archive->OnProcessFileFailure = [&](zip::TZABaseArchiver&, const std::u16string& name,
+                                        zip::TZAProcessOperation, int, int,
+                                        const std::u16string& message, zip::TZAAction& action) {
+        out.Line("FAILED\t" + displayName(name) + "\t" + Utf8(message));
+        std::fflush(stdout);
+        exitCode = kExitItemFailed;
+        action = zip::TZAAction::fxaIgnore;
+    };
+    if (showProgress)
+        archive->OnOverallProgress = [&](zip::TZABaseArchiver&, double progress,
+                                         zip::TZAProcessOperation, zip::TZAProgressPhase phase,
+                                         bool&) {
+            const auto now = std::chrono::steady_clock::now();
+            if (phase == zip::TZAProgressPhase::ppProcess && now - lastProgress < std::chrono::milliseconds(250))
+                return;
+            lastProgress = now;
+            std::fprintf(stderr, "\r%5.1f%%", progress);
+            if (phase == zip::TZAProgressPhase::ppEnd) std::fputs("\n", stderr);
+        };
+    if (extract)
+        archive->ExtractMatching(u"*.*", 0xFFFF);
+    else
+        archive->TestMatching(u"*.*", 0xFFFF);
+    return exitCode;
+}
+
 } // namespace
 
 void PrintUsage(std::FILE* to) {
@@ -104,8 +194,7 @@ bool ParseArguments(const std::vector<std::u16string>& args, Arguments& out, std
 int Run(const Arguments& args) {
     try {
         if (args.command == "list") return List(args);
-        std::fprintf(stderr, "klvpack: %s is not available yet\n", args.command.c_str());
-        return kExitUsage;
+        return Process(args, args.command == "extract");
     } catch (const zip::EZAError& e) {
         std::fflush(stdout);
         std::fprintf(stderr, "%s\n", e.what());

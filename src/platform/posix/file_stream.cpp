@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -41,6 +42,16 @@ std::unique_ptr<FileStream> FileStream::Open(const std::u16string& path, std::ui
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         ::close(fd);
         error = EISDIR;
+        return nullptr;
+    }
+    error = 0;
+    return std::unique_ptr<FileStream>(new FileStream(fd));
+}
+
+std::unique_ptr<FileStream> FileStream::CreateNew(const std::u16string& path, int& error) {
+    int fd = ::open(NativePath(path).c_str(), O_CLOEXEC | O_RDWR | O_CREAT | O_EXCL, 0666);
+    if (fd < 0) {
+        error = errno;
         return nullptr;
     }
     error = 0;
@@ -100,6 +111,27 @@ bool FileStream::SetSize(std::int64_t size) {
 
 bool FileStream::Flush() {
     if (::fsync(static_cast<int>(handle_)) != 0) {
+        lastError_ = errno;
+        return false;
+    }
+    return true;
+}
+
+bool FileStream::SetDosStamp(std::uint32_t stamp) {
+    struct tm t {};
+    const unsigned date = stamp >> 16, time = stamp & 0xFFFF;
+    t.tm_year = static_cast<int>((date >> 9) + 80);
+    t.tm_mon = static_cast<int>(((date >> 5) & 15)) - 1;
+    t.tm_mday = static_cast<int>(date & 31);
+    t.tm_hour = static_cast<int>(time >> 11);
+    t.tm_min = static_cast<int>((time >> 5) & 63);
+    t.tm_sec = static_cast<int>((time & 31) * 2);
+    t.tm_isdst = -1;
+    const time_t when = ::mktime(&t);
+    if (when == static_cast<time_t>(-1)) return false;
+    struct timespec times[2] = {{when, 0}, {when, 0}};
+    times[0].tv_nsec = UTIME_OMIT;
+    if (::futimens(static_cast<int>(handle_), times) != 0) {
         lastError_ = errno;
         return false;
     }

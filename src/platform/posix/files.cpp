@@ -1,16 +1,26 @@
 #include "platform/files.h"
 
+#include <cerrno>
+#include <climits>
+#include <ctime>
+#include <filesystem>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/text.h"
 
 namespace klv::platform {
 
 namespace {
-bool Stat(const std::u16string& path, struct stat& st) {
+std::string Native(const std::u16string& path) {
     std::string p = Utf16ToUtf8(path);
     for (char& c : p)
         if (c == '\\') c = '/';
+    return p;
+}
+
+bool Stat(const std::u16string& path, struct stat& st) {
+    std::string p = Native(path);
     return !p.empty() && ::stat(p.c_str(), &st) == 0;
 }
 } // namespace
@@ -32,6 +42,57 @@ bool IsRemovableDrive(const std::u16string& path) {
         return d == u'A' || d == u'B';
     }
     return false;
+}
+
+bool MakeDirectories(const std::u16string& path) {
+    std::error_code ec;
+    std::filesystem::path p(Native(path));
+    std::filesystem::create_directories(p, ec);
+    return std::filesystem::is_directory(p, ec);
+}
+
+std::optional<std::uint32_t> AttributesOf(const std::u16string& path) {
+    struct stat st {};
+    if (!Stat(path, st)) return std::nullopt;
+    if (S_ISDIR(st.st_mode)) return 0x10u;
+    return (st.st_mode & S_IWUSR) ? 0x20u : 0x21u;
+}
+
+bool SetAttributesOf(const std::u16string& path, std::uint32_t attributes) {
+    struct stat st {};
+    if (!Stat(path, st)) return false;
+    mode_t mode = st.st_mode & 07777;
+    if (attributes & 0x01)
+        mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
+    else
+        mode |= S_IWUSR;
+    return mode == (st.st_mode & 07777) || ::chmod(Native(path).c_str(), mode) == 0;
+}
+
+bool RemoveFile(const std::u16string& path) { return ::unlink(Native(path).c_str()) == 0; }
+
+bool MoveReplacing(const std::u16string& from, const std::u16string& to) {
+    return ::rename(Native(from).c_str(), Native(to).c_str()) == 0;
+}
+
+std::optional<std::uint32_t> DosStampOf(const std::u16string& path) {
+    struct stat st {};
+    if (!Stat(path, st)) return std::nullopt;
+    struct tm t {};
+    time_t when = st.st_mtime;
+    if (!::localtime_r(&when, &t)) return std::nullopt;
+    if (t.tm_year < 80) return 0x00210000u; // 1980-01-01
+    const std::uint32_t date = static_cast<std::uint32_t>(((t.tm_year - 80) << 9) |
+                                                          ((t.tm_mon + 1) << 5) | t.tm_mday);
+    const std::uint32_t time = static_cast<std::uint32_t>((t.tm_hour << 11) | (t.tm_min << 5) |
+                                                          (t.tm_sec / 2));
+    return (date << 16) | time;
+}
+
+std::u16string CurrentDirectory() {
+    char buffer[PATH_MAX];
+    if (!::getcwd(buffer, sizeof buffer)) return {};
+    return Utf8ToUtf16(buffer);
 }
 
 } // namespace klv::platform

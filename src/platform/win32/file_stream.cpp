@@ -43,6 +43,17 @@ std::unique_ptr<FileStream> FileStream::Open(const std::u16string& path, std::ui
     return std::unique_ptr<FileStream>(new FileStream(reinterpret_cast<std::intptr_t>(h)));
 }
 
+std::unique_ptr<FileStream> FileStream::CreateNew(const std::u16string& path, int& error) {
+    HANDLE h = CreateFileW(WidePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        error = static_cast<int>(GetLastError());
+        return nullptr;
+    }
+    error = 0;
+    return std::unique_ptr<FileStream>(new FileStream(reinterpret_cast<std::intptr_t>(h)));
+}
+
 FileStream::~FileStream() { CloseHandle(H(handle_)); }
 
 std::int64_t FileStream::Read(void* buffer, std::int64_t count) {
@@ -104,6 +115,16 @@ bool FileStream::SetSize(std::int64_t size) {
 
 bool FileStream::Flush() {
     if (!FlushFileBuffers(H(handle_))) {
+        lastError_ = static_cast<int>(GetLastError());
+        return false;
+    }
+    return true;
+}
+
+bool FileStream::SetDosStamp(std::uint32_t stamp) {
+    FILETIME local{}, utc{};
+    if (!DosDateTimeToFileTime(static_cast<WORD>(stamp >> 16), static_cast<WORD>(stamp), &local) ||
+        !LocalFileTimeToFileTime(&local, &utc) || !SetFileTime(H(handle_), nullptr, nullptr, &utc)) {
         lastError_ = static_cast<int>(GetLastError());
         return false;
     }

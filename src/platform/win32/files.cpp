@@ -2,13 +2,16 @@
 
 #include <windows.h>
 
+#include <vector>
+
 namespace klv::platform {
 
 namespace {
+std::wstring W(const std::u16string& path) { return std::wstring(path.begin(), path.end()); }
+
 DWORD Attributes(const std::u16string& path) {
     if (path.empty()) return INVALID_FILE_ATTRIBUTES;
-    std::wstring p(path.begin(), path.end());
-    return GetFileAttributesW(p.c_str());
+    return GetFileAttributesW(W(path).c_str());
 }
 } // namespace
 
@@ -29,6 +32,52 @@ bool IsRemovableDrive(const std::u16string& path) {
     if (d == L'A' || d == L'B') return true;
     wchar_t root[4] = {d, L':', L'\\', 0};
     return GetDriveTypeW(root) == DRIVE_REMOVABLE;
+}
+
+bool MakeDirectories(const std::u16string& path) {
+    std::u16string p = path;
+    while (p.size() > 3 && (p.back() == u'\\' || p.back() == u'/'))
+        p.pop_back();
+    if (p.empty() || DirectoryExists(p)) return !p.empty();
+    const std::size_t cut = p.find_last_of(u"\\/");
+    if (cut != std::u16string::npos && cut > 0 && !(cut == 2 && p[1] == u':'))
+        if (!MakeDirectories(p.substr(0, cut))) return false;
+    if (CreateDirectoryW(W(p).c_str(), nullptr)) return true;
+    return DirectoryExists(p);
+}
+
+std::optional<std::uint32_t> AttributesOf(const std::u16string& path) {
+    DWORD a = Attributes(path);
+    if (a == INVALID_FILE_ATTRIBUTES) return std::nullopt;
+    return static_cast<std::uint32_t>(a);
+}
+
+bool SetAttributesOf(const std::u16string& path, std::uint32_t attributes) {
+    return SetFileAttributesW(W(path).c_str(), attributes) != 0;
+}
+
+bool RemoveFile(const std::u16string& path) { return DeleteFileW(W(path).c_str()) != 0; }
+
+bool MoveReplacing(const std::u16string& from, const std::u16string& to) {
+    return MoveFileExW(W(from).c_str(), W(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+std::optional<std::uint32_t> DosStampOf(const std::u16string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(W(path).c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+    FILETIME local{};
+    WORD date = 0, time = 0;
+    if (!FileTimeToLocalFileTime(&data.ftLastWriteTime, &local) ||
+        !FileTimeToDosDateTime(&local, &date, &time))
+        return std::nullopt;
+    return (static_cast<std::uint32_t>(date) << 16) | time;
+}
+
+std::u16string CurrentDirectory() {
+    DWORD n = GetCurrentDirectoryW(0, nullptr);
+    std::vector<wchar_t> buffer(n + 1);
+    n = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
+    return std::u16string(buffer.begin(), buffer.begin() + n);
 }
 
 } // namespace klv::platform

@@ -1,0 +1,279 @@
+// Getting one item's data out: the local header, decryption, stored copy or inflate, the
+// size and CRC-32 checks.
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "zip/archiver.h"
+#include "platform/prompts.h"
+#include "zip/crypto.h"
+
+namespace klv::zip {
+
+namespace {
+
+constexpr std::int64_t kChunkSize = 1 << 20;     // input chunk
+constexpr std::size_t kInflateOutput = 1 << 20;  // inflate output buffer
+constexpr std::size_t kStoredPiece = 65535;      // stored data is written in these pieces
+
+// A raw-deflate inflate stream, ended on every way out.
+class Inflater {
+  public:
+    bool Init() {
+        ok_ = inflateInit2(&z_, -MAX_WBITS) == Z_OK;
+        return ok_;
+    }
+    ~Inflater() {
+        if (ok_) inflateEnd(&z_);
+    }
+    z_stream& Stream() { return z_; }
+
+  private:
+    z_stream z_{};
+    bool ok_ = false;
+};
+
+} // namespace
+
+class ItemDecompressor {
+  public:
+    ItemDecompressor(TZABaseArchiver& a, TZAStream& archive, TZAStream& output,
+                     const TDirItem& item)
+        : a_(a), in_(&archive), out_(output), item_(item) {}
+
+    bool Run() {
+        TZAStream& in = *in_;
+        std::uint8_t raw[kLocalHeaderSize];
+        if (in.Read(raw, kLocalHeaderSize) != static_cast<std::int64_t>(kLocalHeaderSize))
+            return false;
+        local_ = LocalHeader::Parse(std::span<const std::uint8_t, kLocalHeaderSize>(raw));
+        const std::int64_t dataStart =
+            in.Position() + static_cast<std::int64_t>(local_.nameLength) + local_.extraLength;
+        in.Seek(dataStart);
+
+        const CentralHeader& h = item_.Header;
+        if (h.CompressedSize() == 0xFFFFFFFF) {
+            packed_ = static_cast<std::int64_t>(item_.Zip64CompressedSize);
+            unpacked_ = static_cast<std::int64_t>(item_.Zip64UncompressedSize);
+        } else {
+            packed_ = h.CompressedSize();
+            unpacked_ = h.UncompressedSize();
+        }
+        // The data of an item never runs into the central directory.
+        const TZADirManager& m = *a_.dirManager_;
+        if (a_.SpanningMode() == TZASpanningMode::smNone && dataStart + packed_ > m.DirectoryPosition)
+            packed_ = std::max<std::int64_t>(m.DirectoryPosition - dataStart, 0);
+        a_.progressTotal_ = unpacked_ > 0 ? unpacked_ : 2;
+        a_.skipFile_ = false;
+
+        const std::uint16_t method = item_.ActualMethod;
+        if (method == kMethodDeflate64) throw EZAException(55, nullptr);
+        if (method != kMethodStored && method != kMethodDeflated) return false;
+        if (!ChunkLoop(method)) return false;
+        if (produced_ != unpacked_ || a_.cancel_) return false;
+
+        if (h.VersionNeeded() >= kAlternativeVersionThreshold) return true;
+        if (aes_) {
+            std::uint8_t code[kAesAuthCodeLength];
+            if (in_->Read(code, sizeof code) != static_cast<std::int64_t>(sizeof code))
+                return false;
+            return transform_->Authenticate(code);
+        }
+        return static_cast<std::uint32_t>(crc_) == h.Crc32();
+    }
+
+  private:
+    bool Encrypted() const { return item_.Header.Flags() & kFlagEncrypted; }
+
+    // Checks the password at the data start, asking again until it passes or the item is
+    // skipped.
+    bool PasswordLoop() {
+        const TZACryptoAlgorithm algorithm = item_.CryptoAlgorithm;
+        const bool aesItem = algorithm != TZACryptoAlgorithm::caPkzipClassic;
+        if (aesItem && item_.Header.VersionNeeded() >= kAlternativeVersionThreshold) return false;
+        const std::int64_t headerLength =
+            static_cast<std::int64_t>(CryptoHeaderLength(algorithm));
+        if (packed_ < headerLength) return false;
+        packed_ -= headerLength;
+        transform_ = MakeCryptoTransform(
+            algorithm, a_.Password(),
+            PkzipCheckByte(local_.flags, local_.dosTime, local_.crc32));
+        aes_ = aesItem;
+        const std::int64_t start = in_->Position();
+        std::vector<std::uint8_t> header(transform_->CheckHeaderLength());
+        for (;;) {
+            in_->Seek(start);
+            if (in_->Read(header.data(), static_cast<std::int64_t>(header.size())) !=
+                static_cast<std::int64_t>(header.size()))
+                return false;
+            if (transform_->CheckPassword(header)) return true;
+            std::string password = a_.Password();
+            bool skip = false;
+            a_.DoPassword(item_.FileName, password, skip);
+            if (skip) {
+                a_.skipFile_ = true;
+                return false;
+            }
+            a_.SetPassword(password);
+            if (!transform_->HasPassword(password)) transform_->SetPassword(password);
+        }
+    }
+
+    bool ChunkLoop(std::uint16_t method) {
+        if (Encrypted() && !PasswordLoop()) return false;
+        Inflater inflater;
+        if (method == kMethodDeflated && !inflater.Init()) return false;
+        std::vector<std::uint8_t> input(static_cast<std::size_t>(std::min(packed_, kChunkSize)));
+        std::vector<std::uint8_t> output;
+        if (method == kMethodDeflated) output.resize(kInflateOutput);
+        std::int64_t read = 0;
+        while (read < packed_) {
+            const std::int64_t chunk = std::min(kChunkSize, packed_ - read);
+            if (!ReadChunk(input.data(), chunk)) return false;
+            if (transform_) transform_->Decrypt(input.data(), static_cast<std::size_t>(chunk));
+            const bool ok = method == kMethodStored
+                                ? ProcessStored(input.data(), chunk, read)
+                                : ProcessDeflated(inflater.Stream(), input.data(), chunk, output);
+            if (!ok) return false;
+            read += chunk;
+            if (a_.cancel_ || stopped_) break;
+        }
+        return !overflow_;
+    }
+
+    bool ReadChunk(std::uint8_t* buffer, std::int64_t count) {
+        std::int64_t got = in_->Read(buffer, count);
+        while (got < count && a_.SpanningMode() != TZASpanningMode::smNone) {
+            a_.OpenVolume(a_.volume_.VolumeNumber + 1);
+            in_ = a_.stream_;
+            in_->Seek(0);
+            const std::int64_t more = in_->Read(buffer + got, count - got);
+            if (more <= 0) break;
+            got += more;
+        }
+        return got == count;
+    }
+
+    // Hands output on, never more than the item declares: a larger output is not intact.
+    bool Emit(const std::uint8_t* data, std::int64_t n) {
+        if (produced_ + n > unpacked_) {
+            n = unpacked_ - produced_;
+            overflow_ = true;
+        }
+        crc_ = crc32(crc_, data, static_cast<uInt>(n));
+        produced_ += n;
+        if (n > 0 && !a_.WriteOutput(out_, data, n)) stopped_ = true;
+        return !overflow_ && !stopped_;
+    }
+
+    bool ProcessStored(const std::uint8_t* chunk, std::int64_t n, std::int64_t readBefore) {
+        if (n == 0) return false;
+        for (std::int64_t at = 0; at < n;) {
+            const std::int64_t piece = std::min<std::int64_t>(kStoredPiece, n - at);
+            a_.ReportBlockProgress(std::min(readBefore + at + piece, unpacked_));
+            if (a_.cancel_) return true;
+            if (!Emit(chunk + at, piece)) return !overflow_;
+            at += piece;
+        }
+        return true;
+    }
+
+    bool ProcessDeflated(z_stream& z, std::uint8_t* chunk, std::int64_t n,
+                         std::vector<std::uint8_t>& output) {
+        if (n == 0) return false;
+        z.next_in = chunk;
+        z.avail_in = static_cast<uInt>(n);
+        for (;;) {
+            a_.ReportBlockProgress(produced_);
+            if (a_.cancel_) return true;
+            z.next_out = output.data();
+            z.avail_out = static_cast<uInt>(output.size());
+            const int rc = inflate(&z, Z_NO_FLUSH);
+            if (rc < 0 && !(rc == Z_BUF_ERROR && z.avail_in == 0)) return false;
+            const std::int64_t have = static_cast<std::int64_t>(output.size() - z.avail_out);
+            if (have > 0 && !Emit(output.data(), have)) return !overflow_;
+            if (rc == Z_STREAM_END || rc < 0) return true;
+            if (z.avail_in == 0 && have == 0) return true;
+        }
+    }
+
+    TZABaseArchiver& a_;
+    TZAStream* in_;
+    TZAStream& out_;
+    const TDirItem& item_;
+    LocalHeader local_;
+    std::int64_t packed_ = 0;
+    std::int64_t unpacked_ = 0;
+    std::int64_t produced_ = 0;
+    uLong crc_ = crc32(0, nullptr, 0);
+    bool overflow_ = false;
+    bool stopped_ = false;
+    bool aes_ = false;
+    std::unique_ptr<TZACryptoTransform> transform_;
+};
+
+bool TZABaseArchiver::DecompressItem(TZAStream& archive, TZAStream& output, const TDirItem& item) {
+    return ItemDecompressor(*this, archive, output, item).Run();
+}
+
+void TZABaseArchiver::ExtractItemToStream(std::int32_t index, TZAStream& output) {
+    if (!isOpen_ || !dirManager_) throw EZAException(13, this);
+    TZADirArray& dir = dirManager_->Directory;
+    if (index < 0 || index >= dir.Count()) throw EZAException(16, this);
+    const TDirItem& item = dir.Item(index);
+    if (spanningMode_ != TZASpanningMode::smNone) {
+        std::int32_t disk = item.Header.DiskStart();
+        if (disk == 0xFFFF) disk = dirManager_->IsZip64 ? static_cast<std::int32_t>(item.Zip64DiskStart) : 0;
+        OpenVolume(disk);
+    }
+    stream_->Seek(item.LocalHeaderOffset());
+    const bool intact = DecompressItem(*stream_, output, item);
+    if (!intact && !cancel_ && !ExtractCorruptedFiles && !skipFile_) throw EZAException(8, this);
+}
+
+void TZABaseArchiver::ReportBlockProgress(std::int64_t produced) {
+    if (!progressEnabled_) return;
+    const double fraction = static_cast<double>(produced) / static_cast<double>(progressTotal_);
+    bool cancel = false;
+    DoFileProgress(currentName_, fraction * 100.0, operation_, TZAProgressPhase::ppProcess, cancel);
+    if (cancel) {
+        cancel_ = true;
+        return;
+    }
+    const double overall =
+        (fraction + processedCount_) / std::max<std::int32_t>(itemsToProcess_, 1) * 100.0;
+    DoOverallProgress(overall, operation_, TZAProgressPhase::ppProcess, cancel);
+    if (cancel) cancel_ = true;
+}
+
+bool TZABaseArchiver::WriteOutput(TZAStream& output, const std::uint8_t* data, std::int64_t count) {
+    const std::int64_t start = output.Position();
+    for (;;) {
+        if (output.Write(data, count) == count) return true;
+        if (!OnDiskFull) {
+            if (spanningMode_ == TZASpanningMode::smNone) throw EZAException(65, nullptr);
+            const std::u16string text = FormatMessage(
+                u"Disk is full. Required free space: %d bytes, but available only: %d bytes. "
+                u"Clean the disk or find another blank disk",
+                {std::int64_t{count}, std::int64_t{0}});
+            if (platform::ShowPrompt(text, {platform::PromptButton::Ok, platform::PromptButton::Cancel}) !=
+                platform::PromptButton::Ok) {
+                cancel_ = true;
+                return false;
+            }
+        } else {
+            bool cancel = true;
+            DoDiskFull(0, FileName, cancel);
+            if (cancel) {
+                cancel_ = true;
+                return false;
+            }
+        }
+        output.Seek(start);
+    }
+}
+
+} // namespace klv::zip

@@ -1,0 +1,337 @@
+// The item loop and extraction: selection by mask, destination folders, overwrite rules,
+// time stamps, attributes, the events and their default prompts.
+#include <mutex>
+
+#include "platform/files.h"
+#include "platform/password_dialog.h"
+#include "platform/prompts.h"
+#include "platform/text.h"
+#include "zip/archiver.h"
+
+namespace klv::zip {
+
+namespace {
+
+// Every item operation of every component in the process runs under this lock.
+std::recursive_mutex& ItemOperationLock() {
+    static std::recursive_mutex lock;
+    return lock;
+}
+
+std::u16string BackslashName(const std::u16string& stored) {
+    std::u16string name = stored;
+    for (auto& c : name)
+        if (c == u'/') c = u'\\';
+    return name;
+}
+
+// A stored name that would leave the destination folder: absolute, with a drive or ':',
+// a doubled separator, or a ".." component.
+bool UnsafeStoredName(const std::u16string& name) {
+    if (name.empty()) return false;
+    if (name[0] == u'\\' || name.find(u':') != std::u16string::npos ||
+        name.find(u"\\\\") != std::u16string::npos || name.find(u'\0') != std::u16string::npos)
+        return true;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = name.find(u'\\', start);
+        const std::u16string_view part =
+            std::u16string_view(name).substr(start, end == std::u16string::npos ? end : end - start);
+        if (part == u"..") return true;
+        if (end == std::u16string::npos) return false;
+        start = end + 1;
+    }
+}
+
+// A new file beside its target, removed unless it was moved over the target.
+class PendingFile {
+  public:
+    explicit PendingFile(const std::u16string& target) {
+        for (int attempt = 0; attempt < 100 && !file_; ++attempt) {
+            name_ = target + u".klv" + std::u16string(1, static_cast<char16_t>(u'0' + attempt / 10)) +
+                    std::u16string(1, static_cast<char16_t>(u'0' + attempt % 10)) + u"~";
+            int error = 0;
+            file_ = platform::FileStream::CreateNew(name_, error);
+        }
+    }
+    ~PendingFile() {
+        Close();
+        if (!kept_ && created_) platform::RemoveFile(name_);
+    }
+    bool Created() {
+        created_ = file_ != nullptr;
+        return created_;
+    }
+    platform::FileStream& File() { return *file_; }
+    void Close() { file_.reset(); }
+    bool MoveOver(const std::u16string& target) {
+        Close();
+        kept_ = platform::MoveReplacing(name_, target);
+        return kept_;
+    }
+
+  private:
+    std::u16string name_;
+    std::unique_ptr<platform::FileStream> file_;
+    bool created_ = false;
+    bool kept_ = false;
+};
+
+// The engine's stream over a file being written.
+class PendingStream final : public TZAStream {
+  public:
+    explicit PendingStream(platform::FileStream& f) : f_(f) {}
+    std::int64_t Read(void*, std::int64_t) override { return 0; }
+    std::int64_t Write(const void* b, std::int64_t n) override {
+        const std::int64_t w = f_.Write(b, n);
+        return w < 0 ? 0 : w;
+    }
+    void Seek(std::int64_t p) override { f_.Seek(p); }
+    std::int64_t Position() const override { return f_.Position(); }
+    std::int64_t Size() const override { return f_.Size(); }
+    void SetSize(std::int64_t s) override { f_.SetSize(s); }
+
+  private:
+    platform::FileStream& f_;
+};
+
+} // namespace
+
+void TZABaseArchiver::DefaultConfirmOverwrite(const std::u16string& source, std::u16string& dest,
+                                              bool& confirm) {
+    using platform::PromptButton;
+    const std::u16string text = FormatMessage(u"Overwrite file \"%s\" with \"%s\"", {dest, source});
+    switch (platform::ShowPrompt(text, {PromptButton::Yes, PromptButton::No, PromptButton::NoToAll,
+                                        PromptButton::YesToAll})) {
+    case PromptButton::Yes: confirm = true; break;
+    case PromptButton::NoToAll:
+        confirm = false;
+        Options.OverwriteMode = TZAOverwriteMode::omNever;
+        break;
+    case PromptButton::YesToAll:
+        confirm = true;
+        Options.OverwriteMode = TZAOverwriteMode::omAlways;
+        break;
+    default: confirm = false; break;
+    }
+}
+
+void TZABaseArchiver::DefaultProcessFileFailure(int nativeError, const std::u16string& message,
+                                                TZAAction& action) {
+    using platform::PromptButton;
+    if (nativeError == 45) {
+        action = TZAAction::fxaAbort;
+        return;
+    }
+    PromptButton answer;
+    if (nativeError == 61)
+        answer = platform::ShowPrompt(message, {PromptButton::Abort, PromptButton::Ignore});
+    else
+        answer = platform::ShowPrompt(
+            FormatMessage(u"%s. File processing error, possibly disk is full", {message}),
+            {PromptButton::Abort, PromptButton::Retry, PromptButton::Ignore});
+    action = answer == PromptButton::Retry    ? TZAAction::fxaRetry
+             : answer == PromptButton::Ignore ? TZAAction::fxaIgnore
+                                              : TZAAction::fxaAbort;
+}
+
+void TZABaseArchiver::DefaultPassword(const std::u16string& fileName, std::string& newPassword,
+                                      bool& skipFile) {
+    const std::string caption = platform::Utf16ToAnsi(
+        FormatMessage(u"Password for \"%s\"", {fileName}));
+    std::string entered;
+    if (platform::AskPassword(caption, "Enter password: ", entered)) {
+        newPassword = entered;
+        skipFile = false;
+    } else {
+        skipFile = true;
+    }
+}
+
+std::u16string TZABaseArchiver::DestinationFolder() {
+    if (cachedCurrentFolder_.empty()) cachedCurrentFolder_ = platform::CurrentDirectory();
+    std::u16string folder = BaseDir.empty() ? cachedCurrentFolder_ : BaseDir;
+    if (folder.empty() || folder.back() != u'\\') folder.push_back(u'\\');
+    return folder;
+}
+
+void TZABaseArchiver::SelectMatching(const std::u16string& fileMask, std::uint32_t searchAttr,
+                                     const std::u16string& exclusionMask,
+                                     TZAProcessOperation operation) {
+    if (!isOpen_ || !dirManager_) throw EZAException(13, this);
+    if (updateCount_ > 0) throw EZAException(26, this);
+    TZADirArray& dir = dirManager_->Directory;
+    TZAArchiveItem item;
+    const bool plain = fileMask.find_first_of(u"*?") == std::u16string::npos;
+    if (!Options.Recurse && plain && exclusionMask.empty() && searchAttr == kDefaultSearchAttr) {
+        if (!FindFirstItem(fileMask, item, exclusionMask, searchAttr)) return;
+        dir.Item(item.Search.Index).Selected = true;
+        ProcessItems(operation, item.Search.Index);
+        return;
+    }
+    for (std::int32_t i = 0; i < dir.Count(); ++i)
+        dir.Item(i).Selected = false;
+    for (bool ok = FindFirstItem(fileMask, item, exclusionMask, searchAttr); ok;
+         ok = FindNextItem(item))
+        dir.Item(item.Search.Index).Selected = true;
+    ProcessItems(operation, -1);
+}
+
+void TZABaseArchiver::ExtractMatching(const std::u16string& fileMask, std::uint32_t searchAttr,
+                                      const std::u16string& exclusionMask) {
+    SelectMatching(fileMask, searchAttr, exclusionMask, TZAProcessOperation::poExtract);
+}
+
+void TZABaseArchiver::TestMatching(const std::u16string& fileMask, std::uint32_t searchAttr,
+                                   const std::u16string& exclusionMask) {
+    SelectMatching(fileMask, searchAttr, exclusionMask, TZAProcessOperation::poTest);
+}
+
+void TZABaseArchiver::ProcessItems(TZAProcessOperation operation, std::int32_t index) {
+    std::lock_guard lock(ItemOperationLock());
+    if (!isOpen_ || !dirManager_) throw EZAException(13, this);
+    TZADirArray& dir = dirManager_->Directory;
+    processedCount_ = 0;
+    cancel_ = false;
+    progressEnabled_ = true;
+    operation_ = operation;
+    itemsToProcess_ = 0;
+    if (index != -1)
+        itemsToProcess_ = 1;
+    else
+        for (std::int32_t i = 0; i < dir.Count(); ++i)
+            itemsToProcess_ += dir.Item(i).Selected ? 1 : 0;
+
+    const bool reports = operation == TZAProcessOperation::poExtract ||
+                         operation == TZAProcessOperation::poTest;
+    auto overall = [&](double progress, TZAProgressPhase phase) {
+        bool cancel = false;
+        DoOverallProgress(progress, operation, phase, cancel);
+        cancel_ = cancel_ || cancel;
+    };
+    auto fileProgress = [&](const std::u16string& name, double progress, TZAProgressPhase phase) {
+        bool cancel = false;
+        DoFileProgress(name, progress, operation, phase, cancel);
+        cancel_ = cancel_ || cancel;
+    };
+    if (reports) overall(0.0, TZAProgressPhase::ppStart);
+
+    TZAAction action = TZAAction::fxaIgnore;
+    for (std::int32_t i = index == -1 ? 0 : index; !cancel_ && i < dir.Count(); ++i) {
+        if (!dir.Item(i).Selected) {
+            if (index != -1) break;
+            continue;
+        }
+        dir.Item(i).UpdateState = operation;
+        do {
+            action = TZAAction::fxaIgnore;
+            const std::u16string fileName = BackslashName(dir.Item(i).FileName);
+            currentName_ = fileName;
+            try {
+                bool confirm = true;
+                DoConfirmProcessFile(fileName, operation, confirm);
+                if (!confirm) break;
+                const std::u16string destination = DestinationFolder();
+                if (reports) fileProgress(fileName, 0.0, TZAProgressPhase::ppStart);
+                if (cancel_) break;
+                if (operation == TZAProcessOperation::poExtract) {
+                    ExtractOneItem(i, fileName, destination);
+                } else if (operation == TZAProcessOperation::poTest &&
+                           !(dir.Item(i).Header.ExternalAttributes() & kAttrDirectory)) {
+                    TZANullStream nothing;
+                    ExtractItemToStream(i, nothing);
+                }
+                if (reports) fileProgress(fileName, 100.0, TZAProgressPhase::ppEnd);
+                if (!cancel_) ++processedCount_;
+            } catch (const EZAException& e) {
+                DoProcessFileFailure(fileName, operation, e.NativeError, e.ErrorCode, e.Message(),
+                                     action);
+            }
+        } while (action == TZAAction::fxaRetry);
+        if (action == TZAAction::fxaAbort || cancel_ || index != -1) break;
+    }
+
+    if (reports) overall(100.0, TZAProgressPhase::ppEnd);
+    if (cancel_ || action == TZAAction::fxaAbort) updateCount_ = 0;
+}
+
+void TZABaseArchiver::ExtractOneItem(std::int32_t index, std::u16string fileName,
+                                     const std::u16string& destination) {
+    TDirItem& item = dirManager_->Directory.Item(index);
+    const std::u16string storedName = fileName;
+    std::uint32_t attr = item.Header.ExternalAttributes();
+    DoExtractFile(fileName, attr, item.Comment);
+    std::u16string folder = destination;
+    // A name as stored never leaves the destination; one a handler chose is the caller's.
+    if (fileName == storedName && UnsafeStoredName(storedName))
+        throw EZAException(19, this, {folder + fileName});
+    // A drive, a network path or (from a handler on Linux) a '/' path is a complete path.
+    if (fileName.find(u':') != std::u16string::npos ||
+        fileName.find(u"\\\\") != std::u16string::npos || fileName.starts_with(u'/'))
+        folder.clear();
+
+    const std::size_t lastSep = fileName.rfind(u'\\');
+    if (!Options.CreateDirs) {
+        if (lastSep != std::u16string::npos) fileName.erase(0, lastSep + 1);
+    } else {
+        const std::u16string part =
+            lastSep == std::u16string::npos ? std::u16string() : fileName.substr(0, lastSep + 1);
+        const std::u16string path = folder + part;
+        if (!path.empty() && !platform::MakeDirectories(path)) throw EZAException(20, this, {path});
+    }
+    const bool isFolder = (item.Header.ExternalAttributes() & kAttrDirectory) ||
+                          (!item.FileName.empty() && item.FileName.back() == u'/');
+    if (isFolder) return;
+
+    std::u16string target = folder + fileName;
+    if (platform::FileExists(target)) {
+        const std::uint32_t existing = platform::AttributesOf(target).value_or(0x04);
+        if (!Options.ReplaceReadOnly && (existing & kAttrReadOnly)) return;
+        const std::int32_t itemStamp = static_cast<std::int32_t>(
+            (static_cast<std::uint32_t>(item.Header.DosDate()) << 16) | item.Header.DosTime());
+        const std::int32_t fileStamp =
+            static_cast<std::int32_t>(platform::DosStampOf(target).value_or(0));
+        switch (Options.OverwriteMode) {
+        case TZAOverwriteMode::omPrompt: {
+            bool confirm = false;
+            DoConfirmOverwrite(fileName, target, confirm);
+            if (!confirm) return;
+            break;
+        }
+        case TZAOverwriteMode::omAlways: break;
+        case TZAOverwriteMode::omNever: return;
+        case TZAOverwriteMode::omIfNewer:
+            if (fileStamp >= itemStamp) return;
+            break;
+        case TZAOverwriteMode::omIfOlder:
+            if (fileStamp <= itemStamp) return;
+            break;
+        }
+    }
+
+    // The new file is written beside the target and replaces it only when it is complete.
+    PendingFile pending(target);
+    if (!pending.Created()) throw EZAException(19, this, {target});
+    bool failed = false;
+    std::optional<EZAException> failure;
+    {
+        PendingStream out(pending.File());
+        try {
+            ExtractItemToStream(index, out);
+        } catch (const EZAException& e) {
+            failed = true;
+            failure = e;
+        }
+    }
+    pending.File().SetDosStamp((static_cast<std::uint32_t>(item.Header.DosDate()) << 16) |
+                               item.Header.DosTime());
+    if (Options.FlushBuffers && platform::IsRemovableDrive(target)) pending.File().Flush();
+    pending.Close();
+    if (failed) throw *failure;
+    if (skipFile_ || cancel_) return;
+    if (platform::FileExists(target)) platform::SetAttributesOf(target, 0);
+    if (!pending.MoveOver(target)) throw EZAException(19, this, {target});
+    if (Options.SetAttributes) platform::SetAttributesOf(target, attr);
+}
+
+} // namespace klv::zip
