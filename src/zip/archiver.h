@@ -189,6 +189,11 @@ class TZABaseArchiver {
     TZAProcessOperation operation_ = TZAProcessOperation::poNone;
     std::u16string currentName_; // the item's name with '\' separators, for the events
     std::u16string cachedCurrentFolder_;
+    std::u16string lastFolderMade_; // skips asking for a folder made for the previous item
+    struct DecompressBuffers {
+        std::unique_ptr<std::uint8_t[]> input;  // one chunk of stored data
+        std::unique_ptr<std::uint8_t[]> output; // inflated data
+    } decompressBuffers_;
 };
 
 class TZipArchive : public TZABaseArchiver {

@@ -126,17 +126,22 @@ class ItemDecompressor {
         if (Encrypted() && !PasswordLoop()) return false;
         Inflater inflater;
         if (method == kMethodDeflated && !inflater.Init()) return false;
-        std::vector<std::uint8_t> input(static_cast<std::size_t>(std::min(packed_, kChunkSize)));
-        std::vector<std::uint8_t> output;
-        if (method == kMethodDeflated) output.resize(kInflateOutput);
+        // The buffers stay with the component from item to item: no allocation and no
+        // clearing per item.
+        auto& buffers = a_.decompressBuffers_;
+        if (!buffers.input) buffers.input = std::make_unique_for_overwrite<std::uint8_t[]>(kChunkSize);
+        if (method == kMethodDeflated && !buffers.output)
+            buffers.output = std::make_unique_for_overwrite<std::uint8_t[]>(kInflateOutput);
+        std::uint8_t* input = buffers.input.get();
         std::int64_t read = 0;
         while (read < packed_) {
             const std::int64_t chunk = std::min(kChunkSize, packed_ - read);
-            if (!ReadChunk(input.data(), chunk)) return false;
-            if (transform_) transform_->Decrypt(input.data(), static_cast<std::size_t>(chunk));
+            if (!ReadChunk(input, chunk)) return false;
+            if (transform_) transform_->Decrypt(input, static_cast<std::size_t>(chunk));
             const bool ok = method == kMethodStored
-                                ? ProcessStored(input.data(), chunk, read)
-                                : ProcessDeflated(inflater.Stream(), input.data(), chunk, output);
+                                ? ProcessStored(input, chunk, read)
+                                : ProcessDeflated(inflater.Stream(), input, chunk,
+                                                  buffers.output.get());
             if (!ok) return false;
             read += chunk;
             if (a_.cancel_ || stopped_) break;
@@ -182,19 +187,19 @@ class ItemDecompressor {
     }
 
     bool ProcessDeflated(z_stream& z, std::uint8_t* chunk, std::int64_t n,
-                         std::vector<std::uint8_t>& output) {
+                         std::uint8_t* output) {
         if (n == 0) return false;
         z.next_in = chunk;
         z.avail_in = static_cast<uInt>(n);
         for (;;) {
             a_.ReportBlockProgress(produced_);
             if (a_.cancel_) return true;
-            z.next_out = output.data();
-            z.avail_out = static_cast<uInt>(output.size());
+            z.next_out = output;
+            z.avail_out = static_cast<uInt>(kInflateOutput);
             const int rc = inflate(&z, Z_NO_FLUSH);
             if (rc < 0 && !(rc == Z_BUF_ERROR && z.avail_in == 0)) return false;
-            const std::int64_t have = static_cast<std::int64_t>(output.size() - z.avail_out);
-            if (have > 0 && !Emit(output.data(), have)) return !overflow_;
+            const std::int64_t have = static_cast<std::int64_t>(kInflateOutput - z.avail_out);
+            if (have > 0 && !Emit(output, have)) return !overflow_;
             if (rc == Z_STREAM_END || rc < 0) return true;
             if (z.avail_in == 0 && have == 0) return true;
         }

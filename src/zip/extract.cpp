@@ -189,6 +189,7 @@ void TZABaseArchiver::TestMatching(const std::u16string& fileMask, std::uint32_t
 
 void TZABaseArchiver::ProcessItems(TZAProcessOperation operation, std::int32_t index) {
     std::lock_guard lock(ItemOperationLock());
+    lastFolderMade_.clear();
     if (!isOpen_ || !dirManager_) throw EZAException(13, this);
     TZADirArray& dir = dirManager_->Directory;
     processedCount_ = 0;
@@ -277,14 +278,18 @@ void TZABaseArchiver::ExtractOneItem(std::int32_t index, std::u16string fileName
         const std::u16string part =
             lastSep == std::u16string::npos ? std::u16string() : fileName.substr(0, lastSep + 1);
         const std::u16string path = folder + part;
-        if (!path.empty() && !platform::MakeDirectories(path)) throw EZAException(20, this, {path});
+        if (!path.empty() && path != lastFolderMade_) {
+            if (!platform::MakeDirectories(path)) throw EZAException(20, this, {path});
+            lastFolderMade_ = path;
+        }
     }
     const bool isFolder = (item.Header.ExternalAttributes() & kAttrDirectory) ||
                           (!item.FileName.empty() && item.FileName.back() == u'/');
     if (isFolder) return;
 
     std::u16string target = folder + fileName;
-    if (platform::FileExists(target)) {
+    bool exists = platform::FileExists(target);
+    if (exists) {
         const std::uint32_t existing = platform::AttributesOf(target).value_or(0x04);
         if (!Options.ReplaceReadOnly && (existing & kAttrReadOnly)) return;
         const std::int32_t itemStamp = static_cast<std::int32_t>(
@@ -294,8 +299,10 @@ void TZABaseArchiver::ExtractOneItem(std::int32_t index, std::u16string fileName
         switch (Options.OverwriteMode) {
         case TZAOverwriteMode::omPrompt: {
             bool confirm = false;
+            const std::u16string asked = target;
             DoConfirmOverwrite(fileName, target, confirm);
             if (!confirm) return;
+            if (target != asked) exists = platform::FileExists(target);
             break;
         }
         case TZAOverwriteMode::omAlways: break;
@@ -329,7 +336,7 @@ void TZABaseArchiver::ExtractOneItem(std::int32_t index, std::u16string fileName
     pending.Close();
     if (failed) throw *failure;
     if (skipFile_ || cancel_) return;
-    if (platform::FileExists(target)) platform::SetAttributesOf(target, 0);
+    if (exists) platform::SetAttributesOf(target, 0);
     if (!pending.MoveOver(target)) throw EZAException(19, this, {target});
     if (Options.SetAttributes) platform::SetAttributesOf(target, attr);
 }
