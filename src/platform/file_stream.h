@@ -44,6 +44,8 @@ class FileStream {
     bool Flush();
     // Sets the last-write time from a DOS stamp (date << 16 | time) read as local time.
     bool SetDosStamp(std::uint32_t stamp);
+    // Gives a file this stream created the Windows attribute bits (on Linux: read-only only).
+    bool SetAttributes(std::uint32_t attributes);
     int LastError() const { return lastError_; }
 
   private:

@@ -5,6 +5,7 @@
 #include "platform/files.h"
 #include "platform/text.h"
 #include "zip/directory_loader.h"
+#include "zip/write_behind.h"
 
 namespace klv::zip {
 

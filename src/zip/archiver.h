@@ -13,6 +13,8 @@
 
 namespace klv::zip {
 
+class TZAWriteBehind;
+
 inline constexpr std::uint16_t kOpenModeCreate = 0xFFFF;
 inline constexpr std::uint16_t kOpenModeProbe = 0x22;     // read/write, deny write
 inline constexpr std::uint16_t kOpenModeShareRead = 0x40; // read, deny none
@@ -154,6 +156,8 @@ class TZABaseArchiver {
     void ReportBlockProgress(std::int64_t produced);
     // Writes a block to the output, with the disk-full handling; false when cancelled.
     bool WriteOutput(TZAStream& output, const std::uint8_t* data, std::int64_t count);
+    // A write came up short: the disk-full event or its default. True to write again.
+    bool ResolveShortWrite();
 
     void ProbeArchive();
     void OpenLastVolume();
@@ -190,6 +194,7 @@ class TZABaseArchiver {
     std::u16string currentName_; // the item's name with '\' separators, for the events
     std::u16string cachedCurrentFolder_;
     std::u16string lastFolderMade_; // skips asking for a folder made for the previous item
+    std::unique_ptr<TZAWriteBehind> writeBehind_; // made at the first extraction
     struct DecompressBuffers {
         std::unique_ptr<std::uint8_t[]> input;  // one chunk of stored data
         std::unique_ptr<std::uint8_t[]> output; // inflated data

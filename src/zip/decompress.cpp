@@ -46,13 +46,25 @@ class ItemDecompressor {
 
     bool Run() {
         TZAStream& in = *in_;
-        std::uint8_t raw[kLocalHeaderSize];
-        if (in.Read(raw, kLocalHeaderSize) != static_cast<std::int64_t>(kLocalHeaderSize))
-            return false;
-        local_ = LocalHeader::Parse(std::span<const std::uint8_t, kLocalHeaderSize>(raw));
-        const std::int64_t dataStart =
-            in.Position() + static_cast<std::int64_t>(local_.nameLength) + local_.extraLength;
-        in.Seek(dataStart);
+        // One read brings the local header and, for plain items, the start of the data as
+        // the directory describes them.
+        std::uint8_t* input = InputBuffer();
+        const std::int64_t headerAt = in.Position();
+        std::int64_t want = kLocalHeaderSize;
+        if (!Encrypted() && a_.SpanningMode() == TZASpanningMode::smNone)
+            // (local extra fields often run longer than the central ones: some room for it)
+            want = std::min(kChunkSize, static_cast<std::int64_t>(kLocalHeaderSize) + 256 +
+                                            item_.Header.NameLength() + item_.Header.ExtraLength() +
+                                            std::max<std::int64_t>(item_.CompressedSize(), 0));
+        const std::int64_t got = in.Read(input, want);
+        if (got < static_cast<std::int64_t>(kLocalHeaderSize)) return false;
+        local_ = LocalHeader::Parse(std::span<const std::uint8_t, kLocalHeaderSize>(input, kLocalHeaderSize));
+        const std::int64_t dataOffset =
+            static_cast<std::int64_t>(kLocalHeaderSize) + local_.nameLength + local_.extraLength;
+        const std::int64_t dataStart = headerAt + dataOffset;
+        prefetchAt_ = dataOffset;
+        prefetched_ = std::max<std::int64_t>(got - dataOffset, 0);
+        in.Seek(dataStart + prefetched_);
 
         const CentralHeader& h = item_.Header;
         if (h.CompressedSize() == 0xFFFFFFFF) {
@@ -129,10 +141,9 @@ class ItemDecompressor {
         // The buffers stay with the component from item to item: no allocation and no
         // clearing per item.
         auto& buffers = a_.decompressBuffers_;
-        if (!buffers.input) buffers.input = std::make_unique_for_overwrite<std::uint8_t[]>(kChunkSize);
         if (method == kMethodDeflated && !buffers.output)
             buffers.output = std::make_unique_for_overwrite<std::uint8_t[]>(kInflateOutput);
-        std::uint8_t* input = buffers.input.get();
+        std::uint8_t* input = InputBuffer();
         std::int64_t read = 0;
         while (read < packed_) {
             const std::int64_t chunk = std::min(kChunkSize, packed_ - read);
@@ -149,8 +160,24 @@ class ItemDecompressor {
         return !overflow_;
     }
 
+    std::uint8_t* InputBuffer() {
+        auto& input = a_.decompressBuffers_.input;
+        if (!input) input = std::make_unique_for_overwrite<std::uint8_t[]>(kChunkSize);
+        return input.get();
+    }
+
     bool ReadChunk(std::uint8_t* buffer, std::int64_t count) {
-        std::int64_t got = in_->Read(buffer, count);
+        std::int64_t got = 0;
+        if (prefetched_ > 0) {
+            got = std::min(prefetched_, count);
+            std::memmove(buffer, InputBuffer() + prefetchAt_, static_cast<std::size_t>(got));
+            prefetchAt_ += got;
+            prefetched_ -= got;
+        }
+        if (got < count) {
+            const std::int64_t more = in_->Read(buffer + got, count - got);
+            if (more > 0) got += more;
+        }
         while (got < count && a_.SpanningMode() != TZASpanningMode::smNone) {
             a_.OpenVolume(a_.volume_.VolumeNumber + 1);
             in_ = a_.stream_;
@@ -210,6 +237,8 @@ class ItemDecompressor {
     TZAStream& out_;
     const TDirItem& item_;
     LocalHeader local_;
+    std::int64_t prefetchAt_ = 0; // data read with the local header, at this buffer offset
+    std::int64_t prefetched_ = 0;
     std::int64_t packed_ = 0;
     std::int64_t unpacked_ = 0;
     std::int64_t produced_ = 0;
@@ -256,29 +285,30 @@ void TZABaseArchiver::ReportBlockProgress(std::int64_t produced) {
 
 bool TZABaseArchiver::WriteOutput(TZAStream& output, const std::uint8_t* data, std::int64_t count) {
     const std::int64_t start = output.Position();
-    for (;;) {
-        if (output.Write(data, count) == count) return true;
-        if (!OnDiskFull) {
-            if (spanningMode_ == TZASpanningMode::smNone) throw EZAException(65, nullptr);
-            const std::u16string text = FormatMessage(
-                u"Disk is full. Required free space: %d bytes, but available only: %d bytes. "
-                u"Clean the disk or find another blank disk",
-                {std::int64_t{count}, std::int64_t{0}});
-            if (platform::ShowPrompt(text, {platform::PromptButton::Ok, platform::PromptButton::Cancel}) !=
-                platform::PromptButton::Ok) {
-                cancel_ = true;
-                return false;
-            }
-        } else {
-            bool cancel = true;
-            DoDiskFull(0, FileName, cancel);
-            if (cancel) {
-                cancel_ = true;
-                return false;
-            }
-        }
+    while (output.Write(data, count) != count) {
+        if (!ResolveShortWrite()) return false;
         output.Seek(start);
     }
+    return true;
+}
+
+bool TZABaseArchiver::ResolveShortWrite() {
+    if (OnDiskFull) {
+        bool cancel = true;
+        DoDiskFull(0, FileName, cancel);
+        if (cancel) cancel_ = true;
+        return !cancel;
+    }
+    if (spanningMode_ == TZASpanningMode::smNone) throw EZAException(65, nullptr);
+    const std::u16string text = FormatMessage(
+        u"Disk is full. Required free space: %d bytes, but available only: %d bytes. "
+        u"Clean the disk or find another blank disk",
+        {std::int64_t{0}, std::int64_t{0}});
+    if (platform::ShowPrompt(text, {platform::PromptButton::Ok, platform::PromptButton::Cancel}) ==
+        platform::PromptButton::Ok)
+        return true;
+    cancel_ = true;
+    return false;
 }
 
 } // namespace klv::zip

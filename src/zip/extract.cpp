@@ -7,6 +7,7 @@
 #include "platform/prompts.h"
 #include "platform/text.h"
 #include "zip/archiver.h"
+#include "zip/write_behind.h"
 
 namespace klv::zip {
 
@@ -54,6 +55,9 @@ class PendingFile {
             file_ = platform::FileStream::CreateNew(name_, error);
         }
     }
+    // A target that did not exist is written in place: there is nothing to keep safe.
+    PendingFile(const std::u16string& target, std::unique_ptr<platform::FileStream> file)
+        : name_(target), file_(std::move(file)), inPlace_(true) {}
     ~PendingFile() {
         Close();
         if (!kept_ && created_) platform::RemoveFile(name_);
@@ -66,6 +70,7 @@ class PendingFile {
     void Close() { file_.reset(); }
     bool MoveOver(const std::u16string& target) {
         Close();
+        if (inPlace_) return kept_ = true;
         kept_ = platform::MoveReplacing(name_, target);
         return kept_;
     }
@@ -75,12 +80,13 @@ class PendingFile {
     std::unique_ptr<platform::FileStream> file_;
     bool created_ = false;
     bool kept_ = false;
+    bool inPlace_ = false;
 };
 
-// The engine's stream over a file being written.
-class PendingStream final : public TZAStream {
+// The engine's stream straight onto a file being written (small items).
+class DirectStream final : public TZAStream {
   public:
-    explicit PendingStream(platform::FileStream& f) : f_(f) {}
+    explicit DirectStream(platform::FileStream& f) : f_(f) {}
     std::int64_t Read(void*, std::int64_t) override { return 0; }
     std::int64_t Write(const void* b, std::int64_t n) override {
         const std::int64_t w = f_.Write(b, n);
@@ -94,6 +100,10 @@ class PendingStream final : public TZAStream {
   private:
     platform::FileStream& f_;
 };
+
+// Items from this size on are written by the second thread while the next blocks inflate;
+// for smaller ones handing the data over would cost more than it saves.
+constexpr std::int64_t kWriteBehindFrom = 2 << 20;
 
 } // namespace
 
@@ -288,7 +298,9 @@ void TZABaseArchiver::ExtractOneItem(std::int32_t index, std::u16string fileName
     if (isFolder) return;
 
     std::u16string target = folder + fileName;
-    bool exists = platform::FileExists(target);
+    int createError = 0;
+    auto fresh = platform::FileStream::CreateNew(target, createError);
+    bool exists = !fresh && platform::FileExists(target);
     if (exists) {
         const std::uint32_t existing = platform::AttributesOf(target).value_or(0x04);
         if (!Options.ReplaceReadOnly && (existing & kAttrReadOnly)) return;
@@ -316,15 +328,28 @@ void TZABaseArchiver::ExtractOneItem(std::int32_t index, std::u16string fileName
         }
     }
 
-    // The new file is written beside the target and replaces it only when it is complete.
-    PendingFile pending(target);
+    // A new file for an existing target is written beside it and replaces it only when it
+    // is complete.
+    PendingFile pending = fresh ? PendingFile(target, std::move(fresh)) : PendingFile(target);
     if (!pending.Created()) throw EZAException(19, this, {target});
     bool failed = false;
     std::optional<EZAException> failure;
-    {
-        PendingStream out(pending.File());
+    if (item.UncompressedSize() < kWriteBehindFrom) {
+        DirectStream out(pending.File());
         try {
             ExtractItemToStream(index, out);
+        } catch (const EZAException& e) {
+            failed = true;
+            failure = e;
+        }
+    } else {
+        if (!writeBehind_) writeBehind_ = std::make_unique<TZAWriteBehind>();
+        TZAWriteBehindStream out(*writeBehind_, pending.File());
+        try {
+            ExtractItemToStream(index, out);
+            // The last blocks may still be on their way; a short one is a full disk as well.
+            while (!out.Drain() && ResolveShortWrite())
+                out.Retry();
         } catch (const EZAException& e) {
             failed = true;
             failure = e;
@@ -333,12 +358,13 @@ void TZABaseArchiver::ExtractOneItem(std::int32_t index, std::u16string fileName
     pending.File().SetDosStamp((static_cast<std::uint32_t>(item.Header.DosDate()) << 16) |
                                item.Header.DosTime());
     if (Options.FlushBuffers && platform::IsRemovableDrive(target)) pending.File().Flush();
-    pending.Close();
     if (failed) throw *failure;
     if (skipFile_ || cancel_) return;
+    // The attributes go onto the new file before it takes the target's place.
+    if (Options.SetAttributes) pending.File().SetAttributes(attr);
+    pending.Close();
     if (exists) platform::SetAttributesOf(target, 0);
     if (!pending.MoveOver(target)) throw EZAException(19, this, {target});
-    if (Options.SetAttributes) platform::SetAttributesOf(target, attr);
 }
 
 } // namespace klv::zip

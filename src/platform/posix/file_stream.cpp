@@ -126,9 +126,16 @@ bool FileStream::SetDosStamp(std::uint32_t stamp) {
     t.tm_hour = static_cast<int>(time >> 11);
     t.tm_min = static_cast<int>((time >> 5) & 63);
     t.tm_sec = static_cast<int>((time & 31) * 2);
-    t.tm_isdst = -1;
-    const time_t when = ::mktime(&t);
-    if (when == static_cast<time_t>(-1)) return false;
+    // Local time without mktime, which reads the zone file again on every call: the fields
+    // taken as UTC, then moved by the zone's offset at that moment (twice, for DST changes).
+    const time_t asUtc = ::timegm(&t);
+    if (asUtc == static_cast<time_t>(-1)) return false;
+    struct tm local {};
+    time_t when = asUtc;
+    for (int pass = 0; pass < 2; ++pass) {
+        if (!::localtime_r(&when, &local)) return false;
+        when = asUtc - local.tm_gmtoff;
+    }
     struct timespec times[2] = {{when, 0}, {when, 0}};
     times[0].tv_nsec = UTIME_OMIT;
     if (::futimens(static_cast<int>(handle_), times) != 0) {
@@ -136,6 +143,13 @@ bool FileStream::SetDosStamp(std::uint32_t stamp) {
         return false;
     }
     return true;
+}
+
+bool FileStream::SetAttributes(std::uint32_t attributes) {
+    if (!(attributes & 0x01)) return true; // a new file is writable already
+    struct stat st {};
+    if (::fstat(static_cast<int>(handle_), &st) != 0) return false;
+    return ::fchmod(static_cast<int>(handle_), st.st_mode & 07555 & ~0222) == 0;
 }
 
 std::string SystemErrorText(int error) { return std::strerror(error); }

@@ -131,6 +131,13 @@ bool FileStream::SetDosStamp(std::uint32_t stamp) {
     return true;
 }
 
+bool FileStream::SetAttributes(std::uint32_t attributes) {
+    FILE_BASIC_INFO info{};
+    if (!GetFileInformationByHandleEx(H(handle_), FileBasicInfo, &info, sizeof info)) return false;
+    info.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+    return SetFileInformationByHandle(H(handle_), FileBasicInfo, &info, sizeof info) != 0;
+}
+
 std::string SystemErrorText(int error) {
     char* text = nullptr;
     DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
