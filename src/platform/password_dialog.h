@@ -20,6 +20,8 @@ bool AskPassword(const std::string& caption, const std::string& label, std::stri
 using PasswordPromptScript = std::function<bool(const std::string& caption,
                                                 const std::string& label, std::string& password)>;
 void SetPasswordPromptScript(PasswordPromptScript script);
+// The system's own prompt, behind AskPassword when no script is set.
+bool AskPasswordNative(const std::string& caption, const std::string& label, std::string& password);
 
 #ifdef _WIN32
 // The dialog as it came out of its template, for checking the layout: the dialog is made

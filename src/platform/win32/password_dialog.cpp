@@ -13,12 +13,6 @@ namespace klv::platform {
 
 namespace {
 
-std::mutex scriptLock;
-PasswordPromptScript& Script() {
-    static PasswordPromptScript script;
-    return script;
-}
-
 constexpr int kLabelId = 101;
 constexpr int kEditId = 102;
 constexpr int kMaxPasswordLength = 255;
@@ -148,19 +142,8 @@ void WipeString(std::string& s) {
 
 } // namespace
 
-void SetPasswordPromptScript(PasswordPromptScript script) {
-    std::lock_guard<std::mutex> hold(scriptLock);
-    Script() = std::move(script);
-}
-
-bool AskPassword(const std::string& caption, const std::string& label, std::string& password) {
-    PasswordPromptScript script;
-    {
-        std::lock_guard<std::mutex> hold(scriptLock);
-        script = Script();
-    }
-    if (script) return script(caption, label, password);
-
+bool AskPasswordNative(const std::string& caption, const std::string& label,
+                       std::string& password) {
     TemplateBuilder t = BuildTemplate();
     DialogState state{&caption, &label, {}, false};
     INT_PTR result = DialogBoxIndirectParamA(GetModuleHandleA(nullptr), t.Get(), GetActiveWindow(),
