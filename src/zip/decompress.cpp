@@ -10,6 +10,7 @@
 #include "zip/archiver.h"
 #include "platform/prompts.h"
 #include "zip/crypto.h"
+#include "zip/write_behind.h"
 
 namespace klv::zip {
 
@@ -17,6 +18,7 @@ namespace {
 
 constexpr std::int64_t kChunkSize = 1 << 20;     // input chunk
 constexpr std::size_t kInflateOutput = 1 << 20;  // inflate output buffer
+static_assert(kInflateOutput == TZAWriteBehind::kBufferSize, "inflate blocks are handed to the writer whole");
 constexpr std::size_t kStoredPiece = 65535;      // stored data is written in these pieces
 
 // A raw-deflate inflate stream, ended on every way out.
@@ -42,7 +44,8 @@ class ItemDecompressor {
   public:
     ItemDecompressor(TZABaseArchiver& a, TZAStream& archive, TZAStream& output,
                      const TDirItem& item)
-        : a_(a), in_(&archive), out_(output), item_(item) {}
+        : a_(a), in_(&archive), out_(output), item_(item),
+          handOff_(dynamic_cast<TZAWriteBehindStream*>(&output)) {}
 
     bool Run() {
         TZAStream& in = *in_;
@@ -151,8 +154,7 @@ class ItemDecompressor {
             if (transform_) transform_->Decrypt(input, static_cast<std::size_t>(chunk));
             const bool ok = method == kMethodStored
                                 ? ProcessStored(input, chunk, read)
-                                : ProcessDeflated(inflater.Stream(), input, chunk,
-                                                  buffers.output.get());
+                                : ProcessDeflated(inflater.Stream(), input, chunk);
             if (!ok) return false;
             read += chunk;
             if (a_.cancel_ || stopped_) break;
@@ -197,6 +199,10 @@ class ItemDecompressor {
         }
         crc_ = crc32(crc_, data, static_cast<uInt>(n));
         produced_ += n;
+        // A full inflate buffer goes to the writer thread as it is, and a free one comes back.
+        auto& block = a_.decompressBuffers_.output;
+        if (n > 0 && data == block.get() && handOff_ && handOff_->TakeBlock(block, static_cast<std::size_t>(n)))
+            return !overflow_;
         if (n > 0 && !a_.WriteOutput(out_, data, n)) stopped_ = true;
         return !overflow_ && !stopped_;
     }
@@ -213,14 +219,15 @@ class ItemDecompressor {
         return true;
     }
 
-    bool ProcessDeflated(z_stream& z, std::uint8_t* chunk, std::int64_t n,
-                         std::uint8_t* output) {
+    bool ProcessDeflated(z_stream& z, std::uint8_t* chunk, std::int64_t n) {
         if (n == 0) return false;
         z.next_in = chunk;
         z.avail_in = static_cast<uInt>(n);
         for (;;) {
             a_.ReportBlockProgress(produced_);
             if (a_.cancel_) return true;
+            // (the output buffer may have been handed to the writer after the last block)
+            std::uint8_t* output = a_.decompressBuffers_.output.get();
             z.next_out = output;
             z.avail_out = static_cast<uInt>(kInflateOutput);
             const int rc = inflate(&z, Z_NO_FLUSH);
@@ -236,6 +243,7 @@ class ItemDecompressor {
     TZAStream* in_;
     TZAStream& out_;
     const TDirItem& item_;
+    TZAWriteBehindStream* handOff_;
     LocalHeader local_;
     std::int64_t prefetchAt_ = 0; // data read with the local header, at this buffer offset
     std::int64_t prefetched_ = 0;

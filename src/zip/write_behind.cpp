@@ -133,6 +133,19 @@ std::int64_t TZAWriteBehindStream::Write(const void* buffer, std::int64_t count)
     return count;
 }
 
+bool TZAWriteBehindStream::TakeBlock(std::unique_ptr<std::uint8_t[]>& block, std::size_t length) {
+    {
+        std::lock_guard guard(w_.lock_);
+        if (failed_ || retryArmed_) return false;
+    }
+    SubmitCurrent();
+    auto fresh = w_.TakeBuffer();
+    w_.Submit({this, position_, std::move(block), length});
+    position_ += static_cast<std::int64_t>(length);
+    block = std::move(fresh);
+    return true;
+}
+
 bool TZAWriteBehindStream::Drain() {
     SubmitCurrent();
     std::unique_lock guard(w_.lock_);

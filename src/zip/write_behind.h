@@ -65,6 +65,9 @@ class TZAWriteBehindStream final : public TZAStream {
     std::int64_t Size() const override { return position_; }
     void SetSize(std::int64_t) override {}
 
+    // Takes a whole block of kBufferSize bytes' room without copying it and puts a free one
+    // in its place; false (nothing taken) when the block must go through Write instead.
+    bool TakeBlock(std::unique_ptr<std::uint8_t[]>& block, std::size_t length);
     // Writes what is held and waits until the file has it all; false after a short write.
     bool Drain();
     // After a short write found by Drain: writes the held data again.
