@@ -1,6 +1,12 @@
 // Extraction and testing: the item loop's events, destinations, overwrite rules, time stamps,
 // attributes, integrity failures and the names and sizes that must never be trusted.
 #include <filesystem>
+#include <random>
+
+#ifndef _WIN32
+#include <csignal>
+#include <sys/resource.h>
+#endif
 
 #include "platform/files.h"
 #include "platform/password_dialog.h"
@@ -376,5 +382,53 @@ TEST_F(Extract, PasswordLoop) {
     EXPECT_EQ(Tree(), (Strings{"plain.txt"}));
     EXPECT_EQ(std::count_if(events.begin(), events.end(), [](auto& e) { return e.starts_with("failure"); }), 0);
 }
+
+#ifndef _WIN32
+// A file-size limit makes writes come up short, as a full disk does: large items are written
+// by the second thread, so the shortfall is noticed a block later and the held data must be
+// written again on a retry.
+TEST_F(Extract, DiskFullIsAskedAndRetriedOrFails) {
+    std::mt19937 rng(5);
+    std::string big(6 << 20, '\0');
+    for (auto& c : big)
+        c = static_cast<char>('a' + rng() % 7);
+    ZipWriter w;
+    w.add("big.txt", big, 8);
+    auto a = Open(w);
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit original{};
+    getrlimit(RLIMIT_FSIZE, &original);
+    auto limit = [&](rlim_t bytes) {
+        rlimit r = original;
+        r.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &r);
+    };
+    int asked = 0;
+    a->OnDiskFull = [&](TZABaseArchiver&, int volume, const std::u16string& name, bool& cancel) {
+        ++asked;
+        EXPECT_EQ(volume, 0);
+        EXPECT_EQ(name, a->FileName);
+        EXPECT_TRUE(cancel); // comes in as true
+        setrlimit(RLIMIT_FSIZE, &original);
+        cancel = false;
+    };
+    limit(3 << 20);
+    a->ExtractMatching();
+    setrlimit(RLIMIT_FSIZE, &original);
+    EXPECT_GE(asked, 1);
+    EXPECT_EQ(Read("big.txt"), big);
+
+    // Without a handler the item fails with native code 65 and the old file stays.
+    klv::test::WriteBytes(out / "big.txt", "old");
+    a->OnDiskFull = nullptr;
+    Record(*a);
+    limit(3 << 20);
+    a->ExtractMatching();
+    setrlimit(RLIMIT_FSIZE, &original);
+    EXPECT_NE(std::find(events.begin(), events.end(), "failure big.txt 65"), events.end());
+    EXPECT_EQ(Read("big.txt"), "old");
+    EXPECT_EQ(Tree(), (Strings{"big.txt"}));
+}
+#endif
 
 } // namespace
