@@ -308,6 +308,8 @@ struct Services {
 // The services in use. In the Windows build they start as the real ones; a Linux build has
 // none until a caller installs some.
 const Services& System();
+// What the system itself provides (the real Win32 services; none on Linux).
+Services SystemServices();
 // Installs `services` and returns the ones they replace.
 Services InstallServices(const Services& services);
 

@@ -2,22 +2,8 @@
 
 namespace klv::platform {
 
-namespace {
-Services& Current() {
-    static Services services;
-    return services;
-}
-} // namespace
-
-const Services& System() {
-    return Current();
-}
-
-Services InstallServices(const Services& services) {
-    Services previous = Current();
-    Current() = services;
-    return previous;
-}
+// Linux has no system of its own to offer: tests install the fake machine.
+Services SystemServices() { return Services{}; }
 
 // There is no COM on Linux; shell links come from an installed Shell service.
 ComApartment::ComApartment() = default;

@@ -6,24 +6,11 @@
 
 namespace klv::platform {
 
-namespace {
-Services& Current() {
-    static Services services{&win32::RealRegistry(), &win32::RealFolders(),
-                             &win32::RealDrives(),   &win32::RealFiles(),
-                             &win32::RealShell(),    &win32::RealVersionResources(),
-                             &win32::RealKeyboard(), &win32::RealWindowSystem()};
-    return services;
-}
-} // namespace
-
-const Services& System() {
-    return Current();
-}
-
-Services InstallServices(const Services& services) {
-    Services previous = Current();
-    Current() = services;
-    return previous;
+Services SystemServices() {
+    return Services{&win32::RealRegistry(), &win32::RealFolders(),
+                    &win32::RealDrives(),   &win32::RealFiles(),
+                    &win32::RealShell(),    &win32::RealVersionResources(),
+                    &win32::RealKeyboard(), &win32::RealWindowSystem()};
 }
 
 ComApartment::ComApartment() {
