@@ -3,9 +3,11 @@
 // The native window (win32/) implements it; logic tests use a fake view.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
+#include "app/choice_view.h"
 #include "platform/system.h"
 
 namespace klv::app {
@@ -66,6 +68,9 @@ class UpgradeView {
 
     // The application's window, owner of started programs and boxes.
     virtual platform::WindowHandle Handle() = 0;
+
+    // A new choice dialog, owned by this window, not yet shown.
+    virtual std::unique_ptr<ChoiceView> NewChoiceDialog() = 0;
 };
 
 } // namespace klv::app
