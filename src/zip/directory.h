@@ -164,6 +164,8 @@ struct TZADirManager {
     std::int64_t DirectoryPosition = 0;
     // Signature of the last end-record candidate seen by the search (0: none).
     std::uint32_t LastEndCandidateSignature = 0;
+    // The directory was rebuilt from local headers: the recorded one was missing or unusable.
+    bool Rebuilt = false;
 };
 
 } // namespace klv::zip

@@ -461,6 +461,7 @@ void DirectoryLoader::ShiftRelativeOffsets() {
 
 void DirectoryLoader::Rebuild() {
     if (a_.SpanningMode() != TZASpanningMode::smNone) throw EZAException(44, &a_);
+    m_.Rebuilt = true;
     m_.Directory.SetCount(0);
     TZAStream& s = Stream();
     const std::int64_t size = s.Size();
