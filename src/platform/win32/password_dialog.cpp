@@ -2,80 +2,25 @@
 // script). Sizes are dialog units of the dialog's font.
 #include <windows.h>
 
-#include <cstring>
 #include <mutex>
 #include <utility>
 #include <vector>
 
 #include "platform/password_dialog.h"
+#include "platform/win32/dialog_template.h"
 
 namespace klv::platform {
 
 namespace {
 
-constexpr int kLabelId = 101;
-constexpr int kEditId = 102;
+constexpr WORD kLabelId = 101;
+constexpr WORD kEditId = 102;
 constexpr int kMaxPasswordLength = 255;
 
-// Predefined control classes, by their atoms.
-constexpr WORD kButtonClass = 0x0080;
-constexpr WORD kEditClass = 0x0081;
-constexpr WORD kStaticClass = 0x0082;
-
-// A DLGTEMPLATE with its items, written word by word.
-class TemplateBuilder {
-  public:
-    void Dialog(DWORD style, short cx, short cy, const wchar_t* font, WORD pointSize) {
-        PutDword(style);
-        PutDword(0); // extended style
-        countAt_ = words_.size();
-        Put(0);         // item count, filled in by Item()
-        Put(0), Put(0); // x, y: the dialog procedure centres the window
-        Put(static_cast<WORD>(cx)), Put(static_cast<WORD>(cy));
-        Put(0); // no menu
-        Put(0); // the standard dialog class
-        Put(0); // empty caption; the caller's ANSI text is set when the dialog opens
-        Put(pointSize);
-        PutText(font);
-    }
-
-    void Item(DWORD style, short x, short y, short cx, short cy, int id, WORD classAtom,
-              const wchar_t* text) {
-        if (words_.size() % 2) // DWORD alignment
-            Put(0);
-        PutDword(style | WS_CHILD | WS_VISIBLE);
-        PutDword(0);
-        Put(static_cast<WORD>(x)), Put(static_cast<WORD>(y));
-        Put(static_cast<WORD>(cx)), Put(static_cast<WORD>(cy));
-        Put(static_cast<WORD>(id));
-        Put(0xFFFF), Put(classAtom);
-        PutText(text);
-        Put(0); // no creation data
-        ++words_[countAt_];
-    }
-
-    const DLGTEMPLATE* Get() const { return reinterpret_cast<const DLGTEMPLATE*>(words_.data()); }
-
-  private:
-    void Put(WORD w) { words_.push_back(w); }
-    void PutDword(DWORD d) {
-        Put(LOWORD(d));
-        Put(HIWORD(d));
-    }
-    void PutText(const wchar_t* s) {
-        for (; *s; ++s)
-            Put(static_cast<WORD>(*s));
-        Put(0);
-    }
-
-    std::vector<WORD> words_; // WORD storage keeps the DWORD alignment of the start
-    std::size_t countAt_ = 0;
-};
-
-TemplateBuilder BuildTemplate() {
-    TemplateBuilder t;
-    t.Dialog(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT, 180, 63,
-             L"MS Shell Dlg", 8);
+DialogTemplate BuildTemplate() {
+    DialogTemplate t;
+    // The caption is left empty here; the caller's ANSI text is set when the dialog opens.
+    t.Dialog(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME, 180, 63, L"");
     t.Item(SS_LEFT, 8, 8, 164, 8, kLabelId, kStaticClass, L"");
     t.Item(ES_LEFT | ES_PASSWORD | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 8, 19, 164, 12, kEditId,
            kEditClass, L"");
@@ -90,15 +35,6 @@ struct DialogState {
     std::string password;
     bool ok = false;
 };
-
-void CentreOnScreen(HWND dlg) {
-    RECT r;
-    GetWindowRect(dlg, &r);
-    int w = r.right - r.left, h = r.bottom - r.top;
-    int x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2;
-    int y = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
-    SetWindowPos(dlg, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
 
 INT_PTR CALLBACK PasswordDialogProc(HWND dlg, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
@@ -144,7 +80,7 @@ void WipeString(std::string& s) {
 
 bool AskPasswordNative(const std::string& caption, const std::string& label,
                        std::string& password) {
-    TemplateBuilder t = BuildTemplate();
+    DialogTemplate t = BuildTemplate();
     DialogState state{&caption, &label, {}, false};
     INT_PTR result = DialogBoxIndirectParamA(GetModuleHandleA(nullptr), t.Get(), GetActiveWindow(),
                                              PasswordDialogProc, reinterpret_cast<LPARAM>(&state));
@@ -156,7 +92,7 @@ bool AskPasswordNative(const std::string& caption, const std::string& label,
 
 bool ProbePasswordDialog(const std::string& caption, const std::string& label,
                          PasswordDialogLayout& layout) {
-    TemplateBuilder t = BuildTemplate();
+    DialogTemplate t = BuildTemplate();
     DialogState state{&caption, &label, {}, false};
     HWND dlg = CreateDialogIndirectParamA(GetModuleHandleA(nullptr), t.Get(), nullptr,
                                           PasswordDialogProc, reinterpret_cast<LPARAM>(&state));

@@ -3,10 +3,10 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstring>
 #include <vector>
 
 #include "platform/prompts.h"
+#include "platform/win32/dialog_template.h"
 
 namespace klv::platform {
 
@@ -31,27 +31,6 @@ constexpr WORD kFirstButton = 100;
 constexpr WORD kIconId = 90;
 constexpr WORD kTextId = 91;
 
-// Appends a DLGITEMTEMPLATE (DWORD aligned) with a class atom and a title.
-void AddItem(std::vector<WORD>& t, DWORD style, short x, short y, short cx, short cy, WORD id,
-             WORD classAtom, const wchar_t* title) {
-    if (t.size() % 2) t.push_back(0);
-    DLGITEMTEMPLATE item{};
-    item.style = style | WS_CHILD | WS_VISIBLE;
-    item.x = x;
-    item.y = y;
-    item.cx = cx;
-    item.cy = cy;
-    item.id = id;
-    const WORD* raw = reinterpret_cast<const WORD*>(&item);
-    t.insert(t.end(), raw, raw + sizeof item / sizeof(WORD));
-    t.push_back(0xFFFF);
-    t.push_back(classAtom);
-    for (const wchar_t* p = title; *p; ++p)
-        t.push_back(static_cast<WORD>(*p));
-    t.push_back(0);
-    t.push_back(0); // no creation data
-}
-
 struct PromptState {
     std::vector<PromptButton> buttons;
     int choice = -1;
@@ -63,12 +42,9 @@ INT_PTR CALLBACK PromptProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
     case WM_INITDIALOG: {
         SetWindowLongPtrW(dialog, DWLP_USER, lParam);
         SendDlgItemMessageW(dialog, kIconId, STM_SETICON,
-                            reinterpret_cast<WPARAM>(LoadIconW(nullptr, MAKEINTRESOURCEW(32514))), 0);
-        RECT r{};
-        GetWindowRect(dialog, &r);
-        const int w = r.right - r.left, h = r.bottom - r.top;
-        SetWindowPos(dialog, nullptr, (GetSystemMetrics(SM_CXSCREEN) - w) / 2,
-                     (GetSystemMetrics(SM_CYSCREEN) - h) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+                            reinterpret_cast<WPARAM>(LoadIconW(nullptr, MAKEINTRESOURCEW(32514))),
+                            0);
+        CentreOnScreen(dialog);
         return TRUE;
     }
     case WM_COMMAND: {
@@ -81,48 +57,36 @@ INT_PTR CALLBACK PromptProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
         }
         return TRUE;
     }
-    default: return FALSE;
+    default:
+        return FALSE;
     }
 }
 
 } // namespace
 
-PromptButton ShowNativePrompt(const std::u16string& text, const std::vector<PromptButton>& buttons) {
+PromptButton ShowNativePrompt(const std::u16string& text,
+                              const std::vector<PromptButton>& buttons) {
     const short buttonWidth = 50, gap = 4;
     const short count = static_cast<short>(buttons.size());
     const short rowWidth = static_cast<short>(count * buttonWidth + (count - 1) * gap);
     const short width = std::max<short>(static_cast<short>(rowWidth + 16), 220);
     const std::wstring wtext(text.begin(), text.end());
 
-    std::vector<WORD> t;
-    DLGTEMPLATE head{};
-    head.style = DS_MODALFRAME | DS_SETFONT | WS_POPUP | WS_CAPTION | WS_SYSMENU;
-    head.cdit = static_cast<WORD>(2 + count);
-    head.cx = width;
-    head.cy = 70;
-    const WORD* raw = reinterpret_cast<const WORD*>(&head);
-    t.insert(t.end(), raw, raw + sizeof head / sizeof(WORD));
-    t.push_back(0); // no menu
-    t.push_back(0); // default class
-    for (const wchar_t* p = L"Confirm"; *p; ++p)
-        t.push_back(static_cast<WORD>(*p));
-    t.push_back(0);
-    t.push_back(8);
-    for (const wchar_t* p = L"MS Shell Dlg"; *p; ++p)
-        t.push_back(static_cast<WORD>(*p));
-    t.push_back(0);
-    AddItem(t, SS_ICON, 8, 8, 21, 20, kIconId, 0x0082, L"");
-    AddItem(t, SS_LEFT | SS_NOPREFIX, 38, 10, static_cast<short>(width - 46), 30, kTextId, 0x0082,
-            wtext.c_str());
+    DialogTemplate t;
+    t.Dialog(DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU, width, 70, L"Confirm");
+    t.Item(SS_ICON, 8, 8, 21, 20, kIconId, kStaticClass, L"");
+    t.Item(SS_LEFT | SS_NOPREFIX, 38, 10, static_cast<short>(width - 46), 30, kTextId, kStaticClass,
+           wtext);
     short x = static_cast<short>((width - rowWidth) / 2);
     for (short i = 0; i < count; ++i) {
-        AddItem(t, (i == 0 ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON) | WS_TABSTOP, x, 48, buttonWidth,
-                14, static_cast<WORD>(kFirstButton + i), 0x0080, Caption(buttons[static_cast<std::size_t>(i)]));
+        t.Item((i == 0 ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON) | WS_TABSTOP, x, 48, buttonWidth, 14,
+               static_cast<WORD>(kFirstButton + i), kButtonClass,
+               Caption(buttons[static_cast<std::size_t>(i)]));
         x = static_cast<short>(x + buttonWidth + gap);
     }
     PromptState state{buttons, -1};
-    DialogBoxIndirectParamW(GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(t.data()),
-                            GetActiveWindow(), PromptProc, reinterpret_cast<LPARAM>(&state));
+    DialogBoxIndirectParamW(GetModuleHandleW(nullptr), t.Get(), GetActiveWindow(), PromptProc,
+                            reinterpret_cast<LPARAM>(&state));
     if (state.choice >= 0) return buttons[static_cast<std::size_t>(state.choice)];
     for (PromptButton b : {PromptButton::Cancel, PromptButton::Abort, PromptButton::No})
         if (std::find(buttons.begin(), buttons.end(), b) != buttons.end()) return b;
