@@ -1,0 +1,50 @@
+// Stub.ini as the stub reads it, and the package version a caption carries. Shared by the
+// installer and klvpack's check; standard library only.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace klv::stubconf {
+
+// Lines of "name=value" in the ANSI code page, ended by CR LF or LF.
+class StubIni {
+  public:
+    explicit StubIni(std::string_view text);
+    // The text after the first "=" of the first line whose part before that "=" equals
+    // `key` without regard to case; untrimmed. Empty when no line has the key.
+    std::string Value(std::string_view key) const;
+
+  private:
+    std::vector<std::string> lines_;
+};
+
+// The keys the stub reads.
+inline constexpr std::string_view KeyCaption = "Caption";
+inline constexpr std::string_view KeyHeader = "Header";
+inline constexpr std::string_view KeyExplanation = "uitleg";
+inline constexpr std::string_view KeyFolderChoice = "folderkeuze";
+
+// True only for the exact value "false" of "folderkeuze": the folder choice is hidden.
+bool HidesFolderChoice(std::string_view folderChoice);
+// True when `caption`, trimmed and lower-cased, contains "help": a help package.
+bool IsHelpCaption(std::string_view caption);
+
+// The text between the first "Update " (case-sensitive) of `caption` and the next "]"
+// (the caption's end counts as one); empty when there is no "Update ".
+std::string PackageVersionFromCaption(std::string_view caption);
+
+// A version as four numbers: major, minor, release, build.
+using VersionNumbers = std::array<std::uint32_t, 4>;
+// One to four decimal numbers joined by dots, blanks around the whole allowed; missing
+// parts are 0. Nothing for any other text (empty, letters, empty parts, above 2^32 - 1).
+std::optional<VersionNumbers> ParseVersion(std::string_view text);
+// -1, 0 or 1 as `a` is older than, equal to or newer than `b`, part by part as numbers;
+// nothing when either is not a version.
+std::optional<int> CompareVersions(std::string_view a, std::string_view b);
+
+} // namespace klv::stubconf

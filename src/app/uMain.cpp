@@ -1,0 +1,145 @@
+// TUpgradeForm: creation, the entry sequence's texts, painting, the timer, the folder
+// dialog and the payload configuration.
+#include "app/uMain.h"
+
+#include "app/stubconf/stub_ini.h"
+#include "util/filez.h"
+#include "util/meldunit.h"
+#include "util/system_access.h"
+
+namespace klv::app {
+
+bool StubConfigFound = false;
+bool FirstPaint = true;
+
+namespace {
+
+// Blanks and control characters removed at both ends.
+std::string Trimmed(std::string_view text) {
+    while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ')
+        text.remove_prefix(1);
+    while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ')
+        text.remove_suffix(1);
+    return std::string(text);
+}
+
+bool IsBlankText(std::string_view text) {
+    return util::LowerTrim(text).empty();
+}
+
+// The drive root of the program-files folder, such as "C:\".
+std::string ProgramFilesRoot() {
+    return util::ProgramFilesFolder().substr(0, 3);
+}
+
+} // namespace
+
+TUpgradeForm::TUpgradeForm(UpgradeView& view, std::string executablePath,
+                           PayloadFactory openPayload)
+    : view_(view), executablePath_(std::move(executablePath)),
+      openPayload_(openPayload ? std::move(openPayload) : PayloadFactory(NewZipPayload)) {
+    FormCreate();
+}
+
+TUpgradeForm::~TUpgradeForm() = default;
+
+void TUpgradeForm::FormCreate(TObject*) {
+    view_.SetText(Control::bnExtract, Trimmed(view_.Text(Control::bnExtract)));
+    payload_ = openPayload_(executablePath_);
+}
+
+void EntrySequence(TUpgradeForm& form) {
+    form.ProgramFileName = "Kelvaro.exe";
+    form.View().SetText(Control::Label1, "Kelvaro Upgrade");
+    form.View().SetText(Control::Label2, "(Kies alleen een andere map indien u zeker weet dat "
+                                         "Kelvaro elders is ge\xEFnstalleerd)");
+    form.View().SetVisible(Control::MakeShortcuts, true);
+}
+
+void TUpgradeForm::FormPaint(TObject*) {
+    if (FirstPaint) {
+        FirstPaint = false;
+        view_.Repaint();
+        const std::string caption = view_.Caption();
+        const std::string folder = DefaultFolder();
+        if (!IsBlankText(folder) && util::FolderExistsSafe(folder) && IsFullInstallation(folder)) {
+            view_.SetText(Control::edPath, folder);
+        } else {
+            view_.SetText(Control::edPath, "");
+            if (util::AskQuestion("Kelvaro locatie niet gevonden. Nu zoeken naar juiste locatie ?",
+                                  "Nu zoeken", "Zelf naar juiste locatie bladeren",
+                                  "Doelmap niet gevonden", 1) == 1)
+                zoeklocsClick();
+            else
+                bnSelectDestPathClick();
+        }
+        view_.SetCaption(caption);
+        ApplyPayloadConfiguration();
+    }
+    if (IsHelpPackage()) {
+        view_.SetText(Control::Label1, "Kelvaro Schermhelp");
+        view_.SetChecked(Control::MakeShortcuts, false);
+        view_.SetVisible(Control::MakeShortcuts, false);
+    }
+}
+
+void TUpgradeForm::Timer1Timer(TObject*) {
+    const std::string folder = view_.Text(Control::edPath);
+    view_.SetEnabled(Control::bnExtract, !IsBlankText(folder) && IsFullInstallation(folder));
+}
+
+void TUpgradeForm::bnSelectDestPathClick(TObject*) {
+    std::string start = view_.Text(Control::edPath);
+    if (IsBlankText(start) || !util::FolderExistsSafe(start)) start = ProgramFilesRoot();
+    std::string chosen;
+    if (view_.BrowseForFolder(start, chosen)) view_.SetText(Control::edPath, chosen);
+}
+
+bool TUpgradeForm::IsHelpPackage() {
+    return stubconf::IsHelpCaption(view_.Caption());
+}
+
+void TUpgradeForm::ApplyPayloadConfiguration() {
+    ProgramFileName = "kelvaro.exe";
+    const std::string temp = util::TempFolder();
+    std::string configPath;
+    for (const char* name : {"Stub.bmp", "Stub.jpg", "Stub.ico", "Stub.ini"}) {
+        configPath = temp + name;
+        if (util::FileExistsSafe(configPath)) util::sys::Files().RemoveFile(configPath);
+    }
+
+    if (payload_->ExtractConfiguration(temp)) {
+        StubConfigFound = true;
+        view_.SetText(Control::bnExtract, "Installeren");
+    }
+
+    if (util::FileExistsSafe(configPath)) {
+        const stubconf::StubIni ini(payload_->ReadConfiguration(configPath));
+        view_.SetCaption(ini.Value(stubconf::KeyCaption));
+        view_.SetText(Control::Label1, ini.Value(stubconf::KeyHeader));
+        view_.SetText(Control::Label2, ini.Value(stubconf::KeyExplanation));
+        if (stubconf::HidesFolderChoice(ini.Value(stubconf::KeyFolderChoice))) {
+            for (Control c : {Control::zoeklocs, Control::edPath, Control::bnSelectDestPath})
+                view_.SetVisible(c, false);
+            view_.SetOuterHeight(view_.OuterHeight() - 50);
+        }
+        view_.Repaint();
+    }
+
+    // The picture: the configuration path with its first ".ini" (any case) replaced.
+    std::string lower = configPath;
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    const std::size_t ini = lower.find(".ini");
+    if (ini == std::string::npos) return;
+    for (const char* extension : {".bmp", ".jpg", ".ico"}) {
+        const std::string picture =
+            configPath.substr(0, ini) + extension + configPath.substr(ini + 4);
+        if (util::FileExistsSafe(picture)) {
+            view_.LoadPicture(picture);
+            return;
+        }
+    }
+}
+
+} // namespace klv::app

@@ -1,0 +1,98 @@
+// TUpgradeForm: the installer window's fields, handlers and operations. The logic is
+// portable: it reaches the machine through the util helpers and the platform services, its
+// controls through UpgradeView, and the payload through Payload. The native window creates
+// its controls, then the form (whose constructor runs FormCreate), then calls EntrySequence,
+// and routes each window event to the handler of the same name.
+#pragma once
+
+#include <exception>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/payload.h"
+#include "app/view.h"
+
+namespace klv::app {
+
+// The sender of an event; the handlers do not use it.
+struct TObject;
+
+// Set once when the payload holds an item matching "*stub.ini" (a configured package);
+// never cleared.
+extern bool StubConfigFound;
+// True until the window's first paint has started its one-time work.
+extern bool FirstPaint;
+
+// The installed application's registry entry under HKEY_LOCAL_MACHINE "\SOFTWARE\KLV\":
+// the value `name` (the folder), name+"datum" and name+"setup". All empty when the key does
+// not open with full access. A value that is not text raises platform::RegistryError.
+void ReadInstallRegistry(std::string_view name, std::string& folder, std::string& date,
+                         std::string& setup);
+// The first target folder tried: the registry's folder when it is an existing directory,
+// else "kelvaro" at the root of the program-files folder's drive.
+std::string DefaultFolder();
+// True when `path` (a folder, or a file in one) is a complete Kelvaro 3 installation: not a
+// drive root, not below "program files", with BDE, SC, SC\Slavenreg.sc, Data\voornamen.txt.
+bool IsFullInstallation(std::string_view path);
+
+// The 8-bit text the application's default error handler shows for an exception that left
+// an event handler.
+std::string ExceptionMessage(std::exception_ptr error);
+
+class TUpgradeForm {
+  public:
+    // `view` must outlive the form. `executablePath` is the full path of the running
+    // executable, whose payload `openPayload` opens (the archive engine when empty).
+    // Runs FormCreate.
+    TUpgradeForm(UpgradeView& view, std::string executablePath, PayloadFactory openPayload = {});
+    ~TUpgradeForm();
+    TUpgradeForm(const TUpgradeForm&) = delete;
+    TUpgradeForm& operator=(const TUpgradeForm&) = delete;
+
+    // The installed application's program file name.
+    std::string ProgramFileName;
+    // The program files the last drive search found, reduced to folders; made by the first.
+    std::unique_ptr<std::vector<std::string>> FoundLocations;
+
+    // ---- event handlers ----
+    void FormCreate(TObject* Sender = nullptr);
+    void FormPaint(TObject* Sender = nullptr);
+    void Timer1Timer(TObject* Sender = nullptr);
+    void bnSelectDestPathClick(TObject* Sender = nullptr);
+    void zoeklocsClick(TObject* Sender = nullptr);
+    void SearchProgress(const std::string& folder);
+    // The installation run. Once past the folder validation every way out closes the window
+    // and terminates the application; an exception then goes on to the caller.
+    void bnExtractClick(TObject* Sender = nullptr);
+    void bnExitClick(TObject* Sender = nullptr);
+
+    // ---- operations ----
+    void ApplyPayloadConfiguration();
+    bool IsHelpPackage();
+    bool ValidateTargetFolder();
+    bool ConfirmVersion(const std::string& programFile);
+    std::string PackageVersion();
+    std::string InstalledVersion(const std::string& programFile);
+
+    UpgradeView& View() { return view_; }
+    const std::string& ExecutablePath() const { return executablePath_; }
+
+  private:
+    // Normal cursor, window closed, application terminated.
+    void CloseAndTerminate();
+    // The installation run past the hourglass; its caller closes on every way out.
+    void RunInstallation(const std::string& folder);
+
+    UpgradeView& view_;
+    std::string executablePath_;
+    PayloadFactory openPayload_;
+    std::unique_ptr<Payload> payload_; // the window's archive component
+};
+
+// The entry sequence's settings after the window is made: program file name, heading,
+// explanation and the shortcuts check box. The caller then runs the message loop.
+void EntrySequence(TUpgradeForm& form);
+
+} // namespace klv::app

@@ -1,0 +1,77 @@
+// The target folder: the registry entry, the default, the installation check and the
+// validation before a run.
+#include "app/uMain.h"
+#include "util/filez.h"
+#include "util/meldunit.h"
+#include "util/system_access.h"
+
+namespace klv::app {
+
+namespace {
+
+constexpr std::int64_t kFullBdeAdminSize = 989608;
+
+const std::string NotKelvaroTail = "\r\n\r\nDeze update werkt alleen in een Kelvaro 3 installatie. "
+                                   "\r\n\r\n (Klik Ok om dit scherm te sluiten)";
+
+} // namespace
+
+void ReadInstallRegistry(std::string_view name, std::string& folder, std::string& date,
+                         std::string& setup) {
+    folder.clear();
+    auto key = util::sys::Registry().OpenKey(platform::RootKey::LocalMachine, "\\SOFTWARE\\KLV\\",
+                                             platform::KeyAccess::Full);
+    if (!key) return;
+    const std::string base(name);
+    folder = key->ReadText(base);
+    date = key->ReadText(base + "datum");
+    setup = key->ReadText(base + "setup");
+}
+
+std::string DefaultFolder() {
+    std::string folder, date, setup;
+    ReadInstallRegistry("Kelvaro", folder, date, setup);
+    if (util::FolderExistsSafe(folder)) return folder;
+    return util::WithTrailingBackslash(util::ProgramFilesFolder().substr(0, 3)) + "kelvaro";
+}
+
+bool IsFullInstallation(std::string_view path) {
+    std::string folder(path);
+    if (util::FileExistsSafe(folder)) {
+        const std::size_t slash = folder.rfind('\\');
+        folder = slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
+    }
+    if (!util::FolderExistsSafe(folder)) return false;
+    folder = util::WithTrailingBackslash(folder);
+    if (folder.size() <= 3) return false;
+    if (util::LowerTrim(folder).find("program files") != std::string::npos) return false;
+    return util::FolderExistsSafe(folder + "BDE") && util::FolderExistsSafe(folder + "SC") &&
+           util::FileExistsSafe(folder + "SC\\Slavenreg.sc") &&
+           util::FileExistsSafe(folder + "Data\\voornamen.txt");
+}
+
+bool TUpgradeForm::ValidateTargetFolder() {
+    const std::string folder = view_.Text(Control::edPath);
+    if (folder.empty()) {
+        util::ShowNotice("Pad niet gevonden.");
+        return false;
+    }
+    if (!util::sys::Files().FolderExists(folder)) {
+        util::ShowNotice("Pad [" + folder + "] niet gevonden.");
+        return false;
+    }
+    if (!IsFullInstallation(folder)) {
+        util::ShowNotice("Deze locatie is geen Kelvaro 3 locatie." + NotKelvaroTail);
+        util::sys::Windows().Terminate();
+        return false;
+    }
+    if (util::FileSizeOf(util::WithTrailingBackslash(folder) + "BDE\\BDEADMIN.EXE") <
+        kFullBdeAdminSize) {
+        util::ShowNotice("Deze locatie is geen volledige Kelvaro 3 locatie." + NotKelvaroTail);
+        util::sys::Windows().Terminate();
+        return false;
+    }
+    return true;
+}
+
+} // namespace klv::app

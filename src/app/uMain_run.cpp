@@ -1,0 +1,152 @@
+// The installation run, the cancel button, the version check and the text of an exception
+// for the default error handler.
+#include "app/stubconf/stub_ini.h"
+#include "app/uMain.h"
+#include "platform/text.h"
+#include "util/KLVShortCutU.h"
+#include "util/VersionInfo.h"
+#include "util/filez.h"
+#include "util/meldunit.h"
+#include "util/search.h"
+#include "util/system_access.h"
+#include "zip/errors.h"
+
+namespace klv::app {
+
+namespace {
+
+void SetCursor(platform::Cursor cursor) {
+    util::sys::Windows().SetCursorShape(cursor);
+}
+
+std::string DeleteFailedMessage(const std::string& programFile) {
+    return "Verwijderen van het bestaande bestand\r\n"
+           "\"" +
+           programFile +
+           "\""
+           "lukt niet.\r\n"
+           "Heeft u Kelvaro misschien al gestart?\r\nSluit Kelvaro dan en probeer nog eens.\r\n\r\n"
+           "Lukt het nog niet ?\r\n"
+           "Schakel dan de PC uit en weer aan en probeer opnieuw.";
+}
+
+const char* const DamagedPayloadMessage = "Het updatebestand is beschadigd of onvolledig.\r\n"
+                                          "Download de update opnieuw.\r\n\r\n"
+                                          "Er is niets gewijzigd.";
+
+} // namespace
+
+void TUpgradeForm::CloseAndTerminate() {
+    SetCursor(platform::Cursor::Normal);
+    view_.Close();
+    util::sys::Windows().Terminate();
+}
+
+void TUpgradeForm::bnExtractClick(TObject*) {
+    if (!StubConfigFound && !ValidateTargetFolder()) return;
+    SetCursor(platform::Cursor::HourGlass);
+    try {
+        RunInstallation(view_.Text(Control::edPath));
+    } catch (...) {
+        try {
+            CloseAndTerminate();
+        } catch (...) {
+            // The run's own failure is the one to report.
+        }
+        throw;
+    }
+    CloseAndTerminate();
+}
+
+void TUpgradeForm::RunInstallation(const std::string& folder) {
+    if (!util::sys::Files().FolderExists(folder)) {
+        util::ShowNotice("[" + folder + "] bestaat niet. ");
+        return;
+    }
+    if (!payload_->Verify(folder)) {
+        SetCursor(platform::Cursor::Normal);
+        util::ShowNotice(DamagedPayloadMessage);
+        return;
+    }
+
+    const bool configured = StubConfigFound;
+    std::string programFile;
+    if (!configured) {
+        programFile = util::WithTrailingBackslash(folder) + ProgramFileName;
+        if (!IsHelpPackage() && util::sys::Files().FileExists(programFile)) {
+            if (!ConfirmVersion(programFile)) return;
+            util::MakeWritable(programFile);
+            if (!util::sys::Files().RemoveFile(programFile)) {
+                SetCursor(platform::Cursor::Normal);
+                util::ShowNotice(DeleteFailedMessage(programFile));
+                return;
+            }
+            SetCursor(platform::Cursor::HourGlass);
+        }
+    }
+
+    payload_->ExtractAll(util::WithTrailingBackslash(folder));
+
+    const bool help = IsHelpPackage();
+    if (!configured && !help && util::FileExistsSafe(programFile)) {
+        if (view_.Visible(Control::MakeShortcuts) && view_.Checked(Control::MakeShortcuts)) {
+            util::CreateShortcuts(folder, "Kelvaro", "Kelvaro", false);
+            if (util::AskQuestion("Direct starten ?", "", "", "Update [xxxxx] ge\xEFnstalleerd",
+                                  1) == 1)
+                util::OpenDocument(view_.Handle(), programFile, "", "open");
+        }
+    } else if (configured || help) {
+        util::ShowNotice("Installatie voltooid");
+    } else {
+        util::ShowNotice("Upgrade (" + programFile + ") niet ge\xEFnstalleerd");
+    }
+}
+
+void TUpgradeForm::bnExitClick(TObject*) {
+    SetCursor(platform::Cursor::Normal);
+    if (!util::SearchStopFlag) {
+        util::SearchStopFlag = true;
+        return;
+    }
+    view_.Close();
+    util::sys::Windows().Terminate();
+}
+
+std::string TUpgradeForm::PackageVersion() {
+    return stubconf::PackageVersionFromCaption(view_.Caption());
+}
+
+std::string TUpgradeForm::InstalledVersion(const std::string& programFile) {
+    const util::TVersionInfo info(programFile);
+    return util::TVersionInfo::VersionText(info.FileVersion());
+}
+
+bool TUpgradeForm::ConfirmVersion(const std::string& programFile) {
+    if (StubConfigFound || IsHelpPackage()) return true;
+    const std::string installed = InstalledVersion(programFile);
+    const std::string package = PackageVersion();
+    // Numbers, not text: 10.0.0.0 is newer than 9.0.0.0. A package version that is no
+    // version at all is unknown, and the user decides.
+    const std::optional<int> order = stubconf::CompareVersions(installed, package);
+    if (order && *order <= 0) return true;
+    return util::AskQuestion("De versie die u al heeft (" + installed +
+                                 ") is nieuwer dan de versie die u nu wilt installeren (" +
+                                 package + ").\r\nUpdate annuleren ?",
+                             "Annuleren", "Toch oudere versie " + package + " installeren",
+                             "Versiecontrole", 1) != 1;
+}
+
+std::string ExceptionMessage(std::exception_ptr error) {
+    try {
+        if (error) std::rethrow_exception(error);
+        return {};
+    } catch (const zip::EZAError& e) {
+        return platform::Utf16ToAnsi(e.Message());
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "Onbekende fout";
+    }
+}
+
+} // namespace klv::app

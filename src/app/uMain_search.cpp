@@ -1,0 +1,89 @@
+// The drive search from the window: progress in the folder field and the caption, a stop by
+// Escape or the cancel button, and the findings reduced to one folder.
+#include "app/keuzedlgu.h"
+#include "app/uMain.h"
+#include "util/filez.h"
+#include "util/meldunit.h"
+#include "util/search.h"
+#include "util/system_access.h"
+
+namespace klv::app {
+
+namespace {
+
+// Ends a search on every way out: the stop flag set, the cursor normal, the timer on.
+class SearchScope {
+  public:
+    explicit SearchScope(UpgradeView& view) : view_(view) {
+        util::SearchStopFlag = false;
+        view_.SetEnabled(Control::bnExtract, false);
+        view_.SetTimerEnabled(false);
+    }
+    ~SearchScope() {
+        util::SearchStopFlag = true;
+        try {
+            util::sys::Windows().SetCursorShape(platform::Cursor::Normal);
+            view_.SetTimerEnabled(true);
+        } catch (...) {
+            // A window that is going away needs no cursor or timer.
+        }
+    }
+    SearchScope(const SearchScope&) = delete;
+    SearchScope& operator=(const SearchScope&) = delete;
+
+  private:
+    UpgradeView& view_;
+};
+
+} // namespace
+
+void TUpgradeForm::zoeklocsClick(TObject*) {
+    const std::string caption = view_.Caption();
+    if (!FoundLocations) FoundLocations = std::make_unique<std::vector<std::string>>();
+    FoundLocations->clear();
+    SearchScope scope(view_);
+    const std::string previous = view_.Text(Control::edPath);
+    std::string result = previous;
+    util::sys::Windows().SetCursorShape(platform::Cursor::HourGlass);
+
+    std::string output;
+    util::SearchInstallations(
+        *FoundLocations, [](const std::string& path) { return IsFullInstallation(path); },
+        [this](const std::string& folder) { SearchProgress(folder); }, output);
+    view_.SetText(Control::edPath, output);
+    view_.SetCaption(caption);
+
+    std::vector<std::string>& found = *FoundLocations;
+    if (!found.empty()) {
+        for (std::string& entry : found)
+            entry = entry.substr(0, entry.rfind('\\') + 1);
+        found = util::DistinctList(found);
+        if (found.size() == 1) {
+            result = found.front();
+        } else {
+            const std::string chosen = ChooseFromList(view_.NewChoiceDialog(), found,
+                                                      "Geschikte mappen", " Maak uw keuze:");
+            if (!chosen.empty()) result = chosen;
+        }
+    } else {
+        util::ShowNotice("Geen locaties gevonden. Installeer eerst een volledige installatie van "
+                         "Kelvaro 3.");
+    }
+    view_.SetText(Control::edPath, result);
+}
+
+void TUpgradeForm::SearchProgress(const std::string& folder) {
+    view_.SetText(Control::edPath, folder);
+    view_.RepaintControl(Control::edPath);
+    if (FoundLocations)
+        view_.SetCaption(util::IntText(static_cast<int>(FoundLocations->size())) +
+                         " gevonden locaties");
+    if (util::EscapePressed()) {
+        view_.SetText(Control::edPath, "");
+        util::SearchStopFlag = true;
+        util::sys::Windows().ProcessMessages();
+    }
+    util::sys::Windows().ProcessMessages();
+}
+
+} // namespace klv::app

@@ -1,0 +1,108 @@
+// The payload read with the archive engine: the running executable opened as a ZIP archive.
+#include "app/payload.h"
+#include "platform/file_stream.h"
+#include "platform/text.h"
+#include "zip/archiver.h"
+
+namespace klv::app {
+
+namespace {
+
+constexpr std::uint32_t kAllItems = zip::kDefaultSearchAttr;
+
+// Open from construction to destruction, so the archive is closed on every way out.
+class OpenArchive {
+  public:
+    OpenArchive(zip::TZipArchive& archive, bool shareRead) : archive_(archive) {
+        if (shareRead)
+            archive_.Open(zip::kOpenModeShareRead);
+        else
+            archive_.Open();
+    }
+    ~OpenArchive() {
+        try {
+            archive_.Close();
+        } catch (...) {
+            // Closing a read-only archive has nothing to lose.
+        }
+    }
+    OpenArchive(const OpenArchive&) = delete;
+    OpenArchive& operator=(const OpenArchive&) = delete;
+
+  private:
+    zip::TZipArchive& archive_;
+};
+
+class ZipPayload final : public Payload {
+  public:
+    explicit ZipPayload(const std::string& executablePath)
+        : executable_(platform::AnsiToUtf16(executablePath)) {}
+
+    bool ExtractConfiguration(const std::string& folder) override {
+        Prepare(folder);
+        OpenArchive open(archive_, false);
+        zip::TZAArchiveItem item;
+        if (!archive_.FindFirstItem(u"*stub.ini", item, {}, kAllItems)) return false;
+        archive_.ExtractMatching(u"*Stub.*", kAllItems, {});
+        return true;
+    }
+
+    std::string ReadConfiguration(const std::string& path) override {
+        int error = 0;
+        auto file = platform::FileStream::Open(
+            platform::AnsiToUtf16(path), platform::fmOpenRead | platform::fmShareDenyNone, error);
+        if (!file) return {};
+        std::string bytes;
+        char buffer[4096];
+        for (std::int64_t n; (n = file->Read(buffer, sizeof buffer)) > 0;)
+            bytes.append(buffer, static_cast<std::size_t>(n));
+        return bytes;
+    }
+
+    bool Verify(const std::string& folder) override {
+        Prepare(folder);
+        bool intact = true;
+        archive_.OnProcessFileFailure = [&](zip::TZABaseArchiver&, const std::u16string&,
+                                            zip::TZAProcessOperation, int, int,
+                                            const std::u16string&, zip::TZAAction& action) {
+            intact = false;
+            action = zip::TZAAction::fxaAbort;
+        };
+        try {
+            OpenArchive open(archive_, true);
+            const zip::TZADirManager* dir = archive_.DirManager();
+            if (!dir || dir->Rebuilt)
+                intact = false;
+            else
+                archive_.TestMatching(u"*.*", kAllItems, {});
+        } catch (const zip::EZAError&) {
+            intact = false;
+        }
+        archive_.OnProcessFileFailure = nullptr;
+        return intact;
+    }
+
+    void ExtractAll(const std::string& folder) override {
+        Prepare(folder);
+        OpenArchive open(archive_, true);
+        archive_.ExtractMatching(u"*.*", kAllItems, {});
+    }
+
+  private:
+    void Prepare(const std::string& folder) {
+        archive_.Options.OverwriteMode = zip::TZAOverwriteMode::omAlways;
+        archive_.FileName = executable_;
+        archive_.BaseDir = platform::AnsiToUtf16(folder);
+    }
+
+    std::u16string executable_;
+    zip::TZipArchive archive_;
+};
+
+} // namespace
+
+std::unique_ptr<Payload> NewZipPayload(const std::string& executablePath) {
+    return std::make_unique<ZipPayload>(executablePath);
+}
+
+} // namespace klv::app
