@@ -69,14 +69,10 @@ class ItemDecompressor {
         prefetched_ = std::max<std::int64_t>(got - dataOffset, 0);
         in.Seek(dataStart + prefetched_);
 
+        // Each size by its own marker: a Zip64 block may hold either one alone.
         const CentralHeader& h = item_.Header;
-        if (h.CompressedSize() == 0xFFFFFFFF) {
-            packed_ = static_cast<std::int64_t>(item_.Zip64CompressedSize);
-            unpacked_ = static_cast<std::int64_t>(item_.Zip64UncompressedSize);
-        } else {
-            packed_ = h.CompressedSize();
-            unpacked_ = h.UncompressedSize();
-        }
+        packed_ = item_.CompressedSize();
+        unpacked_ = item_.UncompressedSize();
         // The data of an item never runs into the central directory.
         const TZADirManager& m = *a_.dirManager_;
         if (a_.SpanningMode() == TZASpanningMode::smNone && dataStart + packed_ > m.DirectoryPosition)

@@ -226,6 +226,8 @@ void TZABaseArchiver::ProcessItems(TZAProcessOperation operation, std::int32_t i
         cancel_ = cancel_ || cancel;
     };
     if (reports) overall(0.0, TZAProgressPhase::ppStart);
+    // A run cancelled at its start ends without any further event.
+    const bool cancelledAtStart = cancel_;
 
     TZAAction action = TZAAction::fxaIgnore;
     for (std::int32_t i = index == -1 ? 0 : index; !cancel_ && i < dir.Count(); ++i) {
@@ -262,7 +264,7 @@ void TZABaseArchiver::ProcessItems(TZAProcessOperation operation, std::int32_t i
         if (action == TZAAction::fxaAbort || cancel_ || index != -1) break;
     }
 
-    if (reports) overall(100.0, TZAProgressPhase::ppEnd);
+    if (reports && !cancelledAtStart) overall(100.0, TZAProgressPhase::ppEnd);
     if (cancel_ || action == TZAAction::fxaAbort) updateCount_ = 0;
 }
 

@@ -69,6 +69,21 @@ class Extract : public ::testing::Test {
 
 using Strings = std::vector<std::string>;
 
+// Counts what is written to it.
+class Counting final : public TZAStream {
+  public:
+    std::int64_t Read(void*, std::int64_t) override { return 0; }
+    std::int64_t Write(const void*, std::int64_t c) override {
+        written += c;
+        return c;
+    }
+    void Seek(std::int64_t) override {}
+    std::int64_t Position() const override { return written; }
+    std::int64_t Size() const override { return written; }
+    void SetSize(std::int64_t) override {}
+    std::int64_t written = 0;
+};
+
 TEST_F(Extract, WritesItemsWithFoldersAndEventsInOrder) {
     ZipWriter w;
     w.add("a.txt", "alpha");
@@ -276,23 +291,68 @@ TEST_F(Extract, OutputNeverExceedsTheDeclaredSize) {
     bomb.central.uncompressedSize = 1000;
     bomb.central.crc = klv::test::crc32Of(zeros.substr(0, 1000));
     auto a = Open(w);
-    std::int64_t written = 0;
-    class Counting final : public TZAStream {
-      public:
-        explicit Counting(std::int64_t& n) : n_(n) {}
-        std::int64_t Read(void*, std::int64_t) override { return 0; }
-        std::int64_t Write(const void*, std::int64_t c) override { n_ += c; return c; }
-        void Seek(std::int64_t) override {}
-        std::int64_t Position() const override { return n_; }
-        std::int64_t Size() const override { return n_; }
-        void SetSize(std::int64_t) override {}
-      private:
-        std::int64_t& n_;
-    } counting(written);
+    Counting counting;
     klv::test::ExpectNative(8, [&] { a->ExtractItemToStream(0, counting); });
-    EXPECT_LE(written, 1000);
+    EXPECT_LE(counting.written, 1000);
     Record(*a);
     a->ExtractMatching();
+    EXPECT_EQ(Tree(), Strings{});
+}
+
+// A Zip64 block may hold one size alone (7-Zip writes only the uncompressed one for a large
+// file that packs small): each size follows its own marker, the output bound included.
+TEST_F(Extract, Zip64SizesEachByTheirOwnMarker) {
+    using klv::test::Z64CSize;
+    using klv::test::Z64USize;
+    std::string data;
+    for (int i = 0; data.size() < 300000; ++i)
+        data += "line " + std::to_string(i) + "\n";
+    for (std::uint8_t marked : {std::uint8_t(Z64USize), std::uint8_t(Z64CSize),
+                                std::uint8_t(Z64USize | Z64CSize)}) {
+        SCOPED_TRACE("Zip64 fields " + std::to_string(marked));
+        klv::test::ScratchDir scratch;
+        out = scratch / "out";
+        events.clear();
+        ZipWriter w;
+        w.add("big.txt", data, 8).zip64 = marked;
+        auto a = Open(w, "z64-" + std::to_string(marked) + ".zip");
+        Record(*a);
+        a->TestMatching(u"*.*");
+        a->ExtractMatching();
+        EXPECT_EQ(events, (Strings{"overall 0", "confirm big.txt", "file big.txt 0",
+                                   "file big.txt 100", "overall 100", "overall 0",
+                                   "confirm big.txt", "file big.txt 0", "file big.txt 100",
+                                   "overall 100"}));
+        EXPECT_TRUE(Read("big.txt") == data);
+    }
+    // The bound is the true size too: a Zip64 uncompressed size below what the data inflates to.
+    ZipWriter w;
+    const std::string zeros(20 << 20, '\0');
+    auto& bomb = w.add("bomb.bin", zeros, 8);
+    bomb.zip64 = Z64USize;
+    bomb.central.extra = klv::test::zip64Extra(1000);
+    bomb.central.crc = klv::test::crc32Of(zeros.substr(0, 1000));
+    auto a = Open(w, "z64-bomb.zip");
+    Counting counting;
+    klv::test::ExpectNative(8, [&] { a->ExtractItemToStream(0, counting); });
+    EXPECT_LE(counting.written, 1000);
+}
+
+// Cancelled at the start, a run raises no further event and touches nothing.
+TEST_F(Extract, CancelAtTheStartEndsTheRun) {
+    ZipWriter w;
+    w.add("a.txt", "alpha");
+    auto a = Open(w);
+    Record(*a);
+    auto overall = a->OnOverallProgress;
+    a->OnOverallProgress = [&](TZABaseArchiver& s, double p, TZAProcessOperation op,
+                               TZAProgressPhase phase, bool& cancel) {
+        overall(s, p, op, phase, cancel);
+        cancel = phase == TZAProgressPhase::ppStart;
+    };
+    a->ExtractMatching();
+    a->TestMatching(u"*.*");
+    EXPECT_EQ(events, (Strings{"overall 0", "overall 0"}));
     EXPECT_EQ(Tree(), Strings{});
 }
 
