@@ -1,5 +1,6 @@
 #include "fakes/fake_machine.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -182,16 +183,19 @@ void FakeMachine::AddFolder(std::string_view path) {
     if (key.size() < 3 || key[1] != ':' || !drives_.count(key[0]))
         throw std::invalid_argument("fake machine: no drive for " + std::string(path));
     if (entries_.count(key)) return;
-    AddFolder(Parent(key));
-    std::string shown(path);
-    while (shown.size() > 3 && (shown.back() == '\\' || shown.back() == '/'))
+    std::string shown(path); // folders made on the way keep the staged spelling
+    std::replace(shown.begin(), shown.end(), '/', '\\');
+    while (shown.size() > 3 && shown.back() == '\\')
         shown.pop_back();
+    AddFolder(Parent(shown));
     entries_[key] = Entry{shown, platform::faDirectory, 0};
 }
 
 void FakeMachine::AddFile(std::string_view path, std::int64_t size, std::uint32_t attributes) {
     std::string key = CanonicalPath(path);
-    AddFolder(Parent(key));
+    std::string shown(path);
+    std::replace(shown.begin(), shown.end(), '/', '\\');
+    AddFolder(Parent(shown));
     entries_[key] = Entry{std::string(path), attributes & ~platform::faDirectory, size};
 }
 
