@@ -1,0 +1,231 @@
+#include "app/staged_install.h"
+
+#include <algorithm>
+#include <set>
+#include <vector>
+
+#include "app/install_journal.h"
+#include "platform/files.h"
+#include "platform/text.h"
+#include "platform/tree_files.h"
+#include "zip/archiver.h"
+#include "zip/errors.h"
+
+namespace klv::app {
+
+namespace {
+
+constexpr std::uint32_t kFolderAttribute = 0x10;
+constexpr std::uint64_t kMB = 1024 * 1024;
+// What a file takes beyond its bytes (its last cluster, its directory entry), and a margin.
+constexpr std::uint64_t kPerFileSlack = 4096;
+constexpr std::uint64_t kMargin = 1 * kMB;
+
+const std::string kNothingChanged = "\r\n\r\nEr is niets gewijzigd.";
+
+struct PayloadItem {
+    std::u16string name; // '\' separated, relative
+    bool folder = false;
+    std::int64_t size = 0;
+};
+
+std::vector<PayloadItem> ListItems(zip::TZipArchive& archive) {
+    std::vector<PayloadItem> items;
+    zip::TZAArchiveItem item;
+    for (bool found = archive.FindFirstItem(u"*.*", item); found;
+         found = archive.FindNextItem(item)) {
+        std::u16string name = item.FolderPath + item.FileName;
+        std::replace(name.begin(), name.end(), u'/', u'\\');
+        const bool folder = (item.Attributes & kFolderAttribute) != 0;
+        while (!name.empty() && name.back() == u'\\')
+            name.pop_back();
+        items.push_back({std::move(name), folder, item.UnpackedSize});
+    }
+    return items;
+}
+
+// The plan of the switch: each file once (names compared without regard to case, as Windows
+// does), whether an old one is there, and the folders that are missing, parents first.
+SwitchPlan MakePlan(const std::u16string& folder, const std::vector<PayloadItem>& items) {
+    SwitchPlan plan;
+    std::set<std::u16string> seenFiles, seenFolders;
+    auto addFolders = [&](const std::u16string& name, bool includeLast) {
+        std::size_t end = includeLast ? name.size() : name.find_last_of(u'\\');
+        if (end == std::u16string::npos) return;
+        for (std::size_t p = 0; p != std::u16string::npos && p <= end;) {
+            std::size_t next = name.find(u'\\', p);
+            if (next == std::u16string::npos || next > end) next = end;
+            const std::u16string part = name.substr(0, next);
+            if (!part.empty() && seenFolders.insert(platform::UpperCase(part)).second &&
+                !platform::DirectoryExists(folder + part))
+                plan.newFolders.push_back(part);
+            p = next == end ? std::u16string::npos : next + 1;
+        }
+    };
+    for (const PayloadItem& item : items) {
+        if (item.name.empty()) continue;
+        addFolders(item.name, item.folder);
+        if (item.folder || !seenFiles.insert(platform::UpperCase(item.name)).second) continue;
+        plan.files.push_back({item.name, platform::FileExists(folder + item.name)});
+    }
+    return plan;
+}
+
+std::string Ansi(const std::u16string& text) {
+    return platform::Utf16ToAnsi(text);
+}
+
+} // namespace
+
+InstallOutcome InstallPayload(zip::TZipArchive& archive, const std::u16string& package,
+                              const std::u16string& folder, const std::u16string& programFile) {
+    InstallOutcome outcome;
+    RecoverInterruptedRun(folder);
+
+    archive.FileName = package;
+    archive.Open(zip::kOpenModeShareRead);
+    struct Closer {
+        zip::TZipArchive& a;
+        ~Closer() { a.Close(); }
+    } closer{archive};
+
+    if (archive.DirManager() && archive.DirManager()->Rebuilt) {
+        outcome.kind = InstallOutcome::Damaged;
+        return outcome;
+    }
+    const std::vector<PayloadItem> items = ListItems(archive);
+    std::uint64_t needed = kMargin;
+    for (const PayloadItem& item : items) {
+        if (IsReservedName(item.name)) {
+            outcome.kind = InstallOutcome::Damaged;
+            outcome.file = item.name;
+            return outcome;
+        }
+        if (!item.folder) needed += static_cast<std::uint64_t>(item.size) + kPerFileSlack;
+    }
+
+    // The old program file, and every other file to be replaced, must be free to move.
+    const SwitchPlan plan = MakePlan(folder, items);
+    if (!programFile.empty() &&
+        platform::ProbeFileUse(folder + programFile) == platform::FileUse::InUse) {
+        outcome.kind = InstallOutcome::ProgramInUse;
+        outcome.file = programFile;
+        return outcome;
+    }
+    for (const PlannedFile& file : plan.files) {
+        if (file.existed &&
+            platform::ProbeFileUse(folder + file.name) == platform::FileUse::InUse) {
+            outcome.kind = InstallOutcome::FileInUse;
+            outcome.file = file.name;
+            return outcome;
+        }
+    }
+
+    if (const auto available = platform::FreeBytes(folder); available && *available < needed) {
+        outcome.kind = InstallOutcome::NoRoom;
+        outcome.neededMB = (needed + kMB - 1) / kMB;
+        outcome.availableMB = *available / kMB;
+        return outcome;
+    }
+
+    InstallJournal journal(folder);
+    if (!journal.Begin(plan)) {
+        outcome.kind = InstallOutcome::WriteFailed;
+        outcome.file = JournalFileName;
+        return outcome;
+    }
+
+    // Staging: every item checked as the engine checks it; the first failure ends it.
+    archive.BaseDir = journal.StagingFolder();
+    archive.Options.OverwriteMode = zip::TZAOverwriteMode::omAlways;
+    bool diskFull = false;
+    int failureCode = 0;
+    archive.OnProcessFileFailure = [&](zip::TZABaseArchiver&, const std::u16string& fileName,
+                                       zip::TZAProcessOperation, int nativeError, int,
+                                       const std::u16string& message, zip::TZAAction& action) {
+        if (failureCode == 0) {
+            failureCode = nativeError;
+            outcome.file = fileName;
+            outcome.message = Ansi(message);
+        }
+        action = zip::TZAAction::fxaAbort;
+    };
+    archive.OnDiskFull = [&](zip::TZABaseArchiver&, int, const std::u16string&, bool& cancel) {
+        diskFull = true;
+        cancel = true;
+    };
+    try {
+        archive.ExtractMatching(u"*.*");
+    } catch (const zip::EZAException& e) {
+        if (failureCode == 0) failureCode = e.NativeError ? e.NativeError : -1;
+        outcome.message = Ansi(e.Message());
+    }
+    archive.OnProcessFileFailure = nullptr;
+    archive.OnDiskFull = nullptr;
+
+    bool complete = failureCode == 0 && !diskFull;
+    for (std::size_t i = 0; complete && i < plan.files.size(); ++i)
+        if (!platform::FileExists(journal.StagingFolder() + plan.files[i].name)) {
+            complete = false;
+            outcome.file = plan.files[i].name;
+        }
+    if (!complete) {
+        journal.Discard();
+        const auto available = platform::FreeBytes(folder);
+        if (diskFull || (available && *available < kMB)) {
+            outcome.kind = InstallOutcome::NoRoom;
+            outcome.neededMB = (needed + kMB - 1) / kMB;
+            outcome.availableMB = available ? *available / kMB : 0;
+        } else if (failureCode == 0 || failureCode == 8 || failureCode == 19 || failureCode == 55 ||
+                   failureCode == 67) {
+            outcome.kind = InstallOutcome::Damaged;
+        } else {
+            outcome.kind = InstallOutcome::WriteFailed;
+        }
+        return outcome;
+    }
+
+    std::u16string failedFile;
+    if (!journal.SwitchOver(plan, failedFile)) {
+        outcome.file = failedFile;
+        outcome.kind = platform::FileExists(folder + JournalFileName) ? InstallOutcome::NotRestored
+                                                                      : InstallOutcome::FileInUse;
+        return outcome;
+    }
+    journal.Finish();
+    return outcome;
+}
+
+std::string FailureNotice(const InstallOutcome& outcome, const std::string& folder) {
+    const std::string file = Ansi(outcome.file);
+    switch (outcome.kind) {
+    case InstallOutcome::Damaged:
+        return "Het updatebestand is beschadigd of onvolledig.\r\nDownload de update opnieuw." +
+               kNothingChanged;
+    case InstallOutcome::NoRoom:
+        return "Er is niet genoeg vrije ruimte op de schijf van [" + folder +
+               "].\r\nNodig: " + std::to_string(outcome.neededMB) +
+               " MB, beschikbaar: " + std::to_string(outcome.availableMB) +
+               " MB.\r\nMaak ruimte vrij en probeer het opnieuw." + kNothingChanged;
+    case InstallOutcome::FileInUse:
+        return "Het bestand \"" + file +
+               "\" is in gebruik door een ander programma.\r\nSluit Kelvaro en andere "
+               "programma's en probeer het opnieuw." +
+               kNothingChanged;
+    case InstallOutcome::WriteFailed:
+        return "De update kon niet worden uitgepakt in [" + folder + "]." +
+               (outcome.message.empty() ? std::string() : "\r\n" + outcome.message) +
+               kNothingChanged;
+    case InstallOutcome::NotRestored:
+        return "De update is mislukt en niet alle oude bestanden konden worden teruggezet (\"" +
+               file +
+               "\").\r\nSluit alle programma's en start de update opnieuw: dan wordt "
+               "het herstel afgemaakt.";
+    case InstallOutcome::Installed:
+    case InstallOutcome::ProgramInUse:
+        break;
+    }
+    return {};
+}
+
+} // namespace klv::app

@@ -1,0 +1,62 @@
+#include "platform/tree_files.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "platform/text.h"
+
+namespace klv::platform {
+
+namespace {
+std::string Native(const std::u16string& path) {
+    std::string p = Utf16ToUtf8(path);
+    for (char& c : p)
+        if (c == '\\') c = '/';
+    return p;
+}
+} // namespace
+
+std::vector<FolderEntry> ListFolder(const std::u16string& folder) {
+    std::vector<FolderEntry> entries;
+    const std::string base = Native(folder);
+    DIR* dir = ::opendir(base.c_str());
+    if (!dir) return entries;
+    while (const dirent* d = ::readdir(dir)) {
+        const std::string name = d->d_name;
+        if (name == "." || name == "..") continue;
+        struct stat st {};
+        const bool isFolder =
+            ::lstat((base + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        entries.push_back({Utf8ToUtf16(name), isFolder});
+    }
+    ::closedir(dir);
+    return entries;
+}
+
+bool RemoveEmptyFolder(const std::u16string& folder) {
+    return ::rmdir(Native(folder).c_str()) == 0;
+}
+
+bool RemoveTree(const std::u16string& folder) {
+    std::error_code ec;
+    std::filesystem::remove_all(Native(folder), ec);
+    return !std::filesystem::exists(Native(folder), ec);
+}
+
+std::optional<std::uint64_t> FreeBytes(const std::u16string& folder) {
+    struct statvfs st {};
+    if (::statvfs(Native(folder).c_str(), &st) != 0) return std::nullopt;
+    return static_cast<std::uint64_t>(st.f_bavail) * st.f_frsize;
+}
+
+FileUse ProbeFileUse(const std::u16string& path) {
+    // Linux has no mandatory sharing modes: a file that exists can always be replaced.
+    struct stat st {};
+    return ::stat(Native(path).c_str(), &st) == 0 ? FileUse::Free : FileUse::Missing;
+}
+
+} // namespace klv::platform

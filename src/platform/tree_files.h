@@ -1,0 +1,34 @@
+// Whole-folder services for the installation run: listing a folder, removing a tree, the free
+// space of a volume, and whether another program holds a file open.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace klv::platform {
+
+struct FolderEntry {
+    std::u16string name; // the entry's own name
+    bool folder = false;
+};
+
+// The entries of `folder`, without "." and ".."; empty when it cannot be read.
+std::vector<FolderEntry> ListFolder(const std::u16string& folder);
+
+// Removes an empty folder.
+bool RemoveEmptyFolder(const std::u16string& folder);
+
+// Removes `folder` and everything below it, read-only files included; true when it is gone.
+bool RemoveTree(const std::u16string& folder);
+
+// The bytes the calling user may still write on the volume that holds `folder`.
+std::optional<std::uint64_t> FreeBytes(const std::u16string& folder);
+
+enum class FileUse { Free, InUse, Missing };
+// Whether the file could be replaced now: InUse when another program holds it open without
+// sharing, or runs it.
+FileUse ProbeFileUse(const std::u16string& path);
+
+} // namespace klv::platform

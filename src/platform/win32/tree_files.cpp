@@ -1,0 +1,82 @@
+#include "platform/tree_files.h"
+
+#include <windows.h>
+
+namespace klv::platform {
+
+namespace {
+std::wstring W(const std::u16string& path) { return std::wstring(path.begin(), path.end()); }
+
+std::u16string WithSeparator(std::u16string folder) {
+    if (!folder.empty() && folder.back() != u'\\' && folder.back() != u'/') folder += u'\\';
+    return folder;
+}
+} // namespace
+
+std::vector<FolderEntry> ListFolder(const std::u16string& folder) {
+    std::vector<FolderEntry> entries;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileExW(W(WithSeparator(folder) + u"*").c_str(), FindExInfoBasic,
+                                   &data, FindExSearchNameMatch, nullptr, 0);
+    if (find == INVALID_HANDLE_VALUE) return entries;
+    do {
+        const std::wstring name = data.cFileName;
+        if (name == L"." || name == L"..") continue;
+        entries.push_back({std::u16string(name.begin(), name.end()),
+                           (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    return entries;
+}
+
+bool RemoveEmptyFolder(const std::u16string& folder) {
+    return RemoveDirectoryW(W(folder).c_str()) != 0;
+}
+
+bool RemoveTree(const std::u16string& folder) {
+    const std::u16string base = WithSeparator(folder);
+    for (const FolderEntry& entry : ListFolder(folder)) {
+        const std::u16string path = base + entry.name;
+        if (entry.folder) {
+            RemoveTree(path);
+        } else {
+            SetFileAttributesW(W(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(W(path).c_str());
+        }
+    }
+    RemoveDirectoryW(W(folder).c_str());
+    return GetFileAttributesW(W(folder).c_str()) == INVALID_FILE_ATTRIBUTES;
+}
+
+std::optional<std::uint64_t> FreeBytes(const std::u16string& folder) {
+    ULARGE_INTEGER available{};
+    if (!GetDiskFreeSpaceExW(W(WithSeparator(folder)).c_str(), &available, nullptr, nullptr))
+        return std::nullopt;
+    return available.QuadPart;
+}
+
+FileUse ProbeFileUse(const std::u16string& path) {
+    // Write access without sharing: refused with a sharing violation while another program
+    // has the file open or runs it. Only the attributes are asked for, so a read-only file
+    // is no obstacle of its own.
+    HANDLE file = CreateFileW(W(path).c_str(), GENERIC_READ | FILE_WRITE_DATA, 0, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+        return FileUse::Free;
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return FileUse::Missing;
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return FileUse::InUse;
+    // A read-only file refuses write access; whether it is in use, an open for deletion
+    // without sharing tells.
+    file = CreateFileW(W(path).c_str(), DELETE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+        return FileUse::Free;
+    }
+    return GetLastError() == ERROR_SHARING_VIOLATION ? FileUse::InUse : FileUse::Free;
+}
+
+} // namespace klv::platform
