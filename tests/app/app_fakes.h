@@ -1,0 +1,150 @@
+// Test doubles of the installer window's surroundings: a view that keeps the controls'
+// state, and a payload whose contents and failures a test scripts. Both write what they do
+// into the fake machine's journal, so that a test reads one story of the run in order.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/payload.h"
+#include "app/view.h"
+#include "fakes/fake_machine.h"
+#include "zip/errors.h"
+
+namespace klv::test {
+
+class FakeChoice final : public app::ChoiceView {
+  public:
+    void SetCaption(std::string_view) override {}
+    void SetHeading(std::string_view) override {}
+    int HeadingBottom() override { return 33; }
+    void AddButton(int, int, int, int, int) override {}
+    int AddLabel(int, int, int, std::string_view text) override {
+        return static_cast<int>(text.size()) * 6;
+    }
+    int Width() override { return 400; }
+    int Height() override { return 133; }
+    void SetSize(int, int) override {}
+    int ClientWidth() override { return 392; }
+    int ClientHeight() override { return 106; }
+    int CancelWidth() override { return 113; }
+    int CancelHeight() override { return 33; }
+    void MoveCancel(int, int) override {}
+    bool ShowModal(int&) override { return false; }
+};
+
+class FakeView final : public app::UpgradeView {
+  public:
+    explicit FakeView(fakes::FakeMachine& machine) : m_(machine) {
+        // The window as stored.
+        caption = "Kwartierblad met plaats en datum                          ";
+        texts[app::Control::Label1] = "Kelvaro map:                                ";
+        texts[app::Control::bnExtract] = "&Installeren" + std::string(58, ' ');
+        for (auto c :
+             {app::Control::Label1, app::Control::Label2, app::Control::Image1,
+              app::Control::bnExtract, app::Control::bnExit, app::Control::edPath,
+              app::Control::bnSelectDestPath, app::Control::zoeklocs, app::Control::MakeShortcuts})
+            visible[c] = true;
+        checked[app::Control::MakeShortcuts] = true;
+    }
+
+    std::string Caption() override { return caption; }
+    void SetCaption(std::string_view c) override { caption = std::string(c); }
+    std::string Text(app::Control c) override { return texts[c]; }
+    void SetText(app::Control c, std::string_view t) override { texts[c] = std::string(t); }
+    bool Visible(app::Control c) override { return visible[c]; }
+    void SetVisible(app::Control c, bool v) override { visible[c] = v; }
+    bool Enabled(app::Control c) override { return !disabled[c]; }
+    void SetEnabled(app::Control c, bool e) override { disabled[c] = !e; }
+    bool Checked(app::Control c) override { return checked[c]; }
+    void SetChecked(app::Control c, bool v) override { checked[c] = v; }
+    int OuterHeight() override { return height; }
+    void SetOuterHeight(int h) override { height = h; }
+    bool LoadPicture(std::string_view path) override {
+        picture = std::string(path);
+        return true;
+    }
+    void Repaint() override { m_.journal.push_back("repaint: " + caption); }
+    void RepaintControl(app::Control) override {}
+    bool BrowseForFolder(std::string_view start, std::string& chosen) override {
+        m_.journal.push_back("browse " + std::string(start));
+        if (!browseAnswer) return false;
+        chosen = *browseAnswer;
+        return true;
+    }
+    void SetTimerEnabled(bool enabled) override { timerOn = enabled; }
+    void Close() override {
+        ++closes;
+        m_.journal.push_back("close");
+    }
+    platform::WindowHandle Handle() override { return 77; }
+    std::unique_ptr<app::ChoiceView> NewChoiceDialog() override {
+        return std::make_unique<FakeChoice>();
+    }
+
+    std::string caption;
+    std::map<app::Control, std::string> texts;
+    std::map<app::Control, bool> visible, disabled, checked;
+    int height = 172;
+    std::string picture;
+    std::optional<std::string> browseAnswer;
+    bool timerOn = true;
+    int closes = 0;
+
+  private:
+    fakes::FakeMachine& m_;
+};
+
+// What a scripted payload holds and how it fails.
+struct PayloadScript {
+    // Configuration files by name (written into the folder given) and their bytes.
+    std::map<std::string, std::string> configuration;
+    // Files the installation writes, relative to the folder.
+    std::vector<std::string> items = {"kelvaro.exe", "Data\\nieuw.txt"};
+    bool intact = true;
+    bool failExtraction = false; // the extraction raises an archive error half-way
+};
+
+class ScriptedPayload final : public app::Payload {
+  public:
+    ScriptedPayload(fakes::FakeMachine& machine, const PayloadScript& script)
+        : m_(machine), s_(script) {}
+
+    bool ExtractConfiguration(const std::string& folder) override {
+        m_.journal.push_back("payload configuration");
+        bool found = false;
+        for (const auto& [name, bytes] : s_.configuration)
+            found = found || fakes::CanonicalPath(name) == "STUB.INI";
+        if (!found) return false;
+        for (const auto& [name, bytes] : s_.configuration) {
+            m_.AddFile(folder + name, static_cast<std::int64_t>(bytes.size()));
+            written_[fakes::CanonicalPath(folder + name)] = bytes;
+        }
+        return true;
+    }
+    std::string ReadConfiguration(const std::string& path) override {
+        return written_[fakes::CanonicalPath(path)];
+    }
+    bool Verify(const std::string& folder) override {
+        m_.journal.push_back("payload verify " + folder);
+        return s_.intact;
+    }
+    void ExtractAll(const std::string& folder) override {
+        m_.journal.push_back("payload extract " + folder);
+        for (const std::string& item : s_.items) {
+            if (s_.failExtraction && &item != &s_.items.front())
+                throw zip::EZAException(8, nullptr);
+            m_.AddFile(folder + item, 10);
+        }
+    }
+
+  private:
+    fakes::FakeMachine& m_;
+    PayloadScript s_;
+    std::map<std::string, std::string> written_;
+};
+
+} // namespace klv::test
