@@ -5,6 +5,7 @@
 #include "platform/files.h"
 #include "platform/text.h"
 #include "zip/directory_loader.h"
+#include "zip/signed_view.h"
 #include "zip/write_behind.h"
 
 namespace klv::zip {
@@ -183,7 +184,10 @@ void TZABaseArchiver::OpenLastVolume() {
         if (cancel) throw EZAException(45, this);
     }
     FreeStream();
-    ownedStream_ = std::make_unique<TZAFileStream>(name, openMode_);
+    auto file = std::make_unique<TZAFileStream>(name, openMode_);
+    if (SignedView)
+        if (auto table = FindCertificateTable(*file)) file->LimitSize(table->offset);
+    ownedStream_ = std::move(file);
     stream_ = ownedStream_.get();
     streamName_ = name;
     volume_.VolumeKind = TZAVolumeNumberInfo::Kind::vkLast;

@@ -39,6 +39,9 @@ class TZABaseArchiver {
     bool InMemory = false;
     bool ExtractCorruptedFiles = false;
     TZASpanningOptions SpanningOptions;
+    // Reads an executable only up to its certificate table, so a signed package opens as
+    // it was before signing (see zip/signed_view.h). Off: the whole file.
+    bool SignedView = false;
 
     const std::string& Password() const { return password_; }
     virtual void SetPassword(const std::string& password) { password_ = password; }

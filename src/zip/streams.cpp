@@ -16,6 +16,7 @@ TZAFileStream::TZAFileStream(const std::u16string& fileName, std::uint16_t mode)
 }
 
 std::int64_t TZAFileStream::Read(void* buffer, std::int64_t count) {
+    if (limited_) count = std::max<std::int64_t>(0, std::min(count, size_ - Position()));
     std::int64_t n = file_->Read(buffer, count);
     if (n < 0) throw EZAError(u"Stream read error");
     return n;
@@ -26,6 +27,12 @@ std::int64_t TZAFileStream::Write(const void* buffer, std::int64_t count) {
     if (n < 0) return 0;
     size_ = std::max(size_, file_->Position());
     return n;
+}
+
+void TZAFileStream::LimitSize(std::int64_t size) {
+    if (size >= size_) return;
+    size_ = size;
+    limited_ = true;
 }
 
 void TZAFileStream::SetSize(std::int64_t size) {

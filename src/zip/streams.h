@@ -43,11 +43,14 @@ class TZAFileStream final : public TZAStream {
     void SetSize(std::int64_t size) override;
     bool Flush() { return file_->Flush(); }
     const std::u16string& FileName() const { return fileName_; }
+    // Makes the stream end at `size` (when the file is longer): reads stop there.
+    void LimitSize(std::int64_t size);
 
   private:
     std::unique_ptr<platform::FileStream> file_;
     std::u16string fileName_;
     std::int64_t size_;
+    bool limited_ = false;
 };
 
 class TZAMemoryStream final : public TZAStream {

@@ -49,6 +49,8 @@ class Output {
 std::unique_ptr<zip::TZipArchive> OpenArchive(const Arguments& args) {
     auto archive = std::make_unique<zip::TZipArchive>();
     archive->FileName = args.operands[0];
+    // A signed package is read as it was before signing: up to its certificate table.
+    archive->SignedView = true;
     if (args.hasPassword) archive->SetPassword(args.password);
     // Read access, others may read and write: the archive is never changed.
     archive->Open(zip::kOpenModeShareRead);

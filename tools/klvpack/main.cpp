@@ -1,8 +1,10 @@
-// klvpack: lists, tests and extracts update packages and other ZIP archives.
+// klvpack: builds and checks update packages; lists, tests and extracts them and other ZIP
+// archives.
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "build.h"
 #include "commands.h"
 #include "platform/text.h"
 
@@ -13,11 +15,16 @@
 
 namespace {
 int Main(const std::vector<std::u16string>& args) {
+    if (!args.empty() && args[0] == u"build")
+        return klv::klvpack::Build({args.begin() + 1, args.end()});
+    if (!args.empty() && args[0] == u"check")
+        return klv::klvpack::Check({args.begin() + 1, args.end()});
     klv::klvpack::Arguments parsed;
     std::string error;
     if (!klv::klvpack::ParseArguments(args, parsed, error)) {
         if (!error.empty()) std::fprintf(stderr, "klvpack: %s\n", error.c_str());
         klv::klvpack::PrintUsage(stderr);
+        klv::klvpack::PrintPackUsage(stderr);
         return klv::klvpack::kExitUsage;
     }
     return klv::klvpack::Run(parsed);

@@ -1,0 +1,179 @@
+#include "build.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+#include <system_error>
+
+#include "build_caption.h"
+#include "build_tree.h"
+#include "platform/file_stream.h"
+#include "platform/files.h"
+#include "platform/text.h"
+#include "zip/records.h"
+#include "zip/signed_view.h"
+#include "zip/streams.h"
+#include "zip_writer.h"
+
+namespace klv::klvpack {
+
+namespace {
+
+namespace fs = std::filesystem;
+constexpr int kBuildRefused = 2;
+constexpr std::int64_t kMaxStubSize = 256 << 20;
+
+struct BuildArguments {
+    std::u16string stub, payload, output;
+    std::optional<std::u16string> caption;
+    int level = 6;
+};
+
+std::string Utf8(std::u16string_view s) { return platform::Utf16ToUtf8(s); }
+
+BuildArguments ParseBuild(const std::vector<std::u16string>& args) {
+    BuildArguments out;
+    auto value = [&](std::size_t& i) -> const std::u16string& {
+        if (++i >= args.size()) throw PackError(Utf8(args[i - 1]) + " needs a value");
+        return args[i];
+    };
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::u16string& a = args[i];
+        if (a == u"--stub")
+            out.stub = value(i);
+        else if (a == u"--payload")
+            out.payload = value(i);
+        else if (a == u"--caption")
+            out.caption = value(i);
+        else if (a == u"-o" || a == u"--output")
+            out.output = value(i);
+        else if (a == u"--level") {
+            const std::u16string& v = value(i);
+            if (v.size() != 1 || v[0] < u'0' || v[0] > u'9')
+                throw PackError("--level takes a number from 0 to 9");
+            out.level = v[0] - u'0';
+        } else {
+            throw PackError("unexpected argument " + Utf8(a));
+        }
+    }
+    if (out.stub.empty() || out.payload.empty() || out.output.empty())
+        throw PackError("build needs --stub, --payload and -o");
+    return out;
+}
+
+std::vector<std::uint8_t> ReadStub(const std::u16string& path) {
+    int error = 0;
+    auto file = platform::FileStream::Open(path, platform::fmOpenRead | platform::fmShareDenyWrite, error);
+    if (!file || !platform::FileExists(path))
+        throw PackError("cannot read the stub " + Utf8(path) +
+                        (file ? std::string() : ": " + platform::SystemErrorText(error)));
+    const std::int64_t size = file->Size();
+    if (size > kMaxStubSize) throw PackError(Utf8(path) + " is too large for a stub");
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    if (file->Read(bytes.data(), size) != size) throw PackError("cannot read the stub " + Utf8(path));
+    return bytes;
+}
+
+// True when the bytes end in a ZIP end record: a stub that already carries a payload.
+bool EndsInArchive(const std::vector<std::uint8_t>& b) {
+    const std::size_t window = std::min<std::size_t>(b.size(), zip::kEndRecordSearchWindow);
+    for (std::size_t back = zip::kEndRecordSize; back <= window; ++back) {
+        const std::size_t at = b.size() - back;
+        if (zip::GetU32(&b[at]) == zip::kStandardSignatures.endRecord &&
+            zip::GetU16(&b[at + 20]) == back - zip::kEndRecordSize)
+            return true;
+    }
+    return false;
+}
+
+void CheckStub(const std::u16string& path, const std::vector<std::uint8_t>& stub) {
+    const std::string name = Utf8(path);
+    if (stub.size() < 64 || stub[0] != 'M' || stub[1] != 'Z')
+        throw PackError(name + " is not a Windows executable");
+    if (!FindCaptionBlock(stub))
+        throw PackError(name + " is not the Kelvaro installer stub (its stored caption block is missing)");
+    if (EndsInArchive(stub))
+        throw PackError(name + " already carries a payload; give the bare stub");
+    zip::TZAMemoryStream view;
+    view.Data() = stub;
+    if (zip::FindCertificateTable(view))
+        throw PackError(name + " is signed; build from the unsigned stub and sign the package");
+}
+
+void SetCaption(std::vector<std::uint8_t>& stub, const std::u16string& caption) {
+    const std::string ansi = platform::Utf16ToAnsi(caption);
+    if (platform::AnsiToUtf16(ansi) != caption)
+        throw PackError("the caption has characters outside code page 1252");
+    if (!WriteCaption(stub, *FindCaptionBlock(stub), ansi))
+        throw PackError("the caption is " + std::to_string(ansi.size()) + " bytes; the stub holds at most " +
+                        std::to_string(CaptionCapacity() - 1));
+}
+
+// The output file while it is written: beside its final name, removed unless committed.
+class PendingOutput {
+  public:
+    explicit PendingOutput(const std::u16string& target) : target_(target), temp_(target + u".klvpack-tmp") {
+        platform::RemoveFile(temp_);
+        int error = 0;
+        file_ = platform::FileStream::CreateNew(temp_, error);
+        if (!file_)
+            throw PackError("cannot create " + Utf8(temp_) + ": " + platform::SystemErrorText(error));
+    }
+    ~PendingOutput() {
+        file_.reset();
+        if (!committed_) platform::RemoveFile(temp_);
+    }
+    PendingOutput(const PendingOutput&) = delete;
+    PendingOutput& operator=(const PendingOutput&) = delete;
+    platform::FileStream& File() { return *file_; }
+    void Commit() {
+        if (!file_->Flush()) throw PackError("cannot write " + Utf8(temp_));
+        file_.reset();
+        if (!platform::MoveReplacing(temp_, target_))
+            throw PackError("cannot move the package to " + Utf8(target_));
+        committed_ = true;
+    }
+
+  private:
+    std::u16string target_, temp_;
+    std::unique_ptr<platform::FileStream> file_;
+    bool committed_ = false;
+};
+
+} // namespace
+
+void PrintPackUsage(std::FILE* to) {
+    std::fputs("       klvpack build --stub STUB.exe --payload DIR [--caption TEXT] [--level 0-9]"
+               " -o PACKAGE.exe\n"
+               "       klvpack check PACKAGE.exe\n",
+               to);
+}
+
+int Build(const std::vector<std::u16string>& args) {
+    try {
+        const BuildArguments a = ParseBuild(args);
+        std::vector<std::uint8_t> stub = ReadStub(a.stub);
+        CheckStub(a.stub, stub);
+        if (a.caption) SetCaption(stub, *a.caption);
+        const std::vector<PackEntry> entries = CollectPayload(a.payload, a.output);
+        WriterOptions options;
+        options.level = a.level;
+        PendingOutput out(a.output);
+        WritePackage(out.File(), stub, entries, options);
+        const std::int64_t size = out.File().Size();
+        out.Commit();
+        const auto files = std::count_if(entries.begin(), entries.end(), [](auto& e) { return !e.folder; });
+        std::printf("%s: %lld bytes: the stub (%zu bytes), %zu folders and %lld files\n",
+                    Utf8(a.output).c_str(), static_cast<long long>(size), stub.size(),
+                    entries.size() - static_cast<std::size_t>(files), static_cast<long long>(files));
+        return 0;
+    } catch (const PackError& e) {
+        std::fprintf(stderr, "klvpack build: %s\n", e.what());
+        return kBuildRefused;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "klvpack build: %s\n", e.what());
+        return kBuildRefused;
+    }
+}
+
+} // namespace klv::klvpack
