@@ -1,0 +1,50 @@
+// Small pieces shared by the installer's native windows: owned handles, the stored font,
+// window texts, and the window classes that take the dialog manager's keyboard handling.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <type_traits>
+
+namespace klv::app::win32 {
+
+struct GdiObjectDeleter {
+    void operator()(void* object) const { DeleteObject(static_cast<HGDIOBJ>(object)); }
+};
+// A font, bitmap or brush, deleted with the owner.
+template <class Handle>
+using GdiObject = std::unique_ptr<std::remove_pointer_t<Handle>, GdiObjectDeleter>;
+
+struct IconDeleter {
+    void operator()(HICON icon) const { DestroyIcon(icon); }
+};
+using OwnedIcon = std::unique_ptr<std::remove_pointer_t<HICON>, IconDeleter>;
+
+struct WindowDeleter {
+    void operator()(HWND window) const { DestroyWindow(window); }
+};
+using OwnedWindow = std::unique_ptr<std::remove_pointer_t<HWND>, WindowDeleter>;
+
+// "MS Sans Serif" with a character height of `pixels` (the form designer's negative height).
+GdiObject<HFONT> StoredFont(int pixels);
+
+std::string WindowText(HWND window);
+void SetWindowText(HWND window, std::string_view text);
+
+// Registers (once) a top-level window class whose default procedure is the dialog manager's,
+// so that windows made with CreateWindowEx get dialog keyboard handling (Tab, Enter for the
+// default button, Escape as IDCANCEL) when the message loop passes their messages through
+// IsDialogMessage. The procedure must end in DefDlgProcA.
+void RegisterDialogClass(HINSTANCE instance, const char* name, WNDPROC procedure, HICON icon);
+
+// A child control at pixel position, with the given font.
+HWND CreateChild(HWND parent, const char* className, std::string_view text, DWORD style,
+                 DWORD exStyle, int left, int top, int width, int height, int id, HFONT font);
+
+// Outer size of a window whose client area is `clientWidth` x `clientHeight`.
+SIZE OuterSize(DWORD style, DWORD exStyle, int clientWidth, int clientHeight);
+
+} // namespace klv::app::win32

@@ -1,0 +1,80 @@
+// TUpgradeForm's native window: a top-level window with its controls at the stored pixel
+// positions, implementing the view the window's logic talks to. Window events (paint, timer,
+// clicks) go to one event handler; an exception leaving it is handed to the error handler,
+// the application's default error handler, and the message loop goes on.
+#pragma once
+
+#include <windows.h>
+
+#include <array>
+#include <exception>
+#include <functional>
+#include <optional>
+
+#include "app/view.h"
+#include "app/win32/gui.h"
+#include "app/win32/picture.h"
+
+namespace klv::app::win32 {
+
+enum class WindowEvent { Paint, Timer, Click };
+
+class NativeUpgradeWindow final : public UpgradeView {
+  public:
+    using EventHandler = std::function<void(WindowEvent event, Control sender)>;
+    using ErrorHandler = std::function<void(std::exception_ptr error)>;
+
+    // Creates the window, hidden, centred on the screen, with `caption`; Timer1 runs.
+    NativeUpgradeWindow(HINSTANCE instance, std::string_view caption);
+    ~NativeUpgradeWindow() override;
+    NativeUpgradeWindow(const NativeUpgradeWindow&) = delete;
+    NativeUpgradeWindow& operator=(const NativeUpgradeWindow&) = delete;
+
+    void Connect(EventHandler events, ErrorHandler errors);
+    void Show(int showCommand);
+    HWND Window() const { return window_.get(); }
+
+    std::string Caption() override;
+    void SetCaption(std::string_view caption) override;
+    std::string Text(Control control) override;
+    void SetText(Control control, std::string_view text) override;
+    bool Visible(Control control) override;
+    void SetVisible(Control control, bool visible) override;
+    bool Enabled(Control control) override;
+    void SetEnabled(Control control, bool enabled) override;
+    bool Checked(Control control) override;
+    void SetChecked(Control control, bool checked) override;
+    int OuterHeight() override;
+    void SetOuterHeight(int height) override;
+    bool LoadPicture(std::string_view path) override;
+    void Repaint() override;
+    void RepaintControl(Control control) override;
+    bool BrowseForFolder(std::string_view start, std::string& chosen) override;
+    void SetTimerEnabled(bool enabled) override;
+    void Close() override;
+    platform::WindowHandle Handle() override;
+    std::unique_ptr<ChoiceView> NewChoiceDialog() override;
+
+  private:
+    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    // The one place where window events reach the logic.
+    void Dispatch(WindowEvent event, Control sender);
+    void KeepAnchors();
+    HWND Child(Control control) const { return children_[static_cast<std::size_t>(control)]; }
+
+    HINSTANCE instance_;
+    OwnedIcon icon_;
+    GdiObject<HFONT> font_;
+    GdiObject<HFONT> headingFont_;
+    std::optional<Picture> picture_;
+    OwnedWindow window_;
+    std::array<HWND, 9> children_{};
+    EventHandler events_;
+    ErrorHandler errors_;
+};
+
+// Runs the message loop of the application until it is asked to end; the exit code.
+int RunMessageLoop(NativeUpgradeWindow& window);
+
+} // namespace klv::app::win32
