@@ -16,6 +16,7 @@
 
 namespace klv::test {
 
+// A choice dialog that the user closes with its close box.
 class FakeChoice final : public app::ChoiceView {
   public:
     void SetCaption(std::string_view) override {}
@@ -38,29 +39,18 @@ class FakeChoice final : public app::ChoiceView {
 
 class FakeView final : public app::UpgradeView {
   public:
-    explicit FakeView(fakes::FakeMachine& machine) : m_(machine) {
-        // The window as stored.
-        caption = "Kwartierblad met plaats en datum                          ";
-        texts[app::Control::Label1] = "Kelvaro map:                                ";
-        texts[app::Control::bnExtract] = "&Installeren" + std::string(58, ' ');
-        for (auto c :
-             {app::Control::Label1, app::Control::Label2, app::Control::Image1,
-              app::Control::bnExtract, app::Control::bnExit, app::Control::edPath,
-              app::Control::bnSelectDestPath, app::Control::zoeklocs, app::Control::MakeShortcuts})
-            visible[c] = true;
-        checked[app::Control::MakeShortcuts] = true;
-    }
+    explicit FakeView(fakes::FakeMachine& machine) : m_(machine) {}
 
     std::string Caption() override { return caption; }
     void SetCaption(std::string_view c) override { caption = std::string(c); }
     std::string Text(app::Control c) override { return texts[c]; }
     void SetText(app::Control c, std::string_view t) override { texts[c] = std::string(t); }
-    bool Visible(app::Control c) override { return visible[c]; }
-    void SetVisible(app::Control c, bool v) override { visible[c] = v; }
+    bool Visible(app::Control c) override { return !hidden[c]; }
+    void SetVisible(app::Control c, bool v) override { hidden[c] = !v; }
     bool Enabled(app::Control c) override { return !disabled[c]; }
     void SetEnabled(app::Control c, bool e) override { disabled[c] = !e; }
-    bool Checked(app::Control c) override { return checked[c]; }
-    void SetChecked(app::Control c, bool v) override { checked[c] = v; }
+    bool Checked(app::Control c) override { return !unchecked[c]; }
+    void SetChecked(app::Control c, bool v) override { unchecked[c] = !v; }
     int OuterHeight() override { return height; }
     void SetOuterHeight(int h) override { height = h; }
     bool LoadPicture(std::string_view path) override {
@@ -71,41 +61,38 @@ class FakeView final : public app::UpgradeView {
     void RepaintControl(app::Control) override {}
     bool BrowseForFolder(std::string_view start, std::string& chosen) override {
         m_.journal.push_back("browse " + std::string(start));
-        if (!browseAnswer) return false;
-        chosen = *browseAnswer;
-        return true;
+        if (browseAnswer) chosen = *browseAnswer;
+        return browseAnswer.has_value();
     }
     void SetTimerEnabled(bool enabled) override { timerOn = enabled; }
-    void Close() override {
-        ++closes;
-        m_.journal.push_back("close");
-    }
+    void Close() override { m_.journal.push_back("close"); }
     platform::WindowHandle Handle() override { return 77; }
     std::unique_ptr<app::ChoiceView> NewChoiceDialog() override {
+        m_.journal.push_back("choice dialog");
         return std::make_unique<FakeChoice>();
     }
 
-    std::string caption;
-    std::map<app::Control, std::string> texts;
-    std::map<app::Control, bool> visible, disabled, checked;
+    // The window as stored.
+    std::string caption = "Kwartierblad met plaats en datum                          ";
+    std::map<app::Control, std::string> texts = {
+        {app::Control::bnExtract, "&Installeren" + std::string(58, ' ')}};
+    std::map<app::Control, bool> hidden, disabled, unchecked;
     int height = 172;
     std::string picture;
     std::optional<std::string> browseAnswer;
     bool timerOn = true;
-    int closes = 0;
 
   private:
     fakes::FakeMachine& m_;
 };
 
-// What a scripted payload holds and how it fails.
 struct PayloadScript {
-    // Configuration files by name (written into the folder given) and their bytes.
+    // Configuration files by name, written into the folder given, with their bytes.
     std::map<std::string, std::string> configuration;
     // Files the installation writes, relative to the folder.
     std::vector<std::string> items = {"kelvaro.exe", "Data\\nieuw.txt"};
     bool intact = true;
-    bool failExtraction = false; // the extraction raises an archive error half-way
+    bool failExtraction = false; // an archive error after the first item
 };
 
 class ScriptedPayload final : public app::Payload {
@@ -116,14 +103,14 @@ class ScriptedPayload final : public app::Payload {
     bool ExtractConfiguration(const std::string& folder) override {
         m_.journal.push_back("payload configuration");
         bool found = false;
+        for (const auto& entry : s_.configuration)
+            found = found || fakes::CanonicalPath(entry.first) == "STUB.INI";
         for (const auto& [name, bytes] : s_.configuration)
-            found = found || fakes::CanonicalPath(name) == "STUB.INI";
-        if (!found) return false;
-        for (const auto& [name, bytes] : s_.configuration) {
-            m_.AddFile(folder + name, static_cast<std::int64_t>(bytes.size()));
-            written_[fakes::CanonicalPath(folder + name)] = bytes;
-        }
-        return true;
+            if (found) {
+                m_.AddFile(folder + name, static_cast<std::int64_t>(bytes.size()));
+                written_[fakes::CanonicalPath(folder + name)] = bytes;
+            }
+        return found;
     }
     std::string ReadConfiguration(const std::string& path) override {
         return written_[fakes::CanonicalPath(path)];
