@@ -89,7 +89,7 @@ void TZABaseArchiver::SetCompressionLevel(TZACompressionLevel level) {
 }
 
 void TZABaseArchiver::SetCompressionMode(int mode) {
-    if (mode < 0 || mode > 9) throw EZAException(5, this);
+    if (mode < 0 || mode > 9) throw EZAException(neCompressionMode, this);
     compressionMode_ = static_cast<std::uint8_t>(mode);
     compressionLevel_ = mode == 0   ? TZACompressionLevel::clNone
                         : mode <= 3 ? TZACompressionLevel::clFastest
@@ -181,7 +181,7 @@ void TZABaseArchiver::OpenLastVolume() {
     if (spanningMode_ == TZASpanningMode::smSpanning) {
         bool cancel = false;
         DoRequestLastVolume(name, cancel);
-        if (cancel) throw EZAException(45, this);
+        if (cancel) throw EZAException(neVolumeDeclined, this);
     }
     FreeStream();
     auto file = std::make_unique<TZAFileStream>(name, openMode_);
@@ -201,7 +201,7 @@ void TZABaseArchiver::OpenVolume(std::int32_t number) {
     bool cancel = false;
     if (spanningMode_ == TZASpanningMode::smSpanning || !platform::FileExists(name))
         DoRequestMiddleVolume(number, name, cancel);
-    if (cancel || !platform::FileExists(name)) throw EZAException(45, this);
+    if (cancel || !platform::FileExists(name)) throw EZAException(neVolumeDeclined, this);
     FreeStream();
     ownedStream_ = std::make_unique<TZAFileStream>(name, openMode_);
     stream_ = ownedStream_.get();
@@ -270,16 +270,17 @@ void TZABaseArchiver::ProbeArchive() {
             pass();
         } while (!found && spanningMode_ != TZASpanningMode::smNone && ++passes < kMaxPasses);
     }
-    if (!found && spanningMode_ != TZASpanningMode::smNone) throw EZAException(45, this);
+    if (!found && spanningMode_ != TZASpanningMode::smNone)
+        throw EZAException(neVolumeDeclined, this);
     if (!found && !probe.Saved()) {
         FreeStream();
-        throw EZAException(48, this);
+        throw EZAException(neArchiveDamaged, this);
     }
 }
 
 void TZABaseArchiver::Open() {
     aborted_ = false;
-    if (!InMemory && NamePart(FileName).empty()) throw EZAException(9, this);
+    if (!InMemory && NamePart(FileName).empty()) throw EZAException(neBlankFileName, this);
     std::uint16_t mode = kOpenModeCreate;
     if (!InMemory && platform::FileExists(FileName)) {
         int error = 0;
@@ -290,11 +291,12 @@ void TZABaseArchiver::Open() {
 }
 
 void TZABaseArchiver::Open(std::uint16_t mode) {
-    if (!InMemory && NamePart(FileName).empty()) throw EZAException(10, this);
+    if (!InMemory && NamePart(FileName).empty()) throw EZAException(neBlankFileNameForMode, this);
     if (mode != kOpenModeCreate && !platform::FileExists(FileName) &&
         spanningMode_ != TZASpanningMode::smSpanning && !platform::IsRemovableDrive(FileName))
-        throw EZAException(12, this, {FileName});
-    if (mode != kOpenModeCreate && InMemory) throw EZAException(28, this, {FileName});
+        throw EZAException(neFileNotFound, this, {FileName});
+    if (mode != kOpenModeCreate && InMemory)
+        throw EZAException(neInMemoryCreateOnly, this, {FileName});
     Close();
     streamOwnedElsewhere_ = false;
     openMode_ = mode;
@@ -318,7 +320,7 @@ void TZABaseArchiver::Open(std::uint16_t mode) {
                 TZAFileStream stub(SFXStub, platform::fmOpenRead | platform::fmShareDenyNone);
                 const std::int64_t limit = SpanningOptions.VolumeSizeLimit(true);
                 if (spanningMode_ != TZASpanningMode::smNone && limit > 0 && stub.Size() > limit)
-                    throw EZAException(47, this);
+                    throw EZAException(neStubTooLarge, this);
                 std::vector<std::uint8_t> buffer(1 << 16);
                 for (std::int64_t n; (n = stub.Read(buffer.data(), 1 << 16)) > 0;)
                     stream_->Write(buffer.data(), n);

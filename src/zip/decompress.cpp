@@ -81,7 +81,7 @@ class ItemDecompressor {
         a_.skipFile_ = false;
 
         const std::uint16_t method = item_.ActualMethod;
-        if (method == kMethodDeflate64) throw EZAException(55, nullptr);
+        if (method == kMethodDeflate64) throw EZAException(neDeflate64, nullptr);
         if (method != kMethodStored && method != kMethodDeflated) return false;
         if (!ChunkLoop(method)) return false;
         if (produced_ != unpacked_ || a_.cancel_) return false;
@@ -258,9 +258,9 @@ bool TZABaseArchiver::DecompressItem(TZAStream& archive, TZAStream& output, cons
 }
 
 void TZABaseArchiver::ExtractItemToStream(std::int32_t index, TZAStream& output) {
-    if (!isOpen_ || !dirManager_) throw EZAException(13, this);
+    if (!isOpen_ || !dirManager_) throw EZAException(neNotOpen, this);
     TZADirArray& dir = dirManager_->Directory;
-    if (index < 0 || index >= dir.Count()) throw EZAException(16, this);
+    if (index < 0 || index >= dir.Count()) throw EZAException(neIndexOutOfBounds, this);
     const TDirItem& item = dir.Item(index);
     if (spanningMode_ != TZASpanningMode::smNone) {
         std::int32_t disk = item.Header.DiskStart();
@@ -269,7 +269,8 @@ void TZABaseArchiver::ExtractItemToStream(std::int32_t index, TZAStream& output)
     }
     stream_->Seek(item.LocalHeaderOffset());
     const bool intact = DecompressItem(*stream_, output, item);
-    if (!intact && !cancel_ && !ExtractCorruptedFiles && !skipFile_) throw EZAException(8, this);
+    if (!intact && !cancel_ && !ExtractCorruptedFiles && !skipFile_)
+        throw EZAException(neNotIntact, this);
 }
 
 void TZABaseArchiver::ReportBlockProgress(std::int64_t produced) {
@@ -303,7 +304,7 @@ bool TZABaseArchiver::ResolveShortWrite() {
         if (cancel) cancel_ = true;
         return !cancel;
     }
-    if (spanningMode_ == TZASpanningMode::smNone) throw EZAException(65, nullptr);
+    if (spanningMode_ == TZASpanningMode::smNone) throw EZAException(neDiskFull, nullptr);
     const std::u16string text = FormatMessage(
         u"Disk is full. Required free space: %d bytes, but available only: %d bytes. "
         u"Clean the disk or find another blank disk",

@@ -144,22 +144,22 @@ void TZADirArray::SetCount(std::int32_t count) {
 }
 
 TDirItem TZADirArray::Get(std::int32_t index) const {
-    if (index < 0 || index >= Count()) throw EZAException(2, Owner);
+    if (index < 0 || index >= Count()) throw EZAException(neGetIndex, Owner);
     return items_[static_cast<std::size_t>(index)];
 }
 
 TDirItem& TZADirArray::Item(std::int32_t index) {
-    if (index < 0 || index >= Count()) throw EZAException(3, Owner);
+    if (index < 0 || index >= Count()) throw EZAException(neItemIndex, Owner);
     return items_[static_cast<std::size_t>(index)];
 }
 
 const TDirItem& TZADirArray::Item(std::int32_t index) const {
-    if (index < 0 || index >= Count()) throw EZAException(3, Owner);
+    if (index < 0 || index >= Count()) throw EZAException(neItemIndex, Owner);
     return items_[static_cast<std::size_t>(index)];
 }
 
 void TZADirArray::Put(std::int32_t index, TDirItem item) {
-    if (index < 0 || index >= Count()) throw EZAException(1, Owner);
+    if (index < 0 || index >= Count()) throw EZAException(nePutIndex, Owner);
     items_[static_cast<std::size_t>(index)] = std::move(item);
     index_.reset();
 }
@@ -174,7 +174,7 @@ void TZADirArray::Add(TDirItem item) {
 }
 
 void TZADirArray::Delete(std::int32_t index) {
-    if (index < 0 || index >= Count()) throw EZAException(4, Owner);
+    if (index < 0 || index >= Count()) throw EZAException(neDeleteIndex, Owner);
     items_.erase(items_.begin() + index);
     index_.reset();
 }
@@ -182,7 +182,7 @@ void TZADirArray::Delete(std::int32_t index) {
 void TZADirArray::Rename(std::int32_t index, const std::u16string& name) {
     TDirItem& item = Item(index);
     std::int32_t existing = IndexOfName(platform::LowerCase(name));
-    if (existing >= 0 && existing != index) throw EZAException(59, Owner);
+    if (existing >= 0 && existing != index) throw EZAException(neDuplicateName, Owner);
     item.FileName = name;
     index_.reset();
 }

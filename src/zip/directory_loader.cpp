@@ -307,7 +307,7 @@ void DirectoryLoader::ReadDirectory(std::int64_t p) {
                 if (!ok)
                     ok = ReadAll(s, p - 56, rec.bytes.data(), kZip64EndRecordSize) &&
                          rec.Signature() == kZip64EndRecordSignature;
-                if (!ok) throw EZAException(40, &a_);
+                if (!ok) throw EZAException(neNoZip64EndRecord, &a_);
                 m_.Zip64End = rec;
                 p -= 56;
             }
@@ -357,7 +357,8 @@ void DirectoryLoader::ReadDirectory(std::int64_t p) {
         std::uint64_t sum = 0;
         for (std::int32_t i = 0; i < m_.Directory.Count(); ++i)
             sum += static_cast<std::uint64_t>(m_.Directory.Item(i).CompressedSize());
-        if (sum > static_cast<std::uint64_t>(Stream().Size())) throw EZAException(57, &a_);
+        if (sum > static_cast<std::uint64_t>(Stream().Size()))
+            throw EZAException(nePackedSizesTooLarge, &a_);
     }
     if (thisDisk == 0) {
         DetectArchiveStart(p, count);
@@ -370,7 +371,7 @@ void DirectoryLoader::ReadEntries(std::int64_t position, std::uint32_t count) {
     const bool spanning = a_.SpanningMode() != TZASpanningMode::smNone;
     const std::uint32_t centralSignature = a_.Signatures().centralHeader;
     const std::uint32_t endSignature = m_.End.Signature();
-    if (position < 0 || position > s->Size()) throw EZAException(48, &a_);
+    if (position < 0 || position > s->Size()) throw EZAException(neArchiveDamaged, &a_);
     // Never trust the count for memory: each entry takes at least 46 bytes.
     const std::int64_t room = s->Size() - position;
     const std::size_t expected =
@@ -394,7 +395,7 @@ void DirectoryLoader::ReadEntries(std::int64_t position, std::uint32_t count) {
         if (!r.Read(item.Header.bytes.data(), kCentralHeaderSize))
             throw EZAError(u"Stream read error");
         const CentralHeader& h = item.Header;
-        if (h.Signature() != centralSignature) throw EZAException(48, &a_);
+        if (h.Signature() != centralSignature) throw EZAException(neArchiveDamaged, &a_);
         // Every new entry starts with the classic algorithm, which is also what an
         // encrypted entry below the alternative threshold is set to.
         item.CryptoAlgorithm = TZACryptoAlgorithm::caPkzipClassic;
@@ -460,7 +461,7 @@ void DirectoryLoader::ShiftRelativeOffsets() {
 }
 
 void DirectoryLoader::Rebuild() {
-    if (a_.SpanningMode() != TZASpanningMode::smNone) throw EZAException(44, &a_);
+    if (a_.SpanningMode() != TZASpanningMode::smNone) throw EZAException(neRebuildSpanned, &a_);
     m_.Rebuilt = true;
     m_.Directory.SetCount(0);
     TZAStream& s = Stream();
@@ -537,7 +538,7 @@ void DirectoryLoader::Rebuild() {
         m_.Directory.Add(std::move(item));
         scan.ContinueAt(q + 4);
     }
-    if (!anyHit) throw EZAException(35, &a_);
+    if (!anyHit) throw EZAException(neNoArchive, &a_);
     m_.DirectoryPosition = size;
 }
 

@@ -129,12 +129,12 @@ void TZABaseArchiver::DefaultConfirmOverwrite(const std::u16string& source, std:
 void TZABaseArchiver::DefaultProcessFileFailure(int nativeError, const std::u16string& message,
                                                 TZAAction& action) {
     using platform::PromptButton;
-    if (nativeError == 45) {
+    if (nativeError == neVolumeDeclined) {
         action = TZAAction::fxaAbort;
         return;
     }
     PromptButton answer;
-    if (nativeError == 61)
+    if (nativeError == neFileNameTooLong)
         answer = platform::ShowPrompt(message, {PromptButton::Abort, PromptButton::Ignore});
     else
         answer = platform::ShowPrompt(
@@ -168,8 +168,8 @@ std::u16string TZABaseArchiver::DestinationFolder() {
 void TZABaseArchiver::SelectMatching(const std::u16string& fileMask, std::uint32_t searchAttr,
                                      const std::u16string& exclusionMask,
                                      TZAProcessOperation operation) {
-    if (!isOpen_ || !dirManager_) throw EZAException(13, this);
-    if (updateCount_ > 0) throw EZAException(26, this);
+    if (!isOpen_ || !dirManager_) throw EZAException(neNotOpen, this);
+    if (updateCount_ > 0) throw EZAException(neUpdateNotEnded, this);
     TZADirArray& dir = dirManager_->Directory;
     TZAArchiveItem item;
     const bool plain = fileMask.find_first_of(u"*?") == std::u16string::npos;
@@ -200,7 +200,7 @@ void TZABaseArchiver::TestMatching(const std::u16string& fileMask, std::uint32_t
 void TZABaseArchiver::ProcessItems(TZAProcessOperation operation, std::int32_t index) {
     std::lock_guard lock(ItemOperationLock());
     lastFolderMade_.clear();
-    if (!isOpen_ || !dirManager_) throw EZAException(13, this);
+    if (!isOpen_ || !dirManager_) throw EZAException(neNotOpen, this);
     TZADirArray& dir = dirManager_->Directory;
     processedCount_ = 0;
     cancel_ = false;
@@ -277,7 +277,7 @@ void TZABaseArchiver::ExtractOneItem(std::int32_t index, std::u16string fileName
     std::u16string folder = destination;
     // A name as stored never leaves the destination; one a handler chose is the caller's.
     if (fileName == storedName && UnsafeStoredName(storedName))
-        throw EZAException(19, this, {folder + fileName});
+        throw EZAException(neCannotCreateFile, this, {folder + fileName});
     // A drive, a network path or (from a handler on Linux) a '/' path is a complete path.
     if (fileName.find(u':') != std::u16string::npos ||
         fileName.find(u"\\\\") != std::u16string::npos || fileName.starts_with(u'/'))
@@ -291,7 +291,8 @@ void TZABaseArchiver::ExtractOneItem(std::int32_t index, std::u16string fileName
             lastSep == std::u16string::npos ? std::u16string() : fileName.substr(0, lastSep + 1);
         const std::u16string path = folder + part;
         if (!path.empty() && path != lastFolderMade_) {
-            if (!platform::MakeDirectories(path)) throw EZAException(20, this, {path});
+            if (!platform::MakeDirectories(path))
+                throw EZAException(neCannotCreateDirectory, this, {path});
             lastFolderMade_ = path;
         }
     }
@@ -333,7 +334,7 @@ void TZABaseArchiver::ExtractOneItem(std::int32_t index, std::u16string fileName
     // A new file for an existing target is written beside it and replaces it only when it
     // is complete.
     PendingFile pending = fresh ? PendingFile(target, std::move(fresh)) : PendingFile(target);
-    if (!pending.Created()) throw EZAException(19, this, {target});
+    if (!pending.Created()) throw EZAException(neCannotCreateFile, this, {target});
     bool failed = false;
     std::optional<EZAException> failure;
     if (item.UncompressedSize() < kWriteBehindFrom) {
@@ -366,7 +367,7 @@ void TZABaseArchiver::ExtractOneItem(std::int32_t index, std::u16string fileName
     if (Options.SetAttributes) pending.File().SetAttributes(attr);
     pending.Close();
     if (exists) platform::SetAttributesOf(target, 0);
-    if (!pending.MoveOver(target)) throw EZAException(19, this, {target});
+    if (!pending.MoveOver(target)) throw EZAException(neCannotCreateFile, this, {target});
 }
 
 } // namespace klv::zip

@@ -181,7 +181,7 @@ void FillItem(const TDirItem& e, TZAArchiveItem& item) {
 bool TZABaseArchiver::FindFirstItem(const std::u16string& fileMask, TZAArchiveItem& item,
                                     const std::u16string& exclusionMask,
                                     std::uint32_t searchAttr) {
-    if (!isOpen_ || !dirManager_) throw EZAException(13, this);
+    if (!isOpen_ || !dirManager_) throw EZAException(neNotOpen, this);
     std::u16string mask = fileMask;
     if (std::size_t drive = DriveLength(mask);
         drive > 0 && Options.StorePath != TZAStorePathMode::spFullPathWithDrive)
@@ -204,7 +204,7 @@ bool TZABaseArchiver::FindFirstItem(const std::u16string& fileMask, TZAArchiveIt
 }
 
 bool TZABaseArchiver::FindNextItem(TZAArchiveItem& item) {
-    if (!isOpen_ || !dirManager_) throw EZAException(13, this);
+    if (!isOpen_ || !dirManager_) throw EZAException(neNotOpen, this);
     TInternalSearchRec& rec = item.Search;
     ++rec.Index;
     ItemSearch search(*this, dirManager_->Directory);

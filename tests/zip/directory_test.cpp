@@ -86,7 +86,7 @@ TEST(TZipArchive, PropertiesAndDefaults) {
         z.SetCompressionMode(10);
         ADD_FAILURE();
     } catch (const EZAException& e) {
-        EXPECT_EQ(e.NativeError, 5);
+        EXPECT_EQ(e.NativeError, neCompressionMode);
     }
     EXPECT_TRUE(z.CurrentVersion().ends_with(u"5.04"));
     TZAOptions o;

@@ -10,10 +10,10 @@ std::string Utf8(const std::u16string& s) { return klv::platform::Utf16ToUtf8(s)
 } // namespace
 
 TEST(EZAException, MessageCarriesTableTextAndFiveDigitNativeCode) {
-    EXPECT_EQ(Utf8(EZAException(13, nullptr).Message()),
+    EXPECT_EQ(Utf8(EZAException(neNotOpen, nullptr).Message()),
               "Archive is not open - Native error: 00013");
     EXPECT_EQ(Utf8(EZAException(0, nullptr).Message()), "Unknown error - Native error: 00000");
-    EXPECT_EQ(Utf8(EZAException(48, nullptr).Message()),
+    EXPECT_EQ(Utf8(EZAException(neArchiveDamaged, nullptr).Message()),
               "Archive is damaged. Open failed - Native error: 00048");
     // Unknown native codes map to "Unknown error" and keep their own digits.
     EZAException unknown(123456, nullptr);
@@ -26,13 +26,14 @@ TEST(EZAException, ComponentNamePrefixesFormattedMessage) {
     zip.Name = u"Zip1";
     EZAException e(19, &zip, {std::u16string(u"C:\\t\\a.txt")});
     EXPECT_EQ(e.ErrorCode, 9);
-    EXPECT_EQ(e.NativeError, 19);
+    EXPECT_EQ(e.NativeError, neCannotCreateFile);
     EXPECT_EQ(Utf8(e.Message()),
               "Zip1: Cannot create file \"C:\\t\\a.txt\" - Native error: 00019");
     // A component without a name adds nothing.
     TZipArchive unnamed;
-    EXPECT_EQ(Utf8(EZAException(20, &unnamed, {std::u16string(u"D")}).Message()),
-              "Cannot create directory \"D\" - Native error: 00020");
+    EXPECT_EQ(
+        Utf8(EZAException(neCannotCreateDirectory, &unnamed, {std::u16string(u"D")}).Message()),
+        "Cannot create directory \"D\" - Native error: 00020");
 }
 
 TEST(EZAException, NativeCodesMapToTheirMessageClass) {

@@ -140,7 +140,7 @@ TEST_F(Extract, WithoutCreateDirsAndWithHandlerNames) {
     a->Options.CreateDirs = false;
     Record(*a);
     a->ExtractMatching(); // the destination does not exist and is not created
-    EXPECT_EQ(events[3], "failure a\\b.txt 19");
+    EXPECT_EQ(events[3], "failure a\\b.txt " + std::to_string(neCannotCreateFile));
     fs::create_directories(out);
     a->ExtractMatching();
     EXPECT_EQ(Tree(), (Strings{"b.txt"}));
@@ -238,7 +238,9 @@ TEST_F(Extract, IntegrityFailuresKeepTheOldFileAndRetry) {
     a->ExtractMatching();
     EXPECT_EQ(Read("bad.txt"), "previous"); // the damaged item replaced nothing
     EXPECT_EQ(Read("good.txt"), "fine");
-    EXPECT_NE(std::find(events.begin(), events.end(), "failure bad.txt 8"), events.end());
+    EXPECT_NE(
+        std::find(events.begin(), events.end(), "failure bad.txt " + std::to_string(neNotIntact)),
+        events.end());
     EXPECT_EQ(Tree(), (Strings{"bad.txt", "good.txt"})); // no temporary file left
 
     // The default prompt: message, buttons, and Retry starting the item again.
@@ -278,7 +280,10 @@ TEST_F(Extract, UnsafeStoredNamesAreRefused) {
     a->ExtractMatching();
     EXPECT_EQ(Tree(), (Strings{"fine.txt"}));
     EXPECT_EQ(std::count_if(events.begin(), events.end(),
-                            [](auto& e) { return e.starts_with("failure") && e.ends_with(" 19"); }),
+                            [](auto& e) {
+                                return e.starts_with("failure") &&
+                                       e.ends_with(" " + std::to_string(neCannotCreateFile));
+                            }),
               8);
     for (auto& e : fs::directory_iterator(dir.Path()))
         EXPECT_TRUE(e.path().filename() == "out" || e.path().filename() == "a.zip") << e.path();
@@ -292,7 +297,7 @@ TEST_F(Extract, OutputNeverExceedsTheDeclaredSize) {
     bomb.central.crc = klv::test::crc32Of(zeros.substr(0, 1000));
     auto a = Open(w);
     Counting counting;
-    klv::test::ExpectNative(8, [&] { a->ExtractItemToStream(0, counting); });
+    klv::test::ExpectNative(neNotIntact, [&] { a->ExtractItemToStream(0, counting); });
     EXPECT_LE(counting.written, 1000);
     Record(*a);
     a->ExtractMatching();
@@ -334,7 +339,7 @@ TEST_F(Extract, Zip64SizesEachByTheirOwnMarker) {
     bomb.central.crc = klv::test::crc32Of(zeros.substr(0, 1000));
     auto a = Open(w, "z64-bomb.zip");
     Counting counting;
-    klv::test::ExpectNative(8, [&] { a->ExtractItemToStream(0, counting); });
+    klv::test::ExpectNative(neNotIntact, [&] { a->ExtractItemToStream(0, counting); });
     EXPECT_LE(counting.written, 1000);
 }
 
@@ -371,11 +376,11 @@ TEST_F(Extract, MethodsAndRecordQuirks) {
         a->ExtractItemToStream(0, nothing);
         ADD_FAILURE();
     } catch (const EZAException& e) {
-        EXPECT_EQ(e.NativeError, 55);
+        EXPECT_EQ(e.NativeError, neDeflate64);
         EXPECT_EQ(Utf8(e.Message()), "Deflate64 compression method is not supported - Native error: 00055");
     }
-    klv::test::ExpectNative(8, [&] { a->ExtractItemToStream(1, nothing); });
-    klv::test::ExpectNative(16, [&] { a->ExtractItemToStream(5, nothing); });
+    klv::test::ExpectNative(neNotIntact, [&] { a->ExtractItemToStream(1, nothing); });
+    klv::test::ExpectNative(neIndexOutOfBounds, [&] { a->ExtractItemToStream(5, nothing); });
     Record(*a);
     a->TestMatching(u"*.*");
     EXPECT_EQ(std::count_if(events.begin(), events.end(), [](auto& e) { return e.starts_with("failure"); }), 2);
@@ -485,7 +490,9 @@ TEST_F(Extract, DiskFullIsAskedAndRetriedOrFails) {
     limit(3 << 20);
     a->ExtractMatching();
     setrlimit(RLIMIT_FSIZE, &original);
-    EXPECT_NE(std::find(events.begin(), events.end(), "failure big.txt 65"), events.end());
+    EXPECT_NE(
+        std::find(events.begin(), events.end(), "failure big.txt " + std::to_string(neDiskFull)),
+        events.end());
     EXPECT_EQ(Read("big.txt"), "old");
     EXPECT_EQ(Tree(), (Strings{"big.txt"}));
 }

@@ -106,10 +106,11 @@ TEST_F(Open, DamagedDirectoriesAreRebuiltFromLocalHeaders) {
 }
 
 TEST_F(Open, FilesWithoutAnyLocalHeaderFail) {
-    klv::test::ExpectNative(35, [&] { klv::test::OpenBytes(dir, "text.zip", std::string(5000, 't')); });
-    klv::test::ExpectNative(35, [&] { klv::test::OpenBytes(dir, "empty.zip", ""); });
+    klv::test::ExpectNative(neNoArchive,
+                            [&] { klv::test::OpenBytes(dir, "text.zip", std::string(5000, 't')); });
+    klv::test::ExpectNative(neNoArchive, [&] { klv::test::OpenBytes(dir, "empty.zip", ""); });
     // A local-header signature with fewer than 30 bytes after it is no hit.
-    klv::test::ExpectNative(35, [&] {
+    klv::test::ExpectNative(neNoArchive, [&] {
         klv::test::OpenBytes(dir, "short.zip", std::string("xxPK\x03\x04", 6) + "abc");
     });
 }
@@ -193,7 +194,7 @@ TEST_F(Open, Zip64ArchiveBehindAnExecutable) {
     bad.add("a", "a");
     bad.zip64End = true;
     bad.zip64.signature = 0x01020304;
-    klv::test::ExpectNative(40, [&] { OpenWriter(bad, "bad64.zip"); });
+    klv::test::ExpectNative(neNoZip64EndRecord, [&] { OpenWriter(bad, "bad64.zip"); });
 }
 
 TEST_F(Open, Zip64ExtraValuesAreTakenOnlyForMarkedFields) {
@@ -284,23 +285,23 @@ TEST_F(Open, EncryptionAlgorithmFromFlagsAndAesBlock) {
 
 TEST_F(Open, ArgumentAndFileFailures) {
     TZipArchive z;
-    klv::test::ExpectNative(9, [&] { z.Open(); });
-    klv::test::ExpectNative(10, [&] { z.Open(0x40); });
+    klv::test::ExpectNative(neBlankFileName, [&] { z.Open(); });
+    klv::test::ExpectNative(neBlankFileNameForMode, [&] { z.Open(0x40); });
     z.FileName = klv::test::U16(dir / "missing.zip");
     try {
         z.Open(0x40);
         ADD_FAILURE();
     } catch (const EZAException& e) {
-        EXPECT_EQ(e.NativeError, 12);
+        EXPECT_EQ(e.NativeError, neFileNotFound);
         EXPECT_NE(std::string(e.what()).find("missing.zip\" not found"), std::string::npos);
     }
     z.InMemory = true;
     klv::test::WriteBytes(dir / "x.zip", "");
     z.FileName = klv::test::U16(dir / "x.zip");
-    klv::test::ExpectNative(28, [&] { z.Open(0x40); });
+    klv::test::ExpectNative(neInMemoryCreateOnly, [&] { z.Open(0x40); });
     EXPECT_FALSE(z.IsOpen());
     TZAArchiveItem item;
-    klv::test::ExpectNative(13, [&] { z.FindFirstItem(u"*.*", item); });
+    klv::test::ExpectNative(neNotOpen, [&] { z.FindFirstItem(u"*.*", item); });
 }
 
 TEST_F(Open, ANewArchiveClosedEmptyIsAValidEmptyArchive) {

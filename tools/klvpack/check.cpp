@@ -78,7 +78,8 @@ class PackageCheck {
         try {
             archive_.FileName = path_;
             archive_.SignedView = true;
-            if (!platform::FileExists(path_)) throw zip::EZAException(12, &archive_, {path_});
+            if (!platform::FileExists(path_))
+                throw zip::EZAException(zip::neFileNotFound, &archive_, {path_});
             archive_.Open(zip::kOpenModeShareRead);
         } catch (const zip::EZAError& e) {
             std::fprintf(stderr, "%s\n", e.what());

@@ -127,7 +127,7 @@ int Process(const Arguments& args, bool extract) {
         if (phase != zip::TZAProgressPhase::ppEnd) return;
         if (skipped) {
             out.Line("FAILED\t" + displayName(name) + "\t" +
-                     Utf8(zip::EZAException(67, archive.get()).Message()));
+                     Utf8(zip::EZAException(zip::neInvalidPassword, archive.get()).Message()));
             exitCode = kExitItemFailed;
         } else {
             out.Line("OK\t" + displayName(name));
