@@ -25,6 +25,11 @@ constexpr int kCheckCannotOpen = 3;
 constexpr std::int64_t kMaxReadIntoMemory = 512 << 20;
 
 std::string Utf8(std::u16string_view s) { return platform::Utf16ToUtf8(s); }
+// An item's name as stored, with '/' between its parts.
+std::string ItemName(std::u16string name) {
+    std::replace(name.begin(), name.end(), u'\\', u'/');
+    return Utf8(name);
+}
 std::string AnsiShown(std::string_view ansi) { return Utf8(platform::AnsiToUtf16(ansi)); }
 std::string Quoted(std::string_view ansi) { return "\"" + AnsiShown(ansi) + "\""; }
 
@@ -190,7 +195,7 @@ class PackageCheck {
         zip::TZAArchiveItem item;
         if (archive_.FindFirstItem(u"*stub.ini", item)) {
             configured_ = true;
-            configItem_ = Utf8(item.FolderPath + item.FileName);
+            configItem_ = ItemName(Dir().Item(item.Search.Index).FileName);
         }
         if (archive_.FindFirstItem(u"*Stub.*", item)) {
             do {
@@ -338,7 +343,7 @@ class PackageCheck {
         std::int32_t unsafe = 0;
         for (std::int32_t i = 0; i < Dir().Count(); ++i)
             if (const auto why = StubRefusesName(Dir().Item(i).FileName)) {
-                r_.Warn("\"" + Utf8(Dir().Item(i).FileName) + "\" has " + *why +
+                r_.Warn("\"" + ItemName(Dir().Item(i).FileName) + "\" has " + *why +
                         ": the installer refuses to write it");
                 ++unsafe;
             }
@@ -346,13 +351,13 @@ class PackageCheck {
         archive_.OnProcessFileFailure = [&](zip::TZABaseArchiver&, const std::u16string& name,
                                             zip::TZAProcessOperation, int, int,
                                             const std::u16string& message, zip::TZAAction& action) {
-            r_.Warn("\"" + Utf8(name) + "\" is damaged: " + Utf8(message));
+            r_.Warn("\"" + ItemName(name) + "\" is damaged: " + Utf8(message));
             ++failed;
             action = zip::TZAAction::fxaIgnore;
         };
         archive_.OnPassword = [&](zip::TZABaseArchiver&, const std::u16string& name, std::string&,
                                   bool& skip) {
-            r_.Warn("\"" + Utf8(name) + "\" is encrypted: the installer would ask for a password");
+            r_.Warn("\"" + ItemName(name) + "\" is encrypted: the installer would ask for a password");
             ++failed;
             skip = true;
         };

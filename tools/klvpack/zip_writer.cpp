@@ -225,7 +225,7 @@ class ArchiveWriter {
             WriteLocalHeader(e);
         } else {
             current_.crc = static_cast<std::uint32_t>(
-                crc32_combine64(current_.crc, p.crc, static_cast<z_off64_t>(p.length)));
+                crc32_combine(current_.crc, p.crc, static_cast<z_off_t>(p.length)));
             current_.compressed += p.output.size();
         }
         out_.Put(p.output);

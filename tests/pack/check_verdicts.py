@@ -1,0 +1,203 @@
+#!/usr/bin/env python3
+"""`klvpack check` says what the stub will do with a package and names the maker's mistakes;
+signed packages are read through the view that ends at the certificate table.
+
+Each case builds a package with `klvpack build` (a stand-in stub, a kelvaro.exe with a real
+version resource), or damages one, and wants check's exit code (0 as made, 1 warnings, 3
+cannot be opened) and lines of its report. The signed family signs a package with a
+throwaway certificate (osslsigncode): it verifies, and list, test and check read it without
+a rebuilt directory; one payload byte changed fails the signature and the item test.
+
+Environment: KLVPACK (the built tool), KLV_RUNNER (emulator, empty natively), KLV_BINARY_DIR.
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import zipfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from packlib import Tools  # noqa: E402
+
+problems = []
+
+
+def fail(text):
+    problems.append(text)
+    print("FAIL:", text, flush=True)
+
+
+def expect(t, case, package, code, lines=(), absent=()):
+    rc, out, err = t.run("check", package)
+    if rc != code:
+        fail(f"{case}: exit {rc}, wanted {code}\n{out}{err}")
+    for want in lines:
+        if want not in out:
+            fail(f"{case}: no line with {want!r} in\n{out}")
+    for unwanted in absent:
+        if unwanted in out:
+            fail(f"{case}: {unwanted!r} in\n{out}")
+    return out
+
+
+class Payloads:
+    def __init__(self, t, work, prefix):
+        self.t, self.work, self.n, self.prefix = t, work, 0, prefix
+
+    def make(self, files, kelvaro="3.2.0.1"):
+        """A payload folder: {name: bytes} plus kelvaro.exe of that version (None: without)."""
+        self.n += 1
+        root = os.path.join(self.work, f"{self.prefix}-payload{self.n}")
+        os.makedirs(root)
+        if kelvaro:
+            version = None if kelvaro == "unversioned" else kelvaro
+            shutil.copy(self.t.kelvaro(version), os.path.join(root, "kelvaro.exe"))
+        for name, data in files.items():
+            path = os.path.join(root, name)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(data)
+        return root
+
+    def package(self, files, caption=None, kelvaro="3.2.0.1"):
+        out = os.path.join(self.work, f"{self.prefix}-package{self.n + 1}.exe")
+        self.t.build(self.t.stub(), self.make(files, kelvaro), out, caption=caption)
+        return out
+
+
+def verdicts(t, work):
+    p = Payloads(t, work, "verdict")
+    upgrade = "Kelvaro Update 3.2.0.1]"
+    data = {"Data/voornamen.txt": b"Jan\r\nPiet\r\n" * 200}
+
+    expect(t, "program upgrade as made", p.package(data, upgrade), 0,
+           ["program upgrade", "package version: 3.2.0.1", "kelvaro.exe:     version 3.2.0.1, as the caption says",
+            "picture:         the stub's own", "items:           3 tested, all intact", "the stub will install this package as made"])
+    expect(t, "caption without a version", p.package(data), 1,
+           ["stored caption:  \"Kwartierblad met plaats en datum", "the caption carries no version"])
+    expect(t, "version in lower-case update", p.package(data, "Kelvaro update 3.2.0.1]"), 1, ["the caption carries no version"])
+    expect(t, "program upgrade without kelvaro.exe", p.package(data, upgrade, kelvaro=None), 1,
+           ["a program upgrade without kelvaro.exe"])
+    expect(t, "kelvaro.exe of another version", p.package(data, "Kelvaro Update 3.10.0.0]"), 1,
+           ["kelvaro.exe is version 3.2.0.1 but the caption says 3.10.0.0"])
+    expect(t, "kelvaro.exe without version resource", p.package(data, upgrade, kelvaro="unversioned"), 1,
+           ["kelvaro.exe:     no version resource", "installed, it reads as 0.0.0.0"])
+
+    ini = (b"Caption=Kelvaro Bronnen \r\nHeader=Nieuwe bronnen\r\nuitleg=Kies de map = of niet\r\n"
+           b"folderkeuze=false\r\nCaption=second line ignored\r\n")
+    expect(t, "configured package", p.package({"stub.ini": ini, "Stub.jpg": b"\xff\xd8jpeg", "Stub.ico": b"ico",
+                                                  "Bronnen/a.txt": b"a"}), 0,
+           ["configured package (\"stub.ini\" matches", '  Caption:       "Kelvaro Bronnen "',
+            '  Header:        "Nieuwe bronnen"', '  uitleg:        "Kies de map = of niet"',
+            '  folderkeuze:   "false"', "folder choice:   hidden", 'picture:         "Stub.jpg"',
+            'caption:         "Kelvaro Bronnen " (from Stub.ini)', "package version: not used"])
+    expect(t, "folderkeuze not exactly false", p.package({"Stub.ini": b"Caption=Bronnen\r\nfolderkeuze=False\r\n"}), 1,
+           ["folder choice:   shown", "\"folderkeuze\" is \"False\": only the exact value \"false\""])
+    expect(t, "folderkeuze with a blank", p.package({"Stub.ini": b"Caption=Bronnen\nfolderkeuze=false \n"}), 1,
+           ["\"folderkeuze\" is \"false \""])
+    expect(t, "no Header key", p.package({"Stub.ini": b"Caption=Bronnen\n"}), 0, ["  Header:        (absent: empty)"])
+    expect(t, "Stub.ini caption makes a help package", p.package({"Stub.ini": b"Caption=Kelvaro HELP bestanden\n"}), 1,
+           ["configured package and help package", "contains \"help\": the package is also a help package"])
+    expect(t, "stub.ini in a folder", p.package({"conf/stub.ini": b"Caption=x\n"}), 1,
+           ["\"conf/stub.ini\" matches \"*stub.ini\"", "no Stub.ini at the top of the payload"])
+    expect(t, "picture without stub.ini", p.package({"Stub.bmp": b"BM"}, upgrade), 1,
+           ["\"Stub.bmp\" is not shown", "picture:         the stub's own"])
+    expect(t, "help package", p.package({"help/index.htm": b"<html>"}, "Kelvaro Help 3]", kelvaro=None), 0,
+           ["help package (the caption contains \"help\")"], absent=["warning"])
+
+    # Damage and packages the installer refuses.
+    good = p.package(data, upgrade)
+    raw = bytearray(open(good, "rb").read())
+    with zipfile.ZipFile(good) as zf:
+        info = zf.getinfo("Data/voornamen.txt")
+        at = info.header_offset + 30 + len(info.filename) + 5
+    raw[at] ^= 0x55
+    damaged = os.path.join(work, "damaged.exe")
+    open(damaged, "wb").write(raw)
+    expect(t, "a damaged item", damaged, 1, ["\"Data/voornamen.txt\" is damaged", "Native error: 00008", "1 failed"])
+    cut = os.path.join(work, "cut.exe")
+    open(cut, "wb").write(open(good, "rb").read()[:-60])
+    expect(t, "a cut-off package", cut, 1, ["read back from the local headers", "refuses the package"])
+    hostile = os.path.join(work, "hostile.exe")
+    with open(hostile, "wb") as f:
+        f.write(open(t.stub(), "rb").read())
+    with zipfile.ZipFile(hostile, "a") as zf:
+        zf.writestr("../outside.txt", b"x")
+        zf.writestr("kelvaro.exe", open(t.kelvaro("3.2.0.1"), "rb").read())
+    expect(t, "an unsafe name", hostile, 1, ["\"../outside.txt\" has a \"..\" component", "1 with unsafe names"])
+    expect(t, "no such file", os.path.join(work, "missing.exe"), 3)
+    notzip = os.path.join(work, "notzip.exe")
+    shutil.copy(t.stub(), notzip)
+    expect(t, "no archive at all", notzip, 3)
+    rc, _, _ = t.run("check")
+    if rc != 2:
+        fail(f"check without a package: exit {rc}")
+
+
+def signed(t, work):
+    p = Payloads(t, work, "signed")
+    payload = p.make({"Data/voornamen.txt": b"Jan\r\n" * 5000, "odd.bin": os.urandom(1001)})
+    package = os.path.join(work, "to-sign.exe")
+    t.build(t.stub(), payload, package, caption="Kelvaro Update 3.2.0.1]")
+    signed_package = t.sign(package, os.path.join(work, "signed.exe"))
+    if not t.verify(signed_package):
+        fail("osslsigncode verify fails on the signed package")
+    if os.path.getsize(signed_package) <= os.path.getsize(package):
+        fail("signing appended nothing")
+    # Signing appends only: the view up to the certificate table is the package as built.
+    if open(signed_package, "rb").read()[1024:os.path.getsize(package)] != open(package, "rb").read()[1024:]:
+        fail("signing changed the archive or padded it")
+    want_list = t.run("list", package, check=0)[1]
+    if t.run("list", signed_package, check=0)[1] != want_list:
+        fail("list of the signed package differs from the unsigned one")
+    rc, out, _ = t.run("test", signed_package)
+    if rc != 0 or out.count("OK\t") != 4:
+        fail(f"test of the signed package: exit {rc}\n{out}")
+    expect(t, "signed package", signed_package, 0,
+           ["signature:       a certificate table of", "the stub will install this package as made"],
+           absent=["read back from the local headers"])
+
+    raw = bytearray(open(signed_package, "rb").read())
+    with zipfile.ZipFile(package) as zf:
+        info = zf.getinfo("Data/voornamen.txt")
+        at = info.header_offset + 30 + len(info.filename) + 3
+    raw[at] ^= 0x01
+    tampered = os.path.join(work, "tampered.exe")
+    open(tampered, "wb").write(raw)
+    if t.verify(tampered):
+        fail("osslsigncode verify passes a signed package with a changed payload byte")
+    rc, out, _ = t.run("test", tampered)
+    if rc != 1 or "FAILED\tData\\voornamen.txt" not in out:
+        fail(f"test of the tampered package: exit {rc}\n{out}")
+    expect(t, "tampered signed package", tampered, 1, ["\"Data/voornamen.txt\" is damaged"],
+           absent=["read back from the local headers"])
+    # A package not made by klvpack build whose length is not a multiple of 8.
+    odd = os.path.join(work, "odd.exe")
+    with open(odd, "wb") as f:
+        f.write(open(t.stub(), "rb").read())
+    with zipfile.ZipFile(odd, "a") as zf:
+        zf.writestr("kelvaro.exe", open(t.kelvaro("3.2.0.1"), "rb").read())
+    if os.path.getsize(odd) % 8 == 0:
+        with zipfile.ZipFile(odd, "a") as zf:
+            zf.comment = b"x"
+    expect(t, "unsigned package of odd length", odd, 1, ["not a multiple of 8"])
+
+
+def main():
+    base = os.path.join(os.environ.get("KLV_BINARY_DIR", "build"), "tests", "pack")
+    os.makedirs(base, exist_ok=True)
+    work = tempfile.mkdtemp(prefix="check-", dir=base)
+    t = Tools(work)
+    try:
+        verdicts(t, work)
+        signed(t, work)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    if problems:
+        sys.exit(f"{len(problems)} problems")
+    print("all verdicts as expected")
+
+
+if __name__ == "__main__":
+    main()
