@@ -19,6 +19,8 @@ const std::string NotKelvaroTail = "\r\n\r\nDeze update werkt alleen in een Kelv
 void ReadInstallRegistry(std::string_view name, std::string& folder, std::string& date,
                          std::string& setup) {
     folder.clear();
+    date.clear();
+    setup.clear();
     auto key = util::sys::Registry().OpenKey(platform::RootKey::LocalMachine, "\\SOFTWARE\\KLV\\",
                                              platform::KeyAccess::Full);
     if (!key) return;
