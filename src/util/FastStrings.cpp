@@ -33,7 +33,10 @@ bool MatchesAt(std::string_view searchText, std::string_view source, std::ptrdif
 
 } // namespace
 
-const std::array<unsigned char, 256> UpperCaseMap = BuildUpperCaseMap();
+unsigned char UpperCaseTable::operator[](std::size_t byte) const {
+    static const std::array<unsigned char, 256> map = BuildUpperCaseMap();
+    return map[byte];
+}
 
 int SmartFind(std::string_view searchText, std::string_view source, bool caseSensitive,
               int startPos, bool forward) {

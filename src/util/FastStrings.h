@@ -2,13 +2,18 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <string_view>
 
 namespace klv::util {
 
 // Entry i is the upper-case form of byte i under the system's ANSI case mapping; entry 0 is 0.
-// Built once at start-up.
-extern const std::array<unsigned char, 256> UpperCaseMap;
+// Built on first use, not at start-up: the installer may load no system DLL before it has
+// restricted where DLLs are searched.
+struct UpperCaseTable {
+    unsigned char operator[](std::size_t byte) const;
+};
+inline constexpr UpperCaseTable UpperCaseMap{};
 
 // The 1-based position in `source` where `searchText` occurs, 0 when it does not (or when
 // `searchText` is empty or longer than the part of `source` searched).
