@@ -264,7 +264,8 @@ void TZABaseArchiver::ExtractItemToStream(std::int32_t index, TZAStream& output)
     const TDirItem& item = dir.Item(index);
     if (spanningMode_ != TZASpanningMode::smNone) {
         std::int32_t disk = item.Header.DiskStart();
-        if (disk == 0xFFFF) disk = dirManager_->IsZip64 ? static_cast<std::int32_t>(item.Zip64DiskStart) : 0;
+        if (disk == kZip64Marker16)
+            disk = dirManager_->IsZip64 ? static_cast<std::int32_t>(item.Zip64DiskStart) : 0;
         OpenVolume(disk);
     }
     stream_->Seek(item.LocalHeaderOffset());

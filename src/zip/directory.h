@@ -48,17 +48,17 @@ struct TDirItem {
 
     // The 64-bit values: the Zip64 value where the 32-bit field holds the marker.
     std::int64_t CompressedSize() const {
-        return Header.CompressedSize() == 0xFFFFFFFF
+        return Header.CompressedSize() == kZip64Marker32
                    ? static_cast<std::int64_t>(Zip64CompressedSize)
                    : Header.CompressedSize();
     }
     std::int64_t UncompressedSize() const {
-        return Header.UncompressedSize() == 0xFFFFFFFF
+        return Header.UncompressedSize() == kZip64Marker32
                    ? static_cast<std::int64_t>(Zip64UncompressedSize)
                    : Header.UncompressedSize();
     }
     std::int64_t LocalHeaderOffset() const {
-        return Header.LocalHeaderOffset() == 0xFFFFFFFF
+        return Header.LocalHeaderOffset() == kZip64Marker32
                    ? static_cast<std::int64_t>(Zip64LocalHeaderOffset)
                    : Header.LocalHeaderOffset();
     }

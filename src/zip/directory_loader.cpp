@@ -213,13 +213,14 @@ void DirectoryLoader::InterpretExtra(TDirItem& item) const {
         switch (b.id) {
         case kExtraZip64:
             item.HasZip64 = true;
-            if (h.UncompressedSize() == 0xFFFFFFFF && r.Remaining() >= 8)
+            if (h.UncompressedSize() == kZip64Marker32 && r.Remaining() >= 8)
                 item.Zip64UncompressedSize = r.U64();
-            if (h.CompressedSize() == 0xFFFFFFFF && r.Remaining() >= 8)
+            if (h.CompressedSize() == kZip64Marker32 && r.Remaining() >= 8)
                 item.Zip64CompressedSize = r.U64();
-            if (h.LocalHeaderOffset() == 0xFFFFFFFF && r.Remaining() >= 8)
+            if (h.LocalHeaderOffset() == kZip64Marker32 && r.Remaining() >= 8)
                 item.Zip64LocalHeaderOffset = r.U64();
-            if (h.DiskStart() == 0xFFFF && r.Remaining() >= 2) item.Zip64DiskStart = r.U16();
+            if (h.DiskStart() == kZip64Marker16 && r.Remaining() >= 2)
+                item.Zip64DiskStart = r.U16();
             break;
         case kExtraUnicodeName:
             if (r.Remaining() >= 8 && r.U32() == kUnicodeNameTag) {
@@ -256,19 +257,14 @@ std::optional<std::int64_t> DirectoryLoader::FindEndRecord() {
     if (!s.ReadAt(size - window, tail.data(), window)) return std::nullopt;
 
     auto scan = [&](std::uint32_t signature) -> std::optional<std::int64_t> {
-        for (std::int64_t i = window - 4; i >= 0; --i) {
-            const std::uint8_t* p = tail.data() + i;
-            if (GetU32(p) != signature) continue;
-            m_.LastEndCandidateSignature = signature;
-            if (i + static_cast<std::int64_t>(kEndRecordSize) > window) continue;
-            const std::int64_t after = window - i - static_cast<std::int64_t>(kEndRecordSize);
-            if (GetU16(p + 20) != after) continue;
-            std::memcpy(m_.End.bytes.data(), p, kEndRecordSize);
-            if (after > 0) m_.Comment.assign(reinterpret_cast<const char*>(p + kEndRecordSize),
-                                             static_cast<std::size_t>(after));
-            return size - window + i;
-        }
-        return std::nullopt;
+        bool seen = false;
+        const std::optional<std::size_t> at = FindEndRecordIn(tail, signature, &seen);
+        if (seen) m_.LastEndCandidateSignature = signature;
+        if (!at) return std::nullopt;
+        std::memcpy(m_.End.bytes.data(), tail.data() + *at, kEndRecordSize);
+        m_.Comment.assign(reinterpret_cast<const char*>(tail.data() + *at + kEndRecordSize),
+                          tail.size() - *at - kEndRecordSize);
+        return size - window + static_cast<std::int64_t>(*at);
     };
     if (a_.UseStandardSignatures()) return scan(kStandardSignatures.endRecord);
     if (auto p = scan(kAlternativeSignatures.endRecord)) return p;
@@ -289,15 +285,17 @@ void DirectoryLoader::ReadDirectory(std::int64_t p) {
     // Zip64: the locator lies just before the end record, the Zip64 end record where the
     // locator says. An archive appended to other data records that position relative to
     // itself; then the record is taken from just before the locator instead.
+    constexpr auto kLocator = static_cast<std::int64_t>(kZip64LocatorSize);
+    constexpr auto kEnd64 = static_cast<std::int64_t>(kZip64EndRecordSize);
     m_.IsZip64 = false;
-    if (p > static_cast<std::int64_t>(kZip64LocatorSize)) {
+    if (p > kLocator) {
         Zip64Locator loc;
-        if (ReadAll(s, p - 20, loc.bytes.data(), kZip64LocatorSize) &&
+        if (ReadAll(s, p - kLocator, loc.bytes.data(), kZip64LocatorSize) &&
             loc.Signature() == kZip64LocatorSignature) {
             m_.Locator = loc;
             m_.IsZip64 = true;
-            p -= 20;
-            if (p > static_cast<std::int64_t>(kZip64EndRecordSize)) {
+            p -= kLocator;
+            if (p > kEnd64) {
                 Zip64EndRecord rec;
                 const std::uint64_t recorded = loc.EndRecordPosition();
                 bool ok = recorded <= static_cast<std::uint64_t>(s.Size()) &&
@@ -305,26 +303,26 @@ void DirectoryLoader::ReadDirectory(std::int64_t p) {
                                   kZip64EndRecordSize) &&
                           rec.Signature() == kZip64EndRecordSignature;
                 if (!ok)
-                    ok = ReadAll(s, p - 56, rec.bytes.data(), kZip64EndRecordSize) &&
+                    ok = ReadAll(s, p - kEnd64, rec.bytes.data(), kZip64EndRecordSize) &&
                          rec.Signature() == kZip64EndRecordSignature;
                 if (!ok) throw EZAException(neNoZip64EndRecord, &a_);
                 m_.Zip64End = rec;
-                p -= 56;
+                p -= kEnd64;
             }
         }
     }
-    if (!m_.IsZip64 && m_.End.TotalEntries() == 0xFFFF) {
+    if (!m_.IsZip64 && m_.End.TotalEntries() == kZip64Marker16) {
         Rebuild();
         return;
     }
 
     const EndRecord& e = m_.End;
     const std::int32_t thisDisk =
-        e.ThisDisk() != 0xFFFF ? e.ThisDisk()
+        e.ThisDisk() != kZip64Marker16 ? e.ThisDisk()
                                : (m_.IsZip64 ? static_cast<std::int32_t>(m_.Locator.TotalDisks()) - 1
                                              : 0);
     const std::int32_t dirDisk =
-        e.DirectoryDisk() != 0xFFFF
+        e.DirectoryDisk() != kZip64Marker16
             ? e.DirectoryDisk()
             : (m_.IsZip64 ? static_cast<std::int32_t>(m_.Zip64End.DirectoryDisk()) : 0);
     a_.volume_.VolumeNumber = thisDisk;
@@ -454,7 +452,7 @@ void DirectoryLoader::ShiftRelativeOffsets() {
     for (std::int32_t i = 0; i < dir.Count(); ++i) {
         CentralHeader& h = dir.Item(i).Header;
         // Folder entries and Zip64 offsets stay as recorded.
-        if ((h.ExternalAttributes() & kAttrDirectory) || h.LocalHeaderOffset() == 0xFFFFFFFF)
+        if ((h.ExternalAttributes() & kAttrDirectory) || h.LocalHeaderOffset() == kZip64Marker32)
             continue;
         h.SetLocalHeaderOffset(h.LocalHeaderOffset() + start);
     }
@@ -503,8 +501,8 @@ void DirectoryLoader::Rebuild() {
         h.SetExternalAttributes(l.uncompressedSize != 0 || (l.flags & kFlagDataDescriptor)
                                     ? kAttrArchive
                                     : kAttrDirectory);
-        if (q >= 0xFFFFFFFF) {
-            h.SetLocalHeaderOffset(0xFFFFFFFF);
+        if (q >= kZip64Marker32) {
+            h.SetLocalHeaderOffset(kZip64Marker32);
             item.Zip64LocalHeaderOffset = static_cast<std::uint64_t>(q);
         } else {
             h.SetLocalHeaderOffset(static_cast<std::uint32_t>(q));
@@ -530,9 +528,10 @@ void DirectoryLoader::Rebuild() {
             std::uint8_t desc[kDataDescriptorSize];
             if (d >= 0 && d + static_cast<std::int64_t>(kDataDescriptorSize) <= size &&
                 ReadAll(s, d, desc, kDataDescriptorSize)) {
-                h.SetCrc32(GetU32(desc + 4));
-                h.SetCompressedSize(GetU32(desc + 8));
-                h.SetUncompressedSize(GetU32(desc + 12));
+                const DataDescriptor dd = DataDescriptor::Parse(desc);
+                h.SetCrc32(dd.crc32);
+                h.SetCompressedSize(dd.compressedSize);
+                h.SetUncompressedSize(dd.uncompressedSize);
             }
         }
         m_.Directory.Add(std::move(item));
@@ -544,14 +543,14 @@ void DirectoryLoader::Rebuild() {
 
 void DirectoryLoader::WriteEmptyDirectory() {
     TZAStream& s = Stream();
-    std::uint8_t rec[kEndRecordSize] = {};
-    PutU32(rec, a_.Signatures().endRecord);
-    PutU32(rec + 16, static_cast<std::uint32_t>(m_.ArchiveStart));
-    PutU16(rec + 20, static_cast<std::uint16_t>(std::min<std::size_t>(m_.Comment.size(), 0xFFFF)));
+    const std::size_t comment = std::min(m_.Comment.size(), kMaxCommentLength);
+    EndRecord rec;
+    rec.SetSignature(a_.Signatures().endRecord);
+    rec.SetDirectoryOffset(static_cast<std::uint32_t>(m_.ArchiveStart));
+    rec.SetCommentLength(static_cast<std::uint16_t>(comment));
     s.Seek(m_.ArchiveStart);
-    s.Write(rec, kEndRecordSize);
-    if (!m_.Comment.empty())
-        s.Write(m_.Comment.data(), static_cast<std::int64_t>(std::min<std::size_t>(m_.Comment.size(), 0xFFFF)));
+    s.Write(rec.bytes.data(), kEndRecordSize);
+    if (comment > 0) s.Write(m_.Comment.data(), static_cast<std::int64_t>(comment));
 }
 
 } // namespace klv::zip

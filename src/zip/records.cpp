@@ -6,32 +6,60 @@
 namespace klv::zip {
 
 LocalHeader LocalHeader::Parse(std::span<const std::uint8_t, kLocalHeaderSize> b) {
+    ByteReader r(b);
     LocalHeader h;
-    const std::uint8_t* p = b.data();
-    h.signature = GetU32(p);
-    h.versionNeeded = GetU16(p + 4);
-    h.flags = GetU16(p + 6);
-    h.method = GetU16(p + 8);
-    h.dosTime = GetU16(p + 10);
-    h.dosDate = GetU16(p + 12);
-    h.crc32 = GetU32(p + 14);
-    h.compressedSize = GetU32(p + 18);
-    h.uncompressedSize = GetU32(p + 22);
-    h.nameLength = GetU16(p + 26);
-    h.extraLength = GetU16(p + 28);
+    h.signature = r.U32();
+    h.versionNeeded = r.U16();
+    h.flags = r.U16();
+    h.method = r.U16();
+    h.dosTime = r.U16();
+    h.dosDate = r.U16();
+    h.crc32 = r.U32();
+    h.compressedSize = r.U32();
+    h.uncompressedSize = r.U32();
+    h.nameLength = r.U16();
+    h.extraLength = r.U16();
     return h;
+}
+
+std::optional<std::size_t> FindEndRecordIn(std::span<const std::uint8_t> tail,
+                                           std::uint32_t signature, bool* sawSignature) {
+    if (sawSignature) *sawSignature = false;
+    for (std::size_t back = 4; back <= tail.size(); ++back) {
+        const std::size_t at = tail.size() - back;
+        ByteReader r(tail, at);
+        if (r.U32() != signature) continue;
+        if (sawSignature) *sawSignature = true;
+        if (back < kEndRecordSize) continue;
+        r.Skip(kEndRecordSize - 6); // to the comment length
+        if (r.U16() == back - kEndRecordSize) return at;
+    }
+    return std::nullopt;
+}
+
+DataDescriptor DataDescriptor::Parse(std::span<const std::uint8_t, kDataDescriptorSize> b) {
+    ByteReader r(b);
+    r.Skip(4); // signature
+    DataDescriptor d;
+    d.crc32 = r.U32();
+    d.compressedSize = r.U32();
+    d.uncompressedSize = r.U32();
+    return d;
 }
 
 void ExtraFields::Assign(std::span<const std::uint8_t> area) {
     // The blocks are stored as found, the one that runs past the area cut to what is left:
     // the stored copy never runs past itself. Nothing after a cut block is read.
-    std::size_t length = 0;
+    ByteReader r(area);
+    std::size_t lastAt = 0, length = 0;
     bool cut = false;
-    while (!cut && length + 4 <= area.size()) {
-        const std::size_t left = area.size() - length - 4;
-        const std::size_t size = GetU16(&area[length + 2]);
-        cut = size > left;
-        length += 4 + std::min(size, left);
+    while (!cut && r.Remaining() >= kExtraBlockHeaderSize) {
+        lastAt = r.Position();
+        r.Skip(2); // ID
+        const std::size_t size = r.U16();
+        cut = size > r.Remaining();
+        r.Skip(std::min(size, r.Remaining()));
+        length = r.Position();
     }
     if (length == 0) {
         Clear();
@@ -40,13 +68,10 @@ void ExtraFields::Assign(std::span<const std::uint8_t> area) {
     buffer_ = std::make_unique_for_overwrite<std::uint8_t[]>(length);
     std::memcpy(buffer_.get(), area.data(), length);
     length_ = static_cast<std::uint32_t>(length);
-    if (cut) {
-        // Rewrite the last block's size to what it holds.
-        std::size_t pos = 0;
-        while (pos + 4 + GetU16(&buffer_[pos + 2]) < length)
-            pos += 4 + GetU16(&buffer_[pos + 2]);
-        PutU16(&buffer_[pos + 2], static_cast<std::uint16_t>(length - pos - 4));
-    }
+    // The cut block's size becomes what it holds.
+    if (cut)
+        PutU16(&buffer_[lastAt + 2],
+               static_cast<std::uint16_t>(length - lastAt - kExtraBlockHeaderSize));
 }
 
 std::size_t ExtraFields::Count() const {

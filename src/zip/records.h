@@ -31,7 +31,15 @@ inline constexpr std::size_t kCentralHeaderSize = 46;
 inline constexpr std::size_t kEndRecordSize = 22;
 inline constexpr std::size_t kZip64LocatorSize = 20;
 inline constexpr std::size_t kZip64EndRecordSize = 56;
-inline constexpr std::size_t kDataDescriptorSize = 16;
+inline constexpr std::size_t kDataDescriptorSize = 16; // with its signature, 32-bit sizes
+inline constexpr std::size_t kExtraBlockHeaderSize = 4;  // ID and size
+// The most an end record's comment (and any other 16-bit length) can declare.
+inline constexpr std::size_t kMaxCommentLength = 0xFFFF;
+
+// A size, offset or disk field holding its marker has its value in the entry's Zip64 block;
+// an end record field holding it, in the Zip64 end record.
+inline constexpr std::uint16_t kZip64Marker16 = 0xFFFF;
+inline constexpr std::uint32_t kZip64Marker32 = 0xFFFFFFFF;
 // The end record lies within the last 65600 bytes of the file.
 inline constexpr std::int64_t kEndRecordSearchWindow = 65600;
 
@@ -61,27 +69,38 @@ inline constexpr std::uint32_t kAttrVolumeLabel = 0x08;
 inline constexpr std::uint32_t kAttrDirectory = 0x10;
 inline constexpr std::uint32_t kAttrArchive = 0x20;
 
+// One field of a fixed-length record, read through the bounds-checked reader.
+template <std::size_t N> std::uint16_t U16At(const std::array<std::uint8_t, N>& b, std::size_t at) {
+    return ByteReader(b, at).U16();
+}
+template <std::size_t N> std::uint32_t U32At(const std::array<std::uint8_t, N>& b, std::size_t at) {
+    return ByteReader(b, at).U32();
+}
+template <std::size_t N> std::uint64_t U64At(const std::array<std::uint8_t, N>& b, std::size_t at) {
+    return ByteReader(b, at).U64();
+}
+
 // The 46 bytes of a central directory file header, kept verbatim, signature included.
 struct CentralHeader {
     std::array<std::uint8_t, kCentralHeaderSize> bytes{};
 
-    std::uint32_t Signature() const { return GetU32(&bytes[0]); }
-    std::uint16_t VersionMadeBy() const { return GetU16(&bytes[4]); }
-    std::uint16_t VersionNeeded() const { return GetU16(&bytes[6]); }
-    std::uint16_t Flags() const { return GetU16(&bytes[8]); }
-    std::uint16_t Method() const { return GetU16(&bytes[10]); }
-    std::uint16_t DosTime() const { return GetU16(&bytes[12]); }
-    std::uint16_t DosDate() const { return GetU16(&bytes[14]); }
-    std::uint32_t Crc32() const { return GetU32(&bytes[16]); }
-    std::uint32_t CompressedSize() const { return GetU32(&bytes[20]); }
-    std::uint32_t UncompressedSize() const { return GetU32(&bytes[24]); }
-    std::uint16_t NameLength() const { return GetU16(&bytes[28]); }
-    std::uint16_t ExtraLength() const { return GetU16(&bytes[30]); }
-    std::uint16_t CommentLength() const { return GetU16(&bytes[32]); }
-    std::uint16_t DiskStart() const { return GetU16(&bytes[34]); }
-    std::uint16_t InternalAttributes() const { return GetU16(&bytes[36]); }
-    std::uint32_t ExternalAttributes() const { return GetU32(&bytes[38]); }
-    std::uint32_t LocalHeaderOffset() const { return GetU32(&bytes[42]); }
+    std::uint32_t Signature() const { return U32At(bytes, 0); }
+    std::uint16_t VersionMadeBy() const { return U16At(bytes, 4); }
+    std::uint16_t VersionNeeded() const { return U16At(bytes, 6); }
+    std::uint16_t Flags() const { return U16At(bytes, 8); }
+    std::uint16_t Method() const { return U16At(bytes, 10); }
+    std::uint16_t DosTime() const { return U16At(bytes, 12); }
+    std::uint16_t DosDate() const { return U16At(bytes, 14); }
+    std::uint32_t Crc32() const { return U32At(bytes, 16); }
+    std::uint32_t CompressedSize() const { return U32At(bytes, 20); }
+    std::uint32_t UncompressedSize() const { return U32At(bytes, 24); }
+    std::uint16_t NameLength() const { return U16At(bytes, 28); }
+    std::uint16_t ExtraLength() const { return U16At(bytes, 30); }
+    std::uint16_t CommentLength() const { return U16At(bytes, 32); }
+    std::uint16_t DiskStart() const { return U16At(bytes, 34); }
+    std::uint16_t InternalAttributes() const { return U16At(bytes, 36); }
+    std::uint32_t ExternalAttributes() const { return U32At(bytes, 38); }
+    std::uint32_t LocalHeaderOffset() const { return U32At(bytes, 42); }
 
     void SetSignature(std::uint32_t v) { PutU32(&bytes[0], v); }
     void SetVersionMadeBy(std::uint16_t v) { PutU16(&bytes[4], v); }
@@ -122,41 +141,53 @@ struct LocalHeader {
 struct EndRecord {
     std::array<std::uint8_t, kEndRecordSize> bytes{};
 
-    std::uint32_t Signature() const { return GetU32(&bytes[0]); }
-    std::uint16_t ThisDisk() const { return GetU16(&bytes[4]); }
-    std::uint16_t DirectoryDisk() const { return GetU16(&bytes[6]); }
-    std::uint16_t EntriesOnDisk() const { return GetU16(&bytes[8]); }
-    std::uint16_t TotalEntries() const { return GetU16(&bytes[10]); }
-    std::uint32_t DirectorySize() const { return GetU32(&bytes[12]); }
-    std::uint32_t DirectoryOffset() const { return GetU32(&bytes[16]); }
-    std::uint16_t CommentLength() const { return GetU16(&bytes[20]); }
+    std::uint32_t Signature() const { return U32At(bytes, 0); }
+    std::uint16_t ThisDisk() const { return U16At(bytes, 4); }
+    std::uint16_t DirectoryDisk() const { return U16At(bytes, 6); }
+    std::uint16_t EntriesOnDisk() const { return U16At(bytes, 8); }
+    std::uint16_t TotalEntries() const { return U16At(bytes, 10); }
+    std::uint32_t DirectorySize() const { return U32At(bytes, 12); }
+    std::uint32_t DirectoryOffset() const { return U32At(bytes, 16); }
+    std::uint16_t CommentLength() const { return U16At(bytes, 20); }
+
+    void SetSignature(std::uint32_t v) { PutU32(&bytes[0], v); }
+    void SetDirectoryOffset(std::uint32_t v) { PutU32(&bytes[16], v); }
+    void SetCommentLength(std::uint16_t v) { PutU16(&bytes[20], v); }
+};
+
+// The last end record with `signature` in `tail` (the end of a file) whose comment runs
+// exactly to the end: its offset in `tail`. `sawSignature` tells whether the signature
+// occurred at all.
+std::optional<std::size_t> FindEndRecordIn(std::span<const std::uint8_t> tail,
+                                           std::uint32_t signature, bool* sawSignature = nullptr);
+
+// What a data descriptor (signature first) says of the data before it.
+struct DataDescriptor {
+    std::uint32_t crc32 = 0;
+    std::uint32_t compressedSize = 0;
+    std::uint32_t uncompressedSize = 0;
+
+    static DataDescriptor Parse(std::span<const std::uint8_t, kDataDescriptorSize> b);
 };
 
 struct Zip64Locator {
     std::array<std::uint8_t, kZip64LocatorSize> bytes{};
 
-    std::uint32_t Signature() const { return GetU32(&bytes[0]); }
-    std::uint32_t EndRecordDisk() const { return GetU32(&bytes[4]); }
-    std::uint64_t EndRecordPosition() const {
-        return GetU32(&bytes[8]) | (static_cast<std::uint64_t>(GetU32(&bytes[12])) << 32);
-    }
-    std::uint32_t TotalDisks() const { return GetU32(&bytes[16]); }
+    std::uint32_t Signature() const { return U32At(bytes, 0); }
+    std::uint32_t EndRecordDisk() const { return U32At(bytes, 4); }
+    std::uint64_t EndRecordPosition() const { return U64At(bytes, 8); }
+    std::uint32_t TotalDisks() const { return U32At(bytes, 16); }
 };
 
 struct Zip64EndRecord {
     std::array<std::uint8_t, kZip64EndRecordSize> bytes{};
 
-    std::uint32_t Signature() const { return GetU32(&bytes[0]); }
-    std::uint32_t ThisDisk() const { return GetU32(&bytes[16]); }
-    std::uint32_t DirectoryDisk() const { return GetU32(&bytes[20]); }
-    std::uint64_t TotalEntries() const { return U64At(32); }
-    std::uint64_t DirectorySize() const { return U64At(40); }
-    std::uint64_t DirectoryOffset() const { return U64At(48); }
-
-  private:
-    std::uint64_t U64At(std::size_t o) const {
-        return GetU32(&bytes[o]) | (static_cast<std::uint64_t>(GetU32(&bytes[o + 4])) << 32);
-    }
+    std::uint32_t Signature() const { return U32At(bytes, 0); }
+    std::uint32_t ThisDisk() const { return U32At(bytes, 16); }
+    std::uint32_t DirectoryDisk() const { return U32At(bytes, 20); }
+    std::uint64_t TotalEntries() const { return U64At(bytes, 32); }
+    std::uint64_t DirectorySize() const { return U64At(bytes, 40); }
+    std::uint64_t DirectoryOffset() const { return U64At(bytes, 48); }
 };
 
 // An entry's extra blocks in one buffer, in order, each as ID (2), size (2) and data, with
@@ -184,11 +215,14 @@ class ExtraFields {
     std::size_t Count() const;
     std::vector<Block> Blocks() const;
     template <class F> void ForEach(F&& f) const {
-        std::size_t pos = 0;
-        while (pos + 4 <= length_) {
-            Block b{GetU16(&buffer_[pos]), GetU16(&buffer_[pos + 2]), &buffer_[pos + 4]};
+        ByteReader r({buffer_.get(), length_});
+        while (r.Remaining() >= kExtraBlockHeaderSize) {
+            Block b;
+            b.id = r.U16();
+            b.size = r.U16();
+            b.data = buffer_.get() + r.Position();
             f(b);
-            pos += 4 + b.size;
+            r.Skip(b.size); // (Assign cut the last block to what the buffer holds)
         }
     }
 

@@ -18,7 +18,7 @@ std::optional<CertificateTable> FindCertificateTable(TZAStream& stream) {
     std::array<std::uint8_t, 64> dos{};
     if (!stream.ReadAt(0, dos.data(), dos.size()) || dos[0] != 'M' || dos[1] != 'Z')
         return std::nullopt;
-    const std::int64_t pe = GetU32(&dos[0x3C]);
+    const std::int64_t pe = ByteReader(dos, 0x3C).U32();
     // Signature, file header, and the optional header up to the end of its data directories.
     std::array<std::uint8_t, 4 + 20 + 240> head{};
     if (pe + static_cast<std::int64_t>(head.size()) > fileSize ||

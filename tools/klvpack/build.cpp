@@ -77,13 +77,8 @@ std::vector<std::uint8_t> ReadStub(const std::u16string& path) {
 // True when the bytes end in a ZIP end record: a stub that already carries a payload.
 bool EndsInArchive(const std::vector<std::uint8_t>& b) {
     const std::size_t window = std::min<std::size_t>(b.size(), zip::kEndRecordSearchWindow);
-    for (std::size_t back = zip::kEndRecordSize; back <= window; ++back) {
-        const std::size_t at = b.size() - back;
-        if (zip::GetU32(&b[at]) == zip::kStandardSignatures.endRecord &&
-            zip::GetU16(&b[at + 20]) == back - zip::kEndRecordSize)
-            return true;
-    }
-    return false;
+    return zip::FindEndRecordIn(std::span(b).last(window), zip::kStandardSignatures.endRecord)
+        .has_value();
 }
 
 void CheckStub(const std::u16string& path, const std::vector<std::uint8_t>& stub) {
