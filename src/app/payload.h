@@ -1,13 +1,14 @@
 // The payload appended to the running executable, as the installer window uses it: the
-// package's configuration files, the check of the whole payload before the installation is
-// touched, and the installation of every item. The window reaches the archive engine only
-// through this, so that its rules can be run against a scripted payload and the way the
-// items reach the folder (today: tested, then extracted in place) can change behind it.
+// package's configuration files, a first look at the payload before any question is asked,
+// and the installation of every item, all or nothing. The window reaches the archive engine
+// only through this, so that its rules can be run against a scripted payload.
 #pragma once
 
 #include <functional>
 #include <memory>
 #include <string>
+
+#include "app/staged_install.h"
 
 namespace klv::app {
 
@@ -22,14 +23,16 @@ class Payload {
     // The bytes of a configuration file in the folder given above; empty when unreadable.
     virtual std::string ReadConfiguration(const std::string& path) = 0;
 
-    // Makes sure every item can be installed into `folder` before anything there changes:
-    // true when each item passes all its checks and the archive's directory was read as
-    // recorded (not rebuilt from local headers, as after a cut-off download). Writes nothing
-    // into `folder`. Never raises for a damaged payload: that answers false.
+    // A first look before anything is asked: true when the payload opens and its directory
+    // reads as recorded (not rebuilt from local headers, as after a cut-off download). Writes
+    // nothing. Never raises for a damaged payload: that answers false.
     virtual bool Verify(const std::string& folder) = 0;
-    // Writes every item below `folder` with its stored relative path, replacing existing
-    // files without asking. Archive failures raise zip::EZAException.
-    virtual void ExtractAll(const std::string& folder) = 0;
+    // Installs every item below `folder` with its stored relative path, all or nothing: the
+    // items are extracted and checked beside the installation first, and only when all are
+    // intact do they replace the old files. `programFile` (relative to the folder) is the old
+    // program file that must not be in use, or empty. Whatever fails, the folder is left as
+    // it was. An archive that cannot be opened at all raises zip::EZAException.
+    virtual InstallOutcome Install(const std::string& folder, const std::string& programFile) = 0;
 };
 
 // Opens the payload of the executable at `executablePath` when asked; no file is touched

@@ -63,6 +63,7 @@ void TUpgradeForm::RunInstallation(const std::string& folder) {
         util::ShowNotice("[" + folder + "] bestaat niet. ");
         return;
     }
+    // A cut-off download is told before any question is asked.
     if (!payload_->Verify(folder)) {
         SetCursor(platform::Cursor::Normal);
         util::ShowNotice(DamagedPayloadMessage);
@@ -71,21 +72,29 @@ void TUpgradeForm::RunInstallation(const std::string& folder) {
 
     const bool configured = StubConfigFound;
     std::string programFile;
+    std::string replacedProgram; // the old program file that must be free to replace
     if (!configured) {
         programFile = util::WithTrailingBackslash(folder) + ProgramFileName;
         if (!IsHelpPackage() && util::sys::Files().FileExists(programFile)) {
             if (!ConfirmVersion(programFile)) return;
-            util::MakeWritable(programFile);
-            if (!util::sys::Files().RemoveFile(programFile)) {
-                SetCursor(platform::Cursor::Normal);
-                util::ShowNotice(DeleteFailedMessage(programFile));
-                return;
-            }
             SetCursor(platform::Cursor::HourGlass);
+            replacedProgram = ProgramFileName;
         }
     }
 
-    payload_->ExtractAll(util::WithTrailingBackslash(folder));
+    // Every item is extracted and checked beside the installation before the old files are
+    // replaced; whatever fails leaves the folder as it was.
+    const InstallOutcome outcome = payload_->Install(folder, replacedProgram);
+    if (outcome.kind == InstallOutcome::ProgramInUse) {
+        SetCursor(platform::Cursor::Normal);
+        util::ShowNotice(DeleteFailedMessage(programFile));
+        return;
+    }
+    if (outcome.kind != InstallOutcome::Installed) {
+        SetCursor(platform::Cursor::Normal);
+        util::ShowNotice(FailureNotice(outcome, folder));
+        return;
+    }
 
     const bool help = IsHelpPackage();
     if (!configured && !help && util::FileExistsSafe(programFile)) {

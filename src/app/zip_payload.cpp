@@ -1,5 +1,7 @@
 // The payload read with the archive engine: the running executable opened as a ZIP archive.
 #include "app/payload.h"
+#include "app/staged_install.h"
+#include "util/filez.h"
 #include "platform/file_stream.h"
 #include "platform/text.h"
 #include "zip/archiver.h"
@@ -61,31 +63,20 @@ class ZipPayload final : public Payload {
 
     bool Verify(const std::string& folder) override {
         Prepare(folder);
-        bool intact = true;
-        archive_.OnProcessFileFailure = [&](zip::TZABaseArchiver&, const std::u16string&,
-                                            zip::TZAProcessOperation, int, int,
-                                            const std::u16string&, zip::TZAAction& action) {
-            intact = false;
-            action = zip::TZAAction::fxaAbort;
-        };
         try {
             OpenArchive open(archive_, true);
             const zip::TZADirManager* dir = archive_.DirManager();
-            if (!dir || dir->Rebuilt)
-                intact = false;
-            else
-                archive_.TestMatching(u"*.*", kAllItems, {});
+            return dir && !dir->Rebuilt;
         } catch (const zip::EZAError&) {
-            intact = false;
+            return false;
         }
-        archive_.OnProcessFileFailure = nullptr;
-        return intact;
     }
 
-    void ExtractAll(const std::string& folder) override {
+    InstallOutcome Install(const std::string& folder, const std::string& programFile) override {
         Prepare(folder);
-        OpenArchive open(archive_, true);
-        archive_.ExtractMatching(u"*.*", kAllItems, {});
+        return InstallPayload(archive_, executable_,
+                              platform::AnsiToUtf16(util::WithTrailingBackslash(folder)),
+                              platform::AnsiToUtf16(programFile));
     }
 
   private:

@@ -92,7 +92,9 @@ struct PayloadScript {
     // Files the installation writes, relative to the folder.
     std::vector<std::string> items = {"kelvaro.exe", "Data\\nieuw.txt"};
     bool intact = true;
-    bool failExtraction = false; // an archive error after the first item
+    bool failExtraction = false; // the archive cannot be read at all
+    // What the all-or-nothing installation ends in, when it does not succeed.
+    app::InstallOutcome::Kind outcome = app::InstallOutcome::Installed;
 };
 
 class ScriptedPayload final : public app::Payload {
@@ -119,13 +121,21 @@ class ScriptedPayload final : public app::Payload {
         m_.journal.push_back("payload verify " + folder);
         return s_.intact;
     }
-    void ExtractAll(const std::string& folder) override {
-        m_.journal.push_back("payload extract " + folder);
-        for (const std::string& item : s_.items) {
-            if (s_.failExtraction && &item != &s_.items.front())
-                throw zip::EZAException(8, nullptr);
-            m_.AddFile(folder + item, 10);
-        }
+    app::InstallOutcome Install(const std::string& folder,
+                                const std::string& programFile) override {
+        m_.journal.push_back("payload install " + folder + (programFile.empty() ? "" : " ") +
+                             programFile);
+        if (s_.failExtraction) throw zip::EZAException(8, nullptr);
+        app::InstallOutcome outcome;
+        const std::string base = folder.back() == '\\' ? folder : folder + "\\";
+        if (!programFile.empty() && !m_.OpenForWriting(base + programFile))
+            outcome.kind = app::InstallOutcome::ProgramInUse;
+        else
+            outcome.kind = s_.outcome;
+        if (outcome.kind == app::InstallOutcome::Installed)
+            for (const std::string& item : s_.items)
+                m_.AddFile(base + item, 10);
+        return outcome;
     }
 
   private:

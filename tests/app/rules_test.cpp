@@ -141,13 +141,13 @@ TEST(ZipPayload, SoundPayloadVerifiesWithoutWritingThenInstallsWhole) {
     EXPECT_EQ(FilesBelow(target), (std::vector<std::string>{"kelvaro.exe"}));
     EXPECT_EQ(test::ReadBytes(dir / "Kelvaro" / "kelvaro.exe"), "old program");
 
-    payload->ExtractAll(target);
+    ASSERT_EQ(payload->Install(target, "kelvaro.exe").kind, app::InstallOutcome::Installed);
     EXPECT_EQ(test::ReadBytes(dir / "Kelvaro" / "kelvaro.exe"), std::string(70000, 'k'));
     EXPECT_EQ(test::ReadBytes(dir / "Kelvaro" / "Data" / "voornamen.txt"), "Jan\r\nPiet\r\n");
     EXPECT_EQ(FilesBelow(target).size(), 3u);
 }
 
-TEST(ZipPayload, DamagedOrCutOffPayloadFailsVerification) {
+TEST(ZipPayload, DamagedOrCutOffPayloadIsRefused) {
     test::ZipWriter w;
     w.add("kelvaro.exe", std::string(70000, 'k'), 0);
     w.add("Data/voornamen.txt", std::string(4000, 'v'), 0);
@@ -162,13 +162,16 @@ TEST(ZipPayload, DamagedOrCutOffPayloadFailsVerification) {
     test::ScratchDir tail;
     EXPECT_FALSE(app::NewZipPayload(sound.Write(tail, 10))->Verify(Folder(tail, "Kelvaro")));
 
-    // One item's data damaged: its check fails.
+    // One item's data damaged: its check fails while it is staged, and nothing is installed.
     test::ZipWriter bad;
     bad.add("kelvaro.exe", std::string(70000, 'k'), 8);
     auto& damaged = bad.add("Data/voornamen.txt", "Jan\r\nPiet\r\n", 0);
     damaged.packed = "Jan\r\nPiEt\r\n";
     test::ScratchDir crc;
-    EXPECT_FALSE(app::NewZipPayload(Package(bad).Write(crc))->Verify(Folder(crc, "Kelvaro")));
+    const auto payload = app::NewZipPayload(Package(bad).Write(crc));
+    const std::string target = Folder(crc, "Kelvaro");
+    EXPECT_EQ(payload->Install(target, "").kind, app::InstallOutcome::Damaged);
+    EXPECT_TRUE(FilesBelow(crc / "Kelvaro").empty());
 
     // Not an archive at all.
     test::ScratchDir none;

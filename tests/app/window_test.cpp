@@ -319,8 +319,8 @@ TEST_F(Run, ProgramUpgradeVerifiesDeletesInstallsLinksAndStarts) {
     Install();
     EXPECT_EQ(
         Story(),
-        (Strings{"payload verify C:\\Kelvaro3", "remove C:\\Kelvaro3\\kelvaro.exe",
-                 "payload extract C:\\Kelvaro3\\", "link Save C:\\Users\\jan\\Desktop\\Kelvaro.lnk",
+        (Strings{"payload verify C:\\Kelvaro3", "payload install C:\\Kelvaro3 kelvaro.exe",
+                 "link Save C:\\Users\\jan\\Desktop\\Kelvaro.lnk",
                  "link Save C:\\Users\\jan\\Start Menu\\Kelvaro.lnk", "box: Direct starten ?",
                  "execute C:\\Kelvaro3\\kelvaro.exe", "close", "terminate x1"}));
     EXPECT_EQ(m.boxes.back().caption, "Update [xxxxx] ge\xEFnstalleerd");
@@ -341,6 +341,16 @@ TEST_F(Run, DamagedPayloadEndsTheRunWithTheInstallationUntouched) {
     EXPECT_TRUE(m.HasFile(ProgramFile));
 }
 
+TEST_F(Run, AFailedInstallationSaysWhatWentWrongAndEnds) {
+    script.outcome = app::InstallOutcome::FileInUse;
+    Install();
+    EXPECT_EQ(Story(), (Strings{"payload verify C:\\Kelvaro3",
+                                "payload install C:\\Kelvaro3 kelvaro.exe",
+                                "box: Het bestand \"\" is in gebruik door een ander programma.",
+                                "close", "terminate x1"}));
+    EXPECT_TRUE(m.boxes.back().text.ends_with("\r\n\r\nEr is niets gewijzigd."));
+}
+
 TEST_F(Run, KeepingTheNewerVersionChangesNothing) {
     StageProgram(V(4, 0), 0);
     m.QueueAnswer(platform::idYes);
@@ -356,8 +366,8 @@ TEST_F(Run, ProgramInUseGivesTheSixPieceMessageAndExtractsNothing) {
     m.LockFile(ProgramFile);
     Install();
     EXPECT_EQ(Story(),
-              (Strings{"payload verify C:\\Kelvaro3", "box: Verwijderen van het bestaande bestand",
-                       "close", "terminate x1"}));
+              (Strings{"payload verify C:\\Kelvaro3", "payload install C:\\Kelvaro3 kelvaro.exe",
+                       "box: Verwijderen van het bestaande bestand", "close", "terminate x1"}));
     EXPECT_EQ(m.boxes.back().text,
               "Verwijderen van het bestaande bestand\r\n\"C:\\Kelvaro3\\kelvaro.exe\"lukt "
               "niet.\r\nHeeft u Kelvaro misschien al gestart?\r\nSluit Kelvaro dan en probeer "
@@ -375,8 +385,9 @@ TEST_F(Run, ArchiveFailureClosesFirstThenReachesTheErrorHandler) {
         shown = app::ExceptionMessage(std::current_exception());
     }
     EXPECT_EQ(shown.substr(shown.size() - 22), " - Native error: 00008");
-    EXPECT_EQ(Story(), (Strings{"payload verify C:\\Kelvaro3", "remove C:\\Kelvaro3\\kelvaro.exe",
-                                "payload extract C:\\Kelvaro3\\", "close", "terminate x1"}));
+    EXPECT_EQ(Story(), (Strings{"payload verify C:\\Kelvaro3",
+                                "payload install C:\\Kelvaro3 kelvaro.exe", "close",
+                                "terminate x1"}));
     EXPECT_EQ(m.cursors.back(), platform::Cursor::Normal);
     EXPECT_EQ(app::ExceptionMessage(std::make_exception_ptr(
                   platform::RegistryError("Ongeldig gegevenstype voor 'Kelvaro'"))),
@@ -386,16 +397,17 @@ TEST_F(Run, ArchiveFailureClosesFirstThenReachesTheErrorHandler) {
 TEST_F(Run, UntickedShortcutsEndSilentlyAndAMissingProgramIsReported) {
     view.unchecked[Control::MakeShortcuts] = true;
     Install();
-    EXPECT_EQ(Story(), (Strings{"payload verify C:\\Kelvaro3", "remove C:\\Kelvaro3\\kelvaro.exe",
-                                "payload extract C:\\Kelvaro3\\", "close", "terminate x1"}));
+    EXPECT_EQ(Story(), (Strings{"payload verify C:\\Kelvaro3",
+                                "payload install C:\\Kelvaro3 kelvaro.exe", "close",
+                                "terminate x1"}));
 }
 
 TEST_F(Run, AProgramUpgradeWithoutTheProgramSaysSo) {
     script.items = {"Data\\nieuw.txt"};
+    m.Remove(ProgramFile);
     typed = Installation + "\\"; // the same program file path with a trailing backslash
     Install();
-    EXPECT_EQ(Story(), (Strings{"payload verify C:\\Kelvaro3\\", "remove C:\\Kelvaro3\\kelvaro.exe",
-                                "payload extract C:\\Kelvaro3\\",
+    EXPECT_EQ(Story(), (Strings{"payload verify C:\\Kelvaro3\\", "payload install C:\\Kelvaro3\\",
                                 "box: Upgrade (C:\\Kelvaro3\\kelvaro.exe) niet ge\xEFnstalleerd",
                                 "close", "terminate x1"}));
 }
@@ -405,7 +417,7 @@ TEST_F(Run, HelpPackageNeverTouchesTheProgramAndReportsDone) {
     script.items = {"Help\\kelvaro.chm"};
     caption = "Kelvaro Schermhelp Update 1.0]";
     Install();
-    EXPECT_EQ(Story(), (Strings{"payload verify C:\\Kelvaro3", "payload extract C:\\Kelvaro3\\",
+    EXPECT_EQ(Story(), (Strings{"payload verify C:\\Kelvaro3", "payload install C:\\Kelvaro3",
                                 "box: Installatie voltooid", "close", "terminate x1"}));
     EXPECT_TRUE(m.HasFile(ProgramFile));
 }
@@ -426,7 +438,7 @@ TEST_F(Run, ConfiguredPackageInstallsWithoutVersionOrShortcuts) {
     typed = "C:\\Kaarten";
     m.AddFolder("C:\\Kaarten"); // not an installation: only the folder must exist
     Install();
-    EXPECT_EQ(Story(), (Strings{"payload verify C:\\Kaarten", "payload extract C:\\Kaarten\\",
+    EXPECT_EQ(Story(), (Strings{"payload verify C:\\Kaarten", "payload install C:\\Kaarten",
                                 "box: Installatie voltooid", "close", "terminate x1"}));
 }
 
