@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "app/install_journal.h"
 #include "app/staged_install.h"
 
 namespace klv::app {
@@ -33,6 +34,9 @@ class Payload {
     // program file that must not be in use, or empty. Whatever fails, the folder is left as
     // it was. An archive that cannot be opened at all raises zip::EZAException.
     virtual InstallOutcome Install(const std::string& folder, const std::string& programFile) = 0;
+    // Undoes what an installation run cut off by a crash or a killed process left: in the
+    // folders recorded by runs that did not end, and in `folder`.
+    virtual RecoveryResult RecoverInterruptedRuns(const std::string& folder) = 0;
 };
 
 // Opens the payload of the executable at `executablePath` when asked; no file is touched

@@ -62,6 +62,20 @@ void TUpgradeForm::FormPaint(TObject*) {
         view_.Repaint();
         const std::string caption = view_.Caption();
         const std::string folder = DefaultFolder();
+        // An earlier run cut off while switching the installation over is undone first.
+        switch (payload_->RecoverInterruptedRuns(folder)) {
+        case RecoveryResult::Restored:
+            util::ShowNotice("Een eerdere update is onderbroken. Kelvaro is teruggezet zoals het "
+                             "v\xF3\xF3r die update was.");
+            break;
+        case RecoveryResult::Incomplete:
+            util::ShowNotice("Een eerdere update is onderbroken en kon nog niet helemaal worden "
+                             "teruggedraaid.\r\nSluit alle programma's en start de update "
+                             "opnieuw.");
+            break;
+        case RecoveryResult::Nothing:
+            break;
+        }
         if (!IsBlankText(folder) && util::FolderExistsSafe(folder) && IsFullInstallation(folder)) {
             view_.SetText(Control::edPath, folder);
         } else {

@@ -1,9 +1,11 @@
 // The payload read with the archive engine: the running executable opened as a ZIP archive.
 #include "app/payload.h"
 #include "app/staged_install.h"
-#include "util/filez.h"
 #include "platform/file_stream.h"
+#include "platform/files.h"
 #include "platform/text.h"
+#include "platform/tree_files.h"
+#include "util/filez.h"
 #include "zip/archiver.h"
 
 namespace klv::app {
@@ -74,12 +76,51 @@ class ZipPayload final : public Payload {
 
     InstallOutcome Install(const std::string& folder, const std::string& programFile) override {
         Prepare(folder);
-        return InstallPayload(archive_, executable_,
-                              platform::AnsiToUtf16(util::WithTrailingBackslash(folder)),
-                              platform::AnsiToUtf16(programFile));
+        // While the run may change the folder, the temporary folder remembers where it is, so
+        // that the next run of any package can undo a run that was cut off.
+        const std::u16string target = platform::AnsiToUtf16(util::WithTrailingBackslash(folder));
+        WritePending(target);
+        const InstallOutcome outcome =
+            InstallPayload(archive_, executable_, target, platform::AnsiToUtf16(programFile));
+        if (outcome.kind != InstallOutcome::NotRestored) platform::RemoveFile(PendingFile());
+        return outcome;
+    }
+
+    RecoveryResult RecoverInterruptedRuns(const std::string& folder) override {
+        std::vector<std::u16string> folders;
+        const std::string pending = ReadConfiguration(platform::Utf16ToAnsi(PendingFile()));
+        for (std::size_t start = 0; start < pending.size();) {
+            std::size_t end = pending.find('\n', start);
+            if (end == std::string::npos) end = pending.size();
+            if (end > start)
+                folders.push_back(platform::Utf8ToUtf16(pending.substr(start, end - start)));
+            start = end + 1;
+        }
+        if (!folder.empty())
+            folders.push_back(platform::AnsiToUtf16(util::WithTrailingBackslash(folder)));
+        RecoveryResult result = RecoveryResult::Nothing;
+        for (const std::u16string& f : folders) {
+            const RecoveryResult r = RecoverInterruptedRun(f);
+            if (r == RecoveryResult::Incomplete || result == RecoveryResult::Nothing) result = r;
+        }
+        if (result != RecoveryResult::Incomplete) platform::RemoveFile(PendingFile());
+        return result;
     }
 
   private:
+    static std::u16string PendingFile() {
+        return platform::TempDirectory() + u"klvupgrade.pending";
+    }
+
+    static void WritePending(const std::u16string& folder) {
+        int error = 0;
+        auto file = platform::FileStream::Open(PendingFile(), platform::fmCreate, error);
+        if (!file) return;
+        const std::string line = platform::Utf16ToUtf8(folder) + "\n";
+        file->Write(line.data(), static_cast<std::int64_t>(line.size()));
+        file->Flush();
+    }
+
     void Prepare(const std::string& folder) {
         archive_.Options.OverwriteMode = zip::TZAOverwriteMode::omAlways;
         archive_.FileName = executable_;

@@ -26,6 +26,9 @@ bool RemoveTree(const std::u16string& folder);
 // The bytes the calling user may still write on the volume that holds `folder`.
 std::optional<std::uint64_t> FreeBytes(const std::u16string& folder);
 
+// The system's folder for temporary files, with a trailing separator.
+std::u16string TempDirectory();
+
 enum class FileUse { Free, InUse, Missing };
 // Whether the file could be replaced now: InUse when another program holds it open without
 // sharing, or runs it.

@@ -121,6 +121,9 @@ class ScriptedPayload final : public app::Payload {
         m_.journal.push_back("payload verify " + folder);
         return s_.intact;
     }
+    app::RecoveryResult RecoverInterruptedRuns(const std::string&) override {
+        return app::RecoveryResult::Nothing;
+    }
     app::InstallOutcome Install(const std::string& folder,
                                 const std::string& programFile) override {
         m_.journal.push_back("payload install " + folder + (programFile.empty() ? "" : " ") +

@@ -317,12 +317,11 @@ class Run : public Window {
 TEST_F(Run, ProgramUpgradeVerifiesDeletesInstallsLinksAndStarts) {
     m.QueueAnswer(platform::idYes);
     Install();
-    EXPECT_EQ(
-        Story(),
-        (Strings{"payload verify C:\\Kelvaro3", "payload install C:\\Kelvaro3 kelvaro.exe",
-                 "link Save C:\\Users\\jan\\Desktop\\Kelvaro.lnk",
-                 "link Save C:\\Users\\jan\\Start Menu\\Kelvaro.lnk", "box: Direct starten ?",
-                 "execute C:\\Kelvaro3\\kelvaro.exe", "close", "terminate x1"}));
+    EXPECT_EQ(Story(),
+              (Strings{"payload verify C:\\Kelvaro3", "payload install C:\\Kelvaro3 kelvaro.exe",
+                       "link Save C:\\Users\\jan\\Desktop\\Kelvaro.lnk",
+                       "link Save C:\\Users\\jan\\Start Menu\\Kelvaro.lnk", "box: Direct starten ?",
+                       "execute C:\\Kelvaro3\\kelvaro.exe", "close", "terminate x1"}));
     EXPECT_EQ(m.boxes.back().caption, "Update [xxxxx] ge\xEFnstalleerd");
     EXPECT_EQ(m.executions.at(0).verb, "open");
     EXPECT_EQ(m.executions.at(0).owner, 77u);
@@ -344,10 +343,10 @@ TEST_F(Run, DamagedPayloadEndsTheRunWithTheInstallationUntouched) {
 TEST_F(Run, AFailedInstallationSaysWhatWentWrongAndEnds) {
     script.outcome = app::InstallOutcome::FileInUse;
     Install();
-    EXPECT_EQ(Story(), (Strings{"payload verify C:\\Kelvaro3",
-                                "payload install C:\\Kelvaro3 kelvaro.exe",
-                                "box: Het bestand \"\" is in gebruik door een ander programma.",
-                                "close", "terminate x1"}));
+    EXPECT_EQ(Story(),
+              (Strings{"payload verify C:\\Kelvaro3", "payload install C:\\Kelvaro3 kelvaro.exe",
+                       "box: Het bestand \"\" is in gebruik door een ander programma.", "close",
+                       "terminate x1"}));
     EXPECT_TRUE(m.boxes.back().text.ends_with("\r\n\r\nEr is niets gewijzigd."));
 }
 
@@ -385,9 +384,9 @@ TEST_F(Run, ArchiveFailureClosesFirstThenReachesTheErrorHandler) {
         shown = app::ExceptionMessage(std::current_exception());
     }
     EXPECT_EQ(shown.substr(shown.size() - 22), " - Native error: 00008");
-    EXPECT_EQ(Story(), (Strings{"payload verify C:\\Kelvaro3",
-                                "payload install C:\\Kelvaro3 kelvaro.exe", "close",
-                                "terminate x1"}));
+    EXPECT_EQ(Story(),
+              (Strings{"payload verify C:\\Kelvaro3", "payload install C:\\Kelvaro3 kelvaro.exe",
+                       "close", "terminate x1"}));
     EXPECT_EQ(m.cursors.back(), platform::Cursor::Normal);
     EXPECT_EQ(app::ExceptionMessage(std::make_exception_ptr(
                   platform::RegistryError("Ongeldig gegevenstype voor 'Kelvaro'"))),
@@ -397,9 +396,9 @@ TEST_F(Run, ArchiveFailureClosesFirstThenReachesTheErrorHandler) {
 TEST_F(Run, UntickedShortcutsEndSilentlyAndAMissingProgramIsReported) {
     view.unchecked[Control::MakeShortcuts] = true;
     Install();
-    EXPECT_EQ(Story(), (Strings{"payload verify C:\\Kelvaro3",
-                                "payload install C:\\Kelvaro3 kelvaro.exe", "close",
-                                "terminate x1"}));
+    EXPECT_EQ(Story(),
+              (Strings{"payload verify C:\\Kelvaro3", "payload install C:\\Kelvaro3 kelvaro.exe",
+                       "close", "terminate x1"}));
 }
 
 TEST_F(Run, AProgramUpgradeWithoutTheProgramSaysSo) {

@@ -5,32 +5,26 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 
+#include "platform/posix/native_path.h"
 #include "platform/text.h"
 
 namespace klv::platform {
 
-namespace {
-std::string Native(const std::u16string& path) {
-    std::string p = Utf16ToUtf8(path);
-    for (char& c : p)
-        if (c == '\\') c = '/';
-    return p;
-}
-} // namespace
+using posix::NativePath;
 
 std::vector<FolderEntry> ListFolder(const std::u16string& folder) {
     std::vector<FolderEntry> entries;
-    const std::string base = Native(folder);
+    const std::string base = NativePath(folder);
     DIR* dir = ::opendir(base.c_str());
     if (!dir) return entries;
     while (const dirent* d = ::readdir(dir)) {
         const std::string name = d->d_name;
         if (name == "." || name == "..") continue;
         struct stat st {};
-        const bool isFolder =
-            ::lstat((base + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        const bool isFolder = ::lstat((base + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
         entries.push_back({Utf8ToUtf16(name), isFolder});
     }
     ::closedir(dir);
@@ -38,25 +32,32 @@ std::vector<FolderEntry> ListFolder(const std::u16string& folder) {
 }
 
 bool RemoveEmptyFolder(const std::u16string& folder) {
-    return ::rmdir(Native(folder).c_str()) == 0;
+    return ::rmdir(NativePath(folder).c_str()) == 0;
 }
 
 bool RemoveTree(const std::u16string& folder) {
     std::error_code ec;
-    std::filesystem::remove_all(Native(folder), ec);
-    return !std::filesystem::exists(Native(folder), ec);
+    std::filesystem::remove_all(NativePath(folder), ec);
+    return !std::filesystem::exists(NativePath(folder), ec);
 }
 
 std::optional<std::uint64_t> FreeBytes(const std::u16string& folder) {
     struct statvfs st {};
-    if (::statvfs(Native(folder).c_str(), &st) != 0) return std::nullopt;
+    if (::statvfs(NativePath(folder).c_str(), &st) != 0) return std::nullopt;
     return static_cast<std::uint64_t>(st.f_bavail) * st.f_frsize;
+}
+
+std::u16string TempDirectory() {
+    const char* dir = std::getenv("TMPDIR");
+    std::string path = dir && *dir ? dir : "/tmp";
+    if (path.back() != '/') path += '/';
+    return Utf8ToUtf16(path);
 }
 
 FileUse ProbeFileUse(const std::u16string& path) {
     // Linux has no mandatory sharing modes: a file that exists can always be replaced.
     struct stat st {};
-    return ::stat(Native(path).c_str(), &st) == 0 ? FileUse::Free : FileUse::Missing;
+    return ::stat(NativePath(path).c_str(), &st) == 0 ? FileUse::Free : FileUse::Missing;
 }
 
 } // namespace klv::platform

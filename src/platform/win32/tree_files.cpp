@@ -5,7 +5,9 @@
 namespace klv::platform {
 
 namespace {
-std::wstring W(const std::u16string& path) { return std::wstring(path.begin(), path.end()); }
+std::wstring W(const std::u16string& path) {
+    return std::wstring(path.begin(), path.end());
+}
 
 std::u16string WithSeparator(std::u16string folder) {
     if (!folder.empty() && folder.back() != u'\\' && folder.back() != u'/') folder += u'\\';
@@ -16,8 +18,8 @@ std::u16string WithSeparator(std::u16string folder) {
 std::vector<FolderEntry> ListFolder(const std::u16string& folder) {
     std::vector<FolderEntry> entries;
     WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileExW(W(WithSeparator(folder) + u"*").c_str(), FindExInfoBasic,
-                                   &data, FindExSearchNameMatch, nullptr, 0);
+    HANDLE find = FindFirstFileExW(W(WithSeparator(folder) + u"*").c_str(), FindExInfoBasic, &data,
+                                   FindExSearchNameMatch, nullptr, 0);
     if (find == INVALID_HANDLE_VALUE) return entries;
     do {
         const std::wstring name = data.cFileName;
@@ -53,6 +55,13 @@ std::optional<std::uint64_t> FreeBytes(const std::u16string& folder) {
     if (!GetDiskFreeSpaceExW(W(WithSeparator(folder)).c_str(), &available, nullptr, nullptr))
         return std::nullopt;
     return available.QuadPart;
+}
+
+std::u16string TempDirectory() {
+    wchar_t buffer[MAX_PATH + 1];
+    const DWORD n = GetTempPathW(MAX_PATH + 1, buffer);
+    if (n == 0 || n > MAX_PATH) return {};
+    return WithSeparator(std::u16string(buffer, buffer + n));
 }
 
 FileUse ProbeFileUse(const std::u16string& path) {
