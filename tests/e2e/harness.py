@@ -1,0 +1,598 @@
+"""The machinery of the end-to-end runs: a virtual X display, Wine prefixes made from one
+prepared template, a staged Kelvaro 3 installation, packages made from the stub and a payload,
+and a running package watched through Wine's log and driven with xdotool.
+
+Used by scenarios.py, scripts/demo and the benchmarks in bench/. Nothing here knows what a
+scenario expects; it only stages, runs, reads and compares.
+"""
+from __future__ import annotations
+
+import getpass
+import hashlib
+import os
+import re
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+import zipfile
+from dataclasses import dataclass
+from pathlib import Path
+
+LOCALE = "nl_NL.UTF-8"
+MARKER_DLLS = ("version", "uxtheme", "dwmapi", "cryptbase", "profapi", "userenv", "winmm")
+INSTALL_DIR = r"C:\Kelvaro3"
+BDEADMIN_SIZE = 989608
+STORED_CAPTION = "Kwartierblad met plaats en datum" + " " * 26
+CAPTION_MARKER = b"KLV-CAPTION-v1:\x01"
+CAPTION_CAPACITY = 256
+# A file and a folder whose names are not ASCII, carried by every payload.
+CAFE = "Genealogie/Overzichten/Café één.txt"
+CAFE_DIR = "Genealogie/Rapporten één/"
+# Old files of the staged installation: 2020-01-01 00:00:00 UTC.
+STAGED_MTIME = 1577836800
+# Quiet Wine: no Mono/Gecko prompts, no desktop menu entries made from start-menu links.
+BASE_OVERRIDES = "mscoree,mshtml=;winemenubuilder.exe=d"
+
+
+class Failure(Exception):
+    """A scenario's expectation that did not hold."""
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def require_locale():
+    """Wine takes its code pages from the Unix locale and cannot create a non-ASCII file name
+    under a locale that is not generated, so a missing locale is an error, not a skip."""
+    names = subprocess.run(["locale", "-a"], capture_output=True, text=True).stdout.split()
+    if not any(n.lower().replace("-", "") == "nl_nl.utf8" for n in names):
+        raise SystemExit(f"the locale {LOCALE} is not generated (locale -a); run scripts/setup")
+
+
+def wine_version():
+    return subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
+
+
+# ---------------------------------------------------------------------------------------------
+# The display
+
+
+@dataclass
+class Window:
+    wid: str
+    name: str
+    x: int
+    y: int
+    width: int
+    height: int
+
+
+class Display:
+    """An Xvfb display of our own, or the user's display when `existing` is given."""
+
+    def __init__(self, existing: str | None = None):
+        self.proc = None
+        if existing:
+            self.name = existing
+            return
+        read, write = os.pipe()
+        self.proc = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write)
+        number = b""
+        with os.fdopen(read, "rb") as pipe:
+            while not number.endswith(b"\n"):
+                chunk = pipe.read(1)
+                if not chunk:
+                    raise SystemExit("Xvfb did not start")
+                number += chunk
+        self.name = ":" + number.decode().strip()
+        self.screen = (1024, 768)
+
+    def close(self):
+        if self.proc:
+            self.proc.terminate()
+            self.proc.wait()
+            self.proc = None
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def xdotool(self, *args, check_ok=False):
+        res = subprocess.run(["xdotool", *args], capture_output=True, text=True,
+                             env={**os.environ, "DISPLAY": self.name})
+        if check_ok and res.returncode != 0:
+            raise Failure(f"xdotool {' '.join(args)}: {res.stderr.strip()}")
+        return res.stdout
+
+    def geometry(self, wid) -> Window | None:
+        out = self.xdotool("getwindowgeometry", "--shell", wid)
+        values = dict(line.split("=", 1) for line in out.split() if "=" in line)
+        if "WIDTH" not in values:
+            return None
+        name = self.xdotool("getwindowname", wid).rstrip("\n")
+        return Window(wid, name, int(values["X"]), int(values["Y"]), int(values["WIDTH"]),
+                      int(values["HEIGHT"]))
+
+    def windows(self) -> list[Window]:
+        """The visible top-level windows, bottom to top (the last is the topmost); the root and
+        full-screen windows of the display itself are left out."""
+        found = []
+        for wid in self.xdotool("search", "--onlyvisible", "--maxdepth", "1", "--name", "").split():
+            w = self.geometry(wid)
+            if w and not (w.x == 0 and w.y == 0 and w.width >= 1024 and w.height >= 768):
+                found.append(w)
+        return found
+
+    def key(self, window: Window, *keys):
+        """Keys to a window: it gets the input focus first (there is no window manager)."""
+        self.xdotool("windowfocus", "--sync", window.wid)
+        time.sleep(0.15)
+        for key in keys:
+            self.xdotool("key", "--clearmodifiers", key, check_ok=True)
+            time.sleep(0.05)
+
+    def screenshot(self, window: Window, path: Path):
+        path.parent.mkdir(parents=True, exist_ok=True)
+        subprocess.run(["import", "-display", self.name, "-window", window.wid, str(path)],
+                       check=True, capture_output=True)
+
+
+# ---------------------------------------------------------------------------------------------
+# Wine prefixes
+
+# Files of the template that no run writes to: linked, not copied, into each prefix.
+_LINKABLE = re.compile(r"\.(dll|exe|drv|sys|acm|cpl|ocx|tlb|ax|ds|com|nls|ttf|fon|mui)$", re.I)
+
+
+class Prefix:
+    """One Wine prefix whose wineserver (and desktop process) starts inside the display."""
+
+    def __init__(self, path: Path, display: Display):
+        self.path = Path(path)
+        self.display = display
+        self.running = False
+
+    # -- making ------------------------------------------------------------------------------
+    @classmethod
+    def template(cls, work: Path, display: Display) -> "Prefix":
+        """The prepared template under `work`, made (about 15 s) when missing or made by
+        another Wine version."""
+        prefix = cls(Path(work) / "template", display)
+        stamp = prefix.path / "klv-template.txt"
+        if stamp.exists() and stamp.read_text() == wine_version():
+            return prefix
+        shutil.rmtree(prefix.path, ignore_errors=True)
+        prefix.path.mkdir(parents=True)
+        prefix.start()
+        subprocess.run(["wineboot", "-i"], env=prefix.env(), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, check=False)
+        prefix.stop()
+        users = prefix.path / "drive_c" / "users"
+        # A real machine's shell folders: not links into the Unix home (shortcuts would land
+        # in the home folder), and no Z: drive over the whole Unix root.
+        for user in users.iterdir():
+            for entry in user.iterdir():
+                if entry.is_symlink():
+                    entry.unlink()
+                    entry.mkdir()
+        z = prefix.path / "dosdevices" / "z:"
+        if z.is_symlink():
+            z.unlink()
+        stamp.write_text(wine_version())
+        return prefix
+
+    def copy(self, path: Path) -> "Prefix":
+        """A fresh prefix at `path`, a copy of this one (system binaries hard-linked)."""
+        path = Path(path)
+        if path.exists():
+            shutil.rmtree(path)
+
+        def copy_one(src, dst):
+            if _LINKABLE.search(src) and "/drive_c/windows/" in src:
+                os.link(src, dst)
+            else:
+                shutil.copy2(src, dst)
+
+        shutil.copytree(self.path, path, symlinks=True, copy_function=copy_one)
+        return Prefix(path, self.display)
+
+    def remove(self):
+        self.stop()
+        shutil.rmtree(self.path, ignore_errors=True)
+
+    # -- running -----------------------------------------------------------------------------
+    def env(self, debug="-all", overrides=""):
+        env = dict(os.environ)
+        env.update(WINEPREFIX=str(self.path), DISPLAY=self.display.name, LC_ALL=LOCALE,
+                   WINEDEBUG=debug,
+                   WINEDLLOVERRIDES=BASE_OVERRIDES + (";" + overrides if overrides else ""))
+        return env
+
+    def start(self):
+        """A persistent wineserver for this prefix, started with the display in its
+        environment."""
+        if not self.running:
+            subprocess.run(["wineserver", "-p"], env=self.env(), stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            self.running = True
+
+    def stop(self):
+        if self.running:
+            subprocess.run(["wineserver", "-k"], env=self.env(), stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
+            subprocess.run(["wineserver", "-w"], env=self.env(), stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
+            self.running = False
+
+    def wine(self, *args, debug="-all", overrides="", log: Path | None = None, check_ok=True):
+        """Runs a Windows program to its end; its output."""
+        self.start()
+        # Files, not pipes: the services Wine starts with the first program inherit its output
+        # and would keep a pipe open long after the program ended.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            proc = subprocess.run(["wine", *args], env=self.env(debug, overrides),
+                                  stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+            out.seek(0)
+            err.seek(0)
+            res = subprocess.CompletedProcess(proc.args, proc.returncode, out.read(), err.read())
+        if log:
+            log.write_bytes(res.stderr)
+        if check_ok and res.returncode != 0:
+            raise Failure(f"wine {' '.join(args)}: exit {res.returncode}: "
+                          f"{res.stderr.decode(errors='replace')[-800:]}")
+        return res
+
+    # -- places ------------------------------------------------------------------------------
+    def unix(self, windows_path: str) -> Path:
+        """The Unix path of a path on drive C."""
+        check(windows_path[:3].upper() == "C:\\", f"not on drive C: {windows_path}")
+        parts = [p for p in windows_path[3:].split("\\") if p]
+        return self.path.joinpath("drive_c", *parts)
+
+    @property
+    def user(self) -> Path:
+        users = self.path / "drive_c" / "users"
+        own = users / getpass.getuser()
+        if own.is_dir():
+            return own
+        return next(u for u in users.iterdir() if u.name != "Public")
+
+    @property
+    def user_windows(self) -> str:
+        return "C:\\users\\" + self.user.name
+
+    @property
+    def desktop(self) -> Path:
+        return self.user / "Desktop"
+
+    @property
+    def start_menu(self) -> Path:
+        return self.user / "AppData" / "Roaming" / "Microsoft" / "Windows" / "Start Menu"
+
+    @property
+    def temp(self) -> Path:
+        return self.user / "Temp"
+
+    @property
+    def downloads_windows(self) -> str:
+        return self.user_windows + "\\Downloads"
+
+    def set_install_registry(self, folder: str | None):
+        """The value "Kelvaro" under HKLM\\SOFTWARE\\KLV in the registry's 32-bit view, as
+        Kelvaro 3's own installer writes it on 64-bit Windows; None removes the key."""
+        if folder is None:
+            self.wine("reg", "delete", r"HKLM\SOFTWARE\KLV", "/reg:32", "/f", check_ok=False)
+        else:
+            self.wine("reg", "add", r"HKLM\SOFTWARE\KLV", "/v", "Kelvaro", "/d", folder,
+                      "/reg:32", "/f")
+
+
+# ---------------------------------------------------------------------------------------------
+# The staged installation
+
+
+def _bytes(seed: str, size: int) -> bytes:
+    out = bytearray()
+    block = seed.encode()
+    while len(out) < size:
+        block = hashlib.sha256(block).digest()
+        out += block
+    return bytes(out[:size])
+
+
+def installation_files(program: Path, bdeadmin_size=BDEADMIN_SIZE) -> dict[str, bytes]:
+    """A Kelvaro 3 installation as the installer checks it, with some data of the user."""
+    return {
+        "BDE/BDEADMIN.EXE": b"MZ" + _bytes("bdeadmin", bdeadmin_size - 2),
+        "BDE/IDAPI32.CFG": _bytes("idapi", 4096),
+        "SC/Slavenreg.sc": _bytes("slavenreg", 20000),
+        "Data/voornamen.txt": "Jan\r\nPieter\r\nJosé\r\nAnneke\r\n".encode("cp1252"),
+        "Data/Stamboom.kvd": _bytes("stamboom", 50000),
+        "kelvaro.exe": Path(program).read_bytes(),
+        CAFE: "Overzicht van de oude versie\r\n".encode("cp1252"),
+    }
+
+
+def stage_installation(prefix: Prefix, program: Path, folder=INSTALL_DIR, registry=True,
+                       readonly_program=True, bdeadmin_size=BDEADMIN_SIZE) -> Path:
+    """Writes the installation below `folder` (old time stamps; the program read-only as an
+    old installer may leave it) and, with `registry`, the registry value naming it."""
+    root = prefix.unix(folder)
+    for name, data in installation_files(program, bdeadmin_size).items():
+        path = root / name
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_bytes(data)
+        os.utime(path, (STAGED_MTIME, STAGED_MTIME))
+    if readonly_program:
+        (root / "kelvaro.exe").chmod(0o444)
+    prefix.set_install_registry(folder if registry else None)
+    return root
+
+
+@dataclass(frozen=True)
+class Entry:
+    kind: str  # "file" or "dir"
+    sha256: str
+    size: int
+    mtime_ns: int
+    mode: int
+    dosattrib: bytes
+
+
+def snapshot(root: Path) -> dict[str, Entry]:
+    """Every file and folder below `root`: bytes, time stamp and attributes (Unix mode, and
+    Wine's DOS attributes kept in an extended attribute)."""
+    result = {}
+    root = Path(root)
+    if not root.exists():
+        return result
+    for path in sorted(root.rglob("*")):
+        st = path.lstat()
+        try:
+            dosattrib = os.getxattr(path, "user.DOSATTRIB")
+        except OSError:
+            dosattrib = b""
+        rel = path.relative_to(root).as_posix()
+        if path.is_dir():
+            result[rel] = Entry("dir", "", 0, 0, st.st_mode, dosattrib)
+        else:
+            digest = hashlib.sha256(path.read_bytes()).hexdigest()
+            result[rel] = Entry("file", digest, st.st_size, st.st_mtime_ns, st.st_mode, dosattrib)
+    return result
+
+
+def differences(before: dict[str, Entry], after: dict[str, Entry]) -> list[str]:
+    """What changed between two snapshots, one line per path."""
+    lines = []
+    for name in sorted(set(before) | set(after)):
+        a, b = before.get(name), after.get(name)
+        if a == b:
+            continue
+        if a is None:
+            lines.append(f"added    {name}")
+        elif b is None:
+            lines.append(f"removed  {name}")
+        else:
+            what = [f for f in ("kind", "sha256", "size", "mtime_ns", "mode", "dosattrib")
+                    if getattr(a, f) != getattr(b, f)]
+            lines.append(f"changed  {name} ({', '.join(what)})")
+    return lines
+
+
+# ---------------------------------------------------------------------------------------------
+# Packages
+
+
+def payload(program: Path | None = None, extra: dict[str, bytes] | None = None) -> dict[str, bytes]:
+    """The files of an update: the non-ASCII file and folder always, the program if given."""
+    files = {
+        CAFE: "Overzicht: café, één, ëën, ïs, ü\r\nNieuwe versie\r\n".encode("cp1252"),
+        CAFE_DIR + "Kwartierstaat één.txt": "Kwartierstaat\r\n".encode("cp1252"),
+        "Data/nieuw in deze update.txt": _bytes("nieuw", 3000),
+    }
+    if program:
+        files["kelvaro.exe"] = Path(program).read_bytes()
+    files.update(extra or {})
+    return files
+
+
+def set_caption(stub: bytes, caption: str) -> bytes:
+    """The stub with another stored caption, written into its caption block."""
+    at = stub.find(CAPTION_MARKER)
+    check(at >= 0 and stub.find(CAPTION_MARKER, at + 1) < 0, "the stub's caption block")
+    text = caption.encode("cp1252")
+    check(len(text) < CAPTION_CAPACITY, "caption too long")
+    start = at + len(CAPTION_MARKER)
+    return stub[:start] + text.ljust(CAPTION_CAPACITY, b"\0") + stub[start + CAPTION_CAPACITY:]
+
+
+def make_package(stub: Path, out: Path, files: dict[str, bytes], caption: str | None = None,
+                 cut: int = 0) -> Path:
+    """The stub with a deflated ZIP of `files` appended (offsets from the package's start, as a
+    package maker writes them; folder entries included); `cut` bytes cut off its end, as by
+    an interrupted download."""
+    data = Path(stub).read_bytes()
+    if caption is not None:
+        data = set_caption(data, caption)
+    out = Path(out)
+    out.parent.mkdir(parents=True, exist_ok=True)
+    out.write_bytes(data)
+    folders = set()
+    for name in files:
+        parts = name.split("/")[:-1]
+        for i in range(1, len(parts) + 1):
+            folders.add("/".join(parts[:i]) + "/")
+    stamp = (2026, 11, 30, 12, 0, 0)
+    with zipfile.ZipFile(out, "a", zipfile.ZIP_DEFLATED) as z:  # appends behind the stub
+        for name in sorted(folders):
+            z.writestr(zipfile.ZipInfo(name, stamp), b"")
+        for name in sorted(files):
+            if name.endswith("/"):
+                continue
+            info = zipfile.ZipInfo(name, stamp)
+            info.compress_type = zipfile.ZIP_DEFLATED
+            info.external_attr = 0x20
+            z.writestr(info, files[name])
+    if cut:
+        size = out.stat().st_size
+        with open(out, "r+b") as f:
+            f.truncate(size - cut)
+    return out
+
+
+def plant_marker_dlls(markers: Path, folder: Path):
+    for name in MARKER_DLLS:
+        shutil.copy2(Path(markers) / f"{name}.dll", Path(folder) / f"{name}.dll")
+
+
+def marker_overrides() -> str:
+    """Native (the planted file) first for the marker DLLs, as Windows does for DLLs that are
+    not KnownDLLs."""
+    return ",".join(MARKER_DLLS) + "=n,b"
+
+
+# ---------------------------------------------------------------------------------------------
+# A running package
+
+_MSGBOX = re.compile(rb'MSGBOX_OnInit L"((?:[^"\\]|\\.)*)"(\.\.\.)?')
+_LOADED = re.compile(rb'Loaded L"((?:[^"\\]|\\.)*)" at [0-9A-Fa-f]+: (\w+)')
+_ESCAPE = re.compile(r"\\(x\{[0-9a-f]+\}|[0-9a-f]{4}|.)")
+
+
+def _unescape(text: bytes) -> str:
+    """A string as Wine's debugstr_w writes it."""
+    def one(m):
+        e = m.group(1)
+        if e.startswith("x{"):
+            return chr(int(e[2:-1], 16))
+        if len(e) == 4:
+            return chr(int(e, 16))
+        return {"r": "\r", "n": "\n", "t": "\t"}.get(e, e)
+    return _ESCAPE.sub(one, text.decode("latin-1"))
+
+
+@dataclass
+class Box:
+    text: str
+    truncated: bool
+    window: Window | None
+
+
+class Run:
+    """A package started in a prefix, its Wine log (+msgbox, +loaddll) kept in a file."""
+
+    def __init__(self, prefix: Prefix, exe: str, log: Path, overrides: str = "",
+                 debug: str = "+msgbox,+loaddll", args=()):
+        prefix.start()
+        self.prefix = prefix
+        self.display = prefix.display
+        self.log = Path(log)
+        self.log.parent.mkdir(parents=True, exist_ok=True)
+        self._log_file = open(self.log, "wb")
+        folder = prefix.unix(exe.rsplit("\\", 1)[0] + "\\")
+        self.started = time.monotonic()
+        self.proc = subprocess.Popen(["wine", exe, *args], cwd=folder,
+                                     env=prefix.env(debug, overrides), stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.DEVNULL, stderr=self._log_file,
+                                     start_new_session=True)
+        self.answered = 0
+
+    # -- reading -----------------------------------------------------------------------------
+    def log_bytes(self) -> bytes:
+        if not self._log_file.closed:
+            self._log_file.flush()
+        return self.log.read_bytes()
+
+    def box_texts(self) -> list[Box]:
+        return [Box(_unescape(m.group(1)), bool(m.group(2)), None)
+                for m in _MSGBOX.finditer(self.log_bytes())]
+
+    def loaded_dlls(self) -> list[tuple[str, str]]:
+        return [(_unescape(m.group(1)), m.group(2).decode())
+                for m in _LOADED.finditer(self.log_bytes())]
+
+    # -- waiting -----------------------------------------------------------------------------
+    def wait(self, what, predicate, timeout=60.0, interval=0.1):
+        deadline = time.monotonic() + timeout
+        while True:
+            value = predicate()
+            if value:
+                return value
+            if self.proc.poll() is not None:
+                value = predicate()
+                if value:
+                    return value
+                raise Failure(f"the program ended (exit {self.proc.returncode}) while "
+                              f"waiting for {what}")
+            if time.monotonic() > deadline:
+                raise Failure(f"timed out waiting for {what}")
+            time.sleep(interval)
+
+    def window(self, caption: str | None = None, timeout=60.0) -> Window:
+        """The topmost visible window (with this caption, if given)."""
+        def find():
+            shown = self.display.windows()
+            if caption is not None:
+                shown = [w for w in shown if w.name == caption]
+            return shown[-1] if shown else None
+        return self.wait(f"a window {caption!r}" if caption is not None else "a window", find,
+                         timeout)
+
+    def next_box(self, title: str | None = None, timeout=60.0) -> Box:
+        """The next message box not yet answered: its text from the log, its window the
+        topmost one on the display (with this title, if given)."""
+        n = self.answered
+        boxes = self.wait(f"message box {n + 1}", lambda: self.box_texts()[n:] and self.box_texts(),
+                          timeout)
+        box = boxes[n]
+
+        def shown():
+            tops = self.display.windows()
+            if not tops:
+                return None
+            top = tops[-1]
+            return top if title is None or top.name == title else None
+        box.window = self.wait(f"the window of message box {n + 1} ({title!r})", shown, timeout)
+        return box
+
+    def answer(self, box: Box, *keys):
+        self.display.key(box.window, *keys)
+        self.answered += 1
+
+    def wait_exit(self, timeout=60.0) -> int:
+        try:
+            return self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            raise Failure(f"the program did not end within {timeout:.0f} s") from None
+        finally:
+            if self.proc.returncode is not None:
+                self._log_file.close()
+
+    def kill(self):
+        if self.proc.poll() is None:
+            try:
+                os.killpg(self.proc.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            self.proc.wait()
+        self._log_file.close()
+
+
+def lnk_target(link: Path) -> str:
+    """The local path a shortcut points at, as Debian's lnkinfo reads it."""
+    res = subprocess.run(["lnkinfo", str(link)], capture_output=True, text=True, errors="replace")
+    check(res.returncode == 0, f"lnkinfo {link}: {res.stderr.strip() or res.stdout[-300:]}")
+    for line in res.stdout.splitlines():
+        key, _, value = line.partition(":")
+        if key.strip().lower() in ("local path", "full path"):
+            return value.strip()
+    raise Failure(f"lnkinfo {link} names no local path:\n{res.stdout}")
