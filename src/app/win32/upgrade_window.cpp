@@ -311,8 +311,7 @@ void NativeUpgradeWindow::SetTimerEnabled(bool enabled) {
 }
 
 void NativeUpgradeWindow::Close() {
-    // The main window's closing ends the application.
-    ShowWindow(window_.get(), SW_HIDE);
+    // Closing the main window ends the application: the window goes with the message loop.
     PostQuitMessage(0);
 }
 
