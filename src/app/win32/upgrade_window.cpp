@@ -172,6 +172,12 @@ LRESULT NativeUpgradeWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM l
     case WM_SIZE:
         KeepAnchors();
         break;
+    case WM_SETCURSOR:
+        // While the program is busy (the hourglass set by its logic, as during a drive search
+        // that keeps the window responding), moving the mouse does not bring the arrow back.
+        if (LOWORD(lParam) == HTCLIENT && GetCursor() == LoadCursor(nullptr, IDC_WAIT))
+            return TRUE;
+        break;
     case WM_CLOSE:
         Close();
         return 0;
