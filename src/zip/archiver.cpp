@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/files.h"
+#include "platform/path_names.h"
 #include "platform/text.h"
 #include "zip/directory_loader.h"
 #include "zip/signed_view.h"
@@ -12,14 +13,8 @@ namespace klv::zip {
 
 namespace {
 
-// The file-name part of a path: after the last '\', '/' or ':'.
-std::u16string_view NamePart(std::u16string_view path) {
-    std::size_t p = path.find_last_of(u"\\/:");
-    return p == std::u16string_view::npos ? path : path.substr(p + 1);
-}
-
 std::u16string ChangeExtension(std::u16string_view path, std::u16string_view ext) {
-    std::u16string_view name = NamePart(path);
+    std::u16string_view name = platform::PathTail(path);
     std::size_t dot = name.rfind(u'.');
     std::size_t cut = dot == std::u16string_view::npos ? path.size()
                                                        : path.size() - name.size() + dot;
@@ -35,7 +30,7 @@ std::u16string Ascii(const char* s) {
 
 // Names whose lower-cased extension contains ".exe" are opened as executables.
 bool IsExecutableName(std::u16string_view path) {
-    std::u16string_view name = NamePart(path);
+    std::u16string_view name = platform::PathTail(path);
     std::size_t dot = name.rfind(u'.');
     if (dot == std::u16string_view::npos) return false;
     return platform::LowerCase(name.substr(dot)).find(u".exe") != std::u16string::npos;
@@ -278,9 +273,13 @@ void TZABaseArchiver::ProbeArchive() {
     }
 }
 
+void TZABaseArchiver::RequireOpen() const {
+    if (!isOpen_ || !dirManager_) throw EZAException(neNotOpen, this);
+}
+
 void TZABaseArchiver::Open() {
     aborted_ = false;
-    if (!InMemory && NamePart(FileName).empty()) throw EZAException(neBlankFileName, this);
+    if (!InMemory && platform::PathTail(FileName).empty()) throw EZAException(neBlankFileName, this);
     std::uint16_t mode = kOpenModeCreate;
     if (!InMemory && platform::FileExists(FileName)) {
         int error = 0;
@@ -291,7 +290,7 @@ void TZABaseArchiver::Open() {
 }
 
 void TZABaseArchiver::Open(std::uint16_t mode) {
-    if (!InMemory && NamePart(FileName).empty()) throw EZAException(neBlankFileNameForMode, this);
+    if (!InMemory && platform::PathTail(FileName).empty()) throw EZAException(neBlankFileNameForMode, this);
     if (mode != kOpenModeCreate && !platform::FileExists(FileName) &&
         spanningMode_ != TZASpanningMode::smSpanning && !platform::IsRemovableDrive(FileName))
         throw EZAException(neFileNotFound, this, {FileName});

@@ -157,6 +157,8 @@ class TZABaseArchiver {
     std::u16string DestinationFolder();
     // Progress of the current item's output: the per-block events.
     void ReportBlockProgress(std::int64_t produced);
+    // Raises neNotOpen unless the archive is open.
+    void RequireOpen() const;
     // Writes a block to the output, with the disk-full handling; false when cancelled.
     bool WriteOutput(TZAStream& output, const std::uint8_t* data, std::int64_t count);
     // A write came up short: the disk-full event or its default. True to write again.

@@ -258,7 +258,7 @@ bool TZABaseArchiver::DecompressItem(TZAStream& archive, TZAStream& output, cons
 }
 
 void TZABaseArchiver::ExtractItemToStream(std::int32_t index, TZAStream& output) {
-    if (!isOpen_ || !dirManager_) throw EZAException(neNotOpen, this);
+    RequireOpen();
     TZADirArray& dir = dirManager_->Directory;
     if (index < 0 || index >= dir.Count()) throw EZAException(neIndexOutOfBounds, this);
     const TDirItem& item = dir.Item(index);

@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "platform/files.h"
+#include "platform/path_names.h"
 #include "platform/password_dialog.h"
 #include "platform/prompts.h"
 #include "platform/text.h"
@@ -17,13 +18,6 @@ namespace {
 std::recursive_mutex& ItemOperationLock() {
     static std::recursive_mutex lock;
     return lock;
-}
-
-std::u16string BackslashName(const std::u16string& stored) {
-    std::u16string name = stored;
-    for (auto& c : name)
-        if (c == u'/') c = u'\\';
-    return name;
 }
 
 // A stored name that would leave the destination folder: absolute, with a drive or ':',
@@ -168,7 +162,7 @@ std::u16string TZABaseArchiver::DestinationFolder() {
 void TZABaseArchiver::SelectMatching(const std::u16string& fileMask, std::uint32_t searchAttr,
                                      const std::u16string& exclusionMask,
                                      TZAProcessOperation operation) {
-    if (!isOpen_ || !dirManager_) throw EZAException(neNotOpen, this);
+    RequireOpen();
     if (updateCount_ > 0) throw EZAException(neUpdateNotEnded, this);
     TZADirArray& dir = dirManager_->Directory;
     TZAArchiveItem item;
@@ -200,7 +194,7 @@ void TZABaseArchiver::TestMatching(const std::u16string& fileMask, std::uint32_t
 void TZABaseArchiver::ProcessItems(TZAProcessOperation operation, std::int32_t index) {
     std::lock_guard lock(ItemOperationLock());
     lastFolderMade_.clear();
-    if (!isOpen_ || !dirManager_) throw EZAException(neNotOpen, this);
+    RequireOpen();
     TZADirArray& dir = dirManager_->Directory;
     processedCount_ = 0;
     cancel_ = false;
@@ -238,7 +232,7 @@ void TZABaseArchiver::ProcessItems(TZAProcessOperation operation, std::int32_t i
         dir.Item(i).UpdateState = operation;
         do {
             action = TZAAction::fxaIgnore;
-            const std::u16string fileName = BackslashName(dir.Item(i).FileName);
+            const std::u16string fileName = platform::WithSeparators(dir.Item(i).FileName);
             currentName_ = fileName;
             try {
                 bool confirm = true;

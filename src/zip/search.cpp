@@ -1,6 +1,7 @@
 // Finding items by mask and attributes, and the wildcard matcher.
 #include <algorithm>
 
+#include "platform/path_names.h"
 #include "platform/text.h"
 #include "zip/archiver.h"
 
@@ -11,25 +12,16 @@ namespace {
 constexpr std::uint32_t kFilteredAttributes =
     kAttrHidden | kAttrSystem | kAttrVolumeLabel | kAttrDirectory;
 
-std::u16string Replace(std::u16string s, char16_t from, char16_t to) {
-    std::replace(s.begin(), s.end(), from, to);
-    return s;
-}
-
 void RemoveTrailingSeparator(std::u16string& s) {
     if (!s.empty() && (s.back() == u'\\' || s.back() == u'/')) s.pop_back();
 }
 
-// The part after the last '\' or ':'.
+// The part after the last '\' or ':', and the part up to and including it.
 std::u16string_view AfterLastSeparator(std::u16string_view s) {
-    std::size_t p = s.find_last_of(u"\\:");
-    return p == std::u16string_view::npos ? s : s.substr(p + 1);
+    return platform::PathTail(s, u"\\:");
 }
-
-// The part up to and including the last '\' or ':'.
 std::u16string_view UpToLastSeparator(std::u16string_view s) {
-    std::size_t p = s.find_last_of(u"\\:");
-    return p == std::u16string_view::npos ? std::u16string_view{} : s.substr(0, p + 1);
+    return platform::PathHead(s, u"\\:");
 }
 
 // The drive part of a path: "X:" or "\\server\share".
@@ -119,7 +111,7 @@ class ItemSearch {
     bool NameMatches(const std::u16string& stored, std::u16string_view mask,
                      const TInternalSearchRec& rec) const {
         if (rec.UseMaskLists) {
-            const std::u16string name = Replace(stored, u'/', u'\\');
+            const std::u16string name = platform::WithSeparators(stored);
             bool result = false;
             for (const auto& m : a_.FileMasks) {
                 if (!MatchesMask(name, m)) continue;
@@ -133,7 +125,7 @@ class ItemSearch {
         RemoveTrailingSeparator(name);
         bool match = MatchesMask(name, mask);
         if (!match) {
-            const std::u16string back = Replace(name, u'/', u'\\');
+            const std::u16string back = platform::WithSeparators(name);
             match = MatchesMask(AfterLastSeparator(back), mask);
         }
         if (match && !rec.Exclusion.empty() && MatchesMask(name, rec.Exclusion)) match = false;
@@ -143,8 +135,8 @@ class ItemSearch {
     static bool SameFolder(const std::u16string& stored, std::u16string_view mask) {
         std::u16string name = stored;
         if (!name.empty() && name.back() == u'/') name.pop_back();
-        name = Replace(name, u'/', u'\\');
-        const std::u16string m = Replace(std::u16string(mask), u'/', u'\\');
+        name = platform::WithSeparators(name);
+        const std::u16string m = platform::WithSeparators(std::u16string(mask));
         return platform::LowerCase(UpToLastSeparator(name)) ==
                platform::LowerCase(UpToLastSeparator(m));
     }
@@ -154,7 +146,7 @@ class ItemSearch {
 };
 
 void FillItem(const TDirItem& e, TZAArchiveItem& item) {
-    std::u16string name = Replace(e.FileName, u'/', u'\\');
+    std::u16string name = platform::WithSeparators(e.FileName);
     if (!name.empty() && name.back() == u'\\') name.pop_back();
     item.FileName = std::u16string(AfterLastSeparator(name));
     item.FolderPath = std::u16string(UpToLastSeparator(name));
@@ -181,12 +173,12 @@ void FillItem(const TDirItem& e, TZAArchiveItem& item) {
 bool TZABaseArchiver::FindFirstItem(const std::u16string& fileMask, TZAArchiveItem& item,
                                     const std::u16string& exclusionMask,
                                     std::uint32_t searchAttr) {
-    if (!isOpen_ || !dirManager_) throw EZAException(neNotOpen, this);
+    RequireOpen();
     std::u16string mask = fileMask;
     if (std::size_t drive = DriveLength(mask);
         drive > 0 && Options.StorePath != TZAStorePathMode::spFullPathWithDrive)
         mask.erase(0, drive);
-    mask = Replace(std::move(mask), u'\\', u'/');
+    mask = platform::WithSeparators(std::move(mask), u'\\', u'/');
     // The prepared mask holds at most 259 units; a longer one is cut there.
     if (mask.size() >= kMaskCapacity) mask.resize(kMaskCapacity - 1);
     TInternalSearchRec& rec = item.Search;
@@ -204,7 +196,7 @@ bool TZABaseArchiver::FindFirstItem(const std::u16string& fileMask, TZAArchiveIt
 }
 
 bool TZABaseArchiver::FindNextItem(TZAArchiveItem& item) {
-    if (!isOpen_ || !dirManager_) throw EZAException(neNotOpen, this);
+    RequireOpen();
     TInternalSearchRec& rec = item.Search;
     ++rec.Index;
     ItemSearch search(*this, dirManager_->Directory);

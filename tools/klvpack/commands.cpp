@@ -13,6 +13,7 @@
 #define KLV_ISATTY isatty
 #endif
 
+#include "platform/path_names.h"
 #include "platform/text.h"
 #include "zip/archiver.h"
 
@@ -64,9 +65,7 @@ int List(const Arguments& args) {
     char numbers[128];
     for (std::int32_t i = 0; i < dir.Count(); ++i) {
         const zip::TDirItem& e = dir.Item(i);
-        std::u16string name = e.FileName;
-        for (auto& c : name)
-            if (c == u'/') c = u'\\';
+        std::u16string name = platform::WithSeparators(e.FileName);
         if (!name.empty() && name.back() == u'\\') name.pop_back();
         const zip::CentralHeader& h = e.Header;
         std::snprintf(numbers, sizeof numbers, "\t%" PRId64 "\t%" PRId64 "\t%08" PRIx32

@@ -7,18 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/posix/native_path.h"
 #include "platform/text.h"
 
 namespace klv::platform {
 
-namespace {
-std::string NativePath(const std::u16string& path) {
-    std::string p = Utf16ToUtf8(path);
-    for (char& c : p)
-        if (c == '\\') c = '/';
-    return p;
-}
-} // namespace
+using posix::NativePath;
 
 std::unique_ptr<FileStream> FileStream::Open(const std::u16string& path, std::uint16_t mode,
                                              int& error) {

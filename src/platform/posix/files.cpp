@@ -7,20 +7,25 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/posix/native_path.h"
 #include "platform/text.h"
 
 namespace klv::platform {
 
-namespace {
-std::string Native(const std::u16string& path) {
+namespace posix {
+std::string NativePath(const std::u16string& path) {
     std::string p = Utf16ToUtf8(path);
     for (char& c : p)
         if (c == '\\') c = '/';
     return p;
 }
+} // namespace posix
+
+namespace {
+using posix::NativePath;
 
 bool Stat(const std::u16string& path, struct stat& st) {
-    std::string p = Native(path);
+    std::string p = NativePath(path);
     return !p.empty() && ::stat(p.c_str(), &st) == 0;
 }
 } // namespace
@@ -46,7 +51,7 @@ bool IsRemovableDrive(const std::u16string& path) {
 
 bool MakeDirectories(const std::u16string& path) {
     std::error_code ec;
-    std::filesystem::path p(Native(path));
+    std::filesystem::path p(NativePath(path));
     std::filesystem::create_directories(p, ec);
     return std::filesystem::is_directory(p, ec);
 }
@@ -66,13 +71,13 @@ bool SetAttributesOf(const std::u16string& path, std::uint32_t attributes) {
         mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
     else
         mode |= S_IWUSR;
-    return mode == (st.st_mode & 07777) || ::chmod(Native(path).c_str(), mode) == 0;
+    return mode == (st.st_mode & 07777) || ::chmod(NativePath(path).c_str(), mode) == 0;
 }
 
-bool RemoveFile(const std::u16string& path) { return ::unlink(Native(path).c_str()) == 0; }
+bool RemoveFile(const std::u16string& path) { return ::unlink(NativePath(path).c_str()) == 0; }
 
 bool MoveReplacing(const std::u16string& from, const std::u16string& to) {
-    return ::rename(Native(from).c_str(), Native(to).c_str()) == 0;
+    return ::rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
 }
 
 std::optional<std::uint32_t> DosStampOf(const std::u16string& path) {

@@ -175,20 +175,6 @@ char16_t LowerUnit(char16_t c) {
     return u <= 0xFFFF ? static_cast<char16_t>(u) : c;
 }
 
-std::u16string LowerCase(std::u16string_view text) {
-    std::u16string out(text);
-    for (auto& c : out)
-        c = LowerUnit(c);
-    return out;
-}
-
-std::u16string UpperCase(std::u16string_view text) {
-    std::u16string out(text);
-    for (auto& c : out)
-        c = UpperUnit(c);
-    return out;
-}
-
 bool SameInLocale(char16_t a, char16_t b) { return a == b; }
 
 } // namespace klv::platform

@@ -54,47 +54,51 @@ std::unique_ptr<FileStream> FileStream::CreateNew(const std::u16string& path, in
     return std::unique_ptr<FileStream>(new FileStream(reinterpret_cast<std::intptr_t>(h)));
 }
 
-FileStream::~FileStream() { CloseHandle(H(handle_)); }
+namespace {
+// Reads and writes go in pieces of at most 1 GiB, each at an explicit file position. `io`
+// moves one piece and answers false on an error (-1); a piece that moves nothing ends early.
+template <class Io> std::int64_t InPieces(std::int64_t count, std::int64_t& position, Io io) {
+    std::int64_t done = 0;
+    while (done < count) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(position);
+        at.OffsetHigh = static_cast<DWORD>(position >> 32);
+        DWORD moved = 0;
+        if (!io(done, static_cast<DWORD>(std::min<std::int64_t>(count - done, 1 << 30)), moved,
+                at))
+            return -1;
+        if (moved == 0) break;
+        done += moved;
+        position += moved;
+    }
+    return done;
+}
+} // namespace
+
+FileStream::~FileStream() {
+    CloseHandle(H(handle_));
+}
 
 std::int64_t FileStream::Read(void* buffer, std::int64_t count) {
     auto* out = static_cast<char*>(buffer);
-    std::int64_t done = 0;
-    while (done < count) {
-        DWORD chunk = static_cast<DWORD>(std::min<std::int64_t>(count - done, 1 << 30));
-        OVERLAPPED ov{};
-        ov.Offset = static_cast<DWORD>(position_);
-        ov.OffsetHigh = static_cast<DWORD>(position_ >> 32);
-        DWORD got = 0;
-        if (!ReadFile(H(handle_), out + done, chunk, &got, &ov)) {
-            DWORD e = GetLastError();
-            if (e == ERROR_HANDLE_EOF) break;
-            lastError_ = static_cast<int>(e);
-            return -1;
-        }
-        if (got == 0) break;
-        done += got;
-        position_ += got;
-    }
-    return done;
+    return InPieces(count, position_, [&](std::int64_t done, DWORD piece, DWORD& moved,
+                                          OVERLAPPED& at) {
+        if (ReadFile(H(handle_), out + done, piece, &moved, &at)) return true;
+        const DWORD e = GetLastError();
+        if (e == ERROR_HANDLE_EOF) return true; // (nothing moved: the end)
+        lastError_ = static_cast<int>(e);
+        return false;
+    });
 }
 
 std::int64_t FileStream::Write(const void* buffer, std::int64_t count) {
     const auto* in = static_cast<const char*>(buffer);
-    std::int64_t done = 0;
-    while (done < count) {
-        DWORD chunk = static_cast<DWORD>(std::min<std::int64_t>(count - done, 1 << 30));
-        OVERLAPPED ov{};
-        ov.Offset = static_cast<DWORD>(position_);
-        ov.OffsetHigh = static_cast<DWORD>(position_ >> 32);
-        DWORD put = 0;
-        if (!WriteFile(H(handle_), in + done, chunk, &put, &ov)) {
-            lastError_ = static_cast<int>(GetLastError());
-            return -1;
-        }
-        done += put;
-        position_ += put;
-    }
-    return done;
+    return InPieces(count, position_, [&](std::int64_t done, DWORD piece, DWORD& moved,
+                                          OVERLAPPED& at) {
+        if (WriteFile(H(handle_), in + done, piece, &moved, &at)) return true;
+        lastError_ = static_cast<int>(GetLastError());
+        return false;
+    });
 }
 
 std::int64_t FileStream::Size() const {

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include "platform/files.h"
+#include "platform/text.h"
 #include "platform/win32/real_services.h"
 
 namespace klv::platform::win32 {
@@ -34,12 +36,6 @@ class FindHandle final : public DirectorySearch {
     bool pending_;
 };
 
-DWORD AttributesOf(std::string_view path) {
-    if (path.empty()) return INVALID_FILE_ATTRIBUTES;
-    std::string p(path);
-    return GetFileAttributesA(p.c_str());
-}
-
 class RealFilesImpl final : public Files {
   public:
     std::string FullPath(std::string_view path) override {
@@ -58,19 +54,17 @@ class RealFilesImpl final : public Files {
         }
     }
 
+    // The ANSI names go to the engine's wide file functions: one implementation of each call.
     bool FileExists(std::string_view path) override {
-        DWORD a = AttributesOf(path);
-        return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+        return platform::FileExists(AnsiToUtf16(path));
     }
 
     bool FolderExists(std::string_view path) override {
-        DWORD a = AttributesOf(path);
-        return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+        return platform::DirectoryExists(AnsiToUtf16(path));
     }
 
     bool SetAttributes(std::string_view path, std::uint32_t attributes) override {
-        std::string p(path);
-        return SetFileAttributesA(p.c_str(), attributes) != 0;
+        return SetAttributesOf(AnsiToUtf16(path), attributes);
     }
 
     std::unique_ptr<DirectorySearch> Search(std::string_view pattern) override {
@@ -105,8 +99,7 @@ class RealFilesImpl final : public Files {
     }
 
     bool RemoveFile(std::string_view path) override {
-        std::string p(path);
-        return DeleteFileA(p.c_str()) != 0;
+        return platform::RemoveFile(AnsiToUtf16(path));
     }
 
     std::string ShortName(std::string_view path) override {

@@ -53,20 +53,6 @@ char16_t LowerUnit(char16_t c) {
     return static_cast<char16_t>(w);
 }
 
-std::u16string LowerCase(std::u16string_view text) {
-    std::u16string out(text);
-    for (auto& c : out)
-        c = LowerUnit(c);
-    return out;
-}
-
-std::u16string UpperCase(std::u16string_view text) {
-    std::u16string out(text);
-    for (auto& c : out)
-        c = UpperUnit(c);
-    return out;
-}
-
 bool SameInLocale(char16_t a, char16_t b) {
     if (a == b) return true;
     wchar_t x = static_cast<wchar_t>(a), y = static_cast<wchar_t>(b);

@@ -1,0 +1,19 @@
+// Path and stored-name text that every layer shares: separators and the parts of a path.
+// Pure text, the same on every system.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace klv::platform {
+
+// The name with every `from` unit replaced by `to` (a stored name's '/' as '\', a mask's '\'
+// as '/').
+std::u16string WithSeparators(std::u16string name, char16_t from = u'/', char16_t to = u'\\');
+
+// The part of a path after its last separator (any unit of `separators`): the file name.
+std::u16string_view PathTail(std::u16string_view path, std::u16string_view separators = u"\\/:");
+// The part up to and including the last separator; empty when there is none.
+std::u16string_view PathHead(std::u16string_view path, std::u16string_view separators = u"\\/:");
+
+} // namespace klv::platform
