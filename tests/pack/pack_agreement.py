@@ -242,6 +242,10 @@ def refusals(t, work):
         ("caption outside 1252", dict(caption="Kelvaro \u66f4\u65b0"), "code page 1252"),
         ("bad level", dict(level="12"), "--level"),
     ]
+    if t.runner:
+        # Links and these names cannot be staged for a Windows program on a Linux disk: Wine
+        # follows links and shows such names under other names.
+        cases = [c for c in cases if c[0] not in ("symbolic link", "colon", "backslash", "trailing dot")]
     for what, change, message in cases:
         target = change.get("out", out)
         with open(target, "wb") as f:
@@ -286,7 +290,12 @@ def zip64_family(t, work):
     data = open(package, "rb").read()
     if b"PK\x06\x06" not in data[-200:]:
         fail("no Zip64 end record for 70,070 entries")
-    read_with_all(t, package, want, work, readonly=None)
+    # Every reader tests every item (extracting 70,070 files five times costs minutes).
+    test_with_all(t, package, len(want))
+    with zipfile.ZipFile(package) as zf:
+        for info in zf.infolist()[::997]:
+            if not info.is_dir() and zf.read(info) != want[os.path.normpath(info.filename)]:
+                fail(f"zipfile: {info.filename} differs")
     shutil.rmtree(many)
 
     # A sparse file over 4 GiB, then a small one whose local header lies beyond 4 GiB.
@@ -310,22 +319,33 @@ def zip64_family(t, work):
                 crc, n = zlib.crc32(chunk, crc), n + len(chunk)
         if n != size or zf.read("later.txt") != b"after the big one\n":
             fail(f"zipfile read {n} bytes of huge.bin")
-    for cmd, what in ((["unzip", "-tq", package], "unzip -t"), (["7zz", "t", "-tzip", package], "7zz t")):
-        run(cmd, what)
+    test_with_all(t, package, 2)
     p = subprocess.run(f"bsdtar -xOf {package} huge.bin | wc -c", shell=True, capture_output=True, text=True)
     if p.stdout.strip() != str(size):
         fail(f"bsdtar gives {p.stdout.strip()} bytes of huge.bin")
-    rc, text, _ = t.run("test", package)
-    if rc != 0 or text.count("OK\t") != 2:
-        fail(f"klvpack test: exit {rc}: {text[:300]}")
     os.remove(package)
     # Deflated: the same file, now a few megabytes, read by everyone.
     t.build(stub, big, package)
-    for cmd, what in ((["unzip", "-tq", package], "unzip -t"), (["7zz", "t", "-tzip", package], "7zz t")):
-        run(cmd, what)
+    test_with_all(t, package, 2)
+
+
+def test_with_all(t, package, count):
+    """Every reader checks every item's data (CRC-32 and sizes) without writing it."""
+    text = run(["unzip", "-t", package], "unzip -t")
+    if text.count(" OK\n") != count or "extra bytes" in text:
+        fail(f"unzip -t: {text.count(' OK')} items OK of {count}: {text[-300:]}")
+    text = run(["7zz", "t", "-tzip", package], "7zz t")
+    if "Everything is Ok" not in text:
+        fail(f"7zz t: {text[-300:]}")
+    p = subprocess.run(f"bsdtar -xOf {package} | wc -c", shell=True, capture_output=True, text=True)
+    if p.returncode != 0 or p.stderr.strip():
+        fail(f"bsdtar: {p.stderr[-300:]}")
+    with zipfile.ZipFile(package) as zf:
+        if zf.testzip() is not None or len(zf.infolist()) != count:
+            fail("zipfile: a bad item, or the wrong count")
     rc, text, _ = t.run("test", package)
-    if rc != 0 or text.count("OK\t") != 2:
-        fail(f"klvpack test (deflated): exit {rc}: {text[:300]}")
+    if rc != 0 or text.count("OK\t") != count:
+        fail(f"klvpack test: exit {rc}, {text.count('OK')} OK of {count}")
 
 
 def main():
