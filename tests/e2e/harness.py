@@ -40,6 +40,11 @@ class Failure(Exception):
     """A scenario's expectation that did not hold."""
 
 
+class DisplayLost(Failure):
+    """Wine's X11 driver could not reach the display: a fault of the test machine, not of the
+    program (seen now and then when a prefix's desktop process starts)."""
+
+
 def check(condition, message):
     if not condition:
         raise Failure(message)
@@ -434,7 +439,9 @@ def make_package(stub: Path, out: Path, files: dict[str, bytes], caption: str | 
     stamp = (2026, 11, 30, 12, 0, 0)
     with zipfile.ZipFile(out, "a", zipfile.ZIP_DEFLATED) as z:  # appends behind the stub
         for name in sorted(folders):
-            z.writestr(zipfile.ZipInfo(name, stamp), b"")
+            info = zipfile.ZipInfo(name, stamp)
+            info.external_attr = (0o40755 << 16) | 0x10  # as Info-ZIP marks a folder
+            z.writestr(info, b"")
         for name in sorted(files):
             if name.endswith("/"):
                 continue
@@ -531,6 +538,8 @@ class Run:
                 value = predicate()
                 if value:
                     return value
+                if b"nodrv_CreateWindow" in self.log_bytes():
+                    raise DisplayLost(f"Wine could not open the display {self.display.name}")
                 raise Failure(f"the program ended (exit {self.proc.returncode}) while "
                               f"waiting for {what}")
             if time.monotonic() > deadline:

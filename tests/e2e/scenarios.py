@@ -1,0 +1,392 @@
+#!/usr/bin/env python3
+"""The installer end to end: real packages run under Wine in a virtual X display, each on a
+staged Kelvaro 3 installation in a fresh prefix, answered with xdotool; message texts come from
+Wine's log (+msgbox), DLL loads from +loaddll, shortcuts are read with lnkinfo, and every file
+of the installation is compared before and after.
+
+    scenarios.py --stub klvupgradeStub.exe --installed-program A.exe --update-program B.exe
+                 --markers DIR --work DIR [--screenshots DIR] [--keep] [NAME ...]
+"""
+from __future__ import annotations
+
+import argparse
+import shutil
+import subprocess
+import sys
+import time
+import traceback
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from harness import (INSTALL_DIR, STORED_CAPTION, Display, DisplayLost,  # noqa: E402
+                     Failure,
+                     Prefix, Run, check, differences, lnk_target, make_package,
+                     marker_overrides, payload, plant_marker_dlls, require_locale, snapshot,
+                     stage_installation)
+
+WIDTH, HEIGHT = 441, 144
+VERSION_QUESTION = ("De versie die u al heeft (3.1.0.5) is nieuwer dan de versie die u nu wilt "
+                    "installeren ().\r\nUpdate annuleren ?\rJa = Annuleren\r"
+                    "Nee = Toch oudere versie  installeren")
+START_QUESTION = "Direct starten ?"
+START_TITLE = "Update [xxxxx] geïnstalleerd"
+DONE = "Installatie voltooid"
+DAMAGED = ("Het updatebestand is beschadigd of onvolledig.\r\nDownload de update opnieuw.\r\n\r\n"
+           "Er is niets gewijzigd.")
+NOT_FOUND_QUESTION = ("Kelvaro locatie niet gevonden. Nu zoeken naar juiste locatie ?\r"
+                      "Ja = Nu zoeken\rNee = Zelf naar juiste locatie bladeren")
+NOT_FOUND_TITLE = "Doelmap niet gevonden"
+NOTICE_TITLE = "Mededeling"
+
+
+def in_use_message(program_file):
+    return ("Verwijderen van het bestaande bestand\r\n\"" + program_file + "\"lukt niet.\r\n"
+            "Heeft u Kelvaro misschien al gestart?\r\nSluit Kelvaro dan en probeer nog eens.\r\n"
+            "\r\nLukt het nog niet ?\r\nSchakel dan de PC uit en weer aan en probeer opnieuw.")
+
+
+class Suite:
+    def __init__(self, args):
+        self.args = args
+        self.work = Path(args.work).resolve()
+        self.work.mkdir(parents=True, exist_ok=True)
+        self.shots = self.work / "screenshots"
+        self.display = Display()
+        self.template = Prefix.template(self.work, self.display)
+        self.results: list[tuple[str, bool, str]] = []
+
+    # -- shared steps ----------------------------------------------------------------------
+    def fresh(self, name) -> Prefix:
+        return self.template.copy(self.work / name)
+
+    def package(self, prefix: Prefix, name, files, caption=None, cut=0) -> str:
+        """Makes the package in the prefix's Downloads folder; its Windows path."""
+        folder = prefix.unix(prefix.downloads_windows)
+        make_package(self.args.stub, folder / name, files, caption=caption, cut=cut)
+        return prefix.downloads_windows + "\\" + name
+
+    def shot(self, window, name):
+        self.display.screenshot(window, self.shots / name)
+
+    def shot_all(self, name):
+        """The visible windows together (a box over its owner)."""
+        wins = self.display.windows()
+        check(wins, "no window to photograph")
+        x0 = min(w.x for w in wins) - 8
+        y0 = min(w.y for w in wins) - 8
+        x1 = max(w.x + w.width for w in wins) + 8
+        y1 = max(w.y + w.height for w in wins) + 8
+        self.shots.mkdir(parents=True, exist_ok=True)
+        subprocess.run(["import", "-display", self.display.name, "-window", "root", "-crop",
+                        f"{x1 - x0}x{y1 - y0}+{x0}+{y0}", "+repage", str(self.shots / name)],
+                       check=True, capture_output=True)
+
+    def press_install(self, run: Run, main):
+        """Enter in the main window once the timer has enabled the install button; again if
+        no box follows (the button may still have been disabled)."""
+        time.sleep(0.8)
+        for _ in range(3):
+            before = len(run.box_texts())
+            self.display.key(main, "Return")
+            deadline = time.monotonic() + 6
+            while time.monotonic() < deadline:
+                if len(run.box_texts()) > before or run.proc.poll() is not None:
+                    return
+                time.sleep(0.1)
+        raise Failure("Enter in the window started no installation run")
+
+    @staticmethod
+    def expect_box(run: Run, text, title=NOTICE_TITLE):
+        box = run.next_box(title=title)
+        if box.truncated:
+            check(text.startswith(box.text), f"box text {box.text!r}..., expected {text!r}")
+        else:
+            check(box.text == text, f"box text {box.text!r}, expected {text!r}")
+        return box
+
+    @staticmethod
+    def expect_installed(root: Path, files: dict[str, bytes]):
+        """Every payload file below the installation, byte for byte, under its own name."""
+        for name, data in files.items():
+            path = root / name
+            check(path.is_file(), f"not installed: {name}")
+            check(path.read_bytes() == data, f"installed with other bytes: {name}")
+
+    @staticmethod
+    def expect_only(before, after, allowed: set[str]):
+        """The installation changed only where the run may change it."""
+        unexpected = [d for d in differences(before, after) if d.split(None, 1)[1].split(" (")[0]
+                      not in allowed]
+        check(not unexpected, "unexpected changes in the installation:\n  " +
+              "\n  ".join(unexpected))
+
+    def expect_no_shortcuts(self, prefix: Prefix):
+        for link in (prefix.desktop / "Kelvaro.lnk", prefix.start_menu / "Kelvaro.lnk"):
+            check(not link.exists(), f"a shortcut was made: {link}")
+
+    def expect_shortcuts(self, prefix: Prefix):
+        target = INSTALL_DIR + "\\Kelvaro.exe"
+        for link in (prefix.desktop / "Kelvaro.lnk", prefix.start_menu / "Kelvaro.lnk"):
+            check(link.is_file(), f"no shortcut {link}")
+            got = lnk_target(link)
+            check(got.lower() == target.lower(), f"{link.name} points at {got!r}, not {target!r}")
+
+    @staticmethod
+    def changed_paths(files: dict[str, bytes], *more) -> set[str]:
+        allowed = set(more)
+        for name in files:
+            parts = name.split("/")
+            for i in range(1, len(parts) + 1):
+                allowed.add("/".join(parts[:i]))
+        return allowed
+
+    # -- scenarios -------------------------------------------------------------------------
+    def program_upgrade(self, prefix: Prefix, planted=False):
+        root = stage_installation(prefix, self.args.installed_program)
+        files = payload(self.args.update_program)
+        exe = self.package(prefix, "klvupgrade-3.2.0.1.exe", files)
+        overrides = ""
+        if planted:
+            plant_marker_dlls(self.args.markers, prefix.unix(prefix.downloads_windows))
+            overrides = marker_overrides()
+        before = snapshot(root)
+        run = Run(prefix, exe, self.work / f"{prefix.path.name}.log", overrides=overrides)
+        main = run.window(STORED_CAPTION)
+        check((main.width, main.height) == (WIDTH, HEIGHT),
+              f"window {main.width}x{main.height}, expected {WIDTH}x{HEIGHT}")
+        if not planted:
+            time.sleep(0.5)
+            self.shot(main, "program-upgrade.png")
+        self.press_install(run, main)
+        # The stored caption names no version: the question is asked; No installs.
+        box = self.expect_box(run, VERSION_QUESTION, "Versiecontrole")
+        run.answer(box, "n")
+        box = self.expect_box(run, START_QUESTION, START_TITLE)
+        if not planted:
+            self.shot_all("program-upgrade-start.png")
+        run.answer(box, "Return")
+        run.wait_exit()
+        started = root / "kelvaro-started.txt"
+        run.wait("the new program's mark", lambda: started.exists() and started.read_text(),
+                 timeout=20)
+        check(started.read_text().strip() == "kelvaro 3.2.0.1 started",
+              f"started: {started.read_text()!r}")
+        self.expect_installed(root, files)
+        self.expect_only(before, snapshot(root),
+                         self.changed_paths(files, "kelvaro-started.txt"))
+        self.expect_shortcuts(prefix)
+        check(len(run.box_texts()) == 2, f"boxes: {[b.text for b in run.box_texts()]}")
+        if planted:
+            downloads = prefix.downloads_windows.lower() + "\\"
+            foreign = [f"{path} ({kind})" for path, kind in run.loaded_dlls()
+                       if path.lower().startswith(downloads) and path.lower().endswith(".dll")]
+            marks = sorted(p.name for p in prefix.unix(prefix.downloads_windows).glob("*.loaded"))
+            check(not foreign and not marks,
+                  f"planted DLLs loaded: {foreign} {marks}")
+            check(any(p.lower().endswith("system32\\version.dll") for p, _ in run.loaded_dlls()),
+                  "version.dll was never loaded: the check above proves nothing")
+        return "kelvaro.exe 3.1.0.5 -> 3.2.0.1, both shortcuts, the new program started"
+
+    def planted_dlls(self, prefix: Prefix):
+        self.program_upgrade(prefix, planted=True)
+        return "a full program upgrade with 7 marker DLLs beside the package: none loaded"
+
+    def configured_package(self, prefix: Prefix):
+        root = stage_installation(prefix, self.args.installed_program)
+        picture = self.work / "stub.jpg"
+        subprocess.run(["convert", "-size", "84x55", "xc:#d01010", str(picture)], check=True)
+        ini = ("Caption=Kelvaro rapporten 2026\r\nHeader=Nieuwe rapporten\r\n"
+               "uitleg=Deze update voegt rapporten toe aan uw installatie.\r\n"
+               "folderkeuze=false\r\n").encode("cp1252")
+        files = payload(extra={"stub.ini": ini, "Stub.jpg": picture.read_bytes()})
+        exe = self.package(prefix, "klvrapporten.exe", files)
+        before = snapshot(root)
+        run = Run(prefix, exe, self.work / f"{prefix.path.name}.log", debug="+msgbox,+text")
+        main = run.window("Kelvaro rapporten 2026")
+        check((main.width, main.height) == (WIDTH, HEIGHT - 50),
+              f"window {main.width}x{main.height}, expected {WIDTH}x{HEIGHT - 50}")
+        time.sleep(0.5)
+        self.shot(main, "configured-package.png")
+        drawn = run.log_bytes().decode("latin-1")
+        for text in ("Nieuwe rapporten", "Deze update voegt rapporten toe"):
+            check(text in drawn, f"{text!r} was never drawn")
+        pixel = subprocess.run(["convert", str(self.shots / "configured-package.png"), "-crop",
+                                "1x1+380+20", "-depth", "8", "txt:-"],
+                               capture_output=True, text=True).stdout
+        check("#D01010" in pixel.upper() or "#D0" in pixel.upper(),
+              f"the picture from Stub.jpg is not at the picture's place: {pixel.strip()}")
+        self.press_install(run, main)
+        box = self.expect_box(run, DONE)
+        run.answer(box, "Return")
+        run.wait_exit()
+        self.expect_installed(root, files)
+        self.expect_only(before, snapshot(root), self.changed_paths(files))
+        self.expect_no_shortcuts(prefix)
+        check(len(run.box_texts()) == 1, f"boxes: {[b.text for b in run.box_texts()]}")
+        return "Stub.ini texts and picture, window 50 px shorter, Installatie voltooid"
+
+    def help_package(self, prefix: Prefix):
+        root = stage_installation(prefix, self.args.installed_program)
+        files = payload(extra={"Help/Kelvaro.chm": b"ITSF" + bytes(5000)})
+        caption = "Kelvaro Schermhelp Update 3.2.0.1]"
+        exe = self.package(prefix, "klvhelp.exe", files, caption=caption)
+        before = snapshot(root)
+        run = Run(prefix, exe, self.work / f"{prefix.path.name}.log", debug="+msgbox,+text")
+        main = run.window(caption)
+        time.sleep(0.5)
+        self.shot(main, "help-package.png")
+        drawn = run.log_bytes().decode("latin-1")
+        check("Kelvaro Schermhelp" in drawn, "the heading Kelvaro Schermhelp was never drawn")
+        check("Snelkoppelingen" not in drawn.split("Kelvaro Schermhelp", 1)[1],
+              "the shortcuts check box is still drawn")
+        self.press_install(run, main)
+        box = self.expect_box(run, DONE)
+        run.answer(box, "Return")
+        run.wait_exit()
+        self.expect_installed(root, files)
+        self.expect_only(before, snapshot(root), self.changed_paths(files))
+        self.expect_no_shortcuts(prefix)
+        check(len(run.box_texts()) == 1, f"boxes: {[b.text for b in run.box_texts()]}")
+        return "no version question, old kelvaro.exe kept, Installatie voltooid"
+
+    def not_found(self, prefix: Prefix):
+        root = stage_installation(prefix, self.args.installed_program, registry=False)
+        ini = b"Caption=Kelvaro rapporten 2026\r\nHeader=Nieuwe rapporten\r\n"
+        exe = self.package(prefix, "klvrapporten.exe", payload(extra={"stub.ini": ini}))
+        before = snapshot(root)
+        run = Run(prefix, exe, self.work / f"{prefix.path.name}.log", debug="+msgbox,+text")
+        box = self.expect_box(run, NOT_FOUND_QUESTION, NOT_FOUND_TITLE)
+        shown = run.display.windows()
+        check(any(w.name == STORED_CAPTION for w in shown),
+              f"behind the question the caption is not the stored one: {[w.name for w in shown]}")
+        drawn = run.log_bytes().decode("latin-1")
+        check("Kelvaro Upgrade" in drawn and "Nieuwe rapporten" not in drawn,
+              "behind the question the heading is not the entry sequence's")
+        self.shot_all("not-found-question.png")
+        run.answer(box, "n")
+        dialog = run.wait("the folder dialog", lambda: [
+            w for w in run.display.windows() if w.name not in (STORED_CAPTION, NOT_FOUND_TITLE)])[-1]
+        self.shot_all("not-found-folder-dialog.png")
+        check(len(run.box_texts()) == 1, "another box instead of the folder dialog")
+        self.display.key(dialog, "Escape")
+        main = run.window("Kelvaro rapporten 2026")
+        self.display.key(main, "alt+a")
+        run.wait_exit()
+        check(not differences(before, snapshot(root)), "the installation changed")
+        return f"question over the stored caption; No opened {dialog.name!r}"
+
+    def damaged_package(self, prefix: Prefix):
+        root = stage_installation(prefix, self.args.installed_program)
+        exe = self.package(prefix, "klvupgrade-3.2.0.1.exe", payload(self.args.update_program),
+                           cut=1000)
+        before = snapshot(root)
+        run = Run(prefix, exe, self.work / f"{prefix.path.name}.log")
+        main = run.window(STORED_CAPTION)
+        self.press_install(run, main)
+        box = self.expect_box(run, DAMAGED)
+        self.shot_all("damaged-package.png")
+        run.answer(box, "Return")
+        run.wait_exit()
+        check(len(run.box_texts()) == 1, f"boxes: {[b.text for b in run.box_texts()]}")
+        changes = differences(before, snapshot(root))
+        check(not changes, "the installation changed:\n  " + "\n  ".join(changes))
+        self.expect_no_shortcuts(prefix)
+        return "notice shown; every file, time stamp and attribute as before"
+
+    def program_in_use(self, prefix: Prefix):
+        root = stage_installation(prefix, self.args.installed_program)
+        exe = self.package(prefix, "klvupgrade-3.2.0.1.exe", payload(self.args.update_program))
+        standin = Run(prefix, INSTALL_DIR + "\\kelvaro.exe", self.work / "standin.log",
+                      debug="-all", args=["--hold"])
+        try:
+            standin.wait("the running program's mark",
+                         lambda: (root / "kelvaro-started.txt").exists(), timeout=30)
+            before = snapshot(root)
+            run = Run(prefix, exe, self.work / f"{prefix.path.name}.log")
+            main = run.window(STORED_CAPTION)
+            self.press_install(run, main)
+            run.answer(self.expect_box(run, VERSION_QUESTION, "Versiecontrole"), "n")
+            box = self.expect_box(run, in_use_message(INSTALL_DIR + "\\kelvaro.exe"))
+            self.shot_all("program-in-use.png")
+            run.answer(box, "Return")
+            run.wait_exit()
+            check(standin.proc.poll() is None, "the running program ended")
+            changes = differences(before, snapshot(root))
+            check(not changes, "the installation changed:\n  " + "\n  ".join(changes))
+            self.expect_no_shortcuts(prefix)
+        finally:
+            (root / "kelvaro-stop.txt").write_text("stop")
+            try:
+                standin.wait_exit(30)
+            finally:
+                standin.kill()
+        return "the six-piece message; nothing extracted, nothing changed"
+
+    SCENARIOS = ("program_upgrade", "configured_package", "help_package", "not_found",
+                 "damaged_package", "program_in_use", "planted_dlls")
+
+    def run(self, names):
+        for name in names:
+            t0 = time.monotonic()
+            for attempt in (1, 2):
+                prefix = self.fresh(name)
+                try:
+                    detail = getattr(self, name)(prefix)
+                    ok = True
+                except DisplayLost as e:
+                    ok, detail = False, str(e)
+                    if attempt == 1:
+                        print(f"      {name}: {e}; once more in a fresh prefix", flush=True)
+                        prefix.remove()
+                        continue
+                except Failure as e:
+                    ok, detail = False, str(e)
+                except Exception:  # a fault of the harness itself
+                    ok, detail = False, traceback.format_exc()
+                finally:
+                    prefix.stop()
+                break
+            took = time.monotonic() - t0
+            print(f"{'PASS' if ok else 'FAIL'}  {name:<20} {took:5.1f} s  {detail}", flush=True)
+            self.results.append((name, ok, detail))
+            if ok and not self.args.keep:
+                prefix.remove()
+            elif not ok:
+                print(f"      prefix kept: {prefix.path}; log: {self.work / (name + '.log')}")
+        if self.args.screenshots:
+            dest = Path(self.args.screenshots)
+            dest.mkdir(parents=True, exist_ok=True)
+            for png in sorted(self.shots.glob("*.png")):
+                shutil.copy2(png, dest / png.name)
+        return all(ok for _, ok, _ in self.results)
+
+    def close(self):
+        self.display.close()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--stub", required=True, type=Path)
+    parser.add_argument("--installed-program", required=True, type=Path)
+    parser.add_argument("--update-program", required=True, type=Path)
+    parser.add_argument("--markers", required=True, type=Path)
+    parser.add_argument("--work", required=True, type=Path)
+    parser.add_argument("--screenshots", type=Path, help="copy the screenshots here")
+    parser.add_argument("--keep", action="store_true", help="keep the prefixes")
+    parser.add_argument("names", nargs="*", help="scenarios to run (default: all)")
+    args = parser.parse_args()
+    unknown = [n for n in args.names if n not in Suite.SCENARIOS]
+    if unknown:
+        parser.error(f"unknown scenarios {unknown}; known: {', '.join(Suite.SCENARIOS)}")
+    require_locale()
+    suite = Suite(args)
+    try:
+        ok = suite.run(args.names or Suite.SCENARIOS)
+    finally:
+        suite.close()
+    sys.exit(0 if ok else 1)
+
+
+if __name__ == "__main__":
+    main()
