@@ -573,6 +573,20 @@ class Run:
         box.window = self.wait(f"the window of message box {n + 1} ({title!r})", shown, timeout)
         return box
 
+    def press_install(self, main: Window):
+        """Enter in the main window once the timer has enabled the install button (the
+        default button); again if no box follows and the program still runs."""
+        time.sleep(0.8)
+        for _ in range(3):
+            before = len(self.box_texts())
+            self.display.key(main, "Return")
+            deadline = time.monotonic() + 6
+            while time.monotonic() < deadline:
+                if len(self.box_texts()) > before or self.proc.poll() is not None:
+                    return
+                time.sleep(0.1)
+        raise Failure("Enter in the window started no installation run")
+
     def answer(self, box: Box, *keys):
         self.display.key(box.window, *keys)
         self.answered += 1

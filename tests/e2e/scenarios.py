@@ -81,20 +81,6 @@ class Suite:
                         f"{x1 - x0}x{y1 - y0}+{x0}+{y0}", "+repage", str(self.shots / name)],
                        check=True, capture_output=True)
 
-    def press_install(self, run: Run, main):
-        """Enter in the main window once the timer has enabled the install button; again if
-        no box follows (the button may still have been disabled)."""
-        time.sleep(0.8)
-        for _ in range(3):
-            before = len(run.box_texts())
-            self.display.key(main, "Return")
-            deadline = time.monotonic() + 6
-            while time.monotonic() < deadline:
-                if len(run.box_texts()) > before or run.proc.poll() is not None:
-                    return
-                time.sleep(0.1)
-        raise Failure("Enter in the window started no installation run")
-
     @staticmethod
     def expect_box(run: Run, text, title=NOTICE_TITLE):
         box = run.next_box(title=title)
@@ -157,7 +143,7 @@ class Suite:
         if not planted:
             time.sleep(0.5)
             self.shot(main, "program-upgrade.png")
-        self.press_install(run, main)
+        run.press_install(main)
         # The stored caption names no version: the question is asked; No installs.
         box = self.expect_box(run, VERSION_QUESTION, "Versiecontrole")
         run.answer(box, "n")
@@ -215,7 +201,7 @@ class Suite:
                                capture_output=True, text=True).stdout
         check("#D01010" in pixel.upper() or "#D0" in pixel.upper(),
               f"the picture from Stub.jpg is not at the picture's place: {pixel.strip()}")
-        self.press_install(run, main)
+        run.press_install(main)
         box = self.expect_box(run, DONE)
         run.answer(box, "Return")
         run.wait_exit()
@@ -239,7 +225,7 @@ class Suite:
         check("Kelvaro Schermhelp" in drawn, "the heading Kelvaro Schermhelp was never drawn")
         check("Snelkoppelingen" not in drawn.split("Kelvaro Schermhelp", 1)[1],
               "the shortcuts check box is still drawn")
-        self.press_install(run, main)
+        run.press_install(main)
         box = self.expect_box(run, DONE)
         run.answer(box, "Return")
         run.wait_exit()
@@ -282,7 +268,7 @@ class Suite:
         before = snapshot(root)
         run = Run(prefix, exe, self.work / f"{prefix.path.name}.log")
         main = run.window(STORED_CAPTION)
-        self.press_install(run, main)
+        run.press_install(main)
         box = self.expect_box(run, DAMAGED)
         self.shot_all("damaged-package.png")
         run.answer(box, "Return")
@@ -304,7 +290,7 @@ class Suite:
             before = snapshot(root)
             run = Run(prefix, exe, self.work / f"{prefix.path.name}.log")
             main = run.window(STORED_CAPTION)
-            self.press_install(run, main)
+            run.press_install(main)
             run.answer(self.expect_box(run, VERSION_QUESTION, "Versiecontrole"), "n")
             box = self.expect_box(run, in_use_message(INSTALL_DIR + "\\kelvaro.exe"))
             self.shot_all("program-in-use.png")

@@ -1,0 +1,123 @@
+#!/usr/bin/env python3
+"""The demo of scripts/demo: an update package of Kelvaro 3.2.0.1 installed under Wine on a
+staged Kelvaro 3.1.0.5 installation, on the user's display (the user answers) or, without one,
+in a virtual display with the keys sent here (every question answered with its default).
+Prints what the installer asked and what changed in the installation.
+"""
+from __future__ import annotations
+
+import argparse
+import os
+import shutil
+import sys
+import time
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from harness import (CAFE, INSTALL_DIR, Display, Failure, Prefix, Run,  # noqa: E402
+                     differences, lnk_target, make_package, payload, require_locale, snapshot,
+                     stage_installation)
+
+CAPTION = "Kelvaro Update 3.2.0.1]"
+
+
+def show_text(text):
+    return "\n      ".join(text.replace("\r\n", "\n").replace("\r", "\n").split("\n"))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--stub", required=True, type=Path)
+    parser.add_argument("--installed-program", required=True, type=Path)
+    parser.add_argument("--update-program", required=True, type=Path)
+    parser.add_argument("--work", required=True, type=Path)
+    parser.add_argument("--screenshots", type=Path, help="the committed screenshots")
+    parser.add_argument("--auto", action="store_true",
+                        help="a virtual display and the keys sent, even when DISPLAY is set")
+    args = parser.parse_args()
+    require_locale()
+    work = args.work.resolve()
+    work.mkdir(parents=True, exist_ok=True)
+    interactive = bool(os.environ.get("DISPLAY")) and not args.auto
+    display = Display(os.environ["DISPLAY"] if interactive else None)
+    try:
+        template = Prefix.template(work, display)
+        prefix = template.copy(work / "machine")
+        root = stage_installation(prefix, args.installed_program)
+        extra = {
+            "Data/Plaatsnamen.txt": "Amsterdam\r\n's-Hertogenbosch\r\nLeeuwarden\r\n"
+                                    "IJsselstein\r\n".encode("cp1252"),
+            "Help/Lees mij.txt": "Wat is er nieuw in Kelvaro 3.2: rapporten, één overzicht "
+                                 "per generatie.\r\n".encode("cp1252"),
+        }
+        files = payload(args.update_program, extra)
+        name = "klvupgrade-3.2.0.1.exe"
+        package = make_package(args.stub, prefix.unix(prefix.downloads_windows) / name, files,
+                               caption=CAPTION)
+        shutil.copy2(package, work / name)
+        exe = prefix.downloads_windows + "\\" + name
+        print(f"== package  {work / name} ({package.stat().st_size:,} bytes): the installer "
+              f"with {len(files)} files appended, caption {CAPTION!r}")
+        print(f"== machine  Wine prefix {prefix.path}, display {display.name}")
+        print(f"            Kelvaro 3.1.0.5 in {INSTALL_DIR} (HKLM\\SOFTWARE\\KLV, 32-bit view)")
+        print(f"== running  {exe}")
+        before = snapshot(root)
+        run = Run(prefix, exe, work / "wine.log", debug="+msgbox")
+        main_window = run.window(CAPTION, timeout=90)
+        print(f"   window   {main_window.name!r}, {main_window.width}x{main_window.height}")
+        shots = work / "screenshots"
+        time.sleep(0.5)
+        display.screenshot(main_window, shots / "window.png")
+        if interactive:
+            print("   The installer is open on your display: press Installeren and answer it.")
+        else:
+            run.press_install(main_window)
+        seen = 0
+        deadline = time.monotonic() + (600 if interactive else 90)
+        while run.proc.poll() is None and time.monotonic() < deadline:
+            boxes = run.box_texts()
+            for box in boxes[seen:]:
+                if interactive:
+                    time.sleep(0.3)
+                    top = [w for w in display.windows() if w.name != CAPTION]
+                    print(f"   asked    [{top[-1].name if top else '?'}]\n      "
+                          f"{show_text(box.text)}")
+                    continue
+                box = run.next_box()
+                print(f"   asked    [{box.window.name}]\n      {show_text(box.text)}")
+                display.screenshot(box.window, shots / f"box-{run.answered + 1}.png")
+                run.answer(box, "Return")
+                print("      -> Enter (the default button)")
+            seen = len(boxes)
+            time.sleep(0.2)
+        code = run.wait_exit(30)
+        print(f"   ended    exit code {code}")
+        started = root / "kelvaro-started.txt"
+        for _ in range(50):
+            if started.exists():
+                break
+            time.sleep(0.2)
+        print("== what changed in the installation")
+        for line in differences(before, snapshot(root)) or ["nothing"]:
+            print("   " + line)
+        cafe = root / CAFE
+        if cafe.exists() and cafe.read_bytes() == files[CAFE]:
+            print(f"   {CAFE}: installed byte for byte under its own name")
+        for link in (prefix.desktop / "Kelvaro.lnk", prefix.start_menu / "Kelvaro.lnk"):
+            if link.exists():
+                print(f"   shortcut {link.relative_to(prefix.path)} -> {lnk_target(link)}")
+        if started.exists():
+            print(f"   the installed program was started: {started.read_text().strip()}")
+        print("== screenshots")
+        print(f"   this run: {shots}")
+        if args.screenshots:
+            print(f"   every mode (committed): {args.screenshots}")
+        prefix.stop()
+    except Failure as e:
+        sys.exit(f"demo: {e}")
+    finally:
+        display.close()
+
+
+if __name__ == "__main__":
+    main()
