@@ -64,8 +64,20 @@ std::vector<std::string> Patterns(std::string_view names) {
     return patterns;
 }
 
+// The drive letter of an absolute path, lower-cased; 0 for any other text.
+char DriveLetter(std::string_view path) {
+    if (path.size() < 3 || path[1] != ':' || path[2] != '\\') return 0;
+    char c = path[0];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    return c >= 'a' && c <= 'z' ? c : 0;
+}
+
+// Compared in the user's locale, but only with entries that can be on the folder's drive.
 bool InSkipList(const std::vector<std::string>& skip, const std::string& folder) {
+    const char drive = DriveLetter(folder);
     return std::any_of(skip.begin(), skip.end(), [&](const std::string& entry) {
+        const char other = DriveLetter(entry);
+        if (drive && other && drive != other) return false;
         return platform::SameTextAnsi(entry, folder);
     });
 }
@@ -93,6 +105,22 @@ std::vector<std::string> SystemFolders() {
     skip.push_back("c:\\programdata\\");
     skip.push_back("c:\\users\\all users\\");
     return skip;
+}
+
+bool IsSubfolder(const platform::FileEntry& entry) {
+    return (entry.attributes & platform::faDirectory) && !entry.name.starts_with('.');
+}
+
+// A pattern that matches one name only, compared without regard to case: no wildcards
+// (also none of the system's own, < > "), no short-name marker, no path, no trailing dot.
+bool IsPlainName(const std::string& pattern) {
+    return pattern.find_first_of("*?<>\"~\\/:") == std::string::npos &&
+           (pattern.empty() || pattern.back() != '.');
+}
+
+std::string NameKey(std::string name) {
+    platform::UpperAnsiInPlace(name.data(), name.size());
+    return name;
 }
 
 bool Searchable(unsigned kind) {
@@ -123,44 +151,109 @@ void SearchInstallations(std::vector<std::string>& found, const SearchFilter& fi
     }
 }
 
-void FindFiles(std::vector<std::string>* found, std::string folder, std::string names,
-               const SearchProgressCallback& progress, bool skipThumbnails, bool recurse,
-               const std::vector<std::string>* skip) {
-    if (SearchStopFlag) return;
-    if (!found) throw std::logic_error("FindFiles met nil aangeroepen");
-    platform::Files& files = sys::Files();
-    if (!files.FolderExists(folder)) return;
-    if (skip && InSkipList(*skip, WithTrailingBackslash(folder))) return;
-    // A name list that begins with the folder itself loses that folder text.
-    if (!folder.empty() && names.starts_with(folder)) names.erase(0, folder.size());
-    folder = WithTrailingBackslash(folder);
-    if (progress) progress(folder);
+namespace {
 
+// What stays the same through one recursive search.
+struct Walk {
+    std::vector<std::string>& found;
+    const SearchProgressCallback& progress;
+    bool skipThumbnails;
+    bool recurse;
+    const std::vector<std::string>* skip;
+};
+
+void Enter(const Walk& walk, std::string folder, std::string names, bool listed);
+
+void EnterSubfolders(const Walk& walk, const std::vector<std::string>& subfolders,
+                     const std::string& names) {
+    for (const std::string& subfolder : subfolders) {
+        if (walk.skipThumbnails && IsThumbnailFolder(subfolder)) continue;
+        Enter(walk, subfolder, names, true);
+    }
+}
+
+// One directory search per pattern, then one for the subfolders.
+void SearchPerPattern(const Walk& walk, const std::string& folder,
+                      const std::vector<std::string>& patterns, const std::string& names) {
+    platform::Files& files = sys::Files();
     platform::FileEntry entry;
-    for (const std::string& pattern : Patterns(names)) {
+    for (const std::string& pattern : patterns) {
         if (pattern.empty()) continue; // names nothing
         const bool single = pattern.find('*') == std::string::npos;
         auto search = files.Search(folder + pattern);
         int matches = 0;
         while (search && matches < kMaxMatches && search->Next(entry)) {
             if (!PassesAttributes(entry.attributes, kFileAttributes)) continue;
-            found->push_back(folder + entry.name);
+            walk.found.push_back(folder + entry.name);
             ++matches;
             if (single) break;
         }
     }
-    if (!recurse) return;
-
+    if (!walk.recurse) return;
     std::vector<std::string> subfolders;
     if (auto search = files.Search(folder + "*.*")) {
         for (int examined = 0; examined < kMaxEntries && search->Next(entry); ++examined)
-            if ((entry.attributes & platform::faDirectory) && !entry.name.starts_with('.'))
-                subfolders.push_back(folder + entry.name);
+            if (IsSubfolder(entry)) subfolders.push_back(folder + entry.name);
     }
-    for (const std::string& subfolder : subfolders) {
-        if (skipThumbnails && IsThumbnailFolder(subfolder)) continue;
-        FindFiles(found, subfolder, names, progress, skipThumbnails, recurse, skip);
+    EnterSubfolders(walk, subfolders, names);
+}
+
+// For plain names, one directory search gives what a search per name and one for the
+// subfolders give: each name matches at most one entry, taken pattern by pattern; only the
+// subfolder list is bounded.
+void SearchOnce(const Walk& walk, const std::string& folder,
+                const std::vector<std::string>& patterns, const std::string& names) {
+    std::vector<std::string> keys;
+    for (const std::string& pattern : patterns)
+        keys.push_back(NameKey(pattern));
+    std::vector<std::string> matches(patterns.size());
+    std::vector<std::string> subfolders;
+    if (auto search = sys::Files().Search(folder + "*.*")) {
+        platform::FileEntry entry;
+        for (int examined = 0; search->Next(entry); ++examined) {
+            if (IsSubfolder(entry)) {
+                if (examined < kMaxEntries) subfolders.push_back(folder + entry.name);
+                continue;
+            }
+            if (!PassesAttributes(entry.attributes, kFileAttributes)) continue;
+            std::string key;
+            for (std::size_t i = 0; i < keys.size(); ++i) {
+                if (!matches[i].empty() || keys[i].size() != entry.name.size()) continue;
+                if (key.empty()) key = NameKey(entry.name);
+                if (key == keys[i]) matches[i] = folder + entry.name;
+            }
+        }
     }
+    for (std::string& match : matches)
+        if (!match.empty()) walk.found.push_back(std::move(match));
+    EnterSubfolders(walk, subfolders, names);
+}
+
+// `listed`: the folder came from its parent's directory search a moment ago, so it exists.
+void Enter(const Walk& walk, std::string folder, std::string names, bool listed) {
+    if (SearchStopFlag) return;
+    if (!listed && !sys::Files().FolderExists(folder)) return;
+    if (walk.skip && InSkipList(*walk.skip, WithTrailingBackslash(folder))) return;
+    // A name list that begins with the folder itself loses that folder text.
+    if (!folder.empty() && names.starts_with(folder)) names.erase(0, folder.size());
+    folder = WithTrailingBackslash(folder);
+    if (walk.progress) walk.progress(folder);
+    const std::vector<std::string> patterns = Patterns(names);
+    if (walk.recurse && std::all_of(patterns.begin(), patterns.end(), IsPlainName))
+        SearchOnce(walk, folder, patterns, names);
+    else
+        SearchPerPattern(walk, folder, patterns, names);
+}
+
+} // namespace
+
+void FindFiles(std::vector<std::string>* found, std::string folder, std::string names,
+               const SearchProgressCallback& progress, bool skipThumbnails, bool recurse,
+               const std::vector<std::string>* skip) {
+    if (SearchStopFlag) return;
+    if (!found) throw std::logic_error("FindFiles met nil aangeroepen");
+    Enter(Walk{*found, progress, skipThumbnails, recurse, skip}, std::move(folder),
+          std::move(names), false);
 }
 
 void DriveRoots(std::vector<std::string>& roots) {

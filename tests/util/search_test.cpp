@@ -115,10 +115,15 @@ TEST_F(SearchTest, FindsAppearFolderByFolderDepthFirstPatternByPattern) {
     EXPECT_EQ(entered,
               (Paths{"c:\\", "c:\\B\\", "c:\\B\\A\\", "c:\\B\\A\\Z\\", "c:\\C\\", "d:\\"}));
 
-    // The patterns' own order counts, not the folder's.
-    Paths found;
-    FindFiles(&found, "C:\\B", "klvdemo.exe;kelvaro.exe", {}, true, false, nullptr);
-    EXPECT_EQ(found, (Paths{"C:\\B\\klvdemo.exe", "C:\\B\\kelvaro.exe"}));
+    // The patterns' own order counts, not the folder's; names match in any letter case.
+    for (bool recurse : {false, true}) {
+        Paths found;
+        FindFiles(&found, "C:\\B", "KLVDEMO.EXE;kelvaro.exe", {}, true, recurse, nullptr);
+        Paths expected = {"C:\\B\\klvdemo.exe", "C:\\B\\kelvaro.exe"};
+        if (recurse)
+            expected.insert(expected.end(), {"C:\\B\\A\\kelvaro.exe", "C:\\B\\A\\Z\\kelvaro.exe"});
+        EXPECT_EQ(found, expected);
+    }
 }
 
 TEST_F(SearchTest, APatternWithoutAStarGivesOneFileAWildPatternEveryFileButNoFolder) {
@@ -131,6 +136,11 @@ TEST_F(SearchTest, APatternWithoutAStarGivesOneFileAWildPatternEveryFileButNoFol
     Paths found;
     FindFiles(&found, "C:\\Set", "kelvaro.ex?", {}, false, true, nullptr);
     EXPECT_EQ(found, (Paths{"C:\\Set\\kelvaro.exa", "C:\\Set\\Sub\\kelvaro.exe"}));
+
+    found.clear();
+    FindFiles(&found, "C:\\Set", "kelvaro.exe;kelvaro.exf;KELVARO.EXS", {}, false, true, nullptr);
+    EXPECT_EQ(found,
+              (Paths{"C:\\Set\\kelvaro.exe", "C:\\Set\\kelvaro.exs", "C:\\Set\\Sub\\kelvaro.exe"}));
 
     found.clear();
     FindFiles(&found, "C:\\Set\\", " kelvaro.ex*\r\n", {}, false, false, nullptr);
