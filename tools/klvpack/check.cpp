@@ -7,6 +7,7 @@
 #include "build.h"
 #include "build_caption.h"
 #include "build_tree.h"
+#include "check_signature.h"
 #include "pe_image.h"
 #include "platform/file_stream.h"
 #include "platform/files.h"
@@ -62,8 +63,9 @@ bool HasKey(std::string_view ini, std::string_view key) {
 
 class Report {
   public:
+    // A line with an empty label continues the one before.
     void Line(const std::string& label, const std::string& text) {
-        std::printf("%-16s %s\n", (label + ":").c_str(), text.c_str());
+        std::printf("%-16s %s\n", label.empty() ? "" : (label + ":").c_str(), text.c_str());
     }
     void Warn(const std::string& text) {
         std::printf("warning:         %s\n", text.c_str());
@@ -172,9 +174,16 @@ class PackageCheck {
             return;
         }
         r_.Line("signature", "a certificate table of " + std::to_string(table->size) + " bytes at " +
-                                 std::to_string(table->offset) +
-                                 "; the archive is read up to it (check the signature with "
-                                 "osslsigncode verify)");
+                                 std::to_string(table->offset) + "; the archive is read up to it");
+        const SignatureDigest digest = CheckSignatureDigest(file, *table);
+        if (digest.verdict == DigestVerdict::Matches)
+            r_.Line("", "the " + digest.algorithm + " digest of the package matches the signature's"
+                        " (the certificates are for osslsigncode verify to judge)");
+        else if (digest.verdict == DigestVerdict::Differs)
+            r_.Warn("the package was changed after signing: its " + digest.algorithm +
+                    " digest differs from the signature's, and Windows will reject the signature");
+        else
+            r_.Warn("the signature's digest cannot be read: check it with osslsigncode verify");
     }
 
     void StubCaption() {
