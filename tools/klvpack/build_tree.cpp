@@ -70,6 +70,15 @@ class Collector {
         if (ec) throw PackError(Shown(folder) + ": " + ec.message());
         std::sort(children.begin(), children.end(),
                   [](const auto& a, const auto& b) { return a.first < b.first; });
+        // Windows keeps one of two names that differ only in case: the other would be lost.
+        std::vector<std::pair<std::u16string, std::string>> folded;
+        for (const auto& child : children)
+            folded.emplace_back(platform::LowerCase(platform::Utf8ToUtf16(child.first)), child.first);
+        std::sort(folded.begin(), folded.end());
+        for (std::size_t i = 1; i < folded.size(); ++i)
+            if (folded[i].first == folded[i - 1].first)
+                throw PackError(Shown(folder) + "/" + folded[i].second + " and \"" +
+                                folded[i - 1].second + "\" differ only in case; Windows keeps one of them");
         for (const auto& [name, entry] : children) {
             const fs::path path = entry.path();
             const std::string stored = prefix + name;
