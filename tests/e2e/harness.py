@@ -162,7 +162,7 @@ class Prefix:
     """One Wine prefix whose wineserver (and desktop process) starts inside the display."""
 
     def __init__(self, path: Path, display: Display):
-        self.path = Path(path)
+        self.path = Path(path).resolve()  # Wine wants an absolute prefix
         self.display = display
         self.running = False
 
@@ -602,8 +602,10 @@ class Run:
 
     def kill(self):
         if self.proc.poll() is None:
+            # The program alone (wine execs into it); the desktop and services it may have
+            # started serve the prefix's later programs.
             try:
-                os.killpg(self.proc.pid, signal.SIGKILL)
+                os.kill(self.proc.pid, signal.SIGKILL)
             except ProcessLookupError:
                 pass
             self.proc.wait()

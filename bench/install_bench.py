@@ -1,0 +1,144 @@
+#!/usr/bin/env python3
+"""A whole installation run under Wine against `klvpack.exe extract` of the same payload.
+
+The payload: about 50 MB in 2,000 files (text-like, compressible binary and random data, in
+nested folders, deflated by Python's zipfile) plus kelvaro.exe 3.2.0.1, appended to
+klvupgradeStub.exe with the caption "Kelvaro Update 3.2.0.1]" (a program upgrade of a staged
+Kelvaro 3.1.0.5 installation: no version question). Per run, in one prefix and display:
+
+- installer: from the process start to the final question "Direct starten ?" (read from
+  Wine's +msgbox log), minus the harness's fixed pause between the window's appearance and
+  its Enter; the question is answered No. The installation is staged afresh before each run.
+  Also shown: Enter to the final question (the installation run alone).
+- extract: `klvpack.exe extract PACKAGE DIR` into a fresh folder on the same drive, process
+  start to exit.
+
+Medians of N runs after one warm-up each, interleaved; the ratio installer / extract.
+
+    python3 bench/install_bench.py [--build build/windows] [--runs 5] [--work DIR]
+"""
+from __future__ import annotations
+
+import argparse
+import os
+import random
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+root = Path(__file__).resolve().parent.parent
+sys.path.insert(0, str(root / "tests" / "e2e"))
+from harness import (INSTALL_DIR, Display, Prefix, Run, make_package, require_locale,  # noqa: E402
+                     stage_installation)
+
+CAPTION = "Kelvaro Update 3.2.0.1]"
+PAUSE = 0.8  # between the window's appearance and Enter: the timer enables the button
+
+
+def bench_payload(seed=7) -> dict[str, bytes]:
+    """2,000 files, about 50 MB: 1,900 text-like (~15 KB), 90 compressible binaries (~230 KB),
+    10 random (~300 KB)."""
+    rng = random.Random(seed)
+    words = ("Jansen de Vries Bakker Visser Smit Meijer geboren overleden gedoopt begraven "
+             "Amsterdam Utrecht Leiden Haarlem zoon dochter van en 1812 1849 1901").split()
+    files = {}
+    for i in range(1900):
+        n = rng.randint(5000, 25000)
+        text = " ".join(rng.choice(words) for _ in range(n // 7))
+        files[f"Data/Personen/{i // 100:02d}/persoon{i:04d}.txt"] = text[:n].encode()
+    for i in range(90):
+        n = rng.randint(150_000, 310_000)
+        block = bytes(rng.getrandbits(8) for _ in range(256))
+        files[f"BDE/Tabellen/tabel{i:02d}.db"] = (block * (n // 256 + 1))[:n]
+    for i in range(10):
+        files[f"Afbeeldingen/foto{i}.jpg"] = rng.randbytes(rng.randint(250_000, 350_000))
+    return files
+
+
+def timed_install(prefix: Prefix, exe: str, program: Path, log: Path) -> tuple[float, float]:
+    shutil.rmtree(prefix.unix(INSTALL_DIR), ignore_errors=True)
+    stage_installation(prefix, program)
+    subprocess.run(["sync"])
+    run = Run(prefix, exe, log, debug="+msgbox")
+    try:
+        main = run.window(CAPTION, timeout=60)
+        shown = time.monotonic()
+        time.sleep(PAUSE)
+        entered = time.monotonic()
+        run.display.key(main, "Return")
+        box = run.wait("the final question", lambda: run.box_texts(), timeout=300,
+                       interval=0.02)[0]
+        asked = time.monotonic()
+        if box.text != "Direct starten ?":
+            raise SystemExit(f"the installer said {box.text!r}")
+        run.answer(run.next_box(), "n")
+        run.wait_exit(60)
+        return asked - run.started - (entered - shown), asked - entered
+    finally:
+        run.kill()
+
+
+def timed_extract(prefix: Prefix, klvpack: str, package: str, out: str) -> float:
+    shutil.rmtree(prefix.unix(out), ignore_errors=True)
+    subprocess.run(["sync"])
+    t0 = time.monotonic()
+    res = subprocess.run(["wine", klvpack, "extract", package, out], env=prefix.env(),
+                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    took = time.monotonic() - t0
+    if res.returncode != 0:
+        raise SystemExit(f"klvpack extract: exit {res.returncode}")
+    return took
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--build", type=Path, default=root / "build" / "windows")
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--work", type=Path, default=root / "build" / "bench" / "install")
+    args = parser.parse_args()
+    build = args.build.resolve()
+    stub = next(build.glob("src/app/**/klvupgradeStub.exe"))
+    klvpack_exe = build / "tools" / "klvpack" / "klvpack.exe"
+    e2e = build / "tests" / "e2e"
+    installed = e2e / "klv_kelvaro_installed" / "klv_kelvaro_installed.exe"
+    update = e2e / "klv_kelvaro_update" / "klv_kelvaro_update.exe"
+    require_locale()
+    files = bench_payload()
+    files["kelvaro.exe"] = update.read_bytes()
+    total = sum(len(v) for v in files.values())
+    with Display() as display:
+        prefix = Prefix.template(args.work, display).copy(args.work / "prefix")
+        downloads = prefix.unix(prefix.downloads_windows)
+        package = make_package(stub, downloads / "klvupgrade.exe", files, caption=CAPTION)
+        shutil.copy2(klvpack_exe, downloads / "klvpack.exe")
+        exe = prefix.downloads_windows + "\\klvupgrade.exe"
+        klvpack = prefix.downloads_windows + "\\klvpack.exe"
+        print(f"payload: {len(files)} files, {total / 1e6:.1f} MB; package "
+              f"{package.stat().st_size / 1e6:.1f} MB")
+        prefix.start()
+        whole, install, extract = [], [], []
+        for run in range(args.runs + 1):
+            w, i = timed_install(prefix, exe, installed, args.work / "install.log")
+            e = timed_extract(prefix, klvpack, exe, "C:\\extracted")
+            if run:  # the first round warms up
+                whole.append(w)
+                install.append(i)
+                extract.append(e)
+        prefix.remove()
+    med = {k: statistics.median(v) for k, v in
+           (("whole", whole), ("install", install), ("extract", extract))}
+    print(f"installer, start to final question  median {med['whole']:6.2f} s   "
+          f"(min {min(whole):.2f}, max {max(whole):.2f}, n={len(whole)})")
+    print(f"installer, Enter to final question   median {med['install']:6.2f} s")
+    print(f"klvpack extract                      median {med['extract']:6.2f} s   "
+          f"(min {min(extract):.2f}, max {max(extract):.2f})")
+    print(f"ratio installer / klvpack extract: {med['whole'] / med['extract']:.2f} "
+          f"(the run alone: {med['install'] / med['extract']:.2f})")
+
+
+if __name__ == "__main__":
+    main()

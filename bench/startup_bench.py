@@ -1,0 +1,102 @@
+#!/usr/bin/env python3
+"""Start to window under Wine: a package (klvupgradeStub.exe with a small payload) on a staged
+Kelvaro 3 installation against bench/win32/min_window.c, a program that opens one window of
+the same size and paints it. Same prefix, same persistent wineserver, same virtual display,
+runs interleaved after one warm-up each; medians.
+
+"Window shown" is the moment the window is mapped, seen by polling `xdotool search
+--onlyvisible` (a few ms per poll) from just before the process is started. Both programs
+paint right after they show the window, and both are measured by the same poll, so the ratio
+is fair even though the absolute numbers include the poll's granularity.
+
+    python3 bench/startup_bench.py [--build build/windows] [--runs 11] [--work DIR]
+"""
+from __future__ import annotations
+
+import argparse
+import os
+import re
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+root = Path(__file__).resolve().parent.parent
+sys.path.insert(0, str(root / "tests" / "e2e"))
+from harness import (Display, Prefix, make_package, payload, require_locale,  # noqa: E402
+                     stage_installation)
+
+CAPTION = "Kelvaro Update 3.2.0.1]"
+
+
+def time_to_window(prefix: Prefix, exe: str, name: str) -> float:
+    folder = prefix.unix(exe.rsplit("\\", 1)[0] + "\\")
+    pattern = "^" + re.escape(name) + "$"
+    env = {**prefix.env(), "DISPLAY": prefix.display.name}
+    t0 = time.monotonic()
+    proc = subprocess.Popen(["wine", exe], cwd=folder, env=prefix.env(),
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                            start_new_session=True)
+    try:
+        while True:
+            found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", pattern],
+                                   capture_output=True, env=env).stdout.strip()
+            if found:
+                return time.monotonic() - t0
+            if proc.poll() is not None:
+                raise SystemExit(f"{exe} ended (exit {proc.returncode}) without a window")
+            if time.monotonic() - t0 > 60:
+                raise SystemExit(f"{exe}: no window within 60 s")
+    finally:
+        # The program alone is killed (wine execs into it): the wineserver, the desktop and the
+        # services it may have started stay for the next run.
+        os.kill(proc.pid, signal.SIGKILL)
+        proc.wait()
+        time.sleep(0.5)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--build", type=Path, default=root / "build" / "windows")
+    parser.add_argument("--runs", type=int, default=11)
+    parser.add_argument("--work", type=Path, default=root / "build" / "bench" / "startup")
+    args = parser.parse_args()
+    build = args.build.resolve()
+    stub = next(build.glob("src/app/**/klvupgradeStub.exe"))
+    floor = build / "bench" / "win32" / "klv_min_window.exe"
+    e2e = build / "tests" / "e2e"
+    require_locale()
+    with Display() as display:
+        prefix = Prefix.template(args.work, display).copy(args.work / "prefix")
+        stage_installation(prefix, e2e / "klv_kelvaro_installed" / "klv_kelvaro_installed.exe")
+        downloads = prefix.unix(prefix.downloads_windows)
+        make_package(stub, downloads / "klvupgrade.exe",
+                     payload(e2e / "klv_kelvaro_update" / "klv_kelvaro_update.exe"),
+                     caption=CAPTION)
+        shutil.copy2(floor, downloads / "min_window.exe")
+        subjects = {
+            "klvupgradeStub": (prefix.downloads_windows + "\\klvupgrade.exe", CAPTION),
+            "min_window": (prefix.downloads_windows + "\\min_window.exe", "min_window"),
+        }
+        times = {k: [] for k in subjects}
+        prefix.start()
+        for run in range(args.runs + 1):
+            for key, (exe, name) in subjects.items():
+                t = time_to_window(prefix, exe, name)
+                if run:  # the first round warms the prefix up
+                    times[key].append(t)
+        prefix.remove()
+    med = {k: statistics.median(v) for k, v in times.items()}
+    for key, values in times.items():
+        print(f"{key:15} median {med[key] * 1000:7.0f} ms   "
+              f"(min {min(values) * 1000:.0f}, max {max(values) * 1000:.0f}, n={len(values)})")
+    ratio = med["klvupgradeStub"] / med["min_window"]
+    print(f"ratio klvupgradeStub / min_window: {ratio:.2f} (target <= 1.3)")
+
+
+if __name__ == "__main__":
+    main()
