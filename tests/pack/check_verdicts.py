@@ -86,12 +86,15 @@ def verdicts(t, work):
 
     ini = (b"Caption=Kelvaro Bronnen \r\nHeader=Nieuwe bronnen\r\nuitleg=Kies de map = of niet\r\n"
            b"folderkeuze=false\r\nCaption=second line ignored\r\n")
-    expect(t, "configured package", p.package({"stub.ini": ini, "Stub.jpg": b"\xff\xd8jpeg", "Stub.ico": b"ico",
+    expect(t, "configured package", p.package({"stub.ini": ini, "Stub.jpg": b"\xff\xd8\xff\xe0jpeg", "Stub.ico": b"ico",
                                                   "Bronnen/a.txt": b"a"}), 0,
            ["configured package (\"stub.ini\" matches", '  Caption:       "Kelvaro Bronnen "',
             '  Header:        "Nieuwe bronnen"', '  uitleg:        "Kies de map = of niet"',
             '  folderkeuze:   "false"', "folder choice:   hidden", 'picture:         "Stub.jpg"',
             'caption:         "Kelvaro Bronnen " (from Stub.ini)', "package version: not used"])
+    expect(t, "a picture that is no bitmap", p.package({"Stub.ini": b"Caption=Bronnen\n", "Stub.bmp": b"GIF89a",
+                                                        "Stub.jpg": b"\xff\xd8\xff"}), 1,
+           ['picture:         "Stub.bmp"', '"Stub.bmp" is not a bitmap file'])
     expect(t, "folderkeuze not exactly false", p.package({"Stub.ini": b"Caption=Bronnen\r\nfolderkeuze=False\r\n"}), 1,
            ["folder choice:   shown", "\"folderkeuze\" is \"False\": only the exact value \"false\""])
     expect(t, "folderkeuze with a blank", p.package({"Stub.ini": b"Caption=Bronnen\nfolderkeuze=false \n"}), 1,

@@ -329,18 +329,25 @@ class PackageCheck {
     }
 
     void Picture() {
-        const char* names[] = {"stub.bmp", "stub.jpg", "stub.ico"};
+        // The names in the stub's order, with the bytes each kind of file begins with.
+        const std::pair<const char*, std::string_view> kinds[] = {
+            {"stub.bmp", "BM"}, {"stub.jpg", "\xFF\xD8\xFF"}, {"stub.ico", {"\0\0\1\0", 4}}};
         std::string shown;
-        for (const char* n : names) {
+        for (const auto& [n, magic] : kinds) {
             const auto it = configFiles_.find(n);
             if (it == configFiles_.end()) continue;
+            const std::string name = "\"" + ItemName(Dir().Item(it->second).FileName) + "\"";
             if (!configured_) {
-                r_.Warn("\"" + Utf8(Dir().Item(it->second).FileName) +
-                        "\" is not shown: the stub takes its picture from the payload only when an "
-                        "item matches \"*stub.ini\"");
+                r_.Warn(name + " is not shown: the stub takes its picture from the payload only "
+                               "when an item matches \"*stub.ini\"");
                 continue;
             }
-            if (shown.empty()) shown = "\"" + Utf8(Dir().Item(it->second).FileName) + "\"";
+            if (!shown.empty()) continue;
+            shown = name;
+            const auto bytes = ItemBytes(it->second);
+            if (bytes && !bytes->starts_with(magic))
+                r_.Warn(name + " is not a " + (magic == "BM" ? "bitmap" : magic.size() == 3 ? "JPEG" : "icon") +
+                        " file: the stub cannot show it");
         }
         r_.Line("picture", shown.empty() ? "the stub's own" : shown);
     }
