@@ -41,12 +41,14 @@ std::optional<CertificateTable> FindCertificateTable(TZAStream& stream) {
     ByteReader count(head, countAt);
     const std::uint32_t directories = count.U32();
     const std::size_t entry = countAt + 4 + 8 * kSecurityDirectory;
-    if (directories <= kSecurityDirectory || entry + 8 > optional + optionalSize) return std::nullopt;
+    if (directories <= kSecurityDirectory || entry + 8 > optional + optionalSize)
+        return std::nullopt;
     ByteReader dir(head, entry);
     const std::int64_t offset = dir.U32();
     const std::int64_t size = dir.U32();
     if (!dir.Ok() || offset == 0 || size == 0) return std::nullopt;
-    if (offset < pe + static_cast<std::int64_t>(optional + optionalSize) || offset + size > fileSize)
+    if (offset < pe + static_cast<std::int64_t>(optional + optionalSize) ||
+        offset + size > fileSize)
         return std::nullopt;
     return CertificateTable{offset, size};
 }

@@ -29,7 +29,9 @@ struct BuildArguments {
     int level = 6;
 };
 
-std::string Utf8(std::u16string_view s) { return platform::Utf16ToUtf8(s); }
+std::string Utf8(std::u16string_view s) {
+    return platform::Utf16ToUtf8(s);
+}
 
 BuildArguments ParseBuild(const std::vector<std::u16string>& args) {
     BuildArguments out;
@@ -63,14 +65,16 @@ BuildArguments ParseBuild(const std::vector<std::u16string>& args) {
 
 std::vector<std::uint8_t> ReadStub(const std::u16string& path) {
     int error = 0;
-    auto file = platform::FileStream::Open(path, platform::fmOpenRead | platform::fmShareDenyWrite, error);
+    auto file =
+        platform::FileStream::Open(path, platform::fmOpenRead | platform::fmShareDenyWrite, error);
     if (!file || !platform::FileExists(path))
         throw PackError("cannot read the stub " + Utf8(path) +
                         (file ? std::string() : ": " + platform::SystemErrorText(error)));
     const std::int64_t size = file->Size();
     if (size > kMaxStubSize) throw PackError(Utf8(path) + " is too large for a stub");
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-    if (file->Read(bytes.data(), size) != size) throw PackError("cannot read the stub " + Utf8(path));
+    if (file->Read(bytes.data(), size) != size)
+        throw PackError("cannot read the stub " + Utf8(path));
     return bytes;
 }
 
@@ -86,7 +90,8 @@ void CheckStub(const std::u16string& path, const std::vector<std::uint8_t>& stub
     if (stub.size() < 64 || stub[0] != 'M' || stub[1] != 'Z')
         throw PackError(name + " is not a Windows executable");
     if (!FindCaptionBlock(stub))
-        throw PackError(name + " is not the Kelvaro installer stub (its stored caption block is missing)");
+        throw PackError(name +
+                        " is not the Kelvaro installer stub (its stored caption block is missing)");
     if (EndsInArchive(stub))
         throw PackError(name + " already carries a payload; give the bare stub");
     zip::TZAMemoryStream view;
@@ -100,19 +105,21 @@ void SetCaption(std::vector<std::uint8_t>& stub, const std::u16string& caption) 
     if (platform::AnsiToUtf16(ansi) != caption)
         throw PackError("the caption has characters outside code page 1252");
     if (!WriteCaption(stub, *FindCaptionBlock(stub), ansi))
-        throw PackError("the caption is " + std::to_string(ansi.size()) + " bytes; the stub holds at most " +
-                        std::to_string(CaptionCapacity() - 1));
+        throw PackError("the caption is " + std::to_string(ansi.size()) +
+                        " bytes; the stub holds at most " + std::to_string(CaptionCapacity() - 1));
 }
 
 // The output file while it is written: beside its final name, removed unless committed.
 class PendingOutput {
   public:
-    explicit PendingOutput(const std::u16string& target) : target_(target), temp_(target + u".klvpack-tmp") {
+    explicit PendingOutput(const std::u16string& target)
+        : target_(target), temp_(target + u".klvpack-tmp") {
         platform::RemoveFile(temp_);
         int error = 0;
         file_ = platform::FileStream::CreateNew(temp_, error);
         if (!file_)
-            throw PackError("cannot create " + Utf8(temp_) + ": " + platform::SystemErrorText(error));
+            throw PackError("cannot create " + Utf8(temp_) + ": " +
+                            platform::SystemErrorText(error));
     }
     ~PendingOutput() {
         file_.reset();
@@ -157,10 +164,12 @@ int Build(const std::vector<std::u16string>& args) {
         WritePackage(out.File(), stub, entries, options);
         const std::int64_t size = out.File().Size();
         out.Commit();
-        const auto files = std::count_if(entries.begin(), entries.end(), [](auto& e) { return !e.folder; });
+        const auto files =
+            std::count_if(entries.begin(), entries.end(), [](auto& e) { return !e.folder; });
         std::printf("%s: %lld bytes: the stub (%zu bytes), %zu folders and %lld files\n",
                     Utf8(a.output).c_str(), static_cast<long long>(size), stub.size(),
-                    entries.size() - static_cast<std::size_t>(files), static_cast<long long>(files));
+                    entries.size() - static_cast<std::size_t>(files),
+                    static_cast<long long>(files));
         return 0;
     } catch (const PackError& e) {
         std::fprintf(stderr, "klvpack build: %s\n", e.what());

@@ -11,7 +11,9 @@ namespace {
 using stubconf::CaptionMarker;
 }
 
-std::size_t CaptionCapacity() { return stubconf::CaptionCapacity; }
+std::size_t CaptionCapacity() {
+    return stubconf::CaptionCapacity;
+}
 
 std::optional<std::size_t> FindCaptionBlock(std::span<const std::uint8_t> stub) {
     const auto* begin = reinterpret_cast<const char*>(stub.data());

@@ -45,10 +45,13 @@ std::optional<std::string> NameUtf8(const fs::path& name) {
 // Why a name of the payload cannot be an item of the package.
 std::optional<std::string> ComponentProblem(const std::string& c) {
     if (c == "." || c == "..") return "is a \"..\" component";
-    if (c.find(':') != std::string::npos) return "contains ':' (a drive or stream to the installer)";
-    if (c.find('\\') != std::string::npos) return "contains '\\' (a folder separator to the installer)";
+    if (c.find(':') != std::string::npos)
+        return "contains ':' (a drive or stream to the installer)";
+    if (c.find('\\') != std::string::npos)
+        return "contains '\\' (a folder separator to the installer)";
     for (unsigned char ch : c)
-        if (ch < 0x20 || std::string_view("<>\"|?*").find(static_cast<char>(ch)) != std::string_view::npos)
+        if (ch < 0x20 ||
+            std::string_view("<>\"|?*").find(static_cast<char>(ch)) != std::string_view::npos)
             return "contains a character that Windows does not allow in names";
     if (c.back() == '.' || c.back() == ' ') return "ends in '.' or a blank, which Windows drops";
     return std::nullopt;
@@ -73,12 +76,14 @@ class Collector {
         // Windows keeps one of two names that differ only in case: the other would be lost.
         std::vector<std::pair<std::u16string, std::string>> folded;
         for (const auto& child : children)
-            folded.emplace_back(platform::LowerCase(platform::Utf8ToUtf16(child.first)), child.first);
+            folded.emplace_back(platform::LowerCase(platform::Utf8ToUtf16(child.first)),
+                                child.first);
         std::sort(folded.begin(), folded.end());
         for (std::size_t i = 1; i < folded.size(); ++i)
             if (folded[i].first == folded[i - 1].first)
                 throw PackError(Shown(folder) + "/" + folded[i].second + " and \"" +
-                                folded[i - 1].second + "\" differ only in case; Windows keeps one of them");
+                                folded[i - 1].second +
+                                "\" differ only in case; Windows keeps one of them");
         for (const auto& [name, entry] : children) {
             const fs::path path = entry.path();
             const std::string stored = prefix + name;
@@ -90,10 +95,12 @@ class Collector {
             e.source = FromPath(path);
             const auto attributes = platform::AttributesOf(e.source);
             const auto stamp = platform::DosStampOf(e.source);
-            if (!attributes || !stamp) throw PackError(Shown(path) + ": cannot read its attributes");
+            if (!attributes || !stamp)
+                throw PackError(Shown(path) + ": cannot read its attributes");
             e.dosStamp = *stamp;
             if (fs::is_symlink(status))
-                throw PackError(Shown(path) + " is a symbolic link; the package takes files and folders only");
+                throw PackError(Shown(path) +
+                                " is a symbolic link; the package takes files and folders only");
             if (fs::is_directory(status)) {
                 e.name = stored + "/";
                 e.folder = true;
@@ -118,7 +125,8 @@ class Collector {
   private:
     static std::string Shown(const fs::path& p) { return platform::Utf16ToUtf8(FromPath(p)); }
     static void Check(const std::string& name) {
-        if (name.size() > 0xFFFF) throw PackError(name.substr(0, 200) + "...: the name is too long");
+        if (name.size() > 0xFFFF)
+            throw PackError(name.substr(0, 200) + "...: the name is too long");
     }
     std::vector<PackEntry>& out_;
 };
@@ -136,8 +144,8 @@ std::optional<std::string> StubRefusesName(std::u16string_view storedName) {
     std::size_t start = 0;
     for (;;) {
         const std::size_t end = name.find(u'\\', start);
-        const std::u16string_view part =
-            std::u16string_view(name).substr(start, end == std::u16string::npos ? end : end - start);
+        const std::u16string_view part = std::u16string_view(name).substr(
+            start, end == std::u16string::npos ? end : end - start);
         if (part == u"..") return "a \"..\" component";
         if (end == std::u16string::npos) return std::nullopt;
         start = end + 1;
@@ -153,7 +161,8 @@ std::vector<PackEntry> CollectPayload(const std::u16string& folder, const std::u
     const fs::path out = fs::weakly_canonical(ToPath(output), ec);
     const fs::path relative = out.lexically_relative(base);
     if (!relative.empty() && *relative.begin() != "..")
-        throw PackError("the output " + platform::Utf16ToUtf8(output) + " lies inside the payload folder");
+        throw PackError("the output " + platform::Utf16ToUtf8(output) +
+                        " lies inside the payload folder");
     std::vector<PackEntry> entries;
     Collector(entries).Folder(root, "");
     return entries;

@@ -25,14 +25,20 @@ constexpr int kCheckUsage = 2;
 constexpr int kCheckCannotOpen = 3;
 constexpr std::int64_t kMaxReadIntoMemory = 512 << 20;
 
-std::string Utf8(std::u16string_view s) { return platform::Utf16ToUtf8(s); }
+std::string Utf8(std::u16string_view s) {
+    return platform::Utf16ToUtf8(s);
+}
 // An item's name as stored, with '/' between its parts.
 std::string ItemName(std::u16string name) {
     std::replace(name.begin(), name.end(), u'\\', u'/');
     return Utf8(name);
 }
-std::string AnsiShown(std::string_view ansi) { return Utf8(platform::AnsiToUtf16(ansi)); }
-std::string Quoted(std::string_view ansi) { return "\"" + AnsiShown(ansi) + "\""; }
+std::string AnsiShown(std::string_view ansi) {
+    return Utf8(platform::AnsiToUtf16(ansi));
+}
+std::string Quoted(std::string_view ansi) {
+    return "\"" + AnsiShown(ansi) + "\"";
+}
 
 std::string VersionText(std::uint64_t v) {
     char text[64];
@@ -104,7 +110,8 @@ class PackageCheck {
             r_.Line("verdict", "the stub will install this package as made");
             return kCheckFine;
         }
-        r_.Line("verdict", std::to_string(r_.Warnings()) + (r_.Warnings() == 1 ? " warning" : " warnings"));
+        r_.Line("verdict",
+                std::to_string(r_.Warnings()) + (r_.Warnings() == 1 ? " warning" : " warnings"));
         return kCheckWarnings;
     }
 
@@ -113,7 +120,8 @@ class PackageCheck {
 
     std::vector<std::uint8_t> ReadFile(std::int64_t offset, std::int64_t count) {
         int error = 0;
-        auto file = platform::FileStream::Open(path_, platform::fmOpenRead | platform::fmShareDenyNone, error);
+        auto file = platform::FileStream::Open(
+            path_, platform::fmOpenRead | platform::fmShareDenyNone, error);
         std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::max<std::int64_t>(count, 0)));
         if (!file) return {};
         file->Seek(offset);
@@ -127,12 +135,13 @@ class PackageCheck {
         zip::TZAMemoryStream out;
         bool failed = false;
         archive_.OnProcessFileFailure = [&](zip::TZABaseArchiver&, const std::u16string&,
-                                            zip::TZAProcessOperation, int, int, const std::u16string&,
-                                            zip::TZAAction& action) {
+                                            zip::TZAProcessOperation, int, int,
+                                            const std::u16string&, zip::TZAAction& action) {
             failed = true;
             action = zip::TZAAction::fxaIgnore;
         };
-        archive_.OnPassword = [&](zip::TZABaseArchiver&, const std::u16string&, std::string&, bool& skip) {
+        archive_.OnPassword = [&](zip::TZABaseArchiver&, const std::u16string&, std::string&,
+                                  bool& skip) {
             skip = true;
             failed = true;
         };
@@ -149,7 +158,8 @@ class PackageCheck {
 
     void ReadPackageFacts() {
         int error = 0;
-        auto file = platform::FileStream::Open(path_, platform::fmOpenRead | platform::fmShareDenyNone, error);
+        auto file = platform::FileStream::Open(
+            path_, platform::fmOpenRead | platform::fmShareDenyNone, error);
         fileSize_ = file ? file->Size() : 0;
         stubEnd_ = archive_.ArchiveStart();
         if (stubEnd_ == 0 && Dir().Count() > 0) {
@@ -173,12 +183,14 @@ class PackageCheck {
                         "archive's end record (klvpack build makes packages that sign cleanly)");
             return;
         }
-        r_.Line("signature", "a certificate table of " + std::to_string(table->size) + " bytes at " +
-                                 std::to_string(table->offset) + "; the archive is read up to it");
+        r_.Line("signature", "a certificate table of " + std::to_string(table->size) +
+                                 " bytes at " + std::to_string(table->offset) +
+                                 "; the archive is read up to it");
         const SignatureDigest digest = CheckSignatureDigest(file, *table);
         if (digest.verdict == DigestVerdict::Matches)
-            r_.Line("", "the " + digest.algorithm + " digest of the package matches the signature's"
-                        " (the certificates are for osslsigncode verify to judge)");
+            r_.Line("", "the " + digest.algorithm +
+                            " digest of the package matches the signature's"
+                            " (the certificates are for osslsigncode verify to judge)");
         else if (digest.verdict == DigestVerdict::Differs)
             r_.Warn("the package was changed after signing: its " + digest.algorithm +
                     " digest differs from the signature's, and Windows will reject the signature");
@@ -222,9 +234,11 @@ class PackageCheck {
         const auto ini = configFiles_.find("stub.ini");
         if (ini == configFiles_.end()) {
             r_.Line("Stub.ini", "none at the top of the payload");
-            r_.Warn("\"" + configItem_ + "\" matches \"*stub.ini\", so the package installs as a "
-                    "configured package, but there is no Stub.ini at the top of the payload for the "
-                    "stub to read: caption, heading and explanation stay as stored");
+            r_.Warn(
+                "\"" + configItem_ +
+                "\" matches \"*stub.ini\", so the package installs as a "
+                "configured package, but there is no Stub.ini at the top of the payload for the "
+                "stub to read: caption, heading and explanation stay as stored");
             return;
         }
         const auto bytes = ItemBytes(ini->second);
@@ -281,7 +295,8 @@ class PackageCheck {
         }
         version_ = stubconf::PackageVersionFromCaption(caption_);
         if (!stubconf::ParseVersion(version_)) {
-            r_.Line("package version", version_.empty() ? "none" : Quoted(version_) + ", not a version");
+            r_.Line("package version",
+                    version_.empty() ? "none" : Quoted(version_) + ", not a version");
             r_.Warn("the caption carries no version (give one with --caption \"Kelvaro Update "
                     "3.2.0.1]\"): the stub will ask the version question on every installation");
             version_.clear();
@@ -303,16 +318,18 @@ class PackageCheck {
             return;
         }
         const auto bytes = ItemBytes(index);
-        const auto version = bytes ? FileVersionOf(std::span(
-                                         reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()))
-                                   : std::nullopt;
+        const auto version =
+            bytes ? FileVersionOf(std::span(reinterpret_cast<const std::uint8_t*>(bytes->data()),
+                                            bytes->size()))
+                  : std::nullopt;
         if (!bytes) {
             r_.Line("kelvaro.exe", "cannot be read (see the items below)");
             return;
         }
         if (!version) {
             r_.Line("kelvaro.exe", "no version resource");
-            if (upgrade) r_.Warn("kelvaro.exe has no version resource: installed, it reads as 0.0.0.0");
+            if (upgrade)
+                r_.Warn("kelvaro.exe has no version resource: installed, it reads as 0.0.0.0");
             return;
         }
         const std::string text = VersionText(*version);
@@ -324,7 +341,8 @@ class PackageCheck {
             r_.Line("kelvaro.exe", "version " + text + ", as the caption says");
         } else {
             r_.Line("kelvaro.exe", "version " + text);
-            r_.Warn("kelvaro.exe is version " + text + " but the caption says " + AnsiShown(version_));
+            r_.Warn("kelvaro.exe is version " + text + " but the caption says " +
+                    AnsiShown(version_));
         }
     }
 
@@ -346,7 +364,10 @@ class PackageCheck {
             shown = name;
             const auto bytes = ItemBytes(it->second);
             if (bytes && !bytes->starts_with(magic))
-                r_.Warn(name + " is not a " + (magic == "BM" ? "bitmap" : magic.size() == 3 ? "JPEG" : "icon") +
+                r_.Warn(name + " is not a " +
+                        (magic == "BM"       ? "bitmap"
+                         : magic.size() == 3 ? "JPEG"
+                                             : "icon") +
                         " file: the stub cannot show it");
         }
         r_.Line("picture", shown.empty() ? "the stub's own" : shown);
@@ -373,7 +394,8 @@ class PackageCheck {
         };
         archive_.OnPassword = [&](zip::TZABaseArchiver&, const std::u16string& name, std::string&,
                                   bool& skip) {
-            r_.Warn("\"" + ItemName(name) + "\" is encrypted: the installer would ask for a password");
+            r_.Warn("\"" + ItemName(name) +
+                    "\" is encrypted: the installer would ask for a password");
             ++failed;
             skip = true;
         };

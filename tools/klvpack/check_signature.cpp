@@ -59,7 +59,8 @@ SignatureDigest CheckSignatureDigest(zip::TZAStream& file, const zip::Certificat
     if (!HashedRanges(file, table.offset, ranges)) return result;
     for (const Algorithm& a : kAlgorithms) {
         const std::size_t at = der.find(a.digestInfo);
-        if (at == std::string_view::npos || at + a.digestInfo.size() + a.size > der.size()) continue;
+        if (at == std::string_view::npos || at + a.digestInfo.size() + a.size > der.size())
+            continue;
         const std::string_view want = der.substr(at + a.digestInfo.size(), a.size);
         gcry_md_hd_t raw = nullptr;
         if (gcry_md_open(&raw, a.id, 0) != 0) return result;
@@ -77,8 +78,8 @@ SignatureDigest CheckSignatureDigest(zip::TZAStream& file, const zip::Certificat
         }
         const auto* got = reinterpret_cast<const char*>(gcry_md_read(md.get(), a.id));
         result.algorithm = a.name;
-        result.verdict = std::string_view(got, a.size) == want ? DigestVerdict::Matches
-                                                               : DigestVerdict::Differs;
+        result.verdict =
+            std::string_view(got, a.size) == want ? DigestVerdict::Matches : DigestVerdict::Differs;
         return result;
     }
     return result;

@@ -80,7 +80,8 @@ class PeImage {
         const auto root = Offset(resourceRva_, 16);
         if (!root) return std::nullopt;
         std::uint32_t entry = 0;
-        if (!FindEntry(*root, kVersionType, entry) || !(entry & kSubdirectoryBit)) return std::nullopt;
+        if (!FindEntry(*root, kVersionType, entry) || !(entry & kSubdirectoryBit))
+            return std::nullopt;
         std::uint32_t name = 0;
         if (!FindEntry(*root + (entry & ~kSubdirectoryBit), 1, name) &&
             !FindEntry(*root + (entry & ~kSubdirectoryBit), std::nullopt, name))

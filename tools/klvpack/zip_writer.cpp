@@ -31,7 +31,8 @@ struct Record {
     void U64(std::uint64_t v) { Put(v, 8); }
     void Text(const std::string& s) { b.insert(b.end(), s.begin(), s.end()); }
     void Put(std::uint64_t v, int n) {
-        for (int i = 0; i < n; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+        for (int i = 0; i < n; ++i)
+            b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
     }
 };
 
@@ -94,7 +95,7 @@ struct Piece {
     std::uint32_t crc = 0;
     std::size_t length = 0; // bytes of the file in this piece
     bool stored = false;    // `output` is the input as it is
-    std::size_t cost = 0; // bytes held while pending
+    std::size_t cost = 0;   // bytes held while pending
     std::string error;
     bool done = false;
 };
@@ -142,7 +143,8 @@ void Deflate(Piece& p, int level) {
 class DeflatePool {
   public:
     DeflatePool(unsigned threads, int level) : level_(level) {
-        for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this] { Run(); });
+        for (unsigned i = 0; i < threads; ++i)
+            threads_.emplace_back([this] { Run(); });
     }
     ~DeflatePool() {
         {
@@ -150,7 +152,8 @@ class DeflatePool {
             stop_ = true;
         }
         work_.notify_all();
-        for (auto& t : threads_) t.join();
+        for (auto& t : threads_)
+            t.join();
     }
     DeflatePool(const DeflatePool&) = delete;
     DeflatePool& operator=(const DeflatePool&) = delete;
@@ -201,7 +204,8 @@ class DeflatePool {
 };
 
 bool Ascii(const std::string& s) {
-    return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    return std::all_of(s.begin(), s.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 // Writes the entries' local headers and data in order, and keeps their central records.
@@ -217,8 +221,8 @@ class ArchiveWriter {
             current_.offset = out_.Position();
             current_.single = p.last;
             current_.method = (p.last && p.stored) || e.folder ? zip::kMethodStored
-                              : options_.level == 0           ? zip::kMethodStored
-                                                              : zip::kMethodDeflated;
+                              : options_.level == 0            ? zip::kMethodStored
+                                                               : zip::kMethodDeflated;
             current_.crc = p.crc;
             current_.compressed = p.output.size();
             current_.zip64Local = e.size >= kMax32;
@@ -336,19 +340,24 @@ class ArchiveWriter {
 
     void CopyStored(const PackEntry& e) {
         int error = 0;
-        auto in = platform::FileStream::Open(e.source, platform::fmOpenRead | platform::fmShareDenyNone, error);
+        auto in = platform::FileStream::Open(
+            e.source, platform::fmOpenRead | platform::fmShareDenyNone, error);
         if (!in) throw PackError(e.name + ": cannot read: " + platform::SystemErrorText(error));
         Bytes buffer(options_.chunkSize);
         std::uint64_t copied = 0;
         for (;;) {
-            const std::int64_t n = in->Read(buffer.data(), static_cast<std::int64_t>(buffer.size()));
-            if (n < 0) throw PackError(e.name + ": cannot read: " + platform::SystemErrorText(in->LastError()));
+            const std::int64_t n =
+                in->Read(buffer.data(), static_cast<std::int64_t>(buffer.size()));
+            if (n < 0)
+                throw PackError(e.name +
+                                ": cannot read: " + platform::SystemErrorText(in->LastError()));
             if (n == 0) break;
             copied += static_cast<std::uint64_t>(n);
             if (copied > e.size) break;
             out_.Put(buffer.data(), static_cast<std::size_t>(n));
         }
-        if (copied != e.size) throw PackError(e.name + ": the file changed while the package was built");
+        if (copied != e.size)
+            throw PackError(e.name + ": the file changed while the package was built");
     }
 
     void AddCentralRecord(const PackEntry& e) {
@@ -410,7 +419,8 @@ class Reader {
             return;
         }
         int error = 0;
-        auto in = platform::FileStream::Open(e.source, platform::fmOpenRead | platform::fmShareDenyNone, error);
+        auto in = platform::FileStream::Open(
+            e.source, platform::fmOpenRead | platform::fmShareDenyNone, error);
         if (!in) throw PackError(e.name + ": cannot read: " + platform::SystemErrorText(error));
         std::uint64_t done = 0;
         Bytes previousTail;
@@ -423,9 +433,13 @@ class Reader {
             p->input.resize(want);
             std::size_t have = 0;
             while (have < want) {
-                const std::int64_t n = in->Read(p->input.data() + have, static_cast<std::int64_t>(want - have));
-                if (n < 0) throw PackError(e.name + ": cannot read: " + platform::SystemErrorText(in->LastError()));
-                if (n == 0) throw PackError(e.name + ": the file changed while the package was built");
+                const std::int64_t n =
+                    in->Read(p->input.data() + have, static_cast<std::int64_t>(want - have));
+                if (n < 0)
+                    throw PackError(e.name +
+                                    ": cannot read: " + platform::SystemErrorText(in->LastError()));
+                if (n == 0)
+                    throw PackError(e.name + ": the file changed while the package was built");
                 have += static_cast<std::size_t>(n);
             }
             done += want;
@@ -433,7 +447,8 @@ class Reader {
             p->dictionary = std::move(previousTail);
             if (!p->last) {
                 const std::size_t tail = std::min(kDictionarySize, want);
-                previousTail.assign(p->input.end() - static_cast<std::ptrdiff_t>(tail), p->input.end());
+                previousTail.assign(p->input.end() - static_cast<std::ptrdiff_t>(tail),
+                                    p->input.end());
             }
             emit(std::move(p), true);
         }
@@ -478,7 +493,8 @@ void WritePackage(platform::FileStream& file, std::span<const std::uint8_t> pref
             if (deflate) pool.Submit(std::move(p));
         });
     }
-    while (!pending.empty()) writeOldest();
+    while (!pending.empty())
+        writeOldest();
     writer.WriteEnd();
 }
 
