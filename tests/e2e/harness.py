@@ -548,10 +548,15 @@ class Run:
 
     def window(self, caption: str | None = None, timeout=60.0) -> Window:
         """The topmost visible window (with this caption, if given)."""
+        boxes = len(self.box_texts())
+
         def find():
             shown = self.display.windows()
             if caption is not None:
                 shown = [w for w in shown if w.name == caption]
+                if not shown and len(self.box_texts()) > boxes:
+                    raise Failure(f"waiting for the window {caption!r}, a box said "
+                                  f"{self.box_texts()[-1].text!r}")
             return shown[-1] if shown else None
         return self.wait(f"a window {caption!r}" if caption is not None else "a window", find,
                          timeout)

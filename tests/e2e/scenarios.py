@@ -251,7 +251,8 @@ class Suite:
         self.shot_all("not-found-question.png")
         run.answer(box, "n")
         dialog = run.wait("the folder dialog", lambda: [
-            w for w in run.display.windows() if w.name not in (STORED_CAPTION, NOT_FOUND_TITLE)])[-1]
+            w for w in run.display.windows()
+            if w.name and w.name not in (STORED_CAPTION, NOT_FOUND_TITLE)])[-1]
         self.shot_all("not-found-folder-dialog.png")
         check(len(run.box_texts()) == 1, "another box instead of the folder dialog")
         self.display.key(dialog, "Escape")
