@@ -121,14 +121,16 @@ def main():
               f"{package.stat().st_size / 1e6:.1f} MB")
         prefix.start()
         whole, install, extract = [], [], []
-        for run in range(args.runs + 1):
-            w, i = timed_install(prefix, exe, installed, args.work / "install.log")
-            e = timed_extract(prefix, klvpack, exe, "C:\\extracted")
-            if run:  # the first round warms up
-                whole.append(w)
-                install.append(i)
-                extract.append(e)
-        prefix.remove()
+        try:
+            for run in range(args.runs + 1):
+                w, i = timed_install(prefix, exe, installed, args.work / "install.log")
+                e = timed_extract(prefix, klvpack, exe, "C:\\extracted")
+                if run:  # the first round warms up
+                    whole.append(w)
+                    install.append(i)
+                    extract.append(e)
+        finally:
+            prefix.remove()
     med = {k: statistics.median(v) for k, v in
            (("whole", whole), ("install", install), ("extract", extract))}
     print(f"installer, start to final question  median {med['whole']:6.2f} s   "

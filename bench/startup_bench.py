@@ -53,7 +53,8 @@ def time_to_window(prefix: Prefix, exe: str, name: str) -> float:
     finally:
         # The program alone is killed (wine execs into it): the wineserver, the desktop and the
         # services it may have started stay for the next run.
-        os.kill(proc.pid, signal.SIGKILL)
+        if proc.poll() is None:
+            os.kill(proc.pid, signal.SIGKILL)
         proc.wait()
         time.sleep(0.5)
 
@@ -84,12 +85,14 @@ def main():
         }
         times = {k: [] for k in subjects}
         prefix.start()
-        for run in range(args.runs + 1):
-            for key, (exe, name) in subjects.items():
-                t = time_to_window(prefix, exe, name)
-                if run:  # the first round warms the prefix up
-                    times[key].append(t)
-        prefix.remove()
+        try:
+            for run in range(args.runs + 1):
+                for key, (exe, name) in subjects.items():
+                    t = time_to_window(prefix, exe, name)
+                    if run:  # the first round warms the prefix up
+                        times[key].append(t)
+        finally:
+            prefix.remove()
     med = {k: statistics.median(v) for k, v in times.items()}
     for key, values in times.items():
         print(f"{key:15} median {med[key] * 1000:7.0f} ms   "

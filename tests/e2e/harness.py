@@ -41,8 +41,8 @@ class Failure(Exception):
 
 
 class DisplayLost(Failure):
-    """Wine's X11 driver could not reach the display: a fault of the test machine, not of the
-    program (seen now and then when a prefix's desktop process starts)."""
+    """Wine's X11 driver could not reach the display: the machine's fault, not the program's
+    (seen when a stale wineserver answered for the prefix; Prefix.start guards against it)."""
 
 
 def check(condition, message):
@@ -199,7 +199,7 @@ class Prefix:
         """A fresh prefix at `path`, a copy of this one (system binaries hard-linked)."""
         path = Path(path)
         if path.exists():
-            shutil.rmtree(path)
+            Prefix(path, self.display).remove()
 
         def copy_one(src, dst):
             if _LINKABLE.search(src) and "/drive_c/windows/" in src:
@@ -211,6 +211,7 @@ class Prefix:
         return Prefix(path, self.display)
 
     def remove(self):
+        self.running = True  # whoever started it: no server may outlive its folder
         self.stop()
         shutil.rmtree(self.path, ignore_errors=True)
 
@@ -226,6 +227,13 @@ class Prefix:
         """A persistent wineserver for this prefix, started with the display in its
         environment."""
         if not self.running:
+            # A server is found by the prefix folder's device and inode: one left running by
+            # an earlier, interrupted run for a folder since deleted may answer for a new
+            # folder that got the same inode, with a desktop on a display that is gone.
+            subprocess.run(["wineserver", "-k"], env=self.env(), stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
+            subprocess.run(["wineserver", "-w"], env=self.env(), stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
             subprocess.run(["wineserver", "-p"], env=self.env(), stdin=subprocess.DEVNULL,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             self.running = True

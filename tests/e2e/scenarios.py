@@ -18,8 +18,7 @@ import traceback
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from harness import (INSTALL_DIR, STORED_CAPTION, Display, DisplayLost,  # noqa: E402
-                     Failure,
+from harness import (INSTALL_DIR, STORED_CAPTION, Display, Failure,  # noqa: E402
                      Prefix, Run, check, differences, lnk_target, make_package,
                      marker_overrides, payload, plant_marker_dlls, require_locale, snapshot,
                      stage_installation)
@@ -315,24 +314,16 @@ class Suite:
     def run(self, names):
         for name in names:
             t0 = time.monotonic()
-            for attempt in (1, 2):
-                prefix = self.fresh(name)
-                try:
-                    detail = getattr(self, name)(prefix)
-                    ok = True
-                except DisplayLost as e:
-                    ok, detail = False, str(e)
-                    if attempt == 1:
-                        print(f"      {name}: {e}; once more in a fresh prefix", flush=True)
-                        prefix.remove()
-                        continue
-                except Failure as e:
-                    ok, detail = False, str(e)
-                except Exception:  # a fault of the harness itself
-                    ok, detail = False, traceback.format_exc()
-                finally:
-                    prefix.stop()
-                break
+            prefix = self.fresh(name)
+            try:
+                detail = getattr(self, name)(prefix)
+                ok = True
+            except Failure as e:
+                ok, detail = False, str(e)
+            except Exception:  # a fault of the harness itself
+                ok, detail = False, traceback.format_exc()
+            finally:
+                prefix.stop()
             took = time.monotonic() - t0
             print(f"{'PASS' if ok else 'FAIL'}  {name:<20} {took:5.1f} s  {detail}", flush=True)
             self.results.append((name, ok, detail))
