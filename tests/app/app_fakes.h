@@ -128,7 +128,7 @@ class ScriptedPayload final : public app::Payload {
                                 const std::string& programFile) override {
         m_.journal.push_back("payload install " + folder + (programFile.empty() ? "" : " ") +
                              programFile);
-        if (s_.failExtraction) throw zip::EZAException(8, nullptr);
+        if (s_.failExtraction) throw zip::EZAException(zip::neNotIntact, nullptr);
         app::InstallOutcome outcome;
         const std::string base = folder.back() == '\\' ? folder : folder + "\\";
         if (!programFile.empty() && !m_.OpenForWriting(base + programFile))

@@ -12,7 +12,9 @@ std::string Utf8(const std::u16string& s) { return klv::platform::Utf16ToUtf8(s)
 TEST(EZAException, MessageCarriesTableTextAndFiveDigitNativeCode) {
     EXPECT_EQ(Utf8(EZAException(neNotOpen, nullptr).Message()),
               "Archive is not open - Native error: 00013");
-    EXPECT_EQ(Utf8(EZAException(0, nullptr).Message()), "Unknown error - Native error: 00000");
+    const int unmapped = 0; // the table's first row: no raise site
+    EXPECT_EQ(Utf8(EZAException(unmapped, nullptr).Message()),
+              "Unknown error - Native error: 00000");
     EXPECT_EQ(Utf8(EZAException(neArchiveDamaged, nullptr).Message()),
               "Archive is damaged. Open failed - Native error: 00048");
     // Unknown native codes map to "Unknown error" and keep their own digits.
