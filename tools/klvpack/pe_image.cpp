@@ -10,6 +10,11 @@ namespace {
 
 using zip::ByteReader;
 
+// A reader at `at`; one that fails at its first read when `at` lies beyond the bytes.
+ByteReader At(std::span<const std::uint8_t> bytes, std::size_t at) {
+    return at <= bytes.size() ? ByteReader(bytes, at) : ByteReader(bytes.first(0));
+}
+
 constexpr std::uint32_t kResourceDirectory = 2;
 constexpr std::uint32_t kVersionType = 16; // RT_VERSION
 constexpr std::uint32_t kSubdirectoryBit = 0x80000000;
@@ -26,9 +31,9 @@ class PeImage {
     bool Parse() {
         ByteReader dos(bytes_);
         if (dos.U16() != 0x5A4D) return false; // "MZ"
-        ByteReader lfanew(bytes_, 0x3C);
+        ByteReader lfanew = At(bytes_, 0x3C);
         const std::uint32_t pe = lfanew.U32();
-        ByteReader r(bytes_, pe);
+        ByteReader r = At(bytes_, pe);
         if (r.U32() != 0x00004550) return false;
         r.Skip(2);
         const std::uint16_t sections = r.U16();
@@ -39,15 +44,15 @@ class PeImage {
         const std::uint16_t magic = r.U16();
         const std::size_t countAt = optional + (magic == 0x20B ? 108 : 92);
         if (magic != 0x10B && magic != 0x20B) return false;
-        ByteReader count(bytes_, countAt);
+        ByteReader count = At(bytes_, countAt);
         const std::uint32_t directories = count.U32();
         if (directories > kResourceDirectory &&
             countAt + 4 + 8 * (kResourceDirectory + 1) <= optional + optionalSize) {
-            ByteReader d(bytes_, countAt + 4 + 8 * kResourceDirectory);
+            ByteReader d = At(bytes_, countAt + 4 + 8 * kResourceDirectory);
             resourceRva_ = d.U32();
             resourceSize_ = d.U32();
         }
-        ByteReader s(bytes_, optional + optionalSize);
+        ByteReader s = At(bytes_, optional + optionalSize);
         for (std::uint16_t i = 0; i < sections && s.Ok(); ++i) {
             s.Skip(8);
             Section sec{};
@@ -92,7 +97,7 @@ class PeImage {
             (language & kSubdirectoryBit))
             return std::nullopt;
         if (std::size_t{language} + 16 > resourceSize_) return std::nullopt;
-        ByteReader data(bytes_, *root + language);
+        ByteReader data = At(bytes_, *root + language);
         const std::uint32_t rva = data.U32();
         const std::uint32_t size = data.U32();
         if (!data.Ok()) return std::nullopt;
@@ -104,7 +109,7 @@ class PeImage {
   private:
     // The entry of the directory at `dir` with numeric id `id` (or its first entry).
     bool FindEntry(std::size_t dir, std::optional<std::uint32_t> id, std::uint32_t& target) const {
-        ByteReader r(bytes_, dir + 12);
+        ByteReader r = At(bytes_, dir + 12);
         const std::uint32_t count = std::uint32_t{r.U16()} + r.U16();
         for (std::uint32_t i = 0; i < count && r.Ok(); ++i) {
             const std::uint32_t name = r.U32();
