@@ -178,9 +178,10 @@ class PackageCheck {
         if (!table) {
             r_.Line("signature", "none");
             if (fileSize_ % 8 != 0)
-                r_.Warn("the package is " + std::to_string(fileSize_) +
-                        " bytes, not a multiple of 8: signing pads it, and the padding hides the "
-                        "archive's end record (klvpack build makes packages that sign cleanly)");
+                r_.Line("", "note: " + std::to_string(fileSize_) +
+                                " bytes, not a multiple of 8: signing would pad the package and so "
+                                "hide the archive's end record (klvpack build makes packages that "
+                                "sign cleanly)");
             return;
         }
         r_.Line("signature", "a certificate table of " + std::to_string(table->size) +
