@@ -18,7 +18,7 @@ import traceback
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from harness import (INSTALL_DIR, STORED_CAPTION, Display, Failure,  # noqa: E402
+from harness import (BDEADMIN_SIZE, INSTALL_DIR, STORED_CAPTION, Display, Failure,  # noqa: E402
                      Prefix, Run, check, differences, lnk_target, make_package,
                      marker_overrides, payload, plant_marker_dlls, require_locale, snapshot,
                      stage_installation)
@@ -36,6 +36,9 @@ NOT_FOUND_QUESTION = ("Kelvaro locatie niet gevonden. Nu zoeken naar juiste loca
                       "Ja = Nu zoeken\rNee = Zelf naar juiste locatie bladeren")
 NOT_FOUND_TITLE = "Doelmap niet gevonden"
 NOTICE_TITLE = "Mededeling"
+NOT_COMPLETE = ("Deze locatie is geen volledige Kelvaro 3 locatie.\r\n\r\nDeze update werkt "
+                "alleen in een Kelvaro 3 installatie. \r\n\r\n (Klik Ok om dit scherm te "
+                "sluiten)")
 
 
 def in_use_message(program_file):
@@ -279,6 +282,21 @@ class Suite:
         self.expect_no_shortcuts(prefix)
         return "notice shown; every file, time stamp and attribute as before"
 
+    def incomplete_installation(self, prefix: Prefix):
+        root = stage_installation(prefix, self.args.installed_program,
+                                  bdeadmin_size=BDEADMIN_SIZE - 1)
+        exe = self.package(prefix, "klvupgrade-3.2.0.1.exe", payload(self.args.update_program))
+        before = snapshot(root)
+        run = Run(prefix, exe, self.work / f"{prefix.path.name}.log")
+        main = run.window(STORED_CAPTION)
+        # The timer's check ignores the size, so Enter runs; the validation refuses and ends.
+        run.press_install(main)
+        run.answer(self.expect_box(run, NOT_COMPLETE), "Return")
+        run.wait_exit()
+        check(len(run.box_texts()) == 1, f"boxes: {[b.text for b in run.box_texts()]}")
+        check(not differences(before, snapshot(root)), "the installation changed")
+        return "BDEADMIN.EXE one byte short: refused with the notice, the program ended"
+
     def program_in_use(self, prefix: Prefix):
         root = stage_installation(prefix, self.args.installed_program)
         exe = self.package(prefix, "klvupgrade-3.2.0.1.exe", payload(self.args.update_program))
@@ -309,7 +327,7 @@ class Suite:
         return "the six-piece message; nothing extracted, nothing changed"
 
     SCENARIOS = ("program_upgrade", "configured_package", "help_package", "not_found",
-                 "damaged_package", "program_in_use", "planted_dlls")
+                 "damaged_package", "incomplete_installation", "program_in_use", "planted_dlls")
 
     def run(self, names):
         for name in names:
@@ -325,7 +343,7 @@ class Suite:
             finally:
                 prefix.stop()
             took = time.monotonic() - t0
-            print(f"{'PASS' if ok else 'FAIL'}  {name:<20} {took:5.1f} s  {detail}", flush=True)
+            print(f"{'PASS' if ok else 'FAIL'}  {name:<24} {took:5.1f} s  {detail}", flush=True)
             self.results.append((name, ok, detail))
             if ok and not self.args.keep:
                 prefix.remove()
