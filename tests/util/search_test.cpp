@@ -220,3 +220,16 @@ TEST_F(SearchTest, DriveRootsListsEveryDriveInLetterOrder) {
     DriveRoots(roots);
     EXPECT_EQ(roots, (Paths{"A:\\", "C:\\", "D:\\", "Z:\\"}));
 }
+
+TEST_F(SearchTest, OnlyTheFirstHundredThousandEntriesOfAFolderGiveSubfolders) {
+    for (int i = 0; i < 100000; ++i)
+        m.AddFile("C:\\Big\\a" + std::to_string(100000 + i) + ".dat");
+    m.AddFile("C:\\Big\\kelvaro.exe"); // the 100001st entry: still found
+    m.AddFile("C:\\Big\\Sub\\kelvaro.exe");
+    EXPECT_EQ(Search(), Paths{"c:\\Big\\kelvaro.exe"});
+    EXPECT_FALSE(Entered("c:\\Big\\Sub\\"));
+
+    m.Remove("C:\\Big\\a100000.dat");
+    m.Remove("C:\\Big\\a100001.dat"); // now Sub is the 100000th
+    EXPECT_EQ(Search(), (Paths{"c:\\Big\\kelvaro.exe", "c:\\Big\\Sub\\kelvaro.exe"}));
+}
