@@ -592,6 +592,8 @@ class Run:
         time.sleep(0.8)
         for _ in range(3):
             before = len(self.box_texts())
+            if before > self.answered:
+                raise Failure(f"before Enter, a box said {self.box_texts()[self.answered].text!r}")
             self.display.key(main, "Return")
             deadline = time.monotonic() + 6
             while time.monotonic() < deadline:
