@@ -40,6 +40,7 @@ def main():
     work.mkdir(parents=True, exist_ok=True)
     interactive = bool(os.environ.get("DISPLAY")) and not args.auto
     display = Display(os.environ["DISPLAY"] if interactive else None)
+    prefix = None
     try:
         template = Prefix.template(work, display)
         prefix = template.copy(work / "machine")
@@ -70,25 +71,37 @@ def main():
         display.screenshot(main_window, shots / "window.png")
         if interactive:
             print("   The installer is open on your display: press Installeren and answer it.")
-        else:
-            run.press_install(main_window)
-        seen = 0
-        deadline = time.monotonic() + (600 if interactive else 90)
+        shown = time.monotonic()
+        pressed = False
+        idle_since = shown
+        deadline = shown + (600 if interactive else 120)
         while run.proc.poll() is None and time.monotonic() < deadline:
             boxes = run.box_texts()
-            for box in boxes[seen:]:
+            if len(boxes) > run.answered:
                 if interactive:
                     time.sleep(0.3)
                     top = [w for w in display.windows() if w.name != CAPTION]
                     print(f"   asked    [{top[-1].name if top else '?'}]\n      "
-                          f"{show_text(box.text)}")
+                          f"{show_text(boxes[run.answered].text)}")
+                    run.answered += 1
                     continue
                 box = run.next_box()
                 print(f"   asked    [{box.window.name}]\n      {show_text(box.text)}")
                 display.screenshot(box.window, shots / f"box-{run.answered + 1}.png")
                 run.answer(box, "Return")
                 print("      -> Enter (the default button)")
-            seen = len(boxes)
+                idle_since = time.monotonic()
+            elif interactive:
+                pass
+            elif not pressed and time.monotonic() - idle_since > 1.0:
+                display.key(main_window, "Return")
+                print("   pressed  Enter in the window (Installeren, the default button)")
+                pressed = True
+                idle_since = time.monotonic()
+            elif time.monotonic() - idle_since > 8:
+                print("   nothing more happens (no installation to install into?): Annuleren")
+                display.key(main_window, "alt+a")
+                idle_since = time.monotonic()
             time.sleep(0.2)
         code = run.wait_exit(30)
         print(f"   ended    exit code {code}")
@@ -112,10 +125,11 @@ def main():
         print(f"   this run: {shots}")
         if args.screenshots:
             print(f"   every mode (committed): {args.screenshots}")
-        prefix.stop()
     except Failure as e:
         sys.exit(f"demo: {e}")
     finally:
+        if prefix:
+            prefix.stop()
         display.close()
 
 

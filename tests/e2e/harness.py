@@ -42,7 +42,7 @@ class Failure(Exception):
 
 class DisplayLost(Failure):
     """Wine's X11 driver could not reach the display: the machine's fault, not the program's
-    (seen when a stale wineserver answered for the prefix; Prefix.start guards against it)."""
+    (Prefix.start starts the desktop process and retries when it happens there)."""
 
 
 def check(condition, message):
@@ -177,7 +177,7 @@ class Prefix:
             return prefix
         shutil.rmtree(prefix.path, ignore_errors=True)
         prefix.path.mkdir(parents=True)
-        prefix.start()
+        prefix.start(desktop=False)
         subprocess.run(["wineboot", "-i"], env=prefix.env(), stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, check=False)
         prefix.stop()
@@ -223,9 +223,9 @@ class Prefix:
                    WINEDLLOVERRIDES=BASE_OVERRIDES + (";" + overrides if overrides else ""))
         return env
 
-    def start(self):
+    def start(self, desktop=True):
         """A persistent wineserver for this prefix, started with the display in its
-        environment."""
+        environment, and (with `desktop`) Wine's desktop process, checked."""
         if not self.running:
             # A server is found by the prefix folder's device and inode: one left running by
             # an earlier, interrupted run for a folder since deleted may answer for a new
@@ -237,6 +237,26 @@ class Prefix:
             subprocess.run(["wineserver", "-p"], env=self.env(), stdin=subprocess.DEVNULL,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             self.running = True
+            if desktop:
+                self._start_desktop()
+
+    def _start_desktop(self, attempts=3):
+        """The desktop process starts with the prefix's first window. Now and then its X11
+        driver fails to reach the display (a program then cannot make any window); it is
+        started here, by a program that makes a hidden window, and started again if so."""
+        for attempt in range(attempts):
+            with tempfile.TemporaryFile() as err:
+                subprocess.run(["wine", "rundll32.exe", "user32.dll,GetDesktopWindow"],
+                               env=self.env("-all,err+winediag"), stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=err)
+                err.seek(0)
+                if b"nodrv_CreateWindow" not in err.read():
+                    return
+            self.stop()
+            subprocess.run(["wineserver", "-p"], env=self.env(), stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            self.running = True
+        raise DisplayLost(f"Wine's desktop could not open the display {self.display.name}")
 
     def stop(self):
         if self.running:

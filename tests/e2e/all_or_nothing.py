@@ -1,0 +1,381 @@
+#!/usr/bin/env python3
+"""All or nothing, end to end: installation runs that fail part-way under Wine, each on a staged
+Kelvaro 3 installation whose every file's bytes, time stamps and attributes are compared before
+and after; runs cut off while switching over, undone by the next run of a package; and runs
+that succeed, compared with a plain extraction of the same payload by klvpack.
+
+    all_or_nothing.py --stub klvupgradeStub.exe --installed-program A.exe --update-program B.exe
+                      --klvpack klvpack.exe --hold-file hold_file.exe --work DIR [--keep] [NAME ...]
+
+The full drive is a tmpfs mounted over the installation folder (root only; skipped otherwise).
+A cut-off run is made with KLVUPGRADE_STOP_AFTER_STEP=N, which ends the installer as a kill
+would after N steps of the switch-over (0: the switch recorded; then one per move).
+"""
+from __future__ import annotations
+
+import argparse
+import contextlib
+import os
+import shutil
+import subprocess
+import sys
+import time
+import zipfile
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from harness import (INSTALL_DIR, Failure, Prefix, Run, check, differences,  # noqa: E402
+                     payload, require_locale, snapshot, stage_installation)
+from scenarios import DAMAGED, DONE, START_QUESTION, START_TITLE, Suite  # noqa: E402
+
+UPGRADE_CAPTION = "Kelvaro Update 3.2.0.1]"  # a newer version: no version question
+HELP_CAPTION = "Kelvaro Schermhelp Update 3.2.0.1]"
+NOTHING_CHANGED = "\r\n\r\nEr is niets gewijzigd."
+RECOVERED = ("Een eerdere update is onderbroken. Kelvaro is teruggezet zoals het v\u00f3\u00f3r "
+             "die update was.")
+STOPPED = 99  # the exit code of a run cut off by KLVUPGRADE_STOP_AFTER_STEP
+RESERVED = "~klvupgrade."
+
+
+def in_use_notice(name):
+    return (f"Het bestand \"{name}\" is in gebruik door een ander programma.\r\nSluit Kelvaro en "
+            "andere programma's en probeer het opnieuw." + NOTHING_CHANGED)
+
+
+def no_room_notice(needed_mb, available_mb):
+    return (f"Er is niet genoeg vrije ruimte op de schijf van [{INSTALL_DIR}].\r\nNodig: "
+            f"{needed_mb} MB, beschikbaar: {available_mb} MB.\r\nMaak ruimte vrij en probeer "
+            "het opnieuw." + NOTHING_CHANGED)
+
+
+def many_files(count, size=2000, folder="Data/Bijlagen"):
+    return {f"{folder}/bijlage{i:02d}.txt": (f"bijlage {i}\r\n" * size)[:size].encode()
+            for i in range(count)}
+
+
+@contextlib.contextmanager
+def stop_after(step: int | None):
+    """The next Run started inside ends after `step` steps of the switch-over."""
+    if step is None:
+        yield
+        return
+    os.environ["KLVUPGRADE_STOP_AFTER_STEP"] = str(step)
+    try:
+        yield
+    finally:
+        del os.environ["KLVUPGRADE_STOP_AFTER_STEP"]
+
+
+@contextlib.contextmanager
+def small_drive(root: Path, size: str, inodes: int):
+    """A tmpfs of `size` bytes and `inodes` files and folders mounted over `root`."""
+    root.mkdir(parents=True, exist_ok=True)
+    subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size},nr_inodes={inodes},mode=755",
+                    "klv-small-drive", str(root)], check=True, capture_output=True)
+    try:
+        yield root
+    finally:
+        subprocess.run(["umount", "-l", str(root)], check=False, capture_output=True)
+
+
+def damage(package: Path, name: str, how: str):
+    """One entry of the package damaged with its directory intact: a byte in the middle of its
+    compressed data flipped ("data"), or its CRC-32 changed in both headers ("crc")."""
+    with zipfile.ZipFile(package) as z:
+        info = z.getinfo(name)
+        names = z.namelist()
+        central = z.start_dir
+    check(0 < names.index(name) < len(names) - 1, f"{name} is not in the middle of the payload")
+    data = bytearray(package.read_bytes())
+    local = info.header_offset
+    check(data[local:local + 4] == b"PK\x03\x04", "local header not found")
+    if how == "data":
+        name_len = int.from_bytes(data[local + 26:local + 28], "little")
+        extra_len = int.from_bytes(data[local + 28:local + 30], "little")
+        data[local + 30 + name_len + extra_len + info.compress_size // 2] ^= 0x55
+    else:
+        crc = (info.CRC ^ 1).to_bytes(4, "little")
+        data[local + 14:local + 18] = crc
+        at = central
+        while data[at + 46:at + 46 + len(info.orig_filename)] != info.orig_filename.encode():
+            check(data[at:at + 4] == b"PK\x01\x02", "central record not found")
+            lengths = [int.from_bytes(data[at + o:at + o + 2], "little") for o in (28, 30, 32)]
+            at += 46 + sum(lengths)
+        data[at + 16:at + 20] = crc
+    package.write_bytes(bytes(data))
+
+
+class AllOrNothing(Suite):
+    # -- shared steps ----------------------------------------------------------------------
+    def leftovers(self, prefix: Prefix, root: Path) -> list[str]:
+        """The run's own files: in the installation folder, and the note in the temporary
+        folder (wherever this Wine puts it)."""
+        found = [p.name for p in root.iterdir() if p.name.lower().startswith(RESERVED)]
+        found += [str(p.relative_to(prefix.user)) for p in prefix.user.rglob("klvupgrade.pending")]
+        return found
+
+    def expect_unchanged(self, prefix, root, before, what):
+        changes = differences(before, snapshot(root))
+        check(not changes, f"{what}: the installation changed:\n  " + "\n  ".join(changes))
+        left = self.leftovers(prefix, root)
+        check(not left, f"{what}: left behind: {left}")
+
+    def failing_run(self, prefix: Prefix, exe: str, caption: str, notice, name: str):
+        """A run whose Enter ends in one notice; the notice's text (checked against `notice`,
+        a text or a test) and the run's box count."""
+        run = Run(prefix, exe, self.work / f"{name}.log")
+        try:
+            main = run.window(caption)
+            run.press_install(main)
+            box = run.next_box()
+            ok = notice(box.text) if callable(notice) else box.text == notice
+            check(ok, f"{name}: the notice said {box.text!r}")
+            run.answer(box, "Return")
+            run.wait_exit()
+            check(len(run.box_texts()) == 1, f"{name}: boxes {[b.text for b in run.box_texts()]}")
+            return box.text
+        finally:
+            run.kill()
+
+    def upgrade_run(self, prefix: Prefix, exe: str, name: str, recovered=False,
+                    caption=UPGRADE_CAPTION):
+        """A program upgrade that succeeds, first telling of an undone run if `recovered`;
+        the snapshot taken when the recovery notice was answered, else None."""
+        run = Run(prefix, exe, self.work / f"{name}.log")
+        restored = None
+        try:
+            if recovered:
+                box = self.expect_box(run, RECOVERED)
+                run.answer(box, "Return")
+                restored = snapshot(prefix.unix(INSTALL_DIR))
+            main = run.window(caption)
+            run.press_install(main)
+            box = self.expect_box(run, START_QUESTION, START_TITLE)
+            run.answer(box, "n")
+            run.wait_exit()
+            return restored
+        finally:
+            run.kill()
+
+    # -- scenarios -------------------------------------------------------------------------
+    def full_drive(self, prefix: Prefix):
+        if os.geteuid() != 0:
+            return "SKIPPED: mounting the small drive needs root"
+        root = prefix.unix(INSTALL_DIR)
+        # The installation takes 13 inodes (the mount's root included) and about 1.1 MB.
+        with small_drive(root, "3m", 13 + 12):
+            stage_installation(prefix, self.args.installed_program)
+            before = snapshot(root)
+            # 1. A payload larger than the drive's room: refused before anything is written.
+            big = payload(self.args.update_program, {"Afbeeldingen/scan.bmp": os.urandom(4 << 20)})
+            exe = self.package(prefix, "groot.exe", big, caption=UPGRADE_CAPTION)
+            st = os.statvfs(root)
+            available = st.f_bavail * st.f_frsize // (1 << 20)
+            needed = -(-(sum(len(d) for d in big.values()) + 4096 * len(big) + (1 << 20))
+                       // (1 << 20))
+            self.failing_run(prefix, exe, UPGRADE_CAPTION, no_room_notice(needed, available),
+                             "full_drive-room")
+            self.expect_unchanged(prefix, root, before, "room check")
+            # 2. Room enough, but the drive's file table fills up part-way through the payload.
+            files = payload(self.args.update_program, many_files(20))
+            exe = self.package(prefix, "veel.exe", files, caption=UPGRADE_CAPTION)
+            said = self.failing_run(
+                prefix, exe, UPGRADE_CAPTION,
+                lambda t: t.endswith(NOTHING_CHANGED) and not t.startswith("Het updatebestand"),
+                "full_drive-partway")
+            self.expect_unchanged(prefix, root, before, "full part-way")
+        return (f"room check: Nodig {needed} MB, beschikbaar {available} MB; full part-way: "
+                f"{said.split(chr(13))[0]!r}; unchanged both times")
+
+    def file_in_use(self, prefix: Prefix):
+        root = stage_installation(prefix, self.args.installed_program)
+        files = payload(self.args.update_program,
+                        {"Data/voornamen.txt": b"Jan\r\nPiet\r\nKees\r\n", **many_files(5)})
+        exe = self.package(prefix, "klvupgrade.exe", files, caption=UPGRADE_CAPTION)
+        tools = prefix.unix(prefix.user_windows + "\\Temp")
+        tools.mkdir(exist_ok=True)
+        shutil.copy2(self.args.hold_file, tools / "hold_file.exe")
+        signal = tools / "voornamen"
+        holder = Run(prefix, prefix.user_windows + "\\Temp\\hold_file.exe",
+                     self.work / "hold_file.log", debug="-all",
+                     args=[INSTALL_DIR + "\\Data\\voornamen.txt",
+                           prefix.user_windows + "\\Temp\\voornamen"])
+        try:
+            holder.wait("the held file's mark", lambda: Path(f"{signal}.held").exists(), 30)
+            before = snapshot(root)
+            self.failing_run(prefix, exe, UPGRADE_CAPTION, in_use_notice("Data\\voornamen.txt"),
+                             "file_in_use")
+            check(holder.proc.poll() is None, "the holding program ended")
+        finally:
+            Path(f"{signal}.release").write_text("")
+            try:
+                holder.wait_exit(30)
+            finally:
+                holder.kill()
+        check(holder.proc.returncode == 0, f"hold_file ended with {holder.proc.returncode}")
+        Path(f"{signal}.held").unlink()
+        Path(f"{signal}.release").unlink()
+        (tools / "hold_file.exe").unlink()
+        self.expect_unchanged(prefix, root, before, "file in use")
+        # Released, the same package installs.
+        self.upgrade_run(prefix, exe, "file_in_use-released")
+        self.expect_installed(root, files)
+        check(not self.leftovers(prefix, root), "left behind after the install")
+        return "the in-use notice, unchanged; once released the same package installed"
+
+    def damaged_item(self, prefix: Prefix):
+        root = stage_installation(prefix, self.args.installed_program)
+        before = snapshot(root)
+        files = payload(self.args.update_program, many_files(12))
+        middle = "Data/Bijlagen/bijlage06.txt"
+        for how in ("data", "crc"):
+            exe = self.package(prefix, f"klvupgrade-{how}.exe", files, caption=UPGRADE_CAPTION)
+            damage(prefix.unix(exe), middle, how)
+            self.failing_run(prefix, exe, UPGRADE_CAPTION, DAMAGED, f"damaged_item-{how}")
+            self.expect_unchanged(prefix, root, before, f"damaged ({how})")
+        return f"a flipped data byte and a wrong CRC in {middle}: the notice, unchanged"
+
+    def cut_off(self, prefix: Prefix):
+        """Cut off after 0, 1, 3 and all 6 steps of the switch-over (2 new files, 2 replaced,
+        a new folder); each undone at the next start, which then installs."""
+        root = stage_installation(prefix, self.args.installed_program)
+        files = payload(self.args.update_program)
+        exe = self.package(prefix, "klvupgrade.exe", files, caption=UPGRADE_CAPTION)
+        help_files = payload(extra={"Help/Kelvaro.chm": b"ITSF" + bytes(5000)})
+        help_exe = self.package(prefix, "klvhelp.exe", help_files, caption=HELP_CAPTION)
+        staged = snapshot(root)
+        done = []
+        for step in (0, 1, 3, 6):
+            shutil.rmtree(root)
+            stage_installation(prefix, self.args.installed_program)
+            before = snapshot(root)
+            check(before == staged, "the staging is not reproducible")
+            with stop_after(step):
+                run = Run(prefix, exe, self.work / f"cut_off-{step}.log")
+            try:
+                run.press_install(run.window(UPGRADE_CAPTION))
+                code = run.wait_exit(30)
+            finally:
+                run.kill()
+            check(code == STOPPED, f"step {step}: exit {code}, not the cut-off's {STOPPED}")
+            check((root / "~klvupgrade.journal").exists(), f"step {step}: no journal left")
+            changed = len(differences(before, snapshot(root)))
+            if step == 1:
+                # Another package's run comes next: it undoes the cut-off run first.
+                run = Run(prefix, help_exe, self.work / f"cut_off-{step}-next.log")
+                try:
+                    run.answer(self.expect_box(run, RECOVERED), "Return")
+                    restored = snapshot(root)
+                    run.press_install(run.window(HELP_CAPTION))
+                    run.answer(self.expect_box(run, DONE), "Return")
+                    run.wait_exit()
+                finally:
+                    run.kill()
+                installed = help_files
+            else:
+                restored = self.upgrade_run(prefix, exe, f"cut_off-{step}-next", recovered=True)
+                installed = files
+            changes = differences(before, restored)
+            check(not changes, f"step {step}: not restored:\n  " + "\n  ".join(changes))
+            self.expect_installed(root, installed)
+            check(not self.leftovers(prefix, root), f"step {step}: left behind after the install")
+            done.append(f"{step}:{changed} paths changed")
+        return "cut off after steps " + ", ".join(done) + "; each restored exactly, then installed"
+
+    def _plain(self, prefix: Prefix, exe: str, folder: str, program_upgrade: bool) -> Path:
+        """A copy of the staged installation into which klvpack extracts the package, after
+        deleting the old program file as a plain run does."""
+        plain = prefix.unix(folder)
+        shutil.copytree(prefix.unix(INSTALL_DIR), plain, symlinks=True)  # stamps, xattrs kept
+        if program_upgrade:
+            (plain / "kelvaro.exe").unlink()
+        tools = prefix.unix(prefix.user_windows + "\\Temp")
+        tools.mkdir(exist_ok=True)
+        shutil.copy2(self.args.klvpack, tools / "klvpack.exe")
+        res = prefix.wine(prefix.user_windows + "\\Temp\\klvpack.exe", "extract", exe, folder,
+                          check_ok=False)
+        (tools / "klvpack.exe").unlink()
+        check(res.returncode == 0, f"klvpack extract: exit {res.returncode}: {res.stdout[-400:]}")
+        return plain
+
+    def _same_as_plain(self, root: Path, plain: Path, ignore=()):
+        got, want = snapshot(root), snapshot(plain)
+        for name in ignore:
+            got.pop(name, None)
+        changes = differences(want, got)
+        check(not changes, "the run's result differs from a plain extraction:\n  " +
+              "\n  ".join(changes))
+        return len(want)
+
+    def success(self, prefix: Prefix):
+        # A program upgrade: shortcuts, the start question answered Yes, the new program started.
+        root = stage_installation(prefix, self.args.installed_program)
+        files = payload(self.args.update_program, many_files(8))
+        exe = self.package(prefix, "klvupgrade.exe", files, caption=UPGRADE_CAPTION)
+        plain = self._plain(prefix, exe, "C:\\Plain", program_upgrade=True)
+        run = Run(prefix, exe, self.work / "success-upgrade.log")
+        try:
+            run.press_install(run.window(UPGRADE_CAPTION))
+            run.answer(self.expect_box(run, START_QUESTION, START_TITLE), "Return")
+            run.wait_exit()
+        finally:
+            run.kill()
+        started = root / "kelvaro-started.txt"
+        run.wait("the new program's mark", lambda: started.exists() and started.read_text(), 20)
+        check(started.read_text().strip() == "kelvaro 3.2.0.1 started",
+              f"started: {started.read_text()!r}")
+        self.expect_shortcuts(prefix)
+        n = self._same_as_plain(root, plain, ignore=("kelvaro-started.txt",))
+        check(not self.leftovers(prefix, root), "left behind")
+        shutil.rmtree(plain)
+        # A configured package: stub.ini installed with the rest, "Installatie voltooid".
+        shutil.rmtree(root)
+        stage_installation(prefix, self.args.installed_program)
+        for link in (prefix.desktop / "Kelvaro.lnk", prefix.start_menu / "Kelvaro.lnk"):
+            link.unlink()
+        ini = ("Caption=Kelvaro rapporten 2026\r\nHeader=Nieuwe rapporten\r\n"
+               "folderkeuze=false\r\n").encode("cp1252")
+        conf_files = payload(extra={"stub.ini": ini, **many_files(4, folder="Rapporten")})
+        conf_exe = self.package(prefix, "klvrapporten.exe", conf_files)
+        plain = self._plain(prefix, conf_exe, "C:\\Plain", program_upgrade=False)
+        run = Run(prefix, conf_exe, self.work / "success-configured.log")
+        try:
+            run.press_install(run.window("Kelvaro rapporten 2026"))
+            run.answer(self.expect_box(run, DONE), "Return")
+            run.wait_exit()
+        finally:
+            run.kill()
+        check(len(run.box_texts()) == 1, f"boxes: {[b.text for b in run.box_texts()]}")
+        self.expect_no_shortcuts(prefix)
+        m = self._same_as_plain(root, plain)
+        check((root / "stub.ini").read_bytes() == ini, "stub.ini not installed")
+        check(not self.leftovers(prefix, root), "left behind")
+        return (f"program upgrade ({n} paths) and configured package ({m} paths) equal to "
+                "klvpack extract: bytes, stamps, attributes; shortcuts and start as before")
+
+    SCENARIOS = ("full_drive", "file_in_use", "damaged_item", "cut_off", "success")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    for name in ("stub", "installed-program", "update-program", "klvpack", "hold-file", "work"):
+        parser.add_argument(f"--{name}", required=True, type=Path)
+    parser.add_argument("--keep", action="store_true", help="keep the prefixes")
+    parser.add_argument("names", nargs="*", help="scenarios to run (default: all)")
+    args = parser.parse_args()
+    args.screenshots = None
+    unknown = [n for n in args.names if n not in AllOrNothing.SCENARIOS]
+    if unknown:
+        parser.error(f"unknown scenarios {unknown}; known: {', '.join(AllOrNothing.SCENARIOS)}")
+    require_locale()
+    suite = AllOrNothing(args)
+    try:
+        ok = suite.run(args.names or AllOrNothing.SCENARIOS)
+    finally:
+        suite.close()
+    sys.exit(0 if ok else 1)
+
+
+if __name__ == "__main__":
+    main()
