@@ -125,6 +125,9 @@ class ZipPayload final : public Payload {
         archive_.Options.OverwriteMode = zip::TZAOverwriteMode::omAlways;
         archive_.FileName = executable_;
         archive_.BaseDir = platform::AnsiToUtf16(folder);
+        // A signed package carries its certificate table behind the archive: the archive is
+        // read from the part of the file the signature covers.
+        archive_.SignedView = true;
     }
 
     std::u16string executable_;
