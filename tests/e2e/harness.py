@@ -241,9 +241,14 @@ class Prefix:
                 self._start_desktop()
 
     def _start_desktop(self, attempts=3):
-        """The desktop process starts with the prefix's first window. Now and then its X11
-        driver fails to reach the display (a program then cannot make any window); it is
-        started here, by a program that makes a hidden window, and started again if so."""
+        """Wine's desktop process ends about a second after the prefix's last program, and
+        the next program's first window starts it anew, which now and then fails to reach the
+        display (the program then cannot make any window). So it is started here, checked,
+        started again if it failed, and kept alive by a program with one hidden window
+        (desktop_keeper.c) until the server ends."""
+        keeper = self.path / "drive_c" / "windows" / "klv_desktop_keeper.exe"
+        if not keeper.exists():
+            shutil.copy2(_desktop_keeper(self.path.parent), keeper)
         for attempt in range(attempts):
             with tempfile.TemporaryFile() as err:
                 subprocess.run(["wine", "rundll32.exe", "user32.dll,GetDesktopWindow"],
@@ -251,6 +256,10 @@ class Prefix:
                                stdout=subprocess.DEVNULL, stderr=err)
                 err.seek(0)
                 if b"nodrv_CreateWindow" not in err.read():
+                    subprocess.Popen(["wine", "C:\\windows\\klv_desktop_keeper.exe"],
+                                     env=self.env(), stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                     start_new_session=True)
                     return
             self.stop()
             subprocess.run(["wineserver", "-p"], env=self.env(), stdin=subprocess.DEVNULL,
@@ -327,6 +336,16 @@ class Prefix:
         else:
             self.wine("reg", "add", r"HKLM\SOFTWARE\KLV", "/v", "Kelvaro", "/d", folder,
                       "/reg:32", "/f")
+
+
+def _desktop_keeper(folder: Path) -> Path:
+    """desktop_keeper.exe, built into `folder` with mingw-w64 on first use."""
+    exe = Path(folder) / "klv_desktop_keeper.exe"
+    source = Path(__file__).resolve().parent / "desktop_keeper.c"
+    if not exe.exists() or exe.stat().st_mtime < source.stat().st_mtime:
+        subprocess.run(["x86_64-w64-mingw32-gcc", "-O2", "-Wall", "-Wextra", "-Werror",
+                        "-mwindows", "-static", "-o", str(exe), str(source)], check=True)
+    return exe
 
 
 # ---------------------------------------------------------------------------------------------
