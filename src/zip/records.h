@@ -31,8 +31,8 @@ inline constexpr std::size_t kCentralHeaderSize = 46;
 inline constexpr std::size_t kEndRecordSize = 22;
 inline constexpr std::size_t kZip64LocatorSize = 20;
 inline constexpr std::size_t kZip64EndRecordSize = 56;
-inline constexpr std::size_t kDataDescriptorSize = 16; // with its signature, 32-bit sizes
-inline constexpr std::size_t kExtraBlockHeaderSize = 4;  // ID and size
+inline constexpr std::size_t kDataDescriptorSize = 16;  // with its signature, 32-bit sizes
+inline constexpr std::size_t kExtraBlockHeaderSize = 4; // ID and size
 // The most an end record's comment (and any other 16-bit length) can declare.
 inline constexpr std::size_t kMaxCommentLength = 0xFFFF;
 
