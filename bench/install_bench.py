@@ -20,7 +20,6 @@ Medians of N runs after one warm-up each, interleaved; the ratio installer / ext
 from __future__ import annotations
 
 import argparse
-import os
 import random
 import shutil
 import statistics
