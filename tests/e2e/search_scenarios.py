@@ -78,11 +78,12 @@ class Suite:
         self.results: list[tuple[str, bool, str]] = []
 
     # -- shared steps ----------------------------------------------------------------------
-    def fresh(self, name, drives: dict[str, Path]) -> Prefix:
-        """A prefix whose drives besides C: are exactly `drives` (letter -> Unix folder). The
-        template has no Z:; the links are in place before its wineserver first starts, so
-        the drives are there for every program of the prefix."""
-        prefix = self.template.copy(self.work / name)
+    def fresh(self, prefix: Prefix, drives: dict[str, Path]) -> Prefix:
+        """The run's prefix, made anew: its drives besides C: are exactly `drives` (letter ->
+        Unix folder). The template has no Z:. The links are in place before the prefix's
+        wineserver first starts (Prefix.start ends any server left for the folder first), so
+        every program of the prefix sees these drives."""
+        prefix = self.template.copy(prefix.path)
         devices = prefix.path / "dosdevices"
         for entry in devices.iterdir():
             if re.fullmatch(r"[a-z]:", entry.name) and entry.name != "c:":
@@ -90,7 +91,6 @@ class Suite:
         for letter, folder in drives.items():
             folder.mkdir(parents=True, exist_ok=True)
             os.symlink(folder.resolve(), devices / f"{letter}:")
-        prefix.stop()  # a server that saw the old dosdevices must not serve the new ones
         return prefix
 
     def drive(self, prefix: Prefix, letter: str) -> Path:
@@ -195,7 +195,7 @@ class Suite:
         installation each and E: a decoy beside it; the second entry of the choice is
         installed."""
         d, e = self.drive(prefix, "d"), self.drive(prefix, "e")
-        prefix = self.fresh("two_installations", {"d": d, "e": e})
+        prefix = self.fresh(prefix, {"d": d, "e": e})
         first = stage_installation_at(d / "Kelvaro3", self.args.installed_program)
         second = stage_installation_at(e / "Stamboom" / "Kelvaro", self.args.installed_program)
         decoy = stage_installation_at(e / "Oud" / "Kelvaro", self.args.installed_program,
@@ -255,7 +255,7 @@ class Suite:
     def one_installation(self, prefix: Prefix):
         """One complete installation on D: (a decoy on E:): the folder is filled, no dialog."""
         d, e = self.drive(prefix, "d"), self.drive(prefix, "e")
-        prefix = self.fresh("one_installation", {"d": d, "e": e})
+        prefix = self.fresh(prefix, {"d": d, "e": e})
         only = stage_installation_at(d / "Programmas" / "Kelvaro 3", self.args.installed_program)
         decoy = stage_installation_at(e / "Kelvaro", self.args.installed_program, complete=False)
         self.no_registry(prefix)
@@ -289,7 +289,7 @@ class Suite:
         stopped while it walks E:; D:'s installation is what it offers."""
         d, f = self.drive(prefix, "d"), self.drive(prefix, "f")
         name = prefix.path.name
-        prefix = self.fresh(name, {"d": d, "e": self.big, "f": f})
+        prefix = self.fresh(prefix, {"d": d, "e": self.big, "f": f})
         kept = stage_installation_at(d / "Kelvaro", self.args.installed_program)
         later = stage_installation_at(f / "Kelvaro", self.args.installed_program)
         self.no_registry(prefix)
@@ -303,17 +303,21 @@ class Suite:
             # D: is small: once its installation counts, the search is on E:.
             self.watch_caption(run, main, lambda: self.counts([
                 self.display.xdotool("getwindowname", main.wid).strip()]) == [1], timeout=60)
-            stopped = time.monotonic()
+            ended = self.search_ended(run, 1, counting=True)
             if how == "escape":
+                # Held down as a user holds it, until the search has ended.
                 self.display.xdotool("windowfocus", "--sync", main.wid)
+                stopped = time.monotonic()
                 self.display.xdotool("keydown", "Escape")
-                time.sleep(0.3)
-                self.display.xdotool("keyup", "Escape")
+                try:
+                    how_ended = run.wait("the search to end", ended, timeout=30, interval=0.02)
+                finally:
+                    self.display.xdotool("keyup", "Escape")
             else:
                 x, y, w, h = CANCEL_BUTTON
+                stopped = time.monotonic()
                 self.click(main, x + w // 2, y + h // 2)
-            ended = self.search_ended(run, 1, counting=True)
-            how_ended = run.wait("the search to end", ended, timeout=30)
+                how_ended = run.wait("the search to end", ended, timeout=30, interval=0.02)
             took = time.monotonic() - stopped
             check(how_ended == "caption", f"the search ended with a {how_ended}: "
                   + (run.box_texts()[-1].text if how_ended == "box" else CHOICE_CAPTION))
@@ -344,6 +348,8 @@ class Suite:
             prefix = Prefix(self.work / name, self.display)
             try:
                 detail = getattr(self, name)(prefix)
+                check(not (prefix.path / "dosdevices" / "z:").exists(),
+                      "the prefix got a Z: drive: the search walked the Linux root")
                 ok = True
             except Failure as e:
                 ok, detail = False, str(e)
