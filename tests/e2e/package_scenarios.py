@@ -24,7 +24,7 @@ sys.path.insert(0, str(HERE.parent / "pack"))
 from harness import (INSTALL_DIR, Prefix, Run, check, differences, payload,  # noqa: E402
                      require_locale, snapshot, stage_installation)
 from packlib import Tools  # noqa: E402
-from scenarios import DAMAGED, START_QUESTION, START_TITLE, Suite  # noqa: E402
+from scenarios import DAMAGED, NOTICE_TITLE, START_QUESTION, START_TITLE, Suite  # noqa: E402
 
 CAPTION = "Kelvaro Update 3.2.0.1]"
 NEWER_QUESTION = ("De versie die u al heeft (3.10.0.0) is nieuwer dan de versie die u nu wilt "
@@ -80,12 +80,19 @@ class PackageSuite(Suite):
         return out
 
     # -- runs -----------------------------------------------------------------------------
+    def first_box(self, run: Run, text: str, title: str):
+        """The run's first box, which must say `text` under `title`; another box fails at once
+        with its text (not after waiting for a window with the title)."""
+        first = run.wait("a box", lambda: run.box_texts())[0]
+        check(first.text == text, f"the first box said {first.text!r}, not {text!r}")
+        return self.expect_box(run, text, title)
+
     def upgrade(self, prefix: Prefix, exe: str, name: str) -> Run:
         """A program upgrade whose first box is the start question, answered No."""
         run = Run(prefix, exe, self.work / f"{name}.log")
         try:
             run.press_install(run.window(CAPTION))
-            run.answer(self.expect_box(run, START_QUESTION, START_TITLE), "n")
+            run.answer(self.first_box(run, START_QUESTION, START_TITLE), "n")
             run.wait_exit()
         finally:
             run.kill()
@@ -112,7 +119,7 @@ class PackageSuite(Suite):
                   self.work / "version_newer_installed.log")
         try:
             run.press_install(run.window(CAPTION))
-            run.answer(self.expect_box(run, NEWER_QUESTION, "Versiecontrole"), "Return")  # Ja
+            run.answer(self.first_box(run, NEWER_QUESTION, "Versiecontrole"), "Return")  # Ja
             run.wait_exit()
         finally:
             run.kill()
@@ -162,7 +169,7 @@ class PackageSuite(Suite):
         run = Run(prefix, self.windows_path(prefix, package), self.work / "signed_tampered.log")
         try:
             run.press_install(run.window(CAPTION))
-            run.answer(self.expect_box(run, DAMAGED), "Return")
+            run.answer(self.first_box(run, DAMAGED, NOTICE_TITLE), "Return")
             run.wait_exit()
         finally:
             run.kill()
