@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include "platform/win32/kelvaro_view.h"
 #include "platform/win32/real_services.h"
 
 namespace klv::platform::win32 {
@@ -40,7 +41,7 @@ class RealFoldersImpl final : public Folders {
 
     std::string SpecialFolder(int folder) override {
         ItemList list;
-        if (FAILED(SHGetSpecialFolderLocation(nullptr, folder, list.Out())) || !list.Get())
+        if (FAILED(SHGetSpecialFolderLocation(nullptr, Kelvaro32BitFolder(folder), list.Out())) || !list.Get())
             return {};
         char buffer[261] = {};
         if (!SHGetPathFromIDListA(list.Get(), buffer)) return {};

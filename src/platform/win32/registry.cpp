@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/kelvaro_view.h"
 #include "platform/win32/real_services.h"
 
 namespace klv::platform::win32 {
@@ -54,6 +55,7 @@ class RealRegistryImpl final : public Registry {
         std::string sub(PlainKeyPath(path));
         HKEY key = nullptr;
         REGSAM rights = access == KeyAccess::Full ? KEY_ALL_ACCESS : KEY_READ;
+        if (root == RootKey::LocalMachine) rights |= kLocalMachineView;
         if (RegOpenKeyExA(base, sub.c_str(), 0, rights, &key) != ERROR_SUCCESS) return nullptr;
         return std::make_unique<Key>(key);
     }
