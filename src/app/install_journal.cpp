@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 #include "platform/file_stream.h"
 #include "platform/files.h"
@@ -156,11 +157,30 @@ bool InstallJournal::SwitchOver(const SwitchPlan& plan, std::u16string& failedFi
         if (Undo(folder_, backup, plan)) Discard();
         return false;
     };
-    for (const auto& name : plan.newFolders)
-        if (!platform::DirectoryExists(folder_ + name) &&
-            !platform::MakeDirectories(folder_ + name))
-            return fail(name);
+    // A folder the installation lacks moves into place whole, with everything staged in it
+    // (one rename instead of one per file). Only if that fails is it made, and its files
+    // moved one by one. The undo needs no record of it: every file below it is new.
+    std::vector<std::u16string> movedWhole; // upper case, with a trailing '\'
+    auto inMovedFolder = [&](const std::u16string& name) {
+        const std::u16string upper = platform::UpperCase(name);
+        for (const auto& moved : movedWhole)
+            if (upper.starts_with(moved)) return true;
+        return false;
+    };
+    for (const auto& name : plan.newFolders) {
+        if (inMovedFolder(name) || platform::DirectoryExists(folder_ + name)) continue;
+        const std::u16string parent = ParentOf(name);
+        if ((parent.empty() || platform::DirectoryExists(folder_ + parent)) &&
+            platform::DirectoryExists(staging + name) &&
+            platform::MoveReplacing(staging + name, folder_ + name)) {
+            movedWhole.push_back(platform::UpperCase(name) + u'\\');
+            StopHere(++step);
+            continue;
+        }
+        if (!platform::MakeDirectories(folder_ + name)) return fail(name);
+    }
     for (const auto& file : plan.files) {
+        if (!movedWhole.empty() && inMovedFolder(file.name)) continue;
         const std::u16string target = folder_ + file.name;
         if (file.existed) {
             const std::u16string saved = backup + file.name;

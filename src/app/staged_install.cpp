@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/install_journal.h"
+#include "platform/file_stream.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "platform/tree_files.h"
@@ -69,6 +70,20 @@ SwitchPlan MakePlan(const std::u16string& folder, const std::vector<PayloadItem>
         plan.files.push_back({item.name, platform::FileExists(folder + item.name)});
     }
     return plan;
+}
+
+// Whether a new file can still be made in `folder`. A file the engine could not create is a
+// name it refused (the payload's fault) only while the drive takes new files; a drive whose
+// file table is full, or that refuses writes, fails the same way.
+bool TakesNewFiles(const std::u16string& folder) {
+    const std::u16string probe = folder + ReservedPrefix + u"probe";
+    bool created = false;
+    {
+        int error = 0;
+        created = platform::FileStream::Open(probe, platform::fmCreate, error) != nullptr;
+    }
+    platform::RemoveFile(probe);
+    return created;
 }
 
 std::string Ansi(const std::u16string& text) {
@@ -170,14 +185,16 @@ InstallOutcome InstallPayload(zip::TZipArchive& archive, const std::u16string& p
             outcome.file = plan.files[i].name;
         }
     if (!complete) {
+        const bool refusedName =
+            failureCode == zip::neCannotCreateFile && TakesNewFiles(journal.StagingFolder());
         journal.Discard();
         const auto available = platform::FreeBytes(folder);
         if (diskFull || (available && *available < kMB)) {
             outcome.kind = InstallOutcome::NoRoom;
             outcome.neededMB = (needed + kMB - 1) / kMB;
             outcome.availableMB = available ? *available / kMB : 0;
-        } else if (failureCode == 0 || failureCode == 8 || failureCode == 19 || failureCode == 55 ||
-                   failureCode == 67) {
+        } else if (failureCode == 0 || failureCode == zip::neNotIntact || refusedName ||
+                   failureCode == zip::neDeflate64 || failureCode == zip::neInvalidPassword) {
             outcome.kind = InstallOutcome::Damaged;
         } else {
             outcome.kind = InstallOutcome::WriteFailed;
