@@ -33,6 +33,7 @@ HELP_CAPTION = "Kelvaro Schermhelp Update 3.2.0.1]"
 NOTHING_CHANGED = "\r\n\r\nEr is niets gewijzigd."
 RECOVERED = ("Een eerdere update is onderbroken. Kelvaro is teruggezet zoals het v\u00f3\u00f3r "
              "die update was.")
+WRITE_FAILED = f"De update kon niet worden uitgepakt in [{INSTALL_DIR}].\r\n"
 STOPPED = 99  # the exit code of a run cut off by KLVUPGRADE_STOP_AFTER_STEP
 RESERVED = "~klvupgrade."
 
@@ -181,11 +182,12 @@ class AllOrNothing(Suite):
             exe = self.package(prefix, "veel.exe", files, caption=UPGRADE_CAPTION)
             said = self.failing_run(
                 prefix, exe, UPGRADE_CAPTION,
-                lambda t: t.endswith(NOTHING_CHANGED) and not t.startswith("Het updatebestand"),
-                "full_drive-partway")
+                lambda t: t.startswith(WRITE_FAILED) and "bijlage" in t
+                and t.endswith(NOTHING_CHANGED), "full_drive-partway")
             self.expect_unchanged(prefix, root, before, "full part-way")
-        return (f"room check: Nodig {needed} MB, beschikbaar {available} MB; full part-way: "
-                f"{said.split(chr(13))[0]!r}; unchanged both times")
+        failed_at = said.split("\\")[-1].split('"')[0]
+        return (f"room check: Nodig {needed} MB, beschikbaar {available} MB; file table full "
+                f"at {failed_at}: the write-failure notice; unchanged both times")
 
     def file_in_use(self, prefix: Prefix):
         root = stage_installation(prefix, self.args.installed_program)
