@@ -95,14 +95,6 @@ void StopHere(int step) {
 
 } // namespace
 
-bool IsReservedName(std::u16string_view name) {
-    while (!name.empty() && (name.front() == u'\\' || name.front() == u'/'))
-        name.remove_prefix(1);
-    if (name.size() < ReservedPrefix.size()) return false;
-    return platform::UpperCase(name.substr(0, ReservedPrefix.size())) ==
-           platform::UpperCase(ReservedPrefix);
-}
-
 int StopAfterStep() {
     const char* value = std::getenv("KLVUPGRADE_STOP_AFTER_STEP");
     return value && *value ? std::atoi(value) : -1;

@@ -9,17 +9,15 @@
 #include <string_view>
 #include <vector>
 
+#include "app/stubconf/reserved_names.h"
+
 namespace klv::app {
 
-// Names the run keeps inside the installation folder. No payload item may begin with the
-// prefix (compared without regard to case).
-inline const std::u16string ReservedPrefix = u"~klvupgrade.";
+// Names the run keeps inside the installation folder (all begin with stubconf::ReservedPrefix,
+// which no payload item may use).
 inline const std::u16string StagingFolderName = u"~klvupgrade.staging";
 inline const std::u16string BackupFolderName = u"~klvupgrade.backup";
 inline const std::u16string JournalFileName = u"~klvupgrade.journal";
-
-// True when the first component of `name` ('\' or '/' separated) begins with ReservedPrefix.
-bool IsReservedName(std::u16string_view name);
 
 struct PlannedFile {
     std::u16string name;  // relative to the installation folder, '\' separated

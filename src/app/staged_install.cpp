@@ -76,7 +76,7 @@ SwitchPlan MakePlan(const std::u16string& folder, const std::vector<PayloadItem>
 // name it refused (the payload's fault) only while the drive takes new files; a drive whose
 // file table is full, or that refuses writes, fails the same way.
 bool TakesNewFiles(const std::u16string& folder) {
-    const std::u16string probe = folder + ReservedPrefix + u"probe";
+    const std::u16string probe = folder + std::u16string(stubconf::ReservedPrefix) + u"probe";
     bool created = false;
     {
         int error = 0;
@@ -111,7 +111,7 @@ InstallOutcome InstallPayload(zip::TZipArchive& archive, const std::u16string& p
     const std::vector<PayloadItem> items = ListItems(archive);
     std::uint64_t needed = kMargin;
     for (const PayloadItem& item : items) {
-        if (IsReservedName(item.name)) {
+        if (stubconf::IsReservedName(item.name)) {
             outcome.kind = InstallOutcome::Damaged;
             outcome.file = item.name;
             return outcome;

@@ -226,8 +226,13 @@ def refusals(t, work):
             open(path, "wb").write(b"x")
         return d
 
+    reserved = tempfile.mkdtemp(dir=work)
+    shutil.copytree(good, reserved, dirs_exist_ok=True)
+    open(os.path.join(reserved, "~KLVUPGRADE.journal"), "wb").write(b"x")
+
     out = os.path.join(work, "refused.exe")
     cases = [
+        ("a name the installer keeps", dict(payload=reserved), "keeps for itself"),
         ("missing stub", dict(stub=os.path.join(work, "nope.exe")), "cannot read the stub"),
         ("not the installer", dict(stub=plain), "not the Kelvaro installer stub"),
         ("two caption blocks", dict(stub=doubled), "not the Kelvaro installer stub"),

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/stubconf/reserved_names.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "zip/records.h"
@@ -89,6 +90,8 @@ class Collector {
             const std::string stored = prefix + name;
             if (auto problem = ComponentProblem(name))
                 throw PackError(Shown(path) + ": the name " + *problem);
+            if (prefix.empty() && stubconf::IsReservedName(platform::Utf8ToUtf16(name)))
+                throw PackError(Shown(path) + ": the name is one the installer keeps for itself");
             const fs::file_status status = fs::symlink_status(path, ec);
             if (ec) throw PackError(Shown(path) + ": " + ec.message());
             PackEntry e;
@@ -141,6 +144,7 @@ std::optional<std::string> StubRefusesName(std::u16string_view storedName) {
     if (name.find(u':') != std::u16string::npos) return "a drive or ':'";
     if (name.find(u"\\\\") != std::u16string::npos) return "a doubled separator";
     if (name.find(u'\0') != std::u16string::npos) return "a NUL character";
+    if (stubconf::IsReservedName(name)) return "a name the installer keeps for itself";
     std::size_t start = 0;
     for (;;) {
         const std::size_t end = name.find(u'\\', start);
