@@ -7,6 +7,7 @@
 #include "app/install_journal.h"
 #include "platform/file_stream.h"
 #include "platform/files.h"
+#include "platform/path_names.h"
 #include "platform/text.h"
 #include "platform/tree_files.h"
 #include "zip/archiver.h"
@@ -31,16 +32,18 @@ struct PayloadItem {
 };
 
 std::vector<PayloadItem> ListItems(zip::TZipArchive& archive) {
+    // Every entry of the directory; a folder is marked by its attribute or by a trailing
+    // separator (writers differ in which they set).
     std::vector<PayloadItem> items;
-    zip::TZAArchiveItem item;
-    for (bool found = archive.FindFirstItem(u"*.*", item); found;
-         found = archive.FindNextItem(item)) {
-        std::u16string name = item.FolderPath + item.FileName;
-        std::replace(name.begin(), name.end(), u'/', u'\\');
-        const bool folder = (item.Attributes & kFolderAttribute) != 0;
+    const zip::TZADirArray& dir = archive.DirManager()->Directory;
+    for (std::int32_t i = 0; i < dir.Count(); ++i) {
+        const zip::TDirItem& entry = dir.Item(i);
+        std::u16string name = platform::WithSeparators(entry.FileName);
+        const bool folder = (entry.Header.ExternalAttributes() & kFolderAttribute) != 0 ||
+                            (!name.empty() && name.back() == u'\\');
         while (!name.empty() && name.back() == u'\\')
             name.pop_back();
-        items.push_back({std::move(name), folder, item.UnpackedSize});
+        items.push_back({std::move(name), folder, entry.UncompressedSize()});
     }
     return items;
 }
@@ -104,7 +107,7 @@ InstallOutcome InstallPayload(zip::TZipArchive& archive, const std::u16string& p
         ~Closer() { a.Close(); }
     } closer{archive};
 
-    if (archive.DirManager() && archive.DirManager()->Rebuilt) {
+    if (!archive.DirManager() || archive.DirManager()->Rebuilt) {
         outcome.kind = InstallOutcome::Damaged;
         return outcome;
     }

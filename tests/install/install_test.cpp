@@ -72,6 +72,7 @@ class StagedInstallTest : public ::testing::Test {
         auto& middle = w.add("Genealogie/Overzichten/rapport.txt", std::string(5000, 'r'), 8);
         if (damaged) middle.central.crc = 0x12345678u, middle.local.crc = 0x12345678u;
         w.addDir("Leeg/");
+        w.add("Ook leeg/"); // a folder marked only by its trailing '/'
         w.add("Genealogie/laatste.txt", "last");
         if (!extraName.empty()) w.add(extraName, "x");
         const fs::path path = dir / "package.exe";
@@ -98,6 +99,7 @@ TEST_F(StagedInstallTest, SuccessReplacesAddsAndLeavesNothingOfItsOwn) {
     EXPECT_EQ(ReadBytes(folder / "readonly.dat"), "new read-only");
     EXPECT_EQ(ReadBytes(folder / "Genealogie" / "laatste.txt"), "last");
     EXPECT_TRUE(fs::is_directory(folder / "Leeg"));
+    EXPECT_TRUE(fs::is_directory(folder / "Ook leeg"));
     EXPECT_EQ(after.at("SC/Slavenreg.sc"), before.at("SC/Slavenreg.sc"));
     for (const auto& [name, seen] : after)
         EXPECT_EQ(name.find("~klvupgrade"), std::string::npos) << name;
