@@ -233,9 +233,17 @@ std::string FailureNotice(const InstallOutcome& outcome, const std::string& fold
                "programma's en probeer het opnieuw." +
                kNothingChanged;
     case InstallOutcome::WriteFailed:
+    {
+        // The item as the payload names it, not the staging path the engine wrote to.
+        std::string item = file;
+        const std::string staging = Ansi(StagingFolderName) + "\\";
+        if (const std::size_t at = item.find(staging); at != std::string::npos)
+            item = item.substr(at + staging.size());
         return "De update kon niet worden uitgepakt in [" + folder + "]." +
-               (outcome.message.empty() ? std::string() : "\r\n" + outcome.message) +
+               (item.empty() ? std::string()
+                             : "\r\nHet bestand \"" + item + "\" kon niet worden geschreven.") +
                kNothingChanged;
+    }
     case InstallOutcome::NotRestored:
         return "De update is mislukt en niet alle oude bestanden konden worden teruggezet (\"" +
                file +
