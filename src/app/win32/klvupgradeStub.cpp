@@ -83,7 +83,6 @@ void RouteEvent(TUpgradeForm& form, WindowEvent event, Control sender) {
 
 // The installer from start to end; the process's exit code.
 int klvupgradeStub(HINSTANCE instance, int showCommand) {
-    platform::ComApartment com; // the folder dialog and the shell links
     NativeUpgradeWindow window(instance, StoredCaptionText());
     HWND handle = window.Window();
     std::unique_ptr<TUpgradeForm> form;
@@ -97,6 +96,10 @@ int klvupgradeStub(HINSTANCE instance, int showCommand) {
     window.Connect([&form](WindowEvent event, Control sender) { RouteEvent(*form, event, sender); },
                    [handle](std::exception_ptr error) { ShowApplicationError(handle, error); });
     window.Show(showCommand);
+    // COM (the folder dialog, the shell links) is first needed by the first paint's work,
+    // which runs from the message loop: starting it after the window is shown keeps it out of
+    // the time to the first paint.
+    platform::ComApartment com;
     return RunMessageLoop(window);
 }
 
