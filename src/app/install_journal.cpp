@@ -6,6 +6,7 @@
 
 #include "platform/file_stream.h"
 #include "platform/files.h"
+#include "platform/path_names.h"
 #include "platform/text.h"
 #include "platform/tree_files.h"
 
@@ -16,11 +17,6 @@ namespace {
 constexpr std::string_view kHeader = "KLVUPGRADE-JOURNAL 1";
 constexpr std::string_view kSwitchLine = "SWITCH";
 constexpr std::string_view kCommitLine = "COMMITTED";
-
-std::u16string ParentOf(const std::u16string& path) {
-    const std::size_t p = path.find_last_of(u"\\/");
-    return p == std::u16string::npos ? std::u16string{} : path.substr(0, p);
-}
 
 // Removes a file that may be read-only.
 bool Delete(const std::u16string& path) {
@@ -161,7 +157,7 @@ bool InstallJournal::SwitchOver(const SwitchPlan& plan, std::u16string& failedFi
     };
     for (const auto& name : plan.newFolders) {
         if (inMovedFolder(name) || platform::DirectoryExists(folder_ + name)) continue;
-        const std::u16string parent = ParentOf(name);
+        const std::u16string parent = std::u16string(platform::PathHead(name, u"\\"));
         if ((parent.empty() || platform::DirectoryExists(folder_ + parent)) &&
             platform::DirectoryExists(staging + name) &&
             platform::MoveReplacing(staging + name, folder_ + name)) {
@@ -176,7 +172,7 @@ bool InstallJournal::SwitchOver(const SwitchPlan& plan, std::u16string& failedFi
         const std::u16string target = folder_ + file.name;
         if (file.existed) {
             const std::u16string saved = backup + file.name;
-            if (!platform::MakeDirectories(ParentOf(saved)) ||
+            if (!platform::MakeDirectories(std::u16string(platform::PathHead(saved, u"\\"))) ||
                 !platform::MoveReplacing(target, saved))
                 return fail(file.name);
             StopHere(++step);

@@ -13,20 +13,18 @@ would after N steps of the switch-over (0: the switch recorded; then one per mov
 """
 from __future__ import annotations
 
-import argparse
 import contextlib
 import os
 import shutil
 import subprocess
 import sys
-import time
 import zipfile
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from harness import (INSTALL_DIR, Failure, Prefix, Run, check, differences,  # noqa: E402
-                     payload, require_locale, snapshot, stage_installation)
-from scenarios import DAMAGED, DONE, START_QUESTION, START_TITLE, Suite  # noqa: E402
+from harness import (INSTALL_DIR, Prefix, Run, check, differences, payload,  # noqa: E402
+                     snapshot, stage_installation)
+from scenarios import DAMAGED, DONE, START_QUESTION, START_TITLE, Suite, main  # noqa: E402
 
 UPGRADE_CAPTION = "Kelvaro Update 3.2.0.1]"  # a newer version: no version question
 HELP_CAPTION = "Kelvaro Schermhelp Update 3.2.0.1]"
@@ -358,26 +356,6 @@ class AllOrNothing(Suite):
     SCENARIOS = ("full_drive", "file_in_use", "damaged_item", "cut_off", "success")
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__,
-                                     formatter_class=argparse.RawDescriptionHelpFormatter)
-    for name in ("stub", "installed-program", "update-program", "klvpack", "hold-file", "work"):
-        parser.add_argument(f"--{name}", required=True, type=Path)
-    parser.add_argument("--keep", action="store_true", help="keep the prefixes")
-    parser.add_argument("names", nargs="*", help="scenarios to run (default: all)")
-    args = parser.parse_args()
-    args.screenshots = None
-    unknown = [n for n in args.names if n not in AllOrNothing.SCENARIOS]
-    if unknown:
-        parser.error(f"unknown scenarios {unknown}; known: {', '.join(AllOrNothing.SCENARIOS)}")
-    require_locale()
-    suite = AllOrNothing(args)
-    try:
-        ok = suite.run(args.names or AllOrNothing.SCENARIOS)
-    finally:
-        suite.close()
-    sys.exit(0 if ok else 1)
-
-
 if __name__ == "__main__":
-    main()
+    main(AllOrNothing,
+         ("stub", "installed-program", "update-program", "klvpack", "hold-file", "work"), __doc__)

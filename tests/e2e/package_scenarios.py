@@ -11,7 +11,6 @@ A.exe, B.exe and C.exe carry the versions 3.1.0.5, 3.2.0.1 and 3.10.0.0.
 """
 from __future__ import annotations
 
-import argparse
 import shutil
 import subprocess
 import sys
@@ -21,10 +20,10 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 sys.path.insert(0, str(HERE.parent / "pack"))
-from harness import (INSTALL_DIR, Prefix, Run, check, differences, payload,  # noqa: E402
-                     require_locale, snapshot, stage_installation)
+from harness import (Prefix, Run, check, differences, payload, snapshot,  # noqa: E402
+                     stage_installation)
 from packlib import Tools  # noqa: E402
-from scenarios import DAMAGED, NOTICE_TITLE, START_QUESTION, START_TITLE, Suite  # noqa: E402
+from scenarios import DAMAGED, NOTICE_TITLE, START_QUESTION, START_TITLE, Suite, main  # noqa: E402
 
 CAPTION = "Kelvaro Update 3.2.0.1]"
 NEWER_QUESTION = ("De versie die u al heeft (3.10.0.0) is nieuwer dan de versie die u nu wilt "
@@ -184,27 +183,6 @@ class PackageSuite(Suite):
                  "signed_tampered")
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__,
-                                     formatter_class=argparse.RawDescriptionHelpFormatter)
-    for name in ("stub", "installed-program", "update-program", "newer-program", "klvpack",
-                 "work"):
-        parser.add_argument(f"--{name}", required=True, type=Path)
-    parser.add_argument("--keep", action="store_true", help="keep the prefixes")
-    parser.add_argument("names", nargs="*", help="scenarios to run (default: all)")
-    args = parser.parse_args()
-    args.screenshots = None
-    unknown = [n for n in args.names if n not in PackageSuite.SCENARIOS]
-    if unknown:
-        parser.error(f"unknown scenarios {unknown}; known: {', '.join(PackageSuite.SCENARIOS)}")
-    require_locale()
-    suite = PackageSuite(args)
-    try:
-        ok = suite.run(args.names or PackageSuite.SCENARIOS)
-    finally:
-        suite.close()
-    sys.exit(0 if ok else 1)
-
-
 if __name__ == "__main__":
-    main()
+    main(PackageSuite, ("stub", "installed-program", "update-program", "newer-program", "klvpack",
+                        "work"), __doc__)

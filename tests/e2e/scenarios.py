@@ -329,12 +329,25 @@ class Suite:
     SCENARIOS = ("program_upgrade", "configured_package", "help_package", "not_found",
                  "damaged_package", "incomplete_installation", "program_in_use", "planted_dlls")
 
+    # -- the run loop, shared by every suite -----------------------------------------------
+    def prefix_for(self, name) -> Prefix:
+        """The prefix a scenario gets: a fresh copy of the template."""
+        return self.fresh(name)
+
+    def after_scenario(self, prefix: Prefix):
+        """A check every scenario of the suite must pass besides its own."""
+
+    def forget(self, name, prefix: Prefix):
+        """Removes what a passed scenario left."""
+        prefix.remove()
+
     def run(self, names):
         for name in names:
             t0 = time.monotonic()
-            prefix = self.fresh(name)
+            prefix = self.prefix_for(name)
             try:
                 detail = getattr(self, name)(prefix)
+                self.after_scenario(prefix)
                 ok = True
             except Failure as e:
                 ok, detail = False, str(e)
@@ -346,7 +359,7 @@ class Suite:
             print(f"{'PASS' if ok else 'FAIL'}  {name:<24} {took:5.1f} s  {detail}", flush=True)
             self.results.append((name, ok, detail))
             if ok and not self.args.keep:
-                prefix.remove()
+                self.forget(name, prefix)
             elif not ok:
                 print(f"      prefix kept: {prefix.path}; log: {self.work / (name + '.log')}")
         if self.args.screenshots:
@@ -360,27 +373,26 @@ class Suite:
         self.display.close()
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__,
+def main(suite=Suite, paths=("stub", "installed-program", "update-program", "markers", "work"),
+         doc=__doc__):
+    """The command line of a suite: the paths it needs, then the scenarios to run."""
+    parser = argparse.ArgumentParser(description=doc,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--stub", required=True, type=Path)
-    parser.add_argument("--installed-program", required=True, type=Path)
-    parser.add_argument("--update-program", required=True, type=Path)
-    parser.add_argument("--markers", required=True, type=Path)
-    parser.add_argument("--work", required=True, type=Path)
+    for name in paths:
+        parser.add_argument(f"--{name}", required=True, type=Path)
     parser.add_argument("--screenshots", type=Path, help="copy the screenshots here")
     parser.add_argument("--keep", action="store_true", help="keep the prefixes")
     parser.add_argument("names", nargs="*", help="scenarios to run (default: all)")
     args = parser.parse_args()
-    unknown = [n for n in args.names if n not in Suite.SCENARIOS]
+    unknown = [n for n in args.names if n not in suite.SCENARIOS]
     if unknown:
-        parser.error(f"unknown scenarios {unknown}; known: {', '.join(Suite.SCENARIOS)}")
+        parser.error(f"unknown scenarios {unknown}; known: {', '.join(suite.SCENARIOS)}")
     require_locale()
-    suite = Suite(args)
+    runner = suite(args)
     try:
-        ok = suite.run(args.names or Suite.SCENARIOS)
+        ok = runner.run(args.names or suite.SCENARIOS)
     finally:
-        suite.close()
+        runner.close()
     sys.exit(0 if ok else 1)
 
 

@@ -11,19 +11,17 @@ whether to search; the answer is Yes.
 """
 from __future__ import annotations
 
-import argparse
 import os
 import re
 import shutil
 import sys
 import time
-import traceback
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from harness import (STORED_CAPTION, Display, Failure, Prefix, Run, Window,  # noqa: E402
-                     check, differences, installation_files, lnk_target, make_package, payload,
-                     require_locale, snapshot)
+from harness import (STORED_CAPTION, Prefix, Run, Window, check, differences,  # noqa: E402
+                     installation_files, lnk_target, payload, snapshot)
+from scenarios import Suite, main  # noqa: E402
 
 NOT_FOUND_TITLE = "Doelmap niet gevonden"
 CHOICE_CAPTION = "Geschikte mappen"
@@ -66,19 +64,26 @@ def filler(root: Path, wide=WIDE, deep=DEEP) -> Path:
     return root
 
 
-class Suite:
+class SearchSuite(Suite):
     def __init__(self, args):
-        self.args = args
-        self.work = Path(args.work).resolve()
-        self.work.mkdir(parents=True, exist_ok=True)
-        self.shots = self.work / "screenshots"
-        self.display = Display()
-        self.template = Prefix.template(self.work, self.display)
+        super().__init__(args)
         self.big = filler(self.work / "filler")
-        self.results: list[tuple[str, bool, str]] = []
+
+    # -- the shared run loop's hooks ---------------------------------------------------------
+    def prefix_for(self, name) -> Prefix:
+        # Made by each scenario, with its drives (with_drives).
+        return Prefix(self.work / name, self.display)
+
+    def after_scenario(self, prefix: Prefix):
+        check(not (prefix.path / "dosdevices" / "z:").exists(),
+              "the prefix got a Z: drive: the search walked the Linux root")
+
+    def forget(self, name, prefix: Prefix):
+        prefix.remove()
+        shutil.rmtree(self.work / f"{name}-drives", ignore_errors=True)
 
     # -- shared steps ----------------------------------------------------------------------
-    def fresh(self, prefix: Prefix, drives: dict[str, Path]) -> Prefix:
+    def with_drives(self, prefix: Prefix, drives: dict[str, Path]) -> Prefix:
         """The run's prefix, made anew: its drives besides C: are exactly `drives` (letter ->
         Unix folder). The template has no Z:. The links are in place before the prefix's
         wineserver first starts (Prefix.start ends any server left for the folder first), so
@@ -99,11 +104,6 @@ class Suite:
         shutil.rmtree(path, ignore_errors=True)
         path.mkdir(parents=True)
         return path
-
-    def package(self, prefix: Prefix, name, files, caption=None) -> str:
-        folder = prefix.unix(prefix.downloads_windows)
-        make_package(self.args.stub, folder / name, files, caption=caption)
-        return prefix.downloads_windows + "\\" + name
 
     @staticmethod
     def no_registry(prefix: Prefix):
@@ -175,12 +175,6 @@ class Suite:
         return [int(m.group(1)) for m in map(COUNT.match, captions) if m]
 
     @staticmethod
-    def expect_installed(root: Path, files: dict[str, bytes]):
-        for name, data in files.items():
-            path = root / name
-            check(path.is_file() and path.read_bytes() == data, f"not installed: {root / name}")
-
-    @staticmethod
     def expect_unchanged(what, before, root: Path):
         changes = differences(before, snapshot(root))
         check(not changes, f"{what} changed:\n  " + "\n  ".join(changes))
@@ -195,7 +189,7 @@ class Suite:
         installation each and E: a decoy beside it; the second entry of the choice is
         installed."""
         d, e = self.drive(prefix, "d"), self.drive(prefix, "e")
-        prefix = self.fresh(prefix, {"d": d, "e": e})
+        prefix = self.with_drives(prefix, {"d": d, "e": e})
         first = stage_installation_at(d / "Kelvaro3", self.args.installed_program)
         second = stage_installation_at(e / "Stamboom" / "Kelvaro", self.args.installed_program)
         decoy = stage_installation_at(e / "Oud" / "Kelvaro", self.args.installed_program,
@@ -255,7 +249,7 @@ class Suite:
     def one_installation(self, prefix: Prefix):
         """One complete installation on D: (a decoy on E:): the folder is filled, no dialog."""
         d, e = self.drive(prefix, "d"), self.drive(prefix, "e")
-        prefix = self.fresh(prefix, {"d": d, "e": e})
+        prefix = self.with_drives(prefix, {"d": d, "e": e})
         only = stage_installation_at(d / "Programmas" / "Kelvaro 3", self.args.installed_program)
         decoy = stage_installation_at(e / "Kelvaro", self.args.installed_program, complete=False)
         self.no_registry(prefix)
@@ -289,7 +283,7 @@ class Suite:
         stopped while it walks E:; D:'s installation is what it offers."""
         d, f = self.drive(prefix, "d"), self.drive(prefix, "f")
         name = prefix.path.name
-        prefix = self.fresh(prefix, {"d": d, "e": self.big, "f": f})
+        prefix = self.with_drives(prefix, {"d": d, "e": self.big, "f": f})
         kept = stage_installation_at(d / "Kelvaro", self.args.installed_program)
         later = stage_installation_at(f / "Kelvaro", self.args.installed_program)
         self.no_registry(prefix)
@@ -342,62 +336,7 @@ class Suite:
 
     SCENARIOS = ("two_installations", "one_installation", "escape_stops", "cancel_stops")
 
-    def run(self, names):
-        for name in names:
-            t0 = time.monotonic()
-            prefix = Prefix(self.work / name, self.display)
-            try:
-                detail = getattr(self, name)(prefix)
-                check(not (prefix.path / "dosdevices" / "z:").exists(),
-                      "the prefix got a Z: drive: the search walked the Linux root")
-                ok = True
-            except Failure as e:
-                ok, detail = False, str(e)
-            except Exception:  # a fault of the harness itself
-                ok, detail = False, traceback.format_exc()
-            finally:
-                prefix.stop()
-            took = time.monotonic() - t0
-            print(f"{'PASS' if ok else 'FAIL'}  {name:<18} {took:5.1f} s  {detail}", flush=True)
-            self.results.append((name, ok, detail))
-            if ok and not self.args.keep:
-                prefix.remove()
-                shutil.rmtree(self.work / f"{name}-drives", ignore_errors=True)
-            elif not ok:
-                print(f"      prefix kept: {prefix.path}; log: {self.work / (name + '.log')}")
-        if self.args.screenshots:
-            dest = Path(self.args.screenshots)
-            dest.mkdir(parents=True, exist_ok=True)
-            for png in sorted(self.shots.glob("*.png")):
-                shutil.copy2(png, dest / png.name)
-        return all(ok for _, ok, _ in self.results)
-
-    def close(self):
-        self.display.close()
-
-
-def main():
-    parser = argparse.ArgumentParser(description=__doc__,
-                                     formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--stub", required=True, type=Path)
-    parser.add_argument("--installed-program", required=True, type=Path)
-    parser.add_argument("--update-program", required=True, type=Path)
-    parser.add_argument("--work", required=True, type=Path)
-    parser.add_argument("--screenshots", type=Path, help="copy the screenshots here")
-    parser.add_argument("--keep", action="store_true", help="keep the prefixes")
-    parser.add_argument("names", nargs="*", help="scenarios to run (default: all)")
-    args = parser.parse_args()
-    unknown = [n for n in args.names if n not in Suite.SCENARIOS]
-    if unknown:
-        parser.error(f"unknown scenarios {unknown}; known: {', '.join(Suite.SCENARIOS)}")
-    require_locale()
-    suite = Suite(args)
-    try:
-        ok = suite.run(args.names or Suite.SCENARIOS)
-    finally:
-        suite.close()
-    sys.exit(0 if ok else 1)
 
 
 if __name__ == "__main__":
-    main()
+    main(SearchSuite, ("stub", "installed-program", "update-program", "work"), __doc__)
