@@ -135,6 +135,9 @@ void TUpgradeForm::ApplyPayloadConfiguration() {
         if (stubconf::HidesFolderChoice(ini.Value(stubconf::KeyFolderChoice))) {
             for (Control c : {Control::zoeklocs, Control::edPath, Control::bnSelectDestPath})
                 view_.SetVisible(c, false);
+            // The shortcuts box, which a configured package never uses, would move up with the
+            // bottom edge over the explanation: it goes with the folder choice.
+            view_.SetVisible(Control::MakeShortcuts, false);
             view_.SetOuterHeight(view_.OuterHeight() - 50);
         }
         view_.Repaint();

@@ -106,7 +106,8 @@ TEST_F(Window, ConfiguredPackageTakesItsLookFromStubIni) {
     EXPECT_EQ(view.texts[Control::Label1], "Nieuwe kaarten");
     EXPECT_EQ(view.texts[Control::Label2], ""); // no "uitleg": emptied
     EXPECT_EQ(view.texts[Control::bnExtract], "Installeren");
-    for (Control c : {Control::zoeklocs, Control::edPath, Control::bnSelectDestPath})
+    for (Control c : {Control::zoeklocs, Control::edPath, Control::bnSelectDestPath,
+                      Control::MakeShortcuts})
         EXPECT_FALSE(view.Visible(c));
     EXPECT_EQ(view.height, 122);
     EXPECT_EQ(view.picture, Temp + "Stub.bmp"); // the bitmap before the JPEG
