@@ -20,14 +20,15 @@ void SetWindowText(HWND window, std::string_view text) {
     SetWindowTextA(window, s.c_str());
 }
 
-void RegisterDialogClass(HINSTANCE instance, const char* name, WNDPROC procedure, HICON icon) {
+void RegisterWindowClass(HINSTANCE instance, const char* name, WNDPROC procedure, HICON icon,
+                         int windowExtra) {
     WNDCLASSEXA existing{};
     existing.cbSize = sizeof existing;
     if (GetClassInfoExA(instance, name, &existing)) return;
     WNDCLASSEXA wc{};
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = procedure;
-    wc.cbWndExtra = DLGWINDOWEXTRA;
+    wc.cbWndExtra = windowExtra;
     wc.hInstance = instance;
     wc.hIcon = icon;
     wc.hIconSm = icon;
@@ -35,6 +36,10 @@ void RegisterDialogClass(HINSTANCE instance, const char* name, WNDPROC procedure
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = name;
     RegisterClassExA(&wc);
+}
+
+void RegisterDialogClass(HINSTANCE instance, const char* name, WNDPROC procedure, HICON icon) {
+    RegisterWindowClass(instance, name, procedure, icon, DLGWINDOWEXTRA);
 }
 
 HWND CreateChild(HWND parent, const char* className, std::string_view text, DWORD style,

@@ -34,6 +34,10 @@ GdiObject<HFONT> StoredFont(int pixels);
 std::string WindowText(HWND window);
 void SetWindowText(HWND window, std::string_view text);
 
+// Registers (once) a window class: the button face as background, the arrow cursor.
+void RegisterWindowClass(HINSTANCE instance, const char* name, WNDPROC procedure, HICON icon,
+                         int windowExtra);
+
 // Registers (once) a top-level window class whose default procedure is the dialog manager's,
 // so that windows made with CreateWindowEx get dialog keyboard handling (Tab, Enter for the
 // default button, Escape as IDCANCEL) when the message loop passes their messages through

@@ -1,4 +1,5 @@
 #include "app/win32/picture.h"
+#include "app/win32/gui.h"
 
 #include <algorithm>
 #include <cctype>
@@ -78,17 +79,7 @@ void Picture::Draw(HDC dc) const {
 }
 
 void RegisterPictureClass(HINSTANCE instance) {
-    WNDCLASSEXA existing{};
-    existing.cbSize = sizeof existing;
-    if (GetClassInfoExA(instance, PictureClassName, &existing)) return;
-    WNDCLASSEXA wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = PictureProcedure;
-    wc.hInstance = instance;
-    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = PictureClassName;
-    RegisterClassExA(&wc);
+    RegisterWindowClass(instance, PictureClassName, PictureProcedure, nullptr, 0);
 }
 
 void SetPicture(HWND control, const Picture* picture) {
