@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/install_journal.h"
+#include "app/install_plan.h"
 #include "platform/file_stream.h"
 #include "platform/files.h"
 #include "platform/path_names.h"
@@ -17,63 +18,12 @@ namespace klv::app {
 
 namespace {
 
-constexpr std::uint32_t kFolderAttribute = 0x10;
 constexpr std::uint64_t kMB = 1024 * 1024;
 // What a file takes beyond its bytes (its last cluster, its directory entry), and a margin.
 constexpr std::uint64_t kPerFileSlack = 4096;
 constexpr std::uint64_t kMargin = 1 * kMB;
 
 const std::string kNothingChanged = "\r\n\r\nEr is niets gewijzigd.";
-
-struct PayloadItem {
-    std::u16string name; // '\' separated, relative
-    bool folder = false;
-    std::int64_t size = 0;
-};
-
-std::vector<PayloadItem> ListItems(zip::TZipArchive& archive) {
-    // Every entry of the directory; a folder is marked by its attribute or by a trailing
-    // separator (writers differ in which they set).
-    std::vector<PayloadItem> items;
-    const zip::TZADirArray& dir = archive.DirManager()->Directory;
-    for (std::int32_t i = 0; i < dir.Count(); ++i) {
-        const zip::TDirItem& entry = dir.Item(i);
-        std::u16string name = platform::WithSeparators(entry.FileName);
-        const bool folder = (entry.Header.ExternalAttributes() & kFolderAttribute) != 0 ||
-                            (!name.empty() && name.back() == u'\\');
-        while (!name.empty() && name.back() == u'\\')
-            name.pop_back();
-        items.push_back({std::move(name), folder, entry.UncompressedSize()});
-    }
-    return items;
-}
-
-// The plan of the switch: each file once (names compared without regard to case, as Windows
-// does), whether an old one is there, and the folders that are missing, parents first.
-SwitchPlan MakePlan(const std::u16string& folder, const std::vector<PayloadItem>& items) {
-    SwitchPlan plan;
-    std::set<std::u16string> seenFiles, seenFolders;
-    auto addFolders = [&](const std::u16string& name, bool includeLast) {
-        std::size_t end = includeLast ? name.size() : name.find_last_of(u'\\');
-        if (end == std::u16string::npos) return;
-        for (std::size_t p = 0; p != std::u16string::npos && p <= end;) {
-            std::size_t next = name.find(u'\\', p);
-            if (next == std::u16string::npos || next > end) next = end;
-            const std::u16string part = name.substr(0, next);
-            if (!part.empty() && seenFolders.insert(platform::UpperCase(part)).second &&
-                !platform::DirectoryExists(folder + part))
-                plan.newFolders.push_back(part);
-            p = next == end ? std::u16string::npos : next + 1;
-        }
-    };
-    for (const PayloadItem& item : items) {
-        if (item.name.empty()) continue;
-        addFolders(item.name, item.folder);
-        if (item.folder || !seenFiles.insert(platform::UpperCase(item.name)).second) continue;
-        plan.files.push_back({item.name, platform::FileExists(folder + item.name)});
-    }
-    return plan;
-}
 
 // Whether a new file can still be made in `folder`. A file the engine could not create is a
 // name it refused (the payload's fault) only while the drive takes new files; a drive whose
@@ -111,19 +61,24 @@ InstallOutcome InstallPayload(zip::TZipArchive& archive, const std::u16string& p
         outcome.kind = InstallOutcome::Damaged;
         return outcome;
     }
-    const std::vector<PayloadItem> items = ListItems(archive);
-    std::uint64_t needed = kMargin;
-    for (const PayloadItem& item : items) {
-        if (stubconf::IsReservedName(item.name)) {
-            outcome.kind = InstallOutcome::Damaged;
-            outcome.file = item.name;
-            return outcome;
-        }
-        if (!item.folder) needed += static_cast<std::uint64_t>(item.size) + kPerFileSlack;
+    // Names the installer will not write, and items that cannot go into this installation,
+    // make the payload damaged before anything is written.
+    const PayloadItems payload = ListPayload(archive);
+    std::u16string refused;
+    const std::optional<SwitchPlan> planned =
+        payload.refused ? std::nullopt : MakePlan(folder, payload.items, refused);
+    if (!planned) {
+        outcome.kind = InstallOutcome::Damaged;
+        outcome.file = payload.refused ? *payload.refused : refused;
+        return outcome;
     }
+    const SwitchPlan& plan = *planned;
+    const std::vector<PayloadItem>& items = payload.items;
+    std::uint64_t needed = kMargin;
+    for (const PayloadItem& item : items)
+        if (!item.folder) needed += static_cast<std::uint64_t>(item.size) + kPerFileSlack;
 
     // The old program file, and every other file to be replaced, must be free to move.
-    const SwitchPlan plan = MakePlan(folder, items);
     if (!programFile.empty() &&
         platform::ProbeFileUse(folder + programFile) == platform::FileUse::InUse) {
         outcome.kind = InstallOutcome::ProgramInUse;

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 
@@ -118,6 +119,52 @@ TEST_F(StagedInstallTest, FailuresBeforeTheSwitchChangeNothing) {
     fs::resize_file(package, fs::file_size(package) - 100);
     EXPECT_EQ(Install(package).kind, InstallOutcome::Damaged);
     EXPECT_EQ(Snapshot(folder), before);
+}
+
+// Whatever the installer's name rules refuse, and an item that cannot go into this
+// installation (its path runs through a file there, or it is a file where a folder is), makes
+// the payload damaged before anything is written, naming the item; one file never arrives
+// under two names, and an encrypted item is refused too. A name with letters beyond ASCII
+// (flagged UTF-8) installs.
+TEST_F(StagedInstallTest, RefusedNamesAndPathsThroughFilesChangeNothing) {
+    const auto before = Snapshot(folder);
+    const std::string refused[] = {"Data/./voornamen.txt",
+                                   "data/VOORNAMEN.TXT",
+                                   "Data/voornamen.txt.",
+                                   "Data/voornamen.txt ",
+                                   "Data/nul.txt",
+                                   "Genealogie/Con.tar.gz",
+                                   "Data/sub/~klvupgrade.journal",
+                                   "./~klvupgrade.journal",
+                                   "Data/a\x01b.txt",
+                                   "Data/*.txt",
+                                   "..\\buiten.txt",
+                                   "Genealogie/laatste.txt/x.txt",
+                                   "Data/voornamen.txt/x.txt",
+                                   "kelvaro.exe/readme.txt",
+                                   "SC",
+                                   "SC/Slavenreg.sc/"};
+    for (const std::string& name : refused) {
+        const InstallOutcome outcome = Install(Package(false, name));
+        EXPECT_EQ(outcome.kind, InstallOutcome::Damaged) << name;
+        std::string file = name;
+        std::replace(file.begin(), file.end(), '/', '\\');
+        if (file.ends_with('\\')) file.pop_back();
+        EXPECT_EQ(outcome.file, std::u16string(file.begin(), file.end())) << name;
+        EXPECT_EQ(Snapshot(folder), before) << name;
+    }
+    test::ZipWriter w;
+    w.prefix = test::FakeExecutable(4096);
+    w.add("Data/Caf\xC3\xA9 \xC3\xA9\xC3\xA9n.txt", "utf-8").flags = 0x0800;
+    WriteBytes(dir / "package.exe", w.build());
+    ASSERT_EQ(Install(dir / "package.exe").kind, InstallOutcome::Installed);
+    // An encrypted item: the installer has no password to give.
+    w.add("Data/geheim.txt", "x").flags = 0x0001;
+    WriteBytes(dir / "package.exe", w.build());
+    const InstallOutcome encrypted = Install(dir / "package.exe");
+    EXPECT_EQ(encrypted.kind, InstallOutcome::Damaged);
+    EXPECT_EQ(encrypted.file, u"Data\\geheim.txt");
+    EXPECT_EQ(ReadBytes(folder / "Data" / "Caf\xC3\xA9 \xC3\xA9\xC3\xA9n.txt"), "utf-8");
 }
 
 TEST_F(StagedInstallTest, FailedMoveIsUndone) {
