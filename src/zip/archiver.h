@@ -94,8 +94,10 @@ class TZABaseArchiver {
     // The item-to-stream step: decompresses item `index` into `output`; native code 16 for a
     // bad index, 8 when the data is not intact (unless kept or skipped).
     void ExtractItemToStream(std::int32_t index, TZAStream& output);
-    // Decompresses the item whose local header starts at the archive stream's position.
-    bool DecompressItem(TZAStream& archive, TZAStream& output, const TDirItem& item);
+    // Decompresses the item whose local header starts at the archive stream's position; its
+    // records must end by `dataLimit` (the next item's local header; -1: no limit).
+    bool DecompressItem(TZAStream& archive, TZAStream& output, const TDirItem& item,
+                        std::int64_t dataLimit = -1);
     // Runs the item loop for one item (index) or every marked item (-1).
     void ProcessItems(TZAProcessOperation operation, std::int32_t index);
 
@@ -114,8 +116,8 @@ class TZABaseArchiver {
 
   protected:
     // Dispatchers: call the handler when one is assigned, else keep the defaults.
-    virtual void DoOverallProgress(double progress, TZAProcessOperation op,
-                                   TZAProgressPhase phase, bool& cancel);
+    virtual void DoOverallProgress(double progress, TZAProcessOperation op, TZAProgressPhase phase,
+                                   bool& cancel);
     virtual void DoFileProgress(const std::u16string& fileName, double progress,
                                 TZAProcessOperation op, TZAProgressPhase phase, bool& cancel);
     virtual void DoConfirmOverwrite(const std::u16string& source, std::u16string& dest,
@@ -125,23 +127,20 @@ class TZABaseArchiver {
     virtual void DoPassword(const std::u16string& fileName, std::string& newPassword,
                             bool& skipFile);
     virtual void DoProcessFileFailure(const std::u16string& fileName, TZAProcessOperation op,
-                                      int nativeError, int errorCode,
-                                      const std::u16string& message, TZAAction& action);
+                                      int nativeError, int errorCode, const std::u16string& message,
+                                      TZAAction& action);
     virtual void DoRequestLastVolume(std::u16string& volumeFileName, bool& cancel);
     virtual void DoRequestMiddleVolume(int volumeNumber, std::u16string& volumeFileName,
                                        bool& cancel);
-    virtual void DoDiskFull(int volumeNumber, const std::u16string& volumeFileName,
-                            bool& cancel);
+    virtual void DoDiskFull(int volumeNumber, const std::u16string& volumeFileName, bool& cancel);
     virtual void DoExtractFile(std::u16string& fileName, std::uint32_t& fileAttr,
                                const std::string& comment);
     virtual void UpdateNewItemMethod() {}
     // The default prompts behind the events.
-    void DefaultConfirmOverwrite(const std::u16string& source, std::u16string& dest,
-                                 bool& confirm);
+    void DefaultConfirmOverwrite(const std::u16string& source, std::u16string& dest, bool& confirm);
     void DefaultProcessFileFailure(int nativeError, const std::u16string& message,
                                    TZAAction& action);
-    void DefaultPassword(const std::u16string& fileName, std::string& newPassword,
-                         bool& skipFile);
+    void DefaultPassword(const std::u16string& fileName, std::string& newPassword, bool& skipFile);
 
     bool standardSignatures_ = false;
     std::uint16_t newItemMethod_ = 0;
