@@ -13,6 +13,7 @@
 
 namespace klv::zip {
 
+class TZAOutput;
 class TZAWriteBehind;
 
 inline constexpr std::uint16_t kOpenModeCreate = 0xFFFF;
@@ -151,6 +152,8 @@ class TZABaseArchiver {
 
     void SelectMatching(const std::u16string& fileMask, std::uint32_t searchAttr,
                         const std::u16string& exclusionMask, TZAProcessOperation operation);
+    // The item-to-output step behind ExtractItemToStream and the extraction to files.
+    void ExtractItemTo(std::int32_t index, TZAOutput& output);
     void ExtractOneItem(std::int32_t index, std::u16string fileName,
                         const std::u16string& destination);
     std::u16string DestinationFolder();
@@ -158,8 +161,6 @@ class TZABaseArchiver {
     void ReportBlockProgress(std::int64_t produced);
     // Raises neNotOpen unless the archive is open.
     void RequireOpen() const;
-    // Writes a block to the output, with the disk-full handling; false when cancelled.
-    bool WriteOutput(TZAStream& output, const std::uint8_t* data, std::int64_t count);
     // A write came up short: the disk-full event or its default. True to write again.
     bool ResolveShortWrite();
 

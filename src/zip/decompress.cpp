@@ -10,6 +10,7 @@
 #include "platform/prompts.h"
 #include "zip/archiver.h"
 #include "zip/crypto.h"
+#include "zip/output.h"
 #include "zip/write_behind.h"
 
 namespace klv::zip {
@@ -43,10 +44,9 @@ class Inflater {
 
 class ItemDecompressor {
   public:
-    ItemDecompressor(TZABaseArchiver& a, TZAStream& archive, TZAStream& output,
+    ItemDecompressor(TZABaseArchiver& a, TZAStream& archive, TZAOutput& output,
                      const TDirItem& item, std::int64_t dataLimit)
-        : a_(a), in_(&archive), out_(output), item_(item), dataLimit_(dataLimit),
-          handOff_(dynamic_cast<TZAWriteBehindStream*>(&output)) {}
+        : a_(a), in_(&archive), out_(output), item_(item), dataLimit_(dataLimit) {}
 
     bool Run() {
         TZAStream& in = *in_;
@@ -217,10 +217,9 @@ class ItemDecompressor {
         produced_ += n;
         // A full inflate buffer goes to the writer thread as it is, and a free one comes back.
         auto& block = a_.decompressBuffers_.output;
-        if (n > 0 && data == block.get() && handOff_ &&
-            handOff_->TakeBlock(block, static_cast<std::size_t>(n)))
+        if (n > 0 && data == block.get() && out_.TakeBlock(block, static_cast<std::size_t>(n)))
             return !overflow_;
-        if (n > 0 && !a_.WriteOutput(out_, data, n)) stopped_ = true;
+        if (n > 0 && !out_.Put(data, n)) stopped_ = true;
         return !overflow_ && !stopped_;
     }
 
@@ -258,10 +257,9 @@ class ItemDecompressor {
 
     TZABaseArchiver& a_;
     TZAStream* in_;
-    TZAStream& out_;
+    TZAOutput& out_;
     const TDirItem& item_;
     std::int64_t dataLimit_; // the next item's local header, or -1
-    TZAWriteBehindStream* handOff_;
     LocalHeader local_;
     std::int64_t prefetchAt_ = 0; // data read with the local header, at this buffer offset
     std::int64_t prefetched_ = 0;
@@ -277,11 +275,19 @@ class ItemDecompressor {
 
 bool TZABaseArchiver::DecompressItem(TZAStream& archive, TZAStream& output, const TDirItem& item,
                                      std::int64_t dataLimit) {
-    return ItemDecompressor(*this, archive, output, item, dataLimit).Run();
+    TZAStreamOutput out(output);
+    out.OnShortWrite([this] { return ResolveShortWrite(); });
+    return ItemDecompressor(*this, archive, out, item, dataLimit).Run();
 }
 
 void TZABaseArchiver::ExtractItemToStream(std::int32_t index, TZAStream& output) {
+    TZAStreamOutput out(output);
+    ExtractItemTo(index, out);
+}
+
+void TZABaseArchiver::ExtractItemTo(std::int32_t index, TZAOutput& output) {
     RequireOpen();
+    output.OnShortWrite([this] { return ResolveShortWrite(); });
     TZADirArray& dir = dirManager_->Directory;
     if (index < 0 || index >= dir.Count()) throw EZAException(neIndexOutOfBounds, this);
     const TDirItem& item = dir.Item(index);
@@ -292,7 +298,8 @@ void TZABaseArchiver::ExtractItemToStream(std::int32_t index, TZAStream& output)
         OpenVolume(disk);
     }
     stream_->Seek(item.LocalHeaderOffset());
-    const bool intact = DecompressItem(*stream_, output, item, dirManager_->NextLocalHeader(index));
+    const bool intact =
+        ItemDecompressor(*this, *stream_, output, item, dirManager_->NextLocalHeader(index)).Run();
     if (!intact && !cancel_ && !ExtractCorruptedFiles && !skipFile_)
         throw EZAException(neNotIntact, this);
 }
@@ -310,15 +317,6 @@ void TZABaseArchiver::ReportBlockProgress(std::int64_t produced) {
         (fraction + processedCount_) / std::max<std::int32_t>(itemsToProcess_, 1) * 100.0;
     DoOverallProgress(overall, operation_, TZAProgressPhase::ppProcess, cancel);
     if (cancel) cancel_ = true;
-}
-
-bool TZABaseArchiver::WriteOutput(TZAStream& output, const std::uint8_t* data, std::int64_t count) {
-    const std::int64_t start = output.Position();
-    while (output.Write(data, count) != count) {
-        if (!ResolveShortWrite()) return false;
-        output.Seek(start);
-    }
-    return true;
 }
 
 bool TZABaseArchiver::ResolveShortWrite() {
