@@ -13,6 +13,7 @@
 
 namespace klv::zip {
 
+class TZAOutput;
 class TZAWriteBehind;
 
 inline constexpr std::uint16_t kOpenModeCreate = 0xFFFF;
@@ -94,8 +95,10 @@ class TZABaseArchiver {
     // The item-to-stream step: decompresses item `index` into `output`; native code 16 for a
     // bad index, 8 when the data is not intact (unless kept or skipped).
     void ExtractItemToStream(std::int32_t index, TZAStream& output);
-    // Decompresses the item whose local header starts at the archive stream's position.
-    bool DecompressItem(TZAStream& archive, TZAStream& output, const TDirItem& item);
+    // Decompresses the item whose local header starts at the archive stream's position; its
+    // records must end by `dataLimit` (the next item's local header; -1: no limit).
+    bool DecompressItem(TZAStream& archive, TZAStream& output, const TDirItem& item,
+                        std::int64_t dataLimit = -1);
     // Runs the item loop for one item (index) or every marked item (-1).
     void ProcessItems(TZAProcessOperation operation, std::int32_t index);
 
@@ -114,8 +117,8 @@ class TZABaseArchiver {
 
   protected:
     // Dispatchers: call the handler when one is assigned, else keep the defaults.
-    virtual void DoOverallProgress(double progress, TZAProcessOperation op,
-                                   TZAProgressPhase phase, bool& cancel);
+    virtual void DoOverallProgress(double progress, TZAProcessOperation op, TZAProgressPhase phase,
+                                   bool& cancel);
     virtual void DoFileProgress(const std::u16string& fileName, double progress,
                                 TZAProcessOperation op, TZAProgressPhase phase, bool& cancel);
     virtual void DoConfirmOverwrite(const std::u16string& source, std::u16string& dest,
@@ -125,23 +128,20 @@ class TZABaseArchiver {
     virtual void DoPassword(const std::u16string& fileName, std::string& newPassword,
                             bool& skipFile);
     virtual void DoProcessFileFailure(const std::u16string& fileName, TZAProcessOperation op,
-                                      int nativeError, int errorCode,
-                                      const std::u16string& message, TZAAction& action);
+                                      int nativeError, int errorCode, const std::u16string& message,
+                                      TZAAction& action);
     virtual void DoRequestLastVolume(std::u16string& volumeFileName, bool& cancel);
     virtual void DoRequestMiddleVolume(int volumeNumber, std::u16string& volumeFileName,
                                        bool& cancel);
-    virtual void DoDiskFull(int volumeNumber, const std::u16string& volumeFileName,
-                            bool& cancel);
+    virtual void DoDiskFull(int volumeNumber, const std::u16string& volumeFileName, bool& cancel);
     virtual void DoExtractFile(std::u16string& fileName, std::uint32_t& fileAttr,
                                const std::string& comment);
     virtual void UpdateNewItemMethod() {}
     // The default prompts behind the events.
-    void DefaultConfirmOverwrite(const std::u16string& source, std::u16string& dest,
-                                 bool& confirm);
+    void DefaultConfirmOverwrite(const std::u16string& source, std::u16string& dest, bool& confirm);
     void DefaultProcessFileFailure(int nativeError, const std::u16string& message,
                                    TZAAction& action);
-    void DefaultPassword(const std::u16string& fileName, std::string& newPassword,
-                         bool& skipFile);
+    void DefaultPassword(const std::u16string& fileName, std::string& newPassword, bool& skipFile);
 
     bool standardSignatures_ = false;
     std::uint16_t newItemMethod_ = 0;
@@ -152,6 +152,8 @@ class TZABaseArchiver {
 
     void SelectMatching(const std::u16string& fileMask, std::uint32_t searchAttr,
                         const std::u16string& exclusionMask, TZAProcessOperation operation);
+    // The item-to-output step behind ExtractItemToStream and the extraction to files.
+    void ExtractItemTo(std::int32_t index, TZAOutput& output);
     void ExtractOneItem(std::int32_t index, std::u16string fileName,
                         const std::u16string& destination);
     std::u16string DestinationFolder();
@@ -159,8 +161,6 @@ class TZABaseArchiver {
     void ReportBlockProgress(std::int64_t produced);
     // Raises neNotOpen unless the archive is open.
     void RequireOpen() const;
-    // Writes a block to the output, with the disk-full handling; false when cancelled.
-    bool WriteOutput(TZAStream& output, const std::uint8_t* data, std::int64_t count);
     // A write came up short: the disk-full event or its default. True to write again.
     bool ResolveShortWrite();
 

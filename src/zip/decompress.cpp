@@ -7,19 +7,21 @@
 #include <memory>
 #include <vector>
 
-#include "zip/archiver.h"
 #include "platform/prompts.h"
+#include "zip/archiver.h"
 #include "zip/crypto.h"
+#include "zip/output.h"
 #include "zip/write_behind.h"
 
 namespace klv::zip {
 
 namespace {
 
-constexpr std::int64_t kChunkSize = 1 << 20;     // input chunk
-constexpr std::size_t kInflateOutput = 1 << 20;  // inflate output buffer
-static_assert(kInflateOutput == TZAWriteBehind::kBufferSize, "inflate blocks are handed to the writer whole");
-constexpr std::size_t kStoredPiece = 65535;      // stored data is written in these pieces
+constexpr std::int64_t kChunkSize = 1 << 20;    // input chunk
+constexpr std::size_t kInflateOutput = 1 << 20; // inflate output buffer
+static_assert(kInflateOutput == TZAWriteBehind::kBufferSize,
+              "inflate blocks are handed to the writer whole");
+constexpr std::size_t kStoredPiece = 65535; // stored data is written in these pieces
 
 // A raw-deflate inflate stream, ended on every way out.
 class Inflater {
@@ -42,10 +44,9 @@ class Inflater {
 
 class ItemDecompressor {
   public:
-    ItemDecompressor(TZABaseArchiver& a, TZAStream& archive, TZAStream& output,
-                     const TDirItem& item)
-        : a_(a), in_(&archive), out_(output), item_(item),
-          handOff_(dynamic_cast<TZAWriteBehindStream*>(&output)) {}
+    ItemDecompressor(TZABaseArchiver& a, TZAStream& archive, TZAOutput& output,
+                     const TDirItem& item, std::int64_t dataLimit)
+        : a_(a), in_(&archive), out_(output), item_(item), dataLimit_(dataLimit) {}
 
     bool Run() {
         TZAStream& in = *in_;
@@ -61,10 +62,17 @@ class ItemDecompressor {
                                             std::max<std::int64_t>(item_.CompressedSize(), 0));
         const std::int64_t got = in.Read(input, want);
         if (got < static_cast<std::int64_t>(kLocalHeaderSize)) return false;
-        local_ = LocalHeader::Parse(std::span<const std::uint8_t, kLocalHeaderSize>(input, kLocalHeaderSize));
+        local_ = LocalHeader::Parse(
+            std::span<const std::uint8_t, kLocalHeaderSize>(input, kLocalHeaderSize));
         const std::int64_t dataOffset =
             static_cast<std::int64_t>(kLocalHeaderSize) + local_.nameLength + local_.extraLength;
         const std::int64_t dataStart = headerAt + dataOffset;
+        // An item whose two records name different files, or whose data runs into the next
+        // item's local header, is damaged however its data checks out.
+        if (!LocalNameAgrees(input, got, headerAt)) throw EZAException(neNotIntact, &a_);
+        if (dataLimit_ >= 0 && (dataStart > dataLimit_ || item_.CompressedSize() < 0 ||
+                                item_.CompressedSize() > dataLimit_ - dataStart))
+            throw EZAException(neNotIntact, &a_);
         prefetchAt_ = dataOffset;
         prefetched_ = std::max<std::int64_t>(got - dataOffset, 0);
         in.Seek(dataStart + prefetched_);
@@ -75,7 +83,8 @@ class ItemDecompressor {
         unpacked_ = item_.UncompressedSize();
         // The data of an item never runs into the central directory.
         const TZADirManager& m = *a_.dirManager_;
-        if (a_.SpanningMode() == TZASpanningMode::smNone && dataStart + packed_ > m.DirectoryPosition)
+        if (a_.SpanningMode() == TZASpanningMode::smNone &&
+            dataStart + packed_ > m.DirectoryPosition)
             packed_ = std::max<std::int64_t>(m.DirectoryPosition - dataStart, 0);
         a_.progressTotal_ = unpacked_ > 0 ? unpacked_ : 2;
         a_.skipFile_ = false;
@@ -99,19 +108,30 @@ class ItemDecompressor {
   private:
     bool Encrypted() const { return item_.Header.Flags() & kFlagEncrypted; }
 
+    // Compares the local header's name, as stored, with the directory's; `got` bytes of the
+    // records were read into `input`.
+    bool LocalNameAgrees(const std::uint8_t* input, std::int64_t got, std::int64_t headerAt) {
+        const std::size_t n = local_.nameLength;
+        if (n != item_.Header.NameLength()) return false;
+        if (got >= static_cast<std::int64_t>(kLocalHeaderSize + n))
+            return a_.dirManager_->IsStoredName(item_, {input + kLocalHeaderSize, n});
+        std::vector<std::uint8_t> name(n);
+        return in_->ReadAt(headerAt + static_cast<std::int64_t>(kLocalHeaderSize), name.data(),
+                           static_cast<std::int64_t>(n)) &&
+               a_.dirManager_->IsStoredName(item_, name);
+    }
+
     // Checks the password at the data start, asking again until it passes or the item is
     // skipped.
     bool PasswordLoop() {
         const TZACryptoAlgorithm algorithm = item_.CryptoAlgorithm;
         const bool aesItem = algorithm != TZACryptoAlgorithm::caPkzipClassic;
         if (aesItem && item_.Header.VersionNeeded() >= kAlternativeVersionThreshold) return false;
-        const std::int64_t headerLength =
-            static_cast<std::int64_t>(CryptoHeaderLength(algorithm));
+        const std::int64_t headerLength = static_cast<std::int64_t>(CryptoHeaderLength(algorithm));
         if (packed_ < headerLength) return false;
         packed_ -= headerLength;
         transform_ = MakeCryptoTransform(
-            algorithm, a_.Password(),
-            PkzipCheckByte(local_.flags, local_.dosTime, local_.crc32));
+            algorithm, a_.Password(), PkzipCheckByte(local_.flags, local_.dosTime, local_.crc32));
         aes_ = aesItem;
         const std::int64_t start = in_->Position();
         std::vector<std::uint8_t> header(transform_->CheckHeaderLength());
@@ -197,9 +217,9 @@ class ItemDecompressor {
         produced_ += n;
         // A full inflate buffer goes to the writer thread as it is, and a free one comes back.
         auto& block = a_.decompressBuffers_.output;
-        if (n > 0 && data == block.get() && handOff_ && handOff_->TakeBlock(block, static_cast<std::size_t>(n)))
+        if (n > 0 && data == block.get() && out_.TakeBlock(block, static_cast<std::size_t>(n)))
             return !overflow_;
-        if (n > 0 && !a_.WriteOutput(out_, data, n)) stopped_ = true;
+        if (n > 0 && !out_.Put(data, n)) stopped_ = true;
         return !overflow_ && !stopped_;
     }
 
@@ -237,9 +257,9 @@ class ItemDecompressor {
 
     TZABaseArchiver& a_;
     TZAStream* in_;
-    TZAStream& out_;
+    TZAOutput& out_;
     const TDirItem& item_;
-    TZAWriteBehindStream* handOff_;
+    std::int64_t dataLimit_; // the next item's local header, or -1
     LocalHeader local_;
     std::int64_t prefetchAt_ = 0; // data read with the local header, at this buffer offset
     std::int64_t prefetched_ = 0;
@@ -253,12 +273,21 @@ class ItemDecompressor {
     std::unique_ptr<TZACryptoTransform> transform_;
 };
 
-bool TZABaseArchiver::DecompressItem(TZAStream& archive, TZAStream& output, const TDirItem& item) {
-    return ItemDecompressor(*this, archive, output, item).Run();
+bool TZABaseArchiver::DecompressItem(TZAStream& archive, TZAStream& output, const TDirItem& item,
+                                     std::int64_t dataLimit) {
+    TZAStreamOutput out(output);
+    out.OnShortWrite([this] { return ResolveShortWrite(); });
+    return ItemDecompressor(*this, archive, out, item, dataLimit).Run();
 }
 
 void TZABaseArchiver::ExtractItemToStream(std::int32_t index, TZAStream& output) {
+    TZAStreamOutput out(output);
+    ExtractItemTo(index, out);
+}
+
+void TZABaseArchiver::ExtractItemTo(std::int32_t index, TZAOutput& output) {
     RequireOpen();
+    output.OnShortWrite([this] { return ResolveShortWrite(); });
     TZADirArray& dir = dirManager_->Directory;
     if (index < 0 || index >= dir.Count()) throw EZAException(neIndexOutOfBounds, this);
     const TDirItem& item = dir.Item(index);
@@ -269,7 +298,8 @@ void TZABaseArchiver::ExtractItemToStream(std::int32_t index, TZAStream& output)
         OpenVolume(disk);
     }
     stream_->Seek(item.LocalHeaderOffset());
-    const bool intact = DecompressItem(*stream_, output, item);
+    const bool intact =
+        ItemDecompressor(*this, *stream_, output, item, dirManager_->NextLocalHeader(index)).Run();
     if (!intact && !cancel_ && !ExtractCorruptedFiles && !skipFile_)
         throw EZAException(neNotIntact, this);
 }
@@ -289,15 +319,6 @@ void TZABaseArchiver::ReportBlockProgress(std::int64_t produced) {
     if (cancel) cancel_ = true;
 }
 
-bool TZABaseArchiver::WriteOutput(TZAStream& output, const std::uint8_t* data, std::int64_t count) {
-    const std::int64_t start = output.Position();
-    while (output.Write(data, count) != count) {
-        if (!ResolveShortWrite()) return false;
-        output.Seek(start);
-    }
-    return true;
-}
-
 bool TZABaseArchiver::ResolveShortWrite() {
     if (OnDiskFull) {
         bool cancel = true;
@@ -306,10 +327,10 @@ bool TZABaseArchiver::ResolveShortWrite() {
         return !cancel;
     }
     if (spanningMode_ == TZASpanningMode::smNone) throw EZAException(neDiskFull, nullptr);
-    const std::u16string text = FormatMessage(
-        u"Disk is full. Required free space: %d bytes, but available only: %d bytes. "
-        u"Clean the disk or find another blank disk",
-        {std::int64_t{0}, std::int64_t{0}});
+    const std::u16string text =
+        FormatMessage(u"Disk is full. Required free space: %d bytes, but available only: %d bytes. "
+                      u"Clean the disk or find another blank disk",
+                      {std::int64_t{0}, std::int64_t{0}});
     if (platform::ShowPrompt(text, {platform::PromptButton::Ok, platform::PromptButton::Cancel}) ==
         platform::PromptButton::Ok)
         return true;

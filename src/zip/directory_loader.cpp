@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/path_names.h"
 #include "platform/text.h"
 
 namespace klv::zip {
@@ -73,8 +74,8 @@ class SequentialReader {
 // beyond it, so that a record starting at a hit can be inspected without another read.
 class SignatureScanner {
   public:
-    SignatureScanner(TZAStream& s, std::uint32_t signature, std::int64_t from,
-                     std::size_t block, std::size_t lookahead)
+    SignatureScanner(TZAStream& s, std::uint32_t signature, std::int64_t from, std::size_t block,
+                     std::size_t lookahead)
         : s_(s), size_(s.Size()), next_(std::max<std::int64_t>(from, 0)), block_(block),
           lookahead_(lookahead) {
         PutU32(sig_, signature);
@@ -149,6 +150,28 @@ class DescriptorFinder {
     std::int64_t found_ = -1;
 };
 
+// The stored bytes of a name, kept with the item unless they are its plain ASCII FileName
+// (which the Unicode name block may still replace).
+class StoredName {
+  public:
+    explicit StoredName(std::string_view raw)
+        : ascii_(std::all_of(raw.begin(), raw.end(),
+                             [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        if (!ascii_) bytes_.assign(raw);
+    }
+    // `replaced`: the name the extra field replaced (empty when none).
+    void Keep(TDirItem& item, const std::u16string& replaced, TZADirManager& m) {
+        if (ascii_ && replaced.empty()) return;
+        if (ascii_) bytes_.assign(replaced.begin(), replaced.end());
+        item.StoredNameIndex = static_cast<std::int32_t>(m.StoredNames.size());
+        m.StoredNames.push_back(std::move(bytes_));
+    }
+
+  private:
+    bool ascii_;
+    std::string bytes_;
+};
+
 bool ReadAll(TZAStream& s, std::int64_t position, void* out, std::size_t n) {
     return s.ReadAt(position, out, static_cast<std::int64_t>(n));
 }
@@ -191,8 +214,7 @@ bool IsUtf8Name(std::string_view s) {
     return high;
 }
 
-std::u16string DirectoryLoader::DecodeName(std::string_view raw, bool oem,
-                                           bool detectUtf8) const {
+std::u16string DirectoryLoader::DecodeName(std::string_view raw, bool oem, bool detectUtf8) const {
     bool ascii = std::all_of(raw.begin(), raw.end(),
                              [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     if (ascii) return std::u16string(raw.begin(), raw.end());
@@ -206,8 +228,9 @@ bool DirectoryLoader::OemNamesFor(std::uint16_t flags, std::uint32_t endSignatur
            !(flags & kFlagUtf8);
 }
 
-void DirectoryLoader::InterpretExtra(TDirItem& item) const {
+std::u16string DirectoryLoader::InterpretExtra(TDirItem& item) const {
     const CentralHeader& h = item.Header;
+    std::u16string replacedName;
     item.Extra.ForEach([&](const ExtraFields::Block& b) {
         ByteReader r({b.data, b.size});
         switch (b.id) {
@@ -228,6 +251,7 @@ void DirectoryLoader::InterpretExtra(TDirItem& item) const {
                 std::u16string name(count, u'\0');
                 for (auto& c : name)
                     c = r.U16();
+                if (replacedName.empty()) replacedName = std::move(item.FileName);
                 item.FileName = std::move(name);
             }
             break;
@@ -241,9 +265,11 @@ void DirectoryLoader::InterpretExtra(TDirItem& item) const {
                 item.ActualMethod = method;
             }
             break;
-        default: break;
+        default:
+            break;
         }
     });
+    return replacedName;
 }
 
 std::optional<std::int64_t> DirectoryLoader::FindEndRecord() {
@@ -318,9 +344,9 @@ void DirectoryLoader::ReadDirectory(std::int64_t p) {
 
     const EndRecord& e = m_.End;
     const std::int32_t thisDisk =
-        e.ThisDisk() != kZip64Marker16 ? e.ThisDisk()
-                               : (m_.IsZip64 ? static_cast<std::int32_t>(m_.Locator.TotalDisks()) - 1
-                                             : 0);
+        e.ThisDisk() != kZip64Marker16
+            ? e.ThisDisk()
+            : (m_.IsZip64 ? static_cast<std::int32_t>(m_.Locator.TotalDisks()) - 1 : 0);
     const std::int32_t dirDisk =
         e.DirectoryDisk() != kZip64Marker16
             ? e.DirectoryDisk()
@@ -340,9 +366,8 @@ void DirectoryLoader::ReadDirectory(std::int64_t p) {
         position = m_.IsZip64 ? static_cast<std::int64_t>(m_.Zip64End.DirectoryOffset())
                               : e.DirectoryOffset();
     }
-    const std::uint32_t count = m_.IsZip64
-                                    ? static_cast<std::uint32_t>(m_.Zip64End.TotalEntries())
-                                    : e.TotalEntries();
+    const std::uint32_t count =
+        m_.IsZip64 ? static_cast<std::uint32_t>(m_.Zip64End.TotalEntries()) : e.TotalEntries();
     try {
         ReadEntries(position, count);
     } catch (const EZAError&) {
@@ -362,6 +387,13 @@ void DirectoryLoader::ReadDirectory(std::int64_t p) {
         DetectArchiveStart(p, count);
         ShiftRelativeOffsets();
     }
+    // Two items sharing local records (an archive that makes much out of little, or one that
+    // lies about where its items are) are refused whole.
+    m_.MultiVolume = spanning;
+    if (const auto overlap = m_.OrderLocalRecords())
+        throw EZAException(neOverlappingItems, &a_,
+                           {platform::WithSeparators(m_.Directory.Item(overlap->first).FileName),
+                            platform::WithSeparators(m_.Directory.Item(overlap->second).FileName)});
 }
 
 void DirectoryLoader::ReadEntries(std::int64_t position, std::uint32_t count) {
@@ -376,6 +408,7 @@ void DirectoryLoader::ReadEntries(std::int64_t position, std::uint32_t count) {
         static_cast<std::size_t>(std::min<std::int64_t>(count, room / kCentralHeaderSize));
     m_.Directory.SetCount(0);
     m_.Directory.Reserve(expected);
+    m_.StoredNames.clear();
 
     SequentialReader r(*s, position);
     std::vector<std::uint8_t> scratch;
@@ -398,10 +431,11 @@ void DirectoryLoader::ReadEntries(std::int64_t position, std::uint32_t count) {
         // encrypted entry below the alternative threshold is set to.
         item.CryptoAlgorithm = TZACryptoAlgorithm::caPkzipClassic;
         item.ActualMethod = h.Method();
-        item.FileName = DecodeName(chars(r.Take(h.NameLength(), scratch)),
-                                   OemNamesFor(h.Flags(), endSignature), true);
+        const std::string_view rawName = chars(r.Take(h.NameLength(), scratch));
+        StoredName stored(rawName);
+        item.FileName = DecodeName(rawName, OemNamesFor(h.Flags(), endSignature), true);
         item.Extra.Assign(r.Take(h.ExtraLength(), scratch));
-        InterpretExtra(item);
+        stored.Keep(item, InterpretExtra(item), m_);
         if (h.CommentLength()) item.Comment = r.ReadString(h.CommentLength());
         m_.Directory.Add(std::move(item));
     }
@@ -429,13 +463,13 @@ void DirectoryLoader::DetectArchiveStart(std::int64_t endPosition, std::uint32_t
             if (!ReadAll(s, hit, raw, kLocalHeaderSize)) continue;
             b = raw;
         }
-        LocalHeader l = LocalHeader::Parse(std::span<const std::uint8_t, kLocalHeaderSize>(b, kLocalHeaderSize));
+        LocalHeader l = LocalHeader::Parse(
+            std::span<const std::uint8_t, kLocalHeaderSize>(b, kLocalHeaderSize));
         if ((l.signature == kStandardSignatures.localHeader ||
              l.signature == kAlternativeSignatures.localHeader) &&
             l.versionNeeded == c.VersionNeeded() && l.method == c.Method() &&
             l.dosTime == c.DosTime() && l.dosDate == c.DosDate() && l.crc32 == c.Crc32() &&
-            l.compressedSize == c.CompressedSize() &&
-            l.uncompressedSize == c.UncompressedSize()) {
+            l.compressedSize == c.CompressedSize() && l.uncompressedSize == c.UncompressedSize()) {
             m_.ArchiveStart = hit;
             return;
         }
@@ -462,6 +496,7 @@ void DirectoryLoader::Rebuild() {
     if (a_.SpanningMode() != TZASpanningMode::smNone) throw EZAException(neRebuildSpanned, &a_);
     m_.Rebuilt = true;
     m_.Directory.SetCount(0);
+    m_.StoredNames.clear();
     TZAStream& s = Stream();
     const std::int64_t size = s.Size();
     const std::uint32_t localSignature = a_.Signatures().localHeader;
@@ -478,8 +513,8 @@ void DirectoryLoader::Rebuild() {
             if (!ReadAll(s, q, raw, kLocalHeaderSize)) continue;
             b = raw;
         }
-        const LocalHeader l =
-            LocalHeader::Parse(std::span<const std::uint8_t, kLocalHeaderSize>(b, kLocalHeaderSize));
+        const LocalHeader l = LocalHeader::Parse(
+            std::span<const std::uint8_t, kLocalHeaderSize>(b, kLocalHeaderSize));
         if (static_cast<std::int64_t>(l.compressedSize) >= size ||
             l.extraLength > kMaxLocalExtraForRebuild)
             continue;
@@ -509,20 +544,23 @@ void DirectoryLoader::Rebuild() {
         }
         item.ActualMethod = l.method;
         const std::int64_t nameAt = q + static_cast<std::int64_t>(kLocalHeaderSize);
+        std::string name;
         if (nameAt + l.nameLength <= size) {
-            std::string name(l.nameLength, '\0');
+            name.resize(l.nameLength);
             if (ReadAll(s, nameAt, name.data(), name.size()))
-                item.FileName = DecodeName(name,
-                                           oemAllowed && OemNamesFor(l.flags, kStandardSignatures.endRecord),
-                                           false);
+                item.FileName = DecodeName(
+                    name, oemAllowed && OemNamesFor(l.flags, kStandardSignatures.endRecord), false);
+            else
+                name.clear();
         }
+        StoredName stored(name);
         const std::int64_t extraAt = nameAt + l.nameLength;
         const std::int64_t extraLen = std::clamp<std::int64_t>(size - extraAt, 0, l.extraLength);
         if (extraLen > 0) {
             std::vector<std::uint8_t> extra(static_cast<std::size_t>(extraLen));
             if (ReadAll(s, extraAt, extra.data(), extra.size())) item.Extra.Assign(extra);
         }
-        InterpretExtra(item);
+        stored.Keep(item, InterpretExtra(item), m_);
         if (l.flags & kFlagDataDescriptor) {
             std::int64_t d = descriptors.Find(extraAt + l.extraLength);
             std::uint8_t desc[kDataDescriptorSize];
@@ -534,11 +572,22 @@ void DirectoryLoader::Rebuild() {
                 h.SetUncompressedSize(dd.uncompressedSize);
             }
         }
+        // Signatures inside an item's data (a stored archive, quoted headers) are data: the
+        // scan goes on after it where the header tells where it ends.
+        std::int64_t next = q + 4;
+        const std::int64_t packed = item.CompressedSize();
+        const std::int64_t dataAt = extraAt + l.extraLength;
+        if (!(l.flags & kFlagDataDescriptor) && packed >= 0 && packed <= size - dataAt)
+            next = std::max(next, dataAt + packed);
         m_.Directory.Add(std::move(item));
-        scan.ContinueAt(q + 4);
+        scan.ContinueAt(next);
     }
     if (!anyHit) throw EZAException(neNoArchive, &a_);
     m_.DirectoryPosition = size;
+    // Read in file order, each item after the one before: only the local extra fields can
+    // still make one reach into the next, which extraction checks.
+    m_.MultiVolume = false;
+    m_.OrderLocalRecords();
 }
 
 void DirectoryLoader::WriteEmptyDirectory() {

@@ -28,7 +28,9 @@ class DirectoryLoader {
     void Rebuild();
     void DetectArchiveStart(std::int64_t endPosition, std::uint32_t count);
     void ShiftRelativeOffsets();
-    void InterpretExtra(TDirItem& item) const;
+    // Takes the Zip64 values, the Unicode name and the AES block from the extra field;
+    // returns the name the Unicode block replaced (empty when none).
+    std::u16string InterpretExtra(TDirItem& item) const;
     std::u16string DecodeName(std::string_view raw, bool oem, bool detectUtf8) const;
     bool OemNamesFor(std::uint16_t flags, std::uint32_t endSignature) const;
     TZAStream& Stream() const { return *m_.Stream; }
