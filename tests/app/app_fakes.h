@@ -98,6 +98,7 @@ struct PayloadScript {
     std::vector<app::EarlierRun> earlierRuns; // what the recovery at start finds
     // What the all-or-nothing installation ends in, when it does not succeed.
     app::InstallOutcome::Kind outcome = app::InstallOutcome::Installed;
+    app::RecoveryResult recovery = app::RecoveryResult::Nothing; // with Blocked
 };
 
 class ScriptedPayload final : public app::Payload {
@@ -140,6 +141,7 @@ class ScriptedPayload final : public app::Payload {
             outcome.kind = app::InstallOutcome::ProgramInUse;
         else
             outcome.kind = s_.outcome;
+        outcome.recovery = s_.recovery;
         if (outcome.kind == app::InstallOutcome::Installed)
             for (const std::string& item : s_.items)
                 m_.AddFile(base + item, 10);
