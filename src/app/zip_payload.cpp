@@ -11,6 +11,7 @@
 #include "platform/tree_files.h"
 #include "util/filez.h"
 #include "zip/archiver.h"
+#include "zip/errors.h"
 
 namespace klv::app {
 
@@ -154,8 +155,10 @@ class ZipPayload final : public Payload {
         if (!archive_.FindFirstItem(u"*stub.ini", item, {}, kAllItems)) return false;
         // Remembered before they are written, so that a failure part-way leaves none behind.
         const std::u16string base = platform::AnsiToUtf16(util::WithTrailingBackslash(folder));
+        bool encrypted = false;
         for (bool found = archive_.FindFirstItem(u"*Stub.*", item, {}, kAllItems); found;
              found = archive_.FindNextItem(item)) {
+            encrypted = encrypted || item.Encrypted;
             std::u16string path = platform::WithSeparators(item.FolderPath);
             if (!path.empty() && path.back() != u'\\') path += u'\\';
             for (std::size_t at = path.find(u'\\'); at != std::u16string::npos;
@@ -164,7 +167,22 @@ class ZipPayload final : public Payload {
                     extracted_.push_back(base + path.substr(0, at + 1));
             extracted_.push_back(base + path + item.FileName);
         }
+        // No question of the engine's own (a password, retry or ignore) reaches the user: a
+        // configuration that does not read is a damaged package.
+        if (encrypted) throw zip::EZAException(zip::neInvalidPassword, nullptr);
+        int failure = 0;
+        archive_.OnProcessFileFailure = [&](zip::TZABaseArchiver&, const std::u16string&,
+                                            zip::TZAProcessOperation, int nativeError, int,
+                                            const std::u16string&, zip::TZAAction& action) {
+            if (failure == 0) failure = nativeError ? nativeError : zip::neNotIntact;
+            action = zip::TZAAction::fxaAbort;
+        };
+        struct Unhook {
+            zip::TZipArchive& a;
+            ~Unhook() { a.OnProcessFileFailure = nullptr; }
+        } unhook{archive_};
         archive_.ExtractMatching(u"*Stub.*", kAllItems, {});
+        if (failure != 0) throw zip::EZAException(failure, nullptr);
         return true;
     }
 
