@@ -455,7 +455,7 @@ class AllOrNothing(Suite):
         self.expect_unchanged(prefix, root, before, "encrypted item")
         ini = b"Caption=Kelvaro rapporten 2026\r\n" + b"x" * 3000
         conf = {"Rapporten/a.txt": b"a", "stub.ini": ini, "Stub.jpg": b"\xff\xd8" + bytes(500),
-                "Rapporten/b.txt": b"b"}
+                "Rapporten/b.txt": b"b", "zzz/laatste.txt": b"z"}
         exe = self.package(prefix, "rapporten.exe", conf)
         damage(prefix.unix(exe), "stub.ini", "crc")
         run = Run(prefix, exe, self.work / "refused-configuration.log")
