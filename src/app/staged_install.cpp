@@ -190,6 +190,7 @@ InstallOutcome InstallPayload(zip::TZipArchive& archive, const std::u16string& p
     archive.Options.OverwriteMode = zip::TZAOverwriteMode::omAlways;
     bool diskFull = false;
     int failureCode = 0;
+    platform::DiskFailure streamFailure = platform::DiskFailure::None;
     archive.OnProcessFileFailure = [&](zip::TZABaseArchiver&, const std::u16string& fileName,
                                        zip::TZAProcessOperation, int nativeError, int,
                                        const std::u16string& message, zip::TZAAction& action) {
@@ -209,8 +210,12 @@ InstallOutcome InstallPayload(zip::TZipArchive& archive, const std::u16string& p
     } catch (const zip::EZAException& e) {
         if (failureCode == 0) failureCode = e.NativeError ? e.NativeError : -1;
         outcome.message = Ansi(e.Message());
+    } catch (const zip::EFileStreamError& e) {
+        // A file stream's own error: a staged file that could not be created or opened.
+        if (failureCode == 0) failureCode = -1;
+        streamFailure = platform::FailureOf(e.SystemError());
+        outcome.message = Ansi(e.Message());
     } catch (const zip::EZAError& e) {
-        // A file stream's own error (a staged file that could not be created or opened).
         if (failureCode == 0) failureCode = -1;
         outcome.message = Ansi(e.Message());
     }
@@ -228,8 +233,11 @@ InstallOutcome InstallPayload(zip::TZipArchive& archive, const std::u16string& p
             failureCode == zip::neCannotCreateFile && TakesNewFiles(disk, journal.StagingFolder());
         journal.Discard();
         const auto available = platform::FreeBytes(folder);
-        if (diskFull || (available && *available < kMB)) {
+        if (diskFull || (available && *available < kMB) ||
+            streamFailure == platform::DiskFailure::Full) {
             noRoom(available);
+        } else if (streamFailure == platform::DiskFailure::Denied) {
+            outcome.kind = InstallOutcome::NoRights;
         } else if (failureCode == 0 || failureCode == zip::neNotIntact || refusedName ||
                    failureCode == zip::neDeflate64 || failureCode == zip::neInvalidPassword) {
             outcome.kind = InstallOutcome::Damaged;

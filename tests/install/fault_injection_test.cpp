@@ -35,10 +35,13 @@ class FaultyDisk final : public platform::Disk {
     int failAt = 0;
     bool failOn = false;
     int stopAt = 0;
+    int code = EIO;        // the error a failing change gives
+    std::string failPath;  // also fails the first change of a path ending so
+    std::string failBytes; // also fails the first write of these bytes
 
     std::unique_ptr<platform::DiskFile> Create(const std::u16string& path,
                                                DiskStatus& status) override {
-        if (Fails()) {
+        if (Fails() || Named(path)) {
             status = Failure();
             return nullptr;
         }
@@ -46,7 +49,7 @@ class FaultyDisk final : public platform::Disk {
         return file ? std::make_unique<File>(*this, std::move(file)) : nullptr;
     }
     DiskStatus Move(const std::u16string& from, const std::u16string& to) override {
-        return Fails() ? Failure() : real_.Move(from, to);
+        return Fails() || Named(from) ? Failure() : real_.Move(from, to);
     }
     DiskStatus RemoveFile(const std::u16string& path) override {
         return Fails() ? Failure() : real_.RemoveFile(path);
@@ -67,15 +70,23 @@ class FaultyDisk final : public platform::Disk {
         File(FaultyDisk& disk, std::unique_ptr<platform::DiskFile> real)
             : disk_(disk), real_(std::move(real)) {}
         DiskStatus Write(std::string_view bytes) override {
-            return disk_.Fails() ? Failure() : real_->Write(bytes);
+            const bool named = !disk_.failBytes.empty() && bytes.find(disk_.failBytes) == 0;
+            if (named) disk_.failBytes.clear();
+            return disk_.Fails() || named ? disk_.Failure() : real_->Write(bytes);
         }
-        DiskStatus Flush() override { return disk_.Fails() ? Failure() : real_->Flush(); }
+        DiskStatus Flush() override { return disk_.Fails() ? disk_.Failure() : real_->Flush(); }
 
       private:
         FaultyDisk& disk_;
         std::unique_ptr<platform::DiskFile> real_;
     };
-    static DiskStatus Failure() { return DiskStatus::Failed(EIO); }
+    DiskStatus Failure() const { return DiskStatus::Failed(code); }
+    bool Named(const std::u16string& path) {
+        const std::string utf8(path.begin(), path.end()); // the test's names are ASCII
+        if (failPath.empty() || !utf8.ends_with(failPath)) return false;
+        failPath.clear();
+        return true;
+    }
     bool Fails() {
         ++count;
         if (count == stopAt) std::_Exit(kStopped);
@@ -242,6 +253,48 @@ TEST_F(FaultInjection, EveryChangeFailingOrCutOffLeavesTheOldOrTheNewInstallatio
     Stage();
     ASSERT_EQ(Install(platform::SystemDisk()).kind, InstallOutcome::Installed);
     EXPECT_EQ(Snapshot(root), updated);
+}
+
+// Each failure is told by its cause: no rights, a file in use (named), a full drive, a write of
+// the run's own journal (a write failure naming no file).
+TEST_F(FaultInjection, EachFailureIsToldByItsCause) {
+    const std::string shown = folder.string() + "/";
+    struct Case {
+        int code;
+        std::string path, bytes;
+        InstallOutcome::Kind kind;
+        std::string file, notice;
+    };
+    for (const Case& c : std::vector<Case>{
+             {EACCES, "~klvupgrade.journal", "", InstallOutcome::NoRights, "",
+              "U heeft geen rechten om de bestanden in [" + shown +
+                  "] te wijzigen.\r\n\r\nEr "
+                  "is niets gewijzigd."},
+             {EBUSY, "bestand4.dat", "", InstallOutcome::FileInUse, "Data\\bestand4.dat",
+              "Het bestand \"Data\\bestand4.dat\" is in gebruik door een ander programma."},
+             {ENOSPC, "", "KLVUPGRADE-JOURNAL", InstallOutcome::NoRoom, "",
+              "Er is niet genoeg vrije ruimte op de schijf van [" + shown + "]."},
+             {EIO, "", "COMMITTED", InstallOutcome::WriteFailed, "",
+              "De update kon niet worden uitgepakt in [" + shown +
+                  "].\r\n\r\nEr is niets "
+                  "gewijzigd."},
+             {EACCES, "bestand8.dat", "", InstallOutcome::NoRights, "Data\\bestand8.dat",
+              "U heeft geen rechten om de bestanden in [" + shown +
+                  "] te wijzigen.\r\nHet "
+                  "bestand \"Data\\bestand8.dat\" mag niet worden gewijzigd."}}) {
+        SCOPED_TRACE(c.notice);
+        Stage();
+        FaultyDisk disk;
+        disk.code = c.code;
+        disk.failPath = c.path;
+        disk.failBytes = c.bytes;
+        const InstallOutcome outcome = Install(disk);
+        EXPECT_EQ(outcome.kind, c.kind);
+        EXPECT_EQ(std::string(outcome.file.begin(), outcome.file.end()), c.file);
+        EXPECT_TRUE(FailureNotice(outcome, shown).starts_with(c.notice))
+            << FailureNotice(outcome, shown);
+        EXPECT_EQ(Snapshot(root), before);
+    }
 }
 
 } // namespace
