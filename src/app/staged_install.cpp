@@ -28,15 +28,28 @@ const std::string kNothingChanged = "\r\n\r\nEr is niets gewijzigd.";
 // Whether a new file can still be made in `folder`. A file the engine could not create is a
 // name it refused (the payload's fault) only while the drive takes new files; a drive whose
 // file table is full, or that refuses writes, fails the same way.
-bool TakesNewFiles(const std::u16string& folder) {
+bool TakesNewFiles(platform::Disk& disk, const std::u16string& folder) {
     const std::u16string probe = folder + std::u16string(stubconf::ReservedPrefix) + u"probe";
-    bool created = false;
-    {
-        int error = 0;
-        created = platform::FileStream::Open(probe, platform::fmCreate, error) != nullptr;
-    }
-    platform::RemoveFile(probe);
+    platform::DiskStatus status;
+    const bool created = disk.Create(probe, status) != nullptr;
+    if (created) disk.RemoveFile(probe);
     return created;
+}
+
+// The outcome of a change that failed for `status`.
+InstallOutcome::Kind KindOf(const platform::DiskStatus& status) {
+    switch (status.failure) {
+    case platform::DiskFailure::InUse:
+        return InstallOutcome::FileInUse;
+    case platform::DiskFailure::Denied:
+        return InstallOutcome::NoRights;
+    case platform::DiskFailure::Full:
+        return InstallOutcome::NoRoom;
+    case platform::DiskFailure::None:
+    case platform::DiskFailure::Other:
+        break;
+    }
+    return InstallOutcome::WriteFailed;
 }
 
 std::string Ansi(const std::u16string& text) {
@@ -46,9 +59,16 @@ std::string Ansi(const std::u16string& text) {
 } // namespace
 
 InstallOutcome InstallPayload(zip::TZipArchive& archive, const std::u16string& package,
-                              const std::u16string& folder, const std::u16string& programFile) {
+                              const std::u16string& folder, const std::u16string& programFile,
+                              platform::Disk& disk) {
     InstallOutcome outcome;
-    RecoverInterruptedRun(folder);
+    // What an earlier run left is finished first; what cannot be finished keeps this run out.
+    if (const RecoveryResult earlier = RecoverInterruptedRun(folder, true, disk);
+        BlocksInstallation(earlier)) {
+        outcome.kind = InstallOutcome::Blocked;
+        outcome.recovery = earlier;
+        return outcome;
+    }
 
     archive.FileName = package;
     archive.Open(zip::kOpenModeShareRead);
@@ -61,6 +81,13 @@ InstallOutcome InstallPayload(zip::TZipArchive& archive, const std::u16string& p
         outcome.kind = InstallOutcome::Damaged;
         return outcome;
     }
+    for (std::int32_t i = 0; i < archive.DirManager()->Directory.Count(); ++i)
+        if (archive.DirManager()->Directory.Item(i).Encrypted()) {
+            outcome.kind = InstallOutcome::Damaged; // no password is ever asked for
+            outcome.file =
+                platform::WithSeparators(archive.DirManager()->Directory.Item(i).FileName);
+            return outcome;
+        }
     // Names the installer will not write, and items that cannot go into this installation,
     // make the payload damaged before anything is written.
     const PayloadItems payload = ListPayload(archive);
@@ -101,10 +128,17 @@ InstallOutcome InstallPayload(zip::TZipArchive& archive, const std::u16string& p
         return outcome;
     }
 
-    InstallJournal journal(folder);
-    if (!journal.Begin(plan)) {
-        outcome.kind = InstallOutcome::WriteFailed;
-        outcome.file = JournalFileName;
+    auto noRoom = [&](std::optional<std::uint64_t> available) {
+        outcome.kind = InstallOutcome::NoRoom;
+        outcome.neededMB = (needed + kMB - 1) / kMB;
+        outcome.availableMB = available ? *available / kMB : 0;
+    };
+    InstallJournal journal(folder, disk);
+    if (const platform::DiskStatus status = journal.Begin(plan); !status.ok()) {
+        // The run's own file: the notice names the folder, not the file.
+        outcome.kind = KindOf(status);
+        if (outcome.kind == InstallOutcome::NoRoom) noRoom(platform::FreeBytes(folder));
+        if (outcome.kind == InstallOutcome::FileInUse) outcome.kind = InstallOutcome::WriteFailed;
         return outcome;
     }
 
@@ -113,6 +147,7 @@ InstallOutcome InstallPayload(zip::TZipArchive& archive, const std::u16string& p
     archive.Options.OverwriteMode = zip::TZAOverwriteMode::omAlways;
     bool diskFull = false;
     int failureCode = 0;
+    platform::DiskFailure streamFailure = platform::DiskFailure::None;
     archive.OnProcessFileFailure = [&](zip::TZABaseArchiver&, const std::u16string& fileName,
                                        zip::TZAProcessOperation, int nativeError, int,
                                        const std::u16string& message, zip::TZAAction& action) {
@@ -132,6 +167,14 @@ InstallOutcome InstallPayload(zip::TZipArchive& archive, const std::u16string& p
     } catch (const zip::EZAException& e) {
         if (failureCode == 0) failureCode = e.NativeError ? e.NativeError : -1;
         outcome.message = Ansi(e.Message());
+    } catch (const zip::EFileStreamError& e) {
+        // A file stream's own error: a staged file that could not be created or opened.
+        if (failureCode == 0) failureCode = -1;
+        streamFailure = platform::FailureOf(e.SystemError());
+        outcome.message = Ansi(e.Message());
+    } catch (const zip::EZAError& e) {
+        if (failureCode == 0) failureCode = -1;
+        outcome.message = Ansi(e.Message());
     }
     archive.OnProcessFileFailure = nullptr;
     archive.OnDiskFull = nullptr;
@@ -144,13 +187,14 @@ InstallOutcome InstallPayload(zip::TZipArchive& archive, const std::u16string& p
         }
     if (!complete) {
         const bool refusedName =
-            failureCode == zip::neCannotCreateFile && TakesNewFiles(journal.StagingFolder());
+            failureCode == zip::neCannotCreateFile && TakesNewFiles(disk, journal.StagingFolder());
         journal.Discard();
         const auto available = platform::FreeBytes(folder);
-        if (diskFull || (available && *available < kMB)) {
-            outcome.kind = InstallOutcome::NoRoom;
-            outcome.neededMB = (needed + kMB - 1) / kMB;
-            outcome.availableMB = available ? *available / kMB : 0;
+        if (diskFull || (available && *available < kMB) ||
+            streamFailure == platform::DiskFailure::Full) {
+            noRoom(available);
+        } else if (streamFailure == platform::DiskFailure::Denied) {
+            outcome.kind = InstallOutcome::NoRights;
         } else if (failureCode == 0 || failureCode == zip::neNotIntact || refusedName ||
                    failureCode == zip::neDeflate64 || failureCode == zip::neInvalidPassword) {
             outcome.kind = InstallOutcome::Damaged;
@@ -160,13 +204,17 @@ InstallOutcome InstallPayload(zip::TZipArchive& archive, const std::u16string& p
         return outcome;
     }
 
-    std::u16string failedFile;
-    if (!journal.SwitchOver(plan, failedFile)) {
-        outcome.file = failedFile;
-        outcome.kind = platform::FileExists(folder + JournalFileName) ? InstallOutcome::NotRestored
-                                                                      : InstallOutcome::FileInUse;
+    SwitchFailure failure;
+    if (!journal.SwitchOver(plan, failure)) {
+        outcome.file = failure.file;
+        outcome.kind = failure.restored ? KindOf(failure.status) : InstallOutcome::NotRestored;
+        if (outcome.kind == InstallOutcome::NoRoom) noRoom(platform::FreeBytes(folder));
+        if (outcome.kind == InstallOutcome::FileInUse && failure.file.empty())
+            outcome.kind = InstallOutcome::WriteFailed; // the journal, not a file of Kelvaro
         return outcome;
     }
+    // Committed: the update is in place. Leftovers that cannot go now are finished by the
+    // next start, which the journal tells.
     journal.Finish();
     return outcome;
 }
@@ -175,8 +223,7 @@ std::string FailureNotice(const InstallOutcome& outcome, const std::string& fold
     const std::string file = Ansi(outcome.file);
     switch (outcome.kind) {
     case InstallOutcome::Damaged:
-        return "Het updatebestand is beschadigd of onvolledig.\r\nDownload de update opnieuw." +
-               kNothingChanged;
+        return DamagedPackageNotice();
     case InstallOutcome::NoRoom:
         return "Er is niet genoeg vrije ruimte op de schijf van [" + folder +
                "].\r\nNodig: " + std::to_string(outcome.neededMB) +
@@ -187,8 +234,7 @@ std::string FailureNotice(const InstallOutcome& outcome, const std::string& fold
                "\" is in gebruik door een ander programma.\r\nSluit Kelvaro en andere "
                "programma's en probeer het opnieuw." +
                kNothingChanged;
-    case InstallOutcome::WriteFailed:
-    {
+    case InstallOutcome::WriteFailed: {
         // The item as the payload names it, not the staging path the engine wrote to.
         std::string item = file;
         const std::string staging = Ansi(StagingFolderName) + "\\";
@@ -199,6 +245,13 @@ std::string FailureNotice(const InstallOutcome& outcome, const std::string& fold
                              : "\r\nHet bestand \"" + item + "\" kon niet worden geschreven.") +
                kNothingChanged;
     }
+    case InstallOutcome::NoRights:
+        return "U heeft geen rechten om de bestanden in [" + folder + "] te wijzigen." +
+               (file.empty() ? std::string()
+                             : "\r\nHet bestand \"" + file + "\" mag niet worden gewijzigd.") +
+               kNothingChanged;
+    case InstallOutcome::Blocked:
+        return RecoveryNotice(outcome.recovery, folder);
     case InstallOutcome::NotRestored:
         return "De update is mislukt en niet alle oude bestanden konden worden teruggezet (\"" +
                file +
@@ -207,6 +260,50 @@ std::string FailureNotice(const InstallOutcome& outcome, const std::string& fold
     case InstallOutcome::Installed:
     case InstallOutcome::ProgramInUse:
         break;
+    }
+    return {};
+}
+
+std::string DamagedPackageNotice() {
+    return "Het updatebestand is beschadigd of onvolledig.\r\nDownload de update opnieuw." +
+           kNothingChanged;
+}
+
+std::string AlreadyRunningNotice() {
+    return "Er wordt al een update ge\xEFnstalleerd.\r\nWacht tot die klaar is en probeer het "
+           "daarna opnieuw.";
+}
+
+std::string RecoveryNotice(RecoveryResult result, const std::string& folder) {
+    std::string shown = folder;
+    while (shown.size() > 3 && (shown.back() == '\\' || shown.back() == '/'))
+        shown.pop_back();
+    const std::string closed = "\r\nZolang dat zo is, kan er in deze map geen update worden "
+                               "ge\xEFnstalleerd.";
+    switch (result) {
+    case RecoveryResult::Nothing:
+        break;
+    case RecoveryResult::Restored:
+        return "Een eerdere update is onderbroken. Kelvaro is teruggezet zoals het v\xF3\xF3r "
+               "die update was.";
+    case RecoveryResult::Completed:
+        return "Een eerdere update is onderbroken nadat alle bestanden waren geplaatst.\r\n"
+               "Die update is nu afgerond.";
+    case RecoveryResult::Incomplete:
+        return "Een eerdere update in [" + shown +
+               "] is onderbroken en kon nog niet helemaal worden teruggedraaid.\r\nSluit alle "
+               "programma's en start de update opnieuw.";
+    case RecoveryResult::Unreadable:
+        return "Een eerdere update in [" + shown +
+               "] is onderbroken en kon niet worden teruggedraaid: het logboek ervan is "
+               "onleesbaar.\r\nEr is niets gewijzigd; de oude bestanden zijn bewaard." +
+               closed;
+    case RecoveryResult::OrphanBackup:
+        return "In [" + shown + "] staat nog een reservekopie van een eerdere update:\r\n[" +
+               shown + "\\" + Ansi(BackupFolderName) +
+               "]\r\nZet terug wat u nodig heeft en verwijder die map daarna zelf." + closed;
+    case RecoveryResult::Busy:
+        return AlreadyRunningNotice();
     }
     return {};
 }

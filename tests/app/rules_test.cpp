@@ -215,12 +215,16 @@ TEST(ZipPayload, ConfigurationFilesOnlyWhenThePayloadHoldsStubIni) {
     w.add("Stub.jpg", std::string(3000, 'j'), 8);
     w.add("kelvaro.exe", std::string(5000, 'k'), 8);
     w.add("Data/voornamen.txt", "Jan\r\n");
-    const auto payload = app::NewZipPayload(Package(w).Write(dir));
+    auto payload = app::NewZipPayload(Package(w).Write(dir));
     const std::string temp = Folder(dir, "temp");
     ASSERT_TRUE(payload->ExtractConfiguration(temp));
     EXPECT_EQ(FilesBelow(temp), (std::vector<std::string>{"Stub.jpg", "stub.ini"}));
     EXPECT_EQ(payload->ReadConfiguration(temp + "stub.ini"), "Caption=Kelvaro Schermhelp\r\n");
     EXPECT_EQ(payload->ReadConfiguration(temp + "absent.ini"), "");
+    // What it extracted goes with the payload: nothing stays in the temporary folder.
+    test::WriteBytes(dir / "temp" / "someone else's.txt", "x");
+    payload.reset();
+    EXPECT_EQ(FilesBelow(temp), (std::vector<std::string>{"someone else's.txt"}));
 
     test::ZipWriter plain;
     plain.add("kelvaro.exe", "new program");
@@ -276,6 +280,17 @@ TEST(ZipPayload, DamagedOrCutOffPayloadIsRefused) {
     const std::string target = Folder(crc, "Kelvaro");
     EXPECT_EQ(payload->Install(target, "").kind, app::InstallOutcome::Damaged);
     EXPECT_TRUE(FilesBelow(crc / "Kelvaro").empty());
+
+    // An encrypted item would ask for a password part-way: refused at the first look.
+    test::ZipWriter locked;
+    locked.add("kelvaro.exe", std::string(700, 'k'), 0);
+    locked.add("Data/geheim.txt", "x", 0).flags = 0x0001;
+    test::ScratchDir enc;
+    EXPECT_FALSE(app::NewZipPayload(Package(locked).Write(enc))->Verify(Folder(enc, "Kelvaro")));
+    EXPECT_EQ(
+        app::NewZipPayload(Package(locked).Write(enc))->Install(Folder(enc, "Kelvaro"), "").kind,
+        app::InstallOutcome::Damaged);
+    EXPECT_TRUE(FilesBelow(enc / "Kelvaro").empty());
 
     // Not an archive at all.
     test::ScratchDir none;
