@@ -75,7 +75,7 @@ std::optional<std::u16string> ItemNameProblem(std::u16string_view stored, std::u
         if (part.empty()) return u"has an empty part (a doubled separator)";
         if (part == u"..") return u"has a \"..\" part";
         if (part == u".") {
-            if (last) return u"ends in a \".\" part";
+            if (last && !path.empty()) return u"ends in a \".\" part";
         } else {
             if (part.back() == u'.' || part.back() == u' ')
                 return u"has a part that ends in '.' or a blank (" + Quoted(part) +
