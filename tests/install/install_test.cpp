@@ -167,10 +167,11 @@ TEST_F(StagedInstallTest, RefusedNamesAndPathsThroughFilesChangeNothing) {
     EXPECT_EQ(ReadBytes(folder / "Data" / "Caf\xC3\xA9 \xC3\xA9\xC3\xA9n.txt"), "utf-8");
 }
 
-TEST_F(StagedInstallTest, FailedMoveIsUndone) {
+TEST_F(StagedInstallTest, AFileWhereThePayloadHasAFolderChangesNothing) {
     const auto before = Snapshot(folder);
-    // The new folder cannot be made: a file stands where it would go, after two files have
-    // already been switched.
+    // A file of the installation stands where the payload has a folder: the plan refuses the
+    // payload before anything is written (a move failing part-way is the fault-injection
+    // test's).
     WriteBytes(folder / "Genealogie", "a file, not a folder");
     const auto blocked = Snapshot(folder);
     const InstallOutcome outcome = Install(Package());

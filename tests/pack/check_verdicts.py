@@ -120,18 +120,18 @@ def verdicts(t, work):
     raw[at] ^= 0x55
     damaged = os.path.join(work, "damaged.exe")
     open(damaged, "wb").write(raw)
-    expect(t, "a damaged item", damaged, 4, ["\"Data/voornamen.txt\" will be refused: it is damaged", "Native error: 00008",
+    expect(t, "a damaged item", damaged, 1, ["\"Data/voornamen.txt\" will be refused: it is damaged", "Native error: 00008",
                                             "1 damaged", "the installer will refuse this package as damaged"])
     cut = os.path.join(work, "cut.exe")
     open(cut, "wb").write(open(good, "rb").read()[:-60])
-    expect(t, "a cut-off package", cut, 4, ["read back from the local headers", "refuses the package"])
+    expect(t, "a cut-off package", cut, 1, ["read back from the local headers", "refuses the package"])
     hostile = os.path.join(work, "hostile.exe")
     with open(hostile, "wb") as f:
         f.write(open(t.stub(), "rb").read())
     with zipfile.ZipFile(hostile, "a") as zf:
         zf.writestr("../outside.txt", b"x")
         zf.writestr("kelvaro.exe", open(t.kelvaro("3.2.0.1"), "rb").read())
-    expect(t, "an unsafe name", hostile, 4, ["\"../outside.txt\" will be refused: has a \"..\" part",
+    expect(t, "an unsafe name", hostile, 1, ["\"../outside.txt\" will be refused: has a \"..\" part",
                                             "1 refused by name or encryption"])
     expect(t, "no such file", os.path.join(work, "missing.exe"), 3)
     notzip = os.path.join(work, "notzip.exe")
@@ -170,7 +170,7 @@ def names(t, work):
         for name, _ in REFUSED:
             zf.writestr(name, b"x")
     shown = lambda n: n.replace("\\", "/")  # noqa: E731
-    out = expect(t, "names the installer refuses", package, 4,
+    out = expect(t, "names the installer refuses", package, 1,
                  [f'"{shown(n)}" will be refused: ' for n, _ in REFUSED] + [why for _, why in REFUSED] +
                  [f"{len(REFUSED)} refused by name or encryption", "the installer will refuse this package"],
                  absent=["Caf\u00e9 \u00e9\u00e9n.txt"])
@@ -184,7 +184,7 @@ def names(t, work):
     here = os.path.dirname(os.path.abspath(__file__))
     with open(encrypted, "wb") as f:
         f.write(stub + open(os.path.join(here, "..", "crypto", "data", "zipcrypto-stored.zip"), "rb").read())
-    expect(t, "an encrypted item", encrypted, 4, ["will be refused: it is encrypted"], absent=["it is damaged"])
+    expect(t, "an encrypted item", encrypted, 1, ["will be refused: it is encrypted"], absent=["it is damaged"])
 
     # Info-ZIP zip stores the UTF-8 bytes of a Linux name without the UTF-8 flag: the installer
     # reads them in code page 850. One such name turns into characters Windows refuses, one
@@ -206,7 +206,7 @@ def names(t, work):
 
     def as_installer(name):  # the OEM code page, then ANSI: what Windows would make of the bytes
         return name.encode("utf-8").decode("cp850").encode("cp1252", "replace").decode("cp1252")
-    expect(t, "UTF-8 names without the flag", unflagged, 4,
+    expect(t, "UTF-8 names without the flag", unflagged, 1,
            [f'"{cafe}" will be refused: stored in UTF-8 without the UTF-8 flag (bit 11)',
             f'as "{as_installer(cafe)}", which contains \'?\'',
             f'warning:         "{f_hook}": stored in UTF-8 without the UTF-8 flag (bit 11)',
@@ -249,7 +249,7 @@ def signed(t, work):
     rc, out, _ = t.run("test", tampered)
     if rc != 1 or "FAILED\tData\\voornamen.txt" not in out:
         fail(f"test of the tampered package: exit {rc}\n{out}")
-    expect(t, "tampered signed package", tampered, 4,
+    expect(t, "tampered signed package", tampered, 1,
            ["the package was changed after signing", "\"Data/voornamen.txt\" will be refused: it is damaged"],
            absent=["read back from the local headers"])
     # A package not made by klvpack build whose length is not a multiple of 8.

@@ -26,7 +26,9 @@ constexpr int kCheckFine = 0;
 constexpr int kCheckWarnings = 1;
 constexpr int kCheckUsage = 2;
 constexpr int kCheckCannotOpen = 3;
-constexpr int kCheckRefused = 4;
+// A package the installer will refuse is no success either; its verdict line says which.
+// Scripts keep the codes they know: 0 fine, 1 not fine as made, 3 cannot be opened.
+constexpr int kCheckRefused = 1;
 constexpr std::int64_t kMaxReadIntoMemory = 512 << 20;
 
 std::string Utf8(std::u16string_view s) {
