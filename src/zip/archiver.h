@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "zip/directory.h"
+#include "zip/entry_stream.h"
 #include "zip/errors.h"
 #include "zip/streams.h"
 #include "zip/types.h"
@@ -148,7 +149,12 @@ class TZABaseArchiver {
 
   private:
     friend class DirectoryLoader;
-    friend class ItemDecompressor;
+    class EntryEvents;
+
+    // Reads one item's data through the entry stream into `output`; raises for the failures
+    // that are never kept (Deflate64, an item that is not what its records say).
+    TZAEntryResult ReadEntry(TZAStream& archive, TZAOutput& output, const TDirItem& item,
+                             std::int64_t nextLocalHeader);
 
     void SelectMatching(const std::u16string& fileMask, std::uint32_t searchAttr,
                         const std::u16string& exclusionMask, TZAProcessOperation operation);
@@ -200,10 +206,7 @@ class TZABaseArchiver {
     std::u16string cachedCurrentFolder_;
     std::u16string lastFolderMade_; // skips asking for a folder made for the previous item
     std::unique_ptr<TZAWriteBehind> writeBehind_; // made at the first extraction
-    struct DecompressBuffers {
-        std::unique_ptr<std::uint8_t[]> input;  // one chunk of stored data
-        std::unique_ptr<std::uint8_t[]> output; // inflated data
-    } decompressBuffers_;
+    TZAEntryBuffers entryBuffers_;
 };
 
 class TZipArchive : public TZABaseArchiver {
