@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "zip/directory.h"
+#include "zip/directory_reader.h"
 #include "zip/entry_stream.h"
 #include "zip/errors.h"
 #include "zip/streams.h"
@@ -148,8 +149,11 @@ class TZABaseArchiver {
     std::uint16_t newItemMethod_ = 0;
 
   private:
-    friend class DirectoryLoader;
     class EntryEvents;
+    class Volumes;
+
+    // The directory reader for the open stream, with the component's settings and volumes.
+    TZADirectoryReader Reader();
 
     // Reads one item's data through the entry stream into `output`; raises for the failures
     // that are never kept (Deflate64, an item that is not what its records say).
@@ -207,6 +211,7 @@ class TZABaseArchiver {
     std::u16string lastFolderMade_; // skips asking for a folder made for the previous item
     std::unique_ptr<TZAWriteBehind> writeBehind_; // made at the first extraction
     TZAEntryBuffers entryBuffers_;
+    std::unique_ptr<Volumes> volumes_;
 };
 
 class TZipArchive : public TZABaseArchiver {
