@@ -164,6 +164,10 @@ class TZABaseArchiver {
                         const std::u16string& exclusionMask, TZAProcessOperation operation);
     // The item-to-output step behind ExtractItemToStream and the extraction to files.
     void ExtractItemTo(std::int32_t index, TZAOutput& output);
+    std::u16string TargetPath(std::u16string& fileName, const std::u16string& storedName,
+                              const std::u16string& destination);
+    bool MayReplace(const TDirItem& item, const std::u16string& fileName, std::u16string& target,
+                    bool& exists);
     void ExtractOneItem(std::int32_t index, std::u16string fileName,
                         const std::u16string& destination);
     std::u16string DestinationFolder();
