@@ -147,21 +147,15 @@ InstallOutcome InstallPayload(zip::TZipArchive& archive, const std::u16string& p
         if (!item.folder) needed += static_cast<std::uint64_t>(item.size) + kPerFileSlack;
     }
 
-    // The old program file, and every other file to be replaced, must be free to move.
+    // The old program file must not be running: a running program can be renamed, so the
+    // switch would not notice. Any other file another program holds refuses its move aside,
+    // and the switch is undone and names it: no probe of every file beforehand.
     const SwitchPlan plan = MakePlan(folder, items);
     if (!programFile.empty() &&
         platform::ProbeFileUse(folder + programFile) == platform::FileUse::InUse) {
         outcome.kind = InstallOutcome::ProgramInUse;
         outcome.file = programFile;
         return outcome;
-    }
-    for (const PlannedFile& file : plan.files) {
-        if (file.existed &&
-            platform::ProbeFileUse(folder + file.name) == platform::FileUse::InUse) {
-            outcome.kind = InstallOutcome::FileInUse;
-            outcome.file = file.name;
-            return outcome;
-        }
     }
 
     if (const auto available = platform::FreeBytes(folder); available && *available < needed) {
