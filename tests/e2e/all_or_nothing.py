@@ -8,8 +8,9 @@ that succeed, compared with a plain extraction of the same payload by klvpack.
                       --klvpack klvpack.exe --hold-file hold_file.exe --work DIR [--keep] [NAME ...]
 
 The full drive is a tmpfs mounted over the installation folder (root only; skipped otherwise).
-A cut-off run is made with KLVUPGRADE_STOP_AFTER_STEP=N, which ends the installer as a kill
-would after N steps of the switch-over (0: the switch recorded; then one per move).
+A cut-off run is made with KLVUPGRADE_STOP_AFTER_STEP=N (read only by builds with the test
+suites), which ends the installer as a kill would after N steps of the switch-over (0: the switch
+recorded; then one per move).
 """
 from __future__ import annotations
 
