@@ -327,6 +327,9 @@ RecoveryResult RecoverInterruptedRun(const std::u16string& folder, bool ownFolde
     case JournalText::TornPlan:
         // Cut off while the plan was written: nothing was moved, unless a backup says otherwise.
         if (backupThere) return RecoveryResult::Unreadable;
+        // Elsewhere than the folder being installed, only a journal that shows its format.
+        if (!ownFolder && !data.starts_with(std::string(kHeader) + '\n'))
+            return RecoveryResult::Nothing;
         break;
     case JournalText::Planned:
         // Nothing is moved before the switch is recorded: a backup here is not this run's.
