@@ -5,7 +5,7 @@ Wine's log (+msgbox), DLL loads from +loaddll, shortcuts are read with lnkinfo, 
 of the installation is compared before and after.
 
     scenarios.py --stub klvupgradeStub.exe --installed-program A.exe --update-program B.exe
-                 --markers DIR --work DIR [--screenshots DIR] [--keep] [NAME ...]
+                 --markers DIR --work DIR [--screenshots DIR] [--keep] [--arch win32] [NAME ...]
 """
 from __future__ import annotations
 
@@ -18,7 +18,7 @@ import traceback
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from harness import (BDEADMIN_SIZE, INSTALL_DIR, STORED_CAPTION, Display, Failure,  # noqa: E402
+from harness import (ARCHES, BDEADMIN_SIZE, INSTALL_DIR, STORED_CAPTION, Display, Failure,  # noqa: E402
                      Prefix, Run, check, differences, lnk_target, make_package,
                      marker_overrides, payload, plant_marker_dlls, require_locale, snapshot,
                      stage_installation)
@@ -54,7 +54,7 @@ class Suite:
         self.work.mkdir(parents=True, exist_ok=True)
         self.shots = self.work / "screenshots"
         self.display = Display()
-        self.template = Prefix.template(self.work, self.display)
+        self.template = Prefix.template(self.work, self.display, args.arch)
         self.results: list[tuple[str, bool, str]] = []
 
     # -- shared steps ----------------------------------------------------------------------
@@ -382,6 +382,8 @@ def main(suite=Suite, paths=("stub", "installed-program", "update-program", "mar
         parser.add_argument(f"--{name}", required=True, type=Path)
     parser.add_argument("--screenshots", type=Path, help="copy the screenshots here")
     parser.add_argument("--keep", action="store_true", help="keep the prefixes")
+    parser.add_argument("--arch", choices=ARCHES, default="win64",
+                        help="the kind of Windows of the prefixes (win32: a 32-bit Windows)")
     parser.add_argument("names", nargs="*", help="scenarios to run (default: all)")
     args = parser.parse_args()
     unknown = [n for n in args.names if n not in suite.SCENARIOS]
