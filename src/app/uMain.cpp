@@ -61,7 +61,7 @@ void TUpgradeForm::FormPaint(TObject*) {
         FirstPaint = false;
         view_.Repaint();
         const std::string caption = view_.Caption();
-        const std::string folder = DefaultFolder();
+        const std::string folder = DirSwitch.empty() ? DefaultFolder() : DirSwitch;
         // An earlier run cut off while switching the installation over is undone first.
         switch (payload_->RecoverInterruptedRuns(folder)) {
         case RecoveryResult::Restored:
@@ -76,7 +76,10 @@ void TUpgradeForm::FormPaint(TObject*) {
         case RecoveryResult::Nothing:
             break;
         }
-        if (!IsBlankText(folder) && util::FolderExistsSafe(folder) && IsFullInstallation(folder)) {
+        if (!DirSwitch.empty()) {
+            view_.SetText(Control::edPath, folder);
+        } else if (!IsBlankText(folder) && util::FolderExistsSafe(folder) &&
+                   IsFullInstallation(folder)) {
             view_.SetText(Control::edPath, folder);
         } else {
             view_.SetText(Control::edPath, "");
