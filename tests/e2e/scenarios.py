@@ -5,7 +5,7 @@ Wine's log (+msgbox), DLL loads from +loaddll, shortcuts are read with lnkinfo, 
 of the installation is compared before and after.
 
     scenarios.py --stub klvupgradeStub.exe --installed-program A.exe --update-program B.exe
-                 --markers DIR --work DIR [--screenshots DIR] [--keep] [--arch win32] [NAME ...]
+                 --markers DIR --hold-file hold_file.exe --work DIR [--screenshots DIR] [--keep] [--arch win32] [NAME ...]
 """
 from __future__ import annotations
 
@@ -391,9 +391,45 @@ class Suite:
         check(not differences(other_before, snapshot(other)), "the machine's folder changed")
         return "found in the VirtualStore and upgraded; the machine's folder unchanged"
 
+    def held_briefly(self, prefix: Prefix):
+        """A file of the installation held open without sharing for about a second by another
+        program (as a virus scanner does) while the run starts: waited for, not "in use"."""
+        root = stage_installation(prefix, self.args.installed_program)
+        files = payload(self.args.update_program, {"Data/voornamen.txt": b"Jan\r\nPiet\r\n"})
+        exe = self.package(prefix, "klvupgrade-3.2.0.1.exe", files)
+        tools = prefix.unix(prefix.user_windows + "\\Temp")
+        tools.mkdir(exist_ok=True)
+        shutil.copy2(self.args.hold_file, tools / "hold_file.exe")
+        signal = tools / "voornamen"
+        before = snapshot(root)
+        run = Run(prefix, exe, self.work / f"{prefix.path.name}.log")
+        main = run.window(STORED_CAPTION)
+        run.press_install(main)
+        box = self.expect_box(run, VERSION_QUESTION, "Versiecontrole")
+        holder = Run(prefix, prefix.user_windows + "\\Temp\\hold_file.exe",
+                     self.work / "hold_file.log", debug="-all",
+                     args=[INSTALL_DIR + "\\Data\\voornamen.txt",
+                           prefix.user_windows + "\\Temp\\voornamen"])
+        try:
+            holder.wait("the held file's mark", lambda: Path(f"{signal}.held").exists(), 30)
+            run.answer(box, "n")  # the run probes and moves now, while the file is held
+            time.sleep(1.0)
+        finally:
+            Path(f"{signal}.release").write_text("")
+            try:
+                holder.wait_exit(30)
+            finally:
+                holder.kill()
+        check(holder.proc.returncode == 0, f"hold_file ended with {holder.proc.returncode}")
+        run.answer(self.expect_box(run, START_QUESTION, START_TITLE), "n")
+        run.wait_exit()
+        self.expect_installed(root, files)
+        self.expect_only(before, snapshot(root), self.changed_paths(files))
+        return "held for a second while the run started: installed all the same"
+
     SCENARIOS = ("program_upgrade", "configured_package", "help_package", "not_found",
                  "damaged_package", "incomplete_installation", "program_in_use", "planted_dlls",
-                 "virtual_store")
+                 "virtual_store", "held_briefly")
 
     # -- the run loop, shared by every suite -----------------------------------------------
     def prefix_for(self, name) -> Prefix:
@@ -439,7 +475,8 @@ class Suite:
         self.display.close()
 
 
-def main(suite=Suite, paths=("stub", "installed-program", "update-program", "markers", "work"),
+def main(suite=Suite,
+         paths=("stub", "installed-program", "update-program", "markers", "hold-file", "work"),
          doc=__doc__):
     """The command line of a suite: the paths it needs, then the scenarios to run."""
     parser = argparse.ArgumentParser(description=doc,
