@@ -1,5 +1,6 @@
 // The target folder: the registry entry, the default, the installation check and the
 // validation before a run.
+#include "app/command_line.h"
 #include "app/uMain.h"
 #include "util/filez.h"
 #include "util/meldunit.h"
@@ -85,6 +86,28 @@ bool TUpgradeForm::ValidateTargetFolder() {
         return false;
     }
     return true;
+}
+
+bool TUpgradeForm::FolderIsWritable(const std::string& folder) {
+    // A standard user may not change a folder below "Program Files" or one an administrator
+    // made: nothing is written there before this copy or an elevated one may.
+    if (util::sys::Files().CanWriteIn(folder)) return true;
+    util::sys::Windows().SetCursorShape(platform::Cursor::Normal);
+    if (util::AskQuestion("U heeft geen rechten om de map\r\n\"" + folder +
+                              "\"\r\nte wijzigen.\r\n\r\nDe update opnieuw starten als "
+                              "administrator ?",
+                          "Opnieuw starten als administrator", "Stoppen, niets wijzigen",
+                          "Geen schrijfrechten", 1) == 1) {
+        // The new copy gets the folder chosen here; this one ends.
+        if (util::sys::Shell().Execute(view_.Handle(), "runas", executablePath_,
+                                       DirArgument(folder), "", platform::swShow) > 32)
+            return false;
+        util::ShowNotice("De update kon niet als administrator worden gestart.\r\n\r\nEr is "
+                         "niets gewijzigd.");
+        return false;
+    }
+    util::ShowNotice("De update is gestopt.\r\n\r\nEr is niets gewijzigd.");
+    return false;
 }
 
 } // namespace klv::app

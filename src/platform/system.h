@@ -209,6 +209,9 @@ class Files {
     virtual bool FileExists(std::string_view path) = 0;
     virtual bool FolderExists(std::string_view path) = 0;
     virtual bool SetAttributes(std::string_view path, std::uint32_t attributes) = 0;
+    // True when a new file can be made in the existing `folder` now: a probe file that the
+    // system removes as it is closed, so none is left behind whatever happens.
+    virtual bool CanWriteIn(std::string_view folder) = 0;
     // Starts a search for the entries matching `pattern` (a folder and a name that may hold
     // '*' and '?'), every attribute included, "." and ".." left out. Null when nothing
     // matches or the folder cannot be read.

@@ -5,7 +5,7 @@ Wine's log (+msgbox), DLL loads from +loaddll, shortcuts are read with lnkinfo, 
 of the installation is compared before and after.
 
     scenarios.py --stub klvupgradeStub.exe --installed-program A.exe --update-program B.exe
-                 --markers DIR --work DIR [--screenshots DIR] [--keep] [--arch win32] [NAME ...]
+                 --markers DIR --hold-file hold_file.exe --work DIR [--screenshots DIR] [--keep] [--arch win32] [NAME ...]
 """
 from __future__ import annotations
 
@@ -39,6 +39,9 @@ DAMAGED = ("Het updatebestand is beschadigd of onvolledig.\r\nDownload de update
 NOT_FOUND_QUESTION = ("Kelvaro locatie niet gevonden. Nu zoeken naar juiste locatie ?\r"
                       "Ja = Nu zoeken\rNee = Zelf naar juiste locatie bladeren")
 NOT_FOUND_TITLE = "Doelmap niet gevonden"
+NOT_WRITABLE_QUESTION = ("U heeft geen rechten om de map\r\n\"" + INSTALL_DIR + "\"\r\nte "
+                         "wijzigen.\r\n\r\nDe update opnieuw starten als administrator ?\r"
+                         "Ja = Opnieuw starten als administrator\rNee = Stoppen, niets wijzigen")
 NOTICE_TITLE = "Mededeling"
 NOT_COMPLETE = ("Deze locatie is geen volledige Kelvaro 3 locatie.\r\n\r\nDeze update werkt "
                 "alleen in een Kelvaro 3 installatie. \r\n\r\n (Klik Ok om dit scherm te "
@@ -391,9 +394,97 @@ class Suite:
         check(not differences(other_before, snapshot(other)), "the machine's folder changed")
         return "found in the VirtualStore and upgraded; the machine's folder unchanged"
 
+    def held_briefly(self, prefix: Prefix):
+        """A file of the installation held open without sharing for about a second by another
+        program (as a virus scanner does) while the run starts: waited for, not "in use"."""
+        root = stage_installation(prefix, self.args.installed_program)
+        files = payload(self.args.update_program, {"Data/voornamen.txt": b"Jan\r\nPiet\r\n"})
+        exe = self.package(prefix, "klvupgrade-3.2.0.1.exe", files)
+        tools = prefix.unix(prefix.user_windows + "\\Temp")
+        tools.mkdir(exist_ok=True)
+        shutil.copy2(self.args.hold_file, tools / "hold_file.exe")
+        signal = tools / "voornamen"
+        before = snapshot(root)
+        run = Run(prefix, exe, self.work / f"{prefix.path.name}.log")
+        main = run.window(STORED_CAPTION)
+        run.press_install(main)
+        box = self.expect_box(run, VERSION_QUESTION, "Versiecontrole")
+        holder = Run(prefix, prefix.user_windows + "\\Temp\\hold_file.exe",
+                     self.work / "hold_file.log", debug="-all",
+                     args=[INSTALL_DIR + "\\Data\\voornamen.txt",
+                           prefix.user_windows + "\\Temp\\voornamen"])
+        try:
+            holder.wait("the held file's mark", lambda: Path(f"{signal}.held").exists(), 30)
+            run.answer(box, "n")  # the run probes and moves now, while the file is held
+            time.sleep(1.0)
+        finally:
+            Path(f"{signal}.release").write_text("")
+            try:
+                holder.wait_exit(30)
+            finally:
+                holder.kill()
+        check(holder.proc.returncode == 0, f"hold_file ended with {holder.proc.returncode}")
+        run.answer(self.expect_box(run, START_QUESTION, START_TITLE), "n")
+        run.wait_exit()
+        self.expect_installed(root, files)
+        self.expect_only(before, snapshot(root), self.changed_paths(files))
+        return "held for a second while the run started: installed all the same"
+
+    def relaunch_as_administrator(self, prefix: Prefix):
+        """An installation folder the user may not change (immutable, which holds for root
+        too): the question; Yes starts the package again with the runas verb and the folder
+        on its command line (Wine starts it without a prompt), this copy ends, and the second
+        copy, for which the folder is writable as for an administrator, installs there. The
+        registry entry is gone by then: only /DIR= can have named the folder."""
+        root = stage_installation(prefix, self.args.installed_program)
+        files = payload(self.args.update_program)
+        exe = self.package(prefix, "klvupgrade-3.2.0.1.exe", files)
+        before = snapshot(root)
+        subprocess.run(["chattr", "+i", str(root)], check=True)
+        try:
+            run = Run(prefix, exe, self.work / f"{prefix.path.name}.log")
+            main = run.window(STORED_CAPTION)
+            run.press_install(main)
+            box = self.expect_box(run, NOT_WRITABLE_QUESTION, "Geen schrijfrechten")
+        finally:
+            subprocess.run(["chattr", "-i", str(root)], check=True)
+        check(not differences(before, snapshot(root)), "the first copy changed the installation")
+        prefix.set_install_registry(None)
+        run.answer(box, "j")
+        run.wait_exit()
+
+        def boxes():
+            return run.box_texts()
+
+        def wait(what, predicate, timeout=60.0):
+            deadline = time.monotonic() + timeout
+            while time.monotonic() < deadline:
+                value = predicate()
+                if value:
+                    return value
+                time.sleep(0.1)
+            raise Failure(f"timed out waiting for {what}")
+
+        second = wait("the second copy's window",
+                      lambda: [w for w in self.display.windows() if w.name == STORED_CAPTION])[-1]
+        time.sleep(1.0)
+        check(len(boxes()) == 1, f"the second copy asked: {[b.text for b in boxes()[1:]]}")
+        self.display.key(second, "Return")
+        wait("the version question", lambda: len(boxes()) >= 2)
+        check(boxes()[1].text == VERSION_QUESTION, f"box: {boxes()[1].text!r}")
+        self.display.key(wait("its window", lambda: self.display.windows())[-1], "n")
+        wait("the start question", lambda: len(boxes()) >= 3)
+        check(boxes()[2].text == START_QUESTION, f"box: {boxes()[2].text!r}")
+        self.display.key(wait("its window", lambda: self.display.windows())[-1], "n")
+        wait("the second copy's end", lambda: not [
+            w for w in self.display.windows() if w.name == STORED_CAPTION])
+        self.expect_installed(root, files)
+        self.expect_only(before, snapshot(root), self.changed_paths(files))
+        return "asked; the runas copy got /DIR= and installed into the folder"
+
     SCENARIOS = ("program_upgrade", "configured_package", "help_package", "not_found",
                  "damaged_package", "incomplete_installation", "program_in_use", "planted_dlls",
-                 "virtual_store")
+                 "virtual_store", "held_briefly", "relaunch_as_administrator")
 
     # -- the run loop, shared by every suite -----------------------------------------------
     def prefix_for(self, name) -> Prefix:
@@ -439,7 +530,8 @@ class Suite:
         self.display.close()
 
 
-def main(suite=Suite, paths=("stub", "installed-program", "update-program", "markers", "work"),
+def main(suite=Suite,
+         paths=("stub", "installed-program", "update-program", "markers", "hold-file", "work"),
          doc=__doc__):
     """The command line of a suite: the paths it needs, then the scenarios to run."""
     parser = argparse.ArgumentParser(description=doc,

@@ -43,6 +43,9 @@ class FakeMachine final : public platform::Registry,
     void AddFile(std::string_view path, std::int64_t size = 0,
                  std::uint32_t attributes = platform::faArchive);
     void Remove(std::string_view path); // an entry and everything below it
+    // A folder the user may not change (as "Program Files" for a standard user): nothing can
+    // be created, written or removed in it or below it.
+    void DenyWrites(std::string_view folder);
     // A file that another program holds open: it cannot be written or deleted.
     void LockFile(std::string_view path);
     void SetCurrentFolder(std::string_view path) { current_ = std::string(path); }
@@ -130,6 +133,7 @@ class FakeMachine final : public platform::Registry,
     bool FileExists(std::string_view path) override;
     bool FolderExists(std::string_view path) override;
     bool SetAttributes(std::string_view path, std::uint32_t attributes) override;
+    bool CanWriteIn(std::string_view folder) override;
     std::unique_ptr<platform::DirectorySearch> Search(std::string_view pattern) override;
     platform::CreateResult MakeFile(std::string_view path, bool replace) override;
     bool OpenForWriting(std::string_view path) override;
@@ -192,6 +196,7 @@ class FakeMachine final : public platform::Registry,
     std::map<KeyName, std::map<std::string, Value>> registry_;
     bool denied_[3] = {false, false, false};
     bool windows64_ = true;
+    std::vector<std::string> writeDenied_; // canonical keys
     std::map<std::string, std::string> executables_;
     std::intptr_t executeResult_ = 42;
     int linkFailures_ = 0;
