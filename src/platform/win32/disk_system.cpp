@@ -2,13 +2,15 @@
 // and the one-installer claim (a named mutex).
 #include <windows.h>
 
+#include "platform/win32/wide_path.h"
+
 #include "platform/disk.h"
 
 namespace klv::platform {
 
 namespace {
 std::wstring W(const std::u16string& path) {
-    return std::wstring(path.begin(), path.end());
+    return win32::WidePath(path);
 }
 
 class NamedMutex final : public InstallerClaim {

@@ -2,14 +2,14 @@
 
 #include <windows.h>
 
+#include "platform/win32/wide_path.h"
+
 namespace klv::platform {
 
 namespace {
 HANDLE H(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 
-std::wstring WidePath(const std::u16string& path) {
-    return std::wstring(path.begin(), path.end());
-}
+using win32::WidePath;
 } // namespace
 
 std::unique_ptr<FileStream> FileStream::Open(const std::u16string& path, std::uint16_t mode,

@@ -3,13 +3,15 @@
 
 #include <windows.h>
 
+#include "platform/win32/wide_path.h"
+
 #include <vector>
 
 namespace klv::platform {
 
 namespace {
 std::wstring W(const std::u16string& path) {
-    return std::wstring(path.begin(), path.end());
+    return win32::WidePath(path);
 }
 
 DWORD Attributes(const std::u16string& path) {
