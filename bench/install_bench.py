@@ -15,7 +15,10 @@ Kelvaro 3.1.0.5 installation: no version question). Per run, in one prefix and d
 
 Medians of N runs after one warm-up each, interleaved; the ratio installer / extract.
 
-    python3 bench/install_bench.py [--build build/windows] [--runs 5] [--work DIR]
+With --replacing, an older version of every payload file already lies in the installation (and
+in the folder klvpack extracts into): the update replaces 2,000 existing files.
+
+    python3 bench/install_bench.py [--build build/windows] [--runs 5] [--work DIR] [--replacing]
 """
 from __future__ import annotations
 
@@ -57,9 +60,19 @@ def bench_payload(seed=7) -> dict[str, bytes]:
     return files
 
 
-def timed_install(prefix: Prefix, exe: str, program: Path, log: Path) -> tuple[float, float]:
+def lay_down(folder: Path, files: dict[str, bytes] | None):
+    """The older files the update replaces, when there are any."""
+    for name, data in (files or {}).items():
+        path = folder / name
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_bytes(data)
+
+
+def timed_install(prefix: Prefix, exe: str, program: Path, log: Path,
+                  old: dict[str, bytes] | None = None) -> tuple[float, float]:
     shutil.rmtree(prefix.unix(INSTALL_DIR), ignore_errors=True)
     stage_installation(prefix, program)
+    lay_down(prefix.unix(INSTALL_DIR), old)
     subprocess.run(["sync"])
     run = Run(prefix, exe, log, debug="+msgbox")
     try:
@@ -80,8 +93,11 @@ def timed_install(prefix: Prefix, exe: str, program: Path, log: Path) -> tuple[f
         run.kill()
 
 
-def timed_extract(prefix: Prefix, klvpack: str, package: str, out: str) -> float:
+def timed_extract(prefix: Prefix, klvpack: str, package: str, out: str,
+                  old: dict[str, bytes] | None = None) -> float:
     shutil.rmtree(prefix.unix(out), ignore_errors=True)
+    prefix.unix(out).mkdir(parents=True)
+    lay_down(prefix.unix(out), old)
     subprocess.run(["sync"])
     t0 = time.monotonic()
     res = subprocess.run(["wine", klvpack, "extract", package, out], env=prefix.env(),
@@ -98,6 +114,8 @@ def main():
     parser.add_argument("--build", type=Path, default=root / "build" / "windows")
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--work", type=Path, default=root / "build" / "bench" / "install")
+    parser.add_argument("--replacing", action="store_true",
+                        help="an older version of every payload file is already in place")
     args = parser.parse_args()
     build = args.build.resolve()
     stub = next(build.glob("src/app/**/klvupgradeStub.exe"))
@@ -107,6 +125,8 @@ def main():
     update = e2e / "klv_kelvaro_update" / "klv_kelvaro_update.exe"
     require_locale()
     files = bench_payload()
+    old = ({name: data[: len(data) // 2] for name, data in bench_payload(seed=8).items()}
+           if args.replacing else None)
     files["kelvaro.exe"] = update.read_bytes()
     total = sum(len(v) for v in files.values())
     with Display() as display:
@@ -122,8 +142,8 @@ def main():
         whole, install, extract = [], [], []
         try:
             for run in range(args.runs + 1):
-                w, i = timed_install(prefix, exe, installed, args.work / "install.log")
-                e = timed_extract(prefix, klvpack, exe, "C:\\extracted")
+                w, i = timed_install(prefix, exe, installed, args.work / "install.log", old)
+                e = timed_extract(prefix, klvpack, exe, "C:\\extracted", old)
                 if run:  # the first round warms up
                     whole.append(w)
                     install.append(i)

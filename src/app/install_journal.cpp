@@ -1,9 +1,9 @@
 #include "app/install_journal.h"
 
 #include <cstdlib>
-#include <memory>
-#include <vector>
+#include <set>
 
+#include "app/stubconf/item_names.h"
 #include "platform/file_stream.h"
 #include "platform/files.h"
 #include "platform/path_names.h"
@@ -14,90 +14,180 @@ namespace klv::app {
 
 namespace {
 
-constexpr std::string_view kHeader = "KLVUPGRADE-JOURNAL 1";
+using platform::DiskStatus;
+using platform::EntryKind;
+using platform::KindOf;
+
+constexpr std::string_view kHeader = "KLVUPGRADE-JOURNAL 2";
+constexpr std::string_view kPlanLine = "PLAN";
 constexpr std::string_view kSwitchLine = "SWITCH";
 constexpr std::string_view kCommitLine = "COMMITTED";
+constexpr std::uint32_t kNormalFile = 0x20;
 
-// Removes a file that may be read-only.
-bool Delete(const std::u16string& path) {
-    platform::SetAttributesOf(path, 0x20);
-    return platform::RemoveFile(path);
+#ifdef KLV_TEST_HOOKS
+// Test builds only: the process ends at once, as if killed, after this many steps of the
+// switch-over (the start of the switch is step 0, then each move), taken from the environment
+// variable KLVUPGRADE_STOP_AFTER_STEP. The end-to-end suites cut runs off with it.
+void StopHere(int step) {
+    const char* value = std::getenv("KLVUPGRADE_STOP_AFTER_STEP");
+    if (value && *value && step >= std::atoi(value)) std::_Exit(99);
 }
+#else
+void StopHere(int) {}
+#endif
 
 struct JournalText {
-    bool valid = false;
-    bool switching = false;
-    bool committed = false;
+    enum State { Unreadable, TornPlan, Planned, Switching, Committed } state = Unreadable;
     SwitchPlan plan;
 };
 
-// Reads the journal's complete lines; a line cut off by an interrupted write is ignored.
-JournalText ReadJournal(const std::u16string& path) {
+// Reads a journal as this run writes it: LF-ended lines, the header, the plan, "PLAN", then
+// "SWITCH" and "COMMITTED". A journal cut off before its plan was complete is TornPlan (no file
+// was moved yet); anything else that is not exactly so is Unreadable.
+JournalText ParseJournal(std::string_view data) {
     JournalText text;
-    int error = 0;
-    auto stream =
-        platform::FileStream::Open(path, platform::fmOpenRead | platform::fmShareDenyNone, error);
-    if (!stream) return text;
-    std::string data;
-    char buffer[65536];
-    for (std::int64_t n; (n = stream->Read(buffer, sizeof buffer)) > 0;)
-        data.append(buffer, static_cast<std::size_t>(n));
+    if (data.find('\r') != std::string_view::npos) return text;
+    enum { Header, Plan, Switch, Commit, End } expect = Header;
     std::size_t start = 0;
-    bool first = true;
-    for (std::size_t end; (end = data.find('\n', start)) != std::string::npos; start = end + 1) {
-        const std::string_view line(data.data() + start, end - start);
-        if (first) {
-            first = false;
-            text.valid = line == kHeader;
-            if (!text.valid) return text;
-        } else if (line == kSwitchLine) {
-            text.switching = true;
-        } else if (line == kCommitLine) {
-            text.committed = true;
-        } else if (line.size() > 2 && line.substr(0, 2) == "D ") {
-            text.plan.newFolders.push_back(platform::Utf8ToUtf16(line.substr(2)));
-        } else if (line.size() > 4 && line.substr(0, 2) == "F " && line[3] == ' ') {
-            text.plan.files.push_back({platform::Utf8ToUtf16(line.substr(4)), line[2] == '1'});
+    while (start < data.size()) {
+        const std::size_t end = data.find('\n', start);
+        if (end == std::string_view::npos) {
+            // A last line without its end: a write cut off.
+            const std::string_view rest = data.substr(start);
+            if (expect == Header && kHeader.starts_with(rest)) text.state = JournalText::TornPlan;
+            if (expect == Plan) text.state = JournalText::TornPlan;
+            return text;
         }
+        const std::string_view line = data.substr(start, end - start);
+        start = end + 1;
+        switch (expect) {
+        case Header:
+            if (line != kHeader) return text;
+            expect = Plan;
+            break;
+        case Plan:
+            if (line == kPlanLine) {
+                expect = Switch;
+            } else if (line.starts_with("D ")) {
+                std::u16string name = platform::Utf8ToUtf16(line.substr(2));
+                if (!IsSafeJournalName(name)) return text;
+                text.plan.newFolders.push_back(std::move(name));
+            } else if (line.size() > 4 && line.starts_with("F ") &&
+                       (line[2] == '0' || line[2] == '1') && line[3] == ' ') {
+                std::u16string name = platform::Utf8ToUtf16(line.substr(4));
+                if (!IsSafeJournalName(name)) return text;
+                text.plan.files.push_back({std::move(name), line[2] == '1'});
+            } else {
+                return text;
+            }
+            break;
+        case Switch:
+            if (line != kSwitchLine) return text;
+            expect = Commit;
+            break;
+        case Commit:
+            if (line != kCommitLine) return text;
+            expect = End;
+            break;
+        case End:
+            return text;
+        }
+    }
+    switch (expect) {
+    case Header:
+    case Plan:
+        text.state = JournalText::TornPlan;
+        break;
+    case Switch:
+        text.state = JournalText::Planned;
+        break;
+    case Commit:
+        text.state = JournalText::Switching;
+        break;
+    case End:
+        text.state = JournalText::Committed;
+        break;
     }
     return text;
 }
 
+// Removes a file that may be read-only.
+DiskStatus Delete(platform::Disk& disk, const std::u16string& path) {
+    DiskStatus status = disk.RemoveFile(path);
+    if (status.ok()) return status;
+    disk.SetAttributes(path, kNormalFile);
+    return disk.RemoveFile(path);
+}
+
+// Moves `from` over `to`, clearing a read-only `to` that refuses to be replaced.
+DiskStatus MoveOver(platform::Disk& disk, const std::u16string& from, const std::u16string& to) {
+    DiskStatus status = disk.Move(from, to);
+    if (status.ok() || KindOf(to) != EntryKind::File) return status;
+    disk.SetAttributes(to, kNormalFile);
+    return disk.Move(from, to);
+}
+
 // Puts every file of the plan back as it was before the switch, from the last to the first,
 // and removes the folders the plan made. False when something could not be put back.
-bool Undo(const std::u16string& folder, const std::u16string& backup, const SwitchPlan& plan) {
+bool Undo(platform::Disk& disk, const std::u16string& folder, const std::u16string& backup,
+          const SwitchPlan& plan) {
     bool complete = true;
     for (auto it = plan.files.rbegin(); it != plan.files.rend(); ++it) {
         const std::u16string target = folder + it->name;
-        const std::u16string saved = backup + it->name;
         if (it->existed) {
             // Without a backup the old file was never moved: it is still in place.
-            if (!platform::FileExists(saved)) continue;
-            if (platform::FileExists(target) && !Delete(target)) complete = false;
-            if (!platform::MoveReplacing(saved, target)) complete = false;
-        } else if (platform::FileExists(target)) {
-            if (!Delete(target)) complete = false;
+            const std::u16string saved = backup + it->name;
+            if (KindOf(saved) != EntryKind::File) continue;
+            if (!MoveOver(disk, saved, target).ok()) complete = false;
+        } else if (KindOf(target) == EntryKind::File) {
+            if (!Delete(disk, target).ok()) complete = false;
         }
     }
-    for (auto it = plan.newFolders.rbegin(); it != plan.newFolders.rend(); ++it)
-        platform::RemoveEmptyFolder(folder + *it);
+    for (auto it = plan.newFolders.rbegin(); it != plan.newFolders.rend(); ++it) {
+        const std::u16string path = folder + *it;
+        // A folder the plan made is gone again; one that is still there holds something that
+        // is not the run's (it was emptied of the run's files above).
+        if (KindOf(path) == EntryKind::Folder) disk.RemoveFolder(path);
+    }
     return complete;
 }
 
-void StopHere(int step) {
-    const int stopAfter = StopAfterStep();
-    if (stopAfter >= 0 && step >= stopAfter) std::_Exit(99);
+bool ReadAll(const std::u16string& path, std::string& data, bool& busy) {
+    int error = 0;
+    auto stream =
+        platform::FileStream::Open(path, platform::fmOpenRead | platform::fmShareDenyNone, error);
+    if (!stream) {
+        busy = platform::FailureOf(error) == platform::DiskFailure::InUse;
+        return false;
+    }
+    char buffer[65536];
+    for (std::int64_t n; (n = stream->Read(buffer, sizeof buffer)) > 0;)
+        data.append(buffer, static_cast<std::size_t>(n));
+    return true;
+}
+
+// True when a file lies anywhere below `folder` (links are not entered, but count).
+bool HoldsFiles(const std::u16string& folder) {
+    for (const platform::FolderEntry& entry : platform::ListFolder(folder)) {
+        if (!entry.folder || entry.link) return true;
+        if (HoldsFiles(folder + entry.name + u'\\')) return true;
+    }
+    return false;
 }
 
 } // namespace
 
-int StopAfterStep() {
-    const char* value = std::getenv("KLVUPGRADE_STOP_AFTER_STEP");
-    return value && *value ? std::atoi(value) : -1;
+bool IsSafeJournalName(std::u16string_view name) {
+    // A journal name is a payload item's installed path: one the payload rules take as it
+    // stands, with '\' between its parts.
+    std::u16string path;
+    return !stubconf::ItemNameProblem(name, path) && path == name;
 }
 
-InstallJournal::InstallJournal(std::u16string folder)
-    : folder_(std::move(folder)), journalPath_(folder_ + JournalFileName) {}
+InstallJournal::InstallJournal(std::u16string folder, platform::Disk& disk)
+    : folder_(std::move(folder)), journalPath_(folder_ + JournalFileName), disk_(disk) {}
+
+InstallJournal::~InstallJournal() = default;
 
 std::u16string InstallJournal::StagingFolder() const {
     return folder_ + StagingFolderName + u'\\';
@@ -107,7 +197,7 @@ std::u16string InstallJournal::BackupFolder() const {
     return folder_ + BackupFolderName + u'\\';
 }
 
-bool InstallJournal::Begin(const SwitchPlan& plan) {
+DiskStatus InstallJournal::Begin(const SwitchPlan& plan) {
     std::string text(kHeader);
     text += '\n';
     for (const auto& name : plan.newFolders)
@@ -115,36 +205,40 @@ bool InstallJournal::Begin(const SwitchPlan& plan) {
     for (const auto& file : plan.files)
         text += std::string("F ") + (file.existed ? '1' : '0') + ' ' +
                 platform::Utf16ToUtf8(file.name) + '\n';
-    int error = 0;
-    auto stream = platform::FileStream::Open(journalPath_, platform::fmCreate, error);
-    if (!stream) return false;
-    const auto size = static_cast<std::int64_t>(text.size());
-    return stream->Write(text.data(), size) == size && stream->Flush();
+    text += kPlanLine;
+    text += '\n';
+    DiskStatus status;
+    file_ = disk_.Create(journalPath_, status);
+    if (!file_) return status;
+    status = file_->Write(text);
+    if (status.ok()) status = file_->Flush();
+    if (!status.ok()) {
+        file_.reset();
+        disk_.RemoveFile(journalPath_);
+    }
+    return status;
 }
 
-bool InstallJournal::Append(std::string_view line) {
-    int error = 0;
-    auto stream = platform::FileStream::Open(
-        journalPath_, platform::fmOpenReadWrite | platform::fmShareExclusive, error);
-    if (!stream) return false;
+DiskStatus InstallJournal::Append(std::string_view line) {
+    if (!file_) return DiskStatus::Failed(0);
     std::string text(line);
     text += '\n';
-    stream->Seek(stream->Size());
-    const auto size = static_cast<std::int64_t>(text.size());
-    return stream->Write(text.data(), size) == size && stream->Flush();
+    DiskStatus status = file_->Write(text);
+    return status.ok() ? file_->Flush() : status;
 }
 
-bool InstallJournal::SwitchOver(const SwitchPlan& plan, std::u16string& failedFile) {
+bool InstallJournal::SwitchOver(const SwitchPlan& plan, SwitchFailure& failure) {
     const std::u16string staging = StagingFolder();
     const std::u16string backup = BackupFolder();
-    if (!Append(kSwitchLine)) return false;
-    int step = 0;
-    StopHere(step);
-    auto fail = [&](const std::u16string& name) {
-        failedFile = name;
-        if (Undo(folder_, backup, plan)) Discard();
+    auto fail = [&](const std::u16string& name, DiskStatus status) {
+        failure.file = name;
+        failure.status = status;
+        failure.restored = Undo(disk_, folder_, backup, plan) && Discard();
         return false;
     };
+    if (const DiskStatus status = Append(kSwitchLine); !status.ok()) return fail(u"", status);
+    int step = 0;
+    StopHere(step);
     // A folder the installation lacks moves into place whole, with everything staged in it
     // (one rename instead of one per file). Only if that fails is it made, and its files
     // moved one by one. The undo needs no record of it: every file below it is new.
@@ -156,59 +250,101 @@ bool InstallJournal::SwitchOver(const SwitchPlan& plan, std::u16string& failedFi
         return false;
     };
     for (const auto& name : plan.newFolders) {
-        if (inMovedFolder(name) || platform::DirectoryExists(folder_ + name)) continue;
-        const std::u16string parent = std::u16string(platform::PathHead(name, u"\\"));
-        if ((parent.empty() || platform::DirectoryExists(folder_ + parent)) &&
-            platform::DirectoryExists(staging + name) &&
-            platform::MoveReplacing(staging + name, folder_ + name)) {
+        if (inMovedFolder(name) || KindOf(folder_ + name) == EntryKind::Folder) continue;
+        const std::u16string parent(platform::PathHead(name, u"\\"));
+        if ((parent.empty() || KindOf(folder_ + parent) == EntryKind::Folder) &&
+            KindOf(staging + name) == EntryKind::Folder &&
+            KindOf(folder_ + name) == EntryKind::Missing &&
+            disk_.Move(staging + name, folder_ + name).ok()) {
             movedWhole.push_back(platform::UpperCase(name) + u'\\');
             StopHere(++step);
             continue;
         }
-        if (!platform::MakeDirectories(folder_ + name)) return fail(name);
+        if (const DiskStatus status = disk_.MakeFolder(folder_ + name); !status.ok())
+            return fail(name, status);
     }
+    std::set<std::u16string> backupFolders; // made already, upper case
     for (const auto& file : plan.files) {
         if (!movedWhole.empty() && inMovedFolder(file.name)) continue;
         const std::u16string target = folder_ + file.name;
         if (file.existed) {
             const std::u16string saved = backup + file.name;
-            if (!platform::MakeDirectories(std::u16string(platform::PathHead(saved, u"\\"))) ||
-                !platform::MoveReplacing(target, saved))
-                return fail(file.name);
+            const std::u16string savedIn(platform::PathHead(saved, u"\\"));
+            if (backupFolders.insert(platform::UpperCase(savedIn)).second) {
+                if (const DiskStatus status = platform::MakeFolders(disk_, savedIn); !status.ok())
+                    return fail(file.name, status);
+            }
+            if (const DiskStatus status = disk_.Move(target, saved); !status.ok())
+                return fail(file.name, status);
             StopHere(++step);
+        } else if (KindOf(target) != EntryKind::Missing) {
+            // A file that appeared since the plan was made: it has no backup, so it is not
+            // replaced.
+            return fail(file.name, DiskStatus{platform::DiskFailure::InUse, 0});
         }
-        if (!platform::MoveReplacing(staging + file.name, target)) return fail(file.name);
+        if (const DiskStatus status = disk_.Move(staging + file.name, target); !status.ok())
+            return fail(file.name, status);
         StopHere(++step);
     }
-    if (!Append(kCommitLine)) return fail(u"");
+    if (const DiskStatus status = Append(kCommitLine); !status.ok()) return fail(u"", status);
     return true;
 }
 
-void InstallJournal::Discard() {
-    platform::RemoveTree(StagingFolder());
-    platform::RemoveTree(BackupFolder());
-    platform::RemoveFile(journalPath_);
+bool InstallJournal::Discard() {
+    bool gone = platform::RemoveTree(disk_, StagingFolder());
+    gone = platform::RemoveTree(disk_, BackupFolder()) && gone;
+    // The journal goes last, and only when nothing else of the run is left: until then it
+    // tells the next start what to finish.
+    if (!gone) return false;
+    file_.reset();
+    return KindOf(journalPath_) == EntryKind::Missing || Delete(disk_, journalPath_).ok();
 }
 
-void InstallJournal::Finish() {
-    Discard();
-}
-
-RecoveryResult RecoverInterruptedRun(const std::u16string& folder) {
-    InstallJournal journal(folder);
+RecoveryResult RecoverInterruptedRun(const std::u16string& folder, bool ownFolder,
+                                     platform::Disk& disk) {
+    if (KindOf(folder) != EntryKind::Folder) return RecoveryResult::Nothing;
+    InstallJournal journal(folder, disk);
     const std::u16string journalPath = folder + JournalFileName;
-    if (!platform::FileExists(journalPath)) {
-        // Cut off while staging, before the plan was on disk: only the staged files are there.
-        if (!platform::DirectoryExists(journal.StagingFolder())) return RecoveryResult::Nothing;
-        platform::RemoveTree(journal.StagingFolder());
-        return RecoveryResult::Restored;
+    const bool backupThere = KindOf(folder + BackupFolderName) != EntryKind::Missing;
+    const EntryKind journalKind = KindOf(journalPath);
+    if (journalKind == EntryKind::Missing) {
+        if (backupThere) return RecoveryResult::OrphanBackup;
+        if (!ownFolder || KindOf(folder + StagingFolderName) == EntryKind::Missing)
+            return RecoveryResult::Nothing;
+        // Staged files without a journal: nothing had been moved.
+        return platform::RemoveTree(disk, journal.StagingFolder()) ? RecoveryResult::Restored
+                                                                   : RecoveryResult::Incomplete;
     }
-    const JournalText text = ReadJournal(journalPath);
-    if (text.valid && text.switching && !text.committed &&
-        !Undo(folder, journal.BackupFolder(), text.plan))
-        return RecoveryResult::Incomplete;
-    journal.Discard();
-    return RecoveryResult::Restored;
+    if (journalKind != EntryKind::File) return RecoveryResult::Unreadable;
+    std::string data;
+    bool busy = false;
+    if (!ReadAll(journalPath, data, busy))
+        return busy ? RecoveryResult::Busy : RecoveryResult::Unreadable;
+    const JournalText text = ParseJournal(data);
+    switch (text.state) {
+    case JournalText::Unreadable:
+        return RecoveryResult::Unreadable;
+    case JournalText::TornPlan:
+        // Cut off while the plan was written: nothing was moved, unless a backup says otherwise.
+        if (backupThere) return RecoveryResult::Unreadable;
+        // Elsewhere than the folder being installed, only a journal that shows its format.
+        if (!ownFolder && !data.starts_with(std::string(kHeader) + '\n'))
+            return RecoveryResult::Nothing;
+        break;
+    case JournalText::Planned:
+        // Nothing is moved before the switch is recorded: a backup here is not this run's.
+        if (backupThere) return RecoveryResult::Unreadable;
+        break;
+    case JournalText::Switching:
+        // Every saved file must be back before the backup folder may go.
+        if (!Undo(disk, folder, journal.BackupFolder(), text.plan) ||
+            HoldsFiles(journal.BackupFolder()))
+            return RecoveryResult::Incomplete;
+        break;
+    case JournalText::Committed:
+        return journal.Finish() ? RecoveryResult::Completed : RecoveryResult::Incomplete;
+    }
+    return journal.Discard() ? RecoveryResult::Restored : RecoveryResult::Incomplete;
 }
 
 } // namespace klv::app

@@ -1,15 +1,24 @@
 // The switch-over of an installation run, made undoable: the new files wait in a staging folder
 // inside the installation folder; each old file that a new one replaces is moved into a backup
 // folder beside it, and the new one moved into its place. A journal on disk records the plan
-// before the first move and the commit after the last, with each write flushed, so that a run
-// cut off at any point can be undone (or, once committed, finished) by the next run.
+// before anything is staged, the start of the switch before the first move and the commit after
+// the last, each write flushed, so that a run cut off at any point can be undone (or, once
+// committed, finished) by the next run. The journal is held open without sharing for the length
+// of the run. Every change goes through a platform::Disk.
+//
+// Recovery trusts nothing it reads: it acts only where a journal of this format lies, only on
+// names inside that folder that could be payload names, never through a link; a journal it
+// cannot read, a backup without a journal, or an undo that did not complete leave everything as
+// it is and keep every installation out of that folder until they are resolved.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "app/stubconf/reserved_names.h"
+#include "platform/disk.h"
 
 namespace klv::app {
 
@@ -30,42 +39,69 @@ struct SwitchPlan {
 };
 
 enum class RecoveryResult {
-    Nothing,    // no interrupted run was found
-    Restored,   // an interrupted run was undone, or a committed one finished
-    Incomplete, // something could not be put back; the journal stays for the next attempt
+    Nothing,      // no interrupted run was found
+    Restored,     // an interrupted run was undone: the folder is as before it
+    Completed,    // a run cut off after its commit was finished: the update is in place
+    Incomplete,   // something could not be put back; journal and backup stay for the next attempt
+    Unreadable,   // a journal that cannot be read: nothing was changed, journal and backup stay
+    OrphanBackup, // a backup folder without a journal: kept for the user
+    Busy,         // another run holds the journal: it is not cut off
+};
+
+// Whether a result keeps installations out of the folder until a later start resolves it.
+inline bool BlocksInstallation(RecoveryResult result) {
+    return result == RecoveryResult::Incomplete || result == RecoveryResult::Unreadable ||
+           result == RecoveryResult::OrphanBackup || result == RecoveryResult::Busy;
+}
+
+// True when `name` (from a journal) could name a payload item: relative, not empty, no drive,
+// no ':', no leading separator, no empty, "." or ".." component, no device name, no control
+// character, and not one of the run's own names.
+bool IsSafeJournalName(std::u16string_view name);
+
+// Where a switch-over failed, and why.
+struct SwitchFailure {
+    std::u16string file; // relative to the folder; empty when the journal could not be written
+    platform::DiskStatus status;
+    bool restored = true; // everything was put back (false: the journal stays for recovery)
 };
 
 class InstallJournal {
   public:
-    // `folder`: the installation folder, with a trailing '\'.
-    explicit InstallJournal(std::u16string folder);
+    // `folder`: the installation folder, with a trailing separator.
+    explicit InstallJournal(std::u16string folder, platform::Disk& disk = platform::SystemDisk());
+    ~InstallJournal();
+    InstallJournal(const InstallJournal&) = delete;
+    InstallJournal& operator=(const InstallJournal&) = delete;
 
     std::u16string StagingFolder() const; // with a trailing '\'
     std::u16string BackupFolder() const;  // with a trailing '\'
 
-    // Writes the plan before anything is staged. False when the journal cannot be written.
-    bool Begin(const SwitchPlan& plan);
+    // Creates the journal (which must not exist yet) and writes the plan before anything is
+    // staged. On failure nothing of the run is left.
+    platform::DiskStatus Begin(const SwitchPlan& plan);
     // Moves old files aside and staged files into place, in plan order, recording the start of
     // the switch first and the commit after the last move. On a failure every step is undone
-    // and `failedFile` names the file that could not be moved; the result is false.
-    bool SwitchOver(const SwitchPlan& plan, std::u16string& failedFile);
-    // After a failure before the switch: removes what was staged and the journal.
-    void Discard();
-    // After the commit: removes the backups, the staging folder and the journal.
-    void Finish();
+    // (as far as it can be) and the result is false.
+    bool SwitchOver(const SwitchPlan& plan, SwitchFailure& failure);
+    // After a failure before the switch, or a complete undo: removes what was staged, the
+    // backups and, when those are gone, the journal. False when something stays.
+    bool Discard();
+    // After the commit: the same.
+    bool Finish() { return Discard(); }
 
   private:
-    bool Append(std::string_view line);
+    platform::DiskStatus Append(std::string_view line);
     std::u16string folder_;
     std::u16string journalPath_;
+    platform::Disk& disk_;
+    std::unique_ptr<platform::DiskFile> file_;
 };
 
-// Undoes (or finishes) a run that was cut off in `folder` (with a trailing '\').
-RecoveryResult RecoverInterruptedRun(const std::u16string& folder);
-
-// For tests of a cut-off run: the process ends at once, as if killed, after this many steps of
-// the switch-over (the start of the switch is step 0, then each move). Taken from the
-// environment variable KLVUPGRADE_STOP_AFTER_STEP; negative means never.
-int StopAfterStep();
+// Undoes (or finishes) a run that was cut off in `folder` (with a trailing separator). Acts only
+// where a journal lies; with `ownFolder` (the folder this run installs into) it also removes a
+// staging folder left without a journal (a run cut off before its plan was written).
+RecoveryResult RecoverInterruptedRun(const std::u16string& folder, bool ownFolder = true,
+                                     platform::Disk& disk = platform::SystemDisk());
 
 } // namespace klv::app

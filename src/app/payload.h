@@ -7,15 +7,27 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/install_journal.h"
 #include "app/staged_install.h"
 
 namespace klv::app {
 
+// What the recovery found in one folder.
+struct EarlierRun {
+    std::string folder;
+    RecoveryResult result = RecoveryResult::Nothing;
+};
+
 class Payload {
   public:
+    // Removes the configuration files it extracted.
     virtual ~Payload() = default;
+
+    // Claims the one installer run on this machine for the life of this object: false when
+    // another copy holds it (and then nothing else may be done).
+    virtual bool Claim() = 0;
 
     // When the payload holds an item matching "*stub.ini", writes the items matching
     // "*Stub.*" below `folder` (replacing files there) and answers true; otherwise writes
@@ -24,9 +36,9 @@ class Payload {
     // The bytes of a configuration file in the folder given above; empty when unreadable.
     virtual std::string ReadConfiguration(const std::string& path) = 0;
 
-    // A first look before anything is asked: true when the payload opens and its directory
-    // reads as recorded (not rebuilt from local headers, as after a cut-off download). Writes
-    // nothing. Never raises for a damaged payload: that answers false.
+    // A first look before anything is asked: true when the payload opens, its directory
+    // reads as recorded (not rebuilt from local headers, as after a cut-off download) and no
+    // item is encrypted. Writes nothing. Never raises for a damaged payload: that answers false.
     virtual bool Verify(const std::string& folder) = 0;
     // Installs every item below `folder` with its stored relative path, all or nothing: the
     // items are extracted and checked beside the installation first, and only when all are
@@ -35,8 +47,10 @@ class Payload {
     // it was. An archive that cannot be opened at all raises zip::EZAException.
     virtual InstallOutcome Install(const std::string& folder, const std::string& programFile) = 0;
     // Undoes what an installation run cut off by a crash or a killed process left: in the
-    // folders recorded by runs that did not end, and in `folder`.
-    virtual RecoveryResult RecoverInterruptedRuns(const std::string& folder) = 0;
+    // folders recorded by runs that did not end, and in `folder`. Answers what it found, one
+    // entry for each folder where it found something; a folder whose recovery could not be
+    // completed stays recorded for the next start.
+    virtual std::vector<EarlierRun> RecoverInterruptedRuns(const std::string& folder) = 0;
 };
 
 // Opens the payload of the executable at `executablePath` when asked; no file is touched

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/install_journal.h"
+#include "app/install_plan.h"
 #include "platform/file_stream.h"
 #include "platform/files.h"
 #include "platform/path_names.h"
@@ -17,7 +18,6 @@ namespace klv::app {
 
 namespace {
 
-constexpr std::uint32_t kFolderAttribute = 0x10;
 constexpr std::uint64_t kMB = 1024 * 1024;
 // What a file takes beyond its bytes (its last cluster, its directory entry), and a margin.
 constexpr std::uint64_t kPerFileSlack = 4096;
@@ -25,68 +25,31 @@ constexpr std::uint64_t kMargin = 1 * kMB;
 
 const std::string kNothingChanged = "\r\n\r\nEr is niets gewijzigd.";
 
-struct PayloadItem {
-    std::u16string name; // '\' separated, relative
-    bool folder = false;
-    std::int64_t size = 0;
-};
-
-std::vector<PayloadItem> ListItems(zip::TZipArchive& archive) {
-    // Every entry of the directory; a folder is marked by its attribute or by a trailing
-    // separator (writers differ in which they set).
-    std::vector<PayloadItem> items;
-    const zip::TZADirArray& dir = archive.DirManager()->Directory;
-    for (std::int32_t i = 0; i < dir.Count(); ++i) {
-        const zip::TDirItem& entry = dir.Item(i);
-        std::u16string name = platform::WithSeparators(entry.FileName);
-        const bool folder = (entry.Header.ExternalAttributes() & kFolderAttribute) != 0 ||
-                            (!name.empty() && name.back() == u'\\');
-        while (!name.empty() && name.back() == u'\\')
-            name.pop_back();
-        items.push_back({std::move(name), folder, entry.UncompressedSize()});
-    }
-    return items;
-}
-
-// The plan of the switch: each file once (names compared without regard to case, as Windows
-// does), whether an old one is there, and the folders that are missing, parents first.
-SwitchPlan MakePlan(const std::u16string& folder, const std::vector<PayloadItem>& items) {
-    SwitchPlan plan;
-    std::set<std::u16string> seenFiles, seenFolders;
-    auto addFolders = [&](const std::u16string& name, bool includeLast) {
-        std::size_t end = includeLast ? name.size() : name.find_last_of(u'\\');
-        if (end == std::u16string::npos) return;
-        for (std::size_t p = 0; p != std::u16string::npos && p <= end;) {
-            std::size_t next = name.find(u'\\', p);
-            if (next == std::u16string::npos || next > end) next = end;
-            const std::u16string part = name.substr(0, next);
-            if (!part.empty() && seenFolders.insert(platform::UpperCase(part)).second &&
-                !platform::DirectoryExists(folder + part))
-                plan.newFolders.push_back(part);
-            p = next == end ? std::u16string::npos : next + 1;
-        }
-    };
-    for (const PayloadItem& item : items) {
-        if (item.name.empty()) continue;
-        addFolders(item.name, item.folder);
-        if (item.folder || !seenFiles.insert(platform::UpperCase(item.name)).second) continue;
-        plan.files.push_back({item.name, platform::FileExists(folder + item.name)});
-    }
-    return plan;
-}
-
 // Whether a new file can still be made in `folder`. A file the engine could not create is a
 // name it refused (the payload's fault) only while the drive takes new files; a drive whose
 // file table is full, or that refuses writes, fails the same way.
-bool TakesNewFiles(const std::u16string& folder) {
+bool TakesNewFiles(platform::Disk& disk, const std::u16string& folder) {
     const std::u16string probe = folder + std::u16string(stubconf::ReservedPrefix) + u"probe";
-    bool created = false;
-    {
-        int error = 0;
-        created = platform::FileStream::Open(probe, platform::fmCreate, error) != nullptr;
-    }
-    platform::RemoveFile(probe);
+    platform::DiskStatus status;
+    const bool created = disk.Create(probe, status) != nullptr;
+    if (created) disk.RemoveFile(probe);
     return created;
+}
+
+// The outcome of a change that failed for `status`.
+InstallOutcome::Kind KindOf(const platform::DiskStatus& status) {
+    switch (status.failure) {
+    case platform::DiskFailure::InUse:
+        return InstallOutcome::FileInUse;
+    case platform::DiskFailure::Denied:
+        return InstallOutcome::NoRights;
+    case platform::DiskFailure::Full:
+        return InstallOutcome::NoRoom;
+    case platform::DiskFailure::None:
+    case platform::DiskFailure::Other:
+        break;
+    }
+    return InstallOutcome::WriteFailed;
 }
 
 std::string Ansi(const std::u16string& text) {
@@ -96,9 +59,16 @@ std::string Ansi(const std::u16string& text) {
 } // namespace
 
 InstallOutcome InstallPayload(zip::TZipArchive& archive, const std::u16string& package,
-                              const std::u16string& folder, const std::u16string& programFile) {
+                              const std::u16string& folder, const std::u16string& programFile,
+                              platform::Disk& disk) {
     InstallOutcome outcome;
-    RecoverInterruptedRun(folder);
+    // What an earlier run left is finished first; what cannot be finished keeps this run out.
+    if (const RecoveryResult earlier = RecoverInterruptedRun(folder, true, disk);
+        BlocksInstallation(earlier)) {
+        outcome.kind = InstallOutcome::Blocked;
+        outcome.recovery = earlier;
+        return outcome;
+    }
 
     archive.FileName = package;
     archive.Open(zip::kOpenModeShareRead);
@@ -111,32 +81,31 @@ InstallOutcome InstallPayload(zip::TZipArchive& archive, const std::u16string& p
         outcome.kind = InstallOutcome::Damaged;
         return outcome;
     }
-    const std::vector<PayloadItem> items = ListItems(archive);
-    std::uint64_t needed = kMargin;
-    for (const PayloadItem& item : items) {
-        if (stubconf::IsReservedName(item.name)) {
-            outcome.kind = InstallOutcome::Damaged;
-            outcome.file = item.name;
-            return outcome;
-        }
-        if (!item.folder) needed += static_cast<std::uint64_t>(item.size) + kPerFileSlack;
+    // Names the installer will not write, and items that cannot go into this installation,
+    // make the payload damaged before anything is written.
+    const PayloadItems payload = ListPayload(archive);
+    std::u16string refused;
+    const std::optional<SwitchPlan> planned =
+        payload.refused ? std::nullopt : MakePlan(folder, payload.items, refused);
+    if (!planned) {
+        outcome.kind = InstallOutcome::Damaged;
+        outcome.file = payload.refused ? *payload.refused : refused;
+        return outcome;
     }
+    const SwitchPlan& plan = *planned;
+    const std::vector<PayloadItem>& items = payload.items;
+    std::uint64_t needed = kMargin;
+    for (const PayloadItem& item : items)
+        if (!item.folder) needed += static_cast<std::uint64_t>(item.size) + kPerFileSlack;
 
-    // The old program file, and every other file to be replaced, must be free to move.
-    const SwitchPlan plan = MakePlan(folder, items);
+    // The old program file must not be running: a running program can be renamed, so the
+    // switch would not notice. Any other file another program holds refuses its move aside,
+    // and the switch is undone and names it: no probe of every file beforehand.
     if (!programFile.empty() &&
         platform::ProbeFileUse(folder + programFile) == platform::FileUse::InUse) {
         outcome.kind = InstallOutcome::ProgramInUse;
         outcome.file = programFile;
         return outcome;
-    }
-    for (const PlannedFile& file : plan.files) {
-        if (file.existed &&
-            platform::ProbeFileUse(folder + file.name) == platform::FileUse::InUse) {
-            outcome.kind = InstallOutcome::FileInUse;
-            outcome.file = file.name;
-            return outcome;
-        }
     }
 
     if (const auto available = platform::FreeBytes(folder); available && *available < needed) {
@@ -146,10 +115,17 @@ InstallOutcome InstallPayload(zip::TZipArchive& archive, const std::u16string& p
         return outcome;
     }
 
-    InstallJournal journal(folder);
-    if (!journal.Begin(plan)) {
-        outcome.kind = InstallOutcome::WriteFailed;
-        outcome.file = JournalFileName;
+    auto noRoom = [&](std::optional<std::uint64_t> available) {
+        outcome.kind = InstallOutcome::NoRoom;
+        outcome.neededMB = (needed + kMB - 1) / kMB;
+        outcome.availableMB = available ? *available / kMB : 0;
+    };
+    InstallJournal journal(folder, disk);
+    if (const platform::DiskStatus status = journal.Begin(plan); !status.ok()) {
+        // The run's own file: the notice names the folder, not the file.
+        outcome.kind = KindOf(status);
+        if (outcome.kind == InstallOutcome::NoRoom) noRoom(platform::FreeBytes(folder));
+        if (outcome.kind == InstallOutcome::FileInUse) outcome.kind = InstallOutcome::WriteFailed;
         return outcome;
     }
 
@@ -158,6 +134,7 @@ InstallOutcome InstallPayload(zip::TZipArchive& archive, const std::u16string& p
     archive.Options.OverwriteMode = zip::TZAOverwriteMode::omAlways;
     bool diskFull = false;
     int failureCode = 0;
+    platform::DiskFailure streamFailure = platform::DiskFailure::None;
     archive.OnProcessFileFailure = [&](zip::TZABaseArchiver&, const std::u16string& fileName,
                                        zip::TZAProcessOperation, int nativeError, int,
                                        const std::u16string& message, zip::TZAAction& action) {
@@ -177,6 +154,14 @@ InstallOutcome InstallPayload(zip::TZipArchive& archive, const std::u16string& p
     } catch (const zip::EZAException& e) {
         if (failureCode == 0) failureCode = e.NativeError ? e.NativeError : -1;
         outcome.message = Ansi(e.Message());
+    } catch (const zip::EFileStreamError& e) {
+        // A file stream's own error: a staged file that could not be created or opened.
+        if (failureCode == 0) failureCode = -1;
+        streamFailure = platform::FailureOf(e.SystemError());
+        outcome.message = Ansi(e.Message());
+    } catch (const zip::EZAError& e) {
+        if (failureCode == 0) failureCode = -1;
+        outcome.message = Ansi(e.Message());
     }
     archive.OnProcessFileFailure = nullptr;
     archive.OnDiskFull = nullptr;
@@ -189,13 +174,14 @@ InstallOutcome InstallPayload(zip::TZipArchive& archive, const std::u16string& p
         }
     if (!complete) {
         const bool refusedName =
-            failureCode == zip::neCannotCreateFile && TakesNewFiles(journal.StagingFolder());
+            failureCode == zip::neCannotCreateFile && TakesNewFiles(disk, journal.StagingFolder());
         journal.Discard();
         const auto available = platform::FreeBytes(folder);
-        if (diskFull || (available && *available < kMB)) {
-            outcome.kind = InstallOutcome::NoRoom;
-            outcome.neededMB = (needed + kMB - 1) / kMB;
-            outcome.availableMB = available ? *available / kMB : 0;
+        if (diskFull || (available && *available < kMB) ||
+            streamFailure == platform::DiskFailure::Full) {
+            noRoom(available);
+        } else if (streamFailure == platform::DiskFailure::Denied) {
+            outcome.kind = InstallOutcome::NoRights;
         } else if (failureCode == 0 || failureCode == zip::neNotIntact || refusedName ||
                    failureCode == zip::neDeflate64 || failureCode == zip::neInvalidPassword) {
             outcome.kind = InstallOutcome::Damaged;
@@ -205,13 +191,17 @@ InstallOutcome InstallPayload(zip::TZipArchive& archive, const std::u16string& p
         return outcome;
     }
 
-    std::u16string failedFile;
-    if (!journal.SwitchOver(plan, failedFile)) {
-        outcome.file = failedFile;
-        outcome.kind = platform::FileExists(folder + JournalFileName) ? InstallOutcome::NotRestored
-                                                                      : InstallOutcome::FileInUse;
+    SwitchFailure failure;
+    if (!journal.SwitchOver(plan, failure)) {
+        outcome.file = failure.file;
+        outcome.kind = failure.restored ? KindOf(failure.status) : InstallOutcome::NotRestored;
+        if (outcome.kind == InstallOutcome::NoRoom) noRoom(platform::FreeBytes(folder));
+        if (outcome.kind == InstallOutcome::FileInUse && failure.file.empty())
+            outcome.kind = InstallOutcome::WriteFailed; // the journal, not a file of Kelvaro
         return outcome;
     }
+    // Committed: the update is in place. Leftovers that cannot go now are finished by the
+    // next start, which the journal tells.
     journal.Finish();
     return outcome;
 }
@@ -220,8 +210,7 @@ std::string FailureNotice(const InstallOutcome& outcome, const std::string& fold
     const std::string file = Ansi(outcome.file);
     switch (outcome.kind) {
     case InstallOutcome::Damaged:
-        return "Het updatebestand is beschadigd of onvolledig.\r\nDownload de update opnieuw." +
-               kNothingChanged;
+        return DamagedPackageNotice();
     case InstallOutcome::NoRoom:
         return "Er is niet genoeg vrije ruimte op de schijf van [" + folder +
                "].\r\nNodig: " + std::to_string(outcome.neededMB) +
@@ -232,8 +221,7 @@ std::string FailureNotice(const InstallOutcome& outcome, const std::string& fold
                "\" is in gebruik door een ander programma.\r\nSluit Kelvaro en andere "
                "programma's en probeer het opnieuw." +
                kNothingChanged;
-    case InstallOutcome::WriteFailed:
-    {
+    case InstallOutcome::WriteFailed: {
         // The item as the payload names it, not the staging path the engine wrote to.
         std::string item = file;
         const std::string staging = Ansi(StagingFolderName) + "\\";
@@ -244,6 +232,13 @@ std::string FailureNotice(const InstallOutcome& outcome, const std::string& fold
                              : "\r\nHet bestand \"" + item + "\" kon niet worden geschreven.") +
                kNothingChanged;
     }
+    case InstallOutcome::NoRights:
+        return "U heeft geen rechten om de bestanden in [" + folder + "] te wijzigen." +
+               (file.empty() ? std::string()
+                             : "\r\nHet bestand \"" + file + "\" mag niet worden gewijzigd.") +
+               kNothingChanged;
+    case InstallOutcome::Blocked:
+        return RecoveryNotice(outcome.recovery, folder);
     case InstallOutcome::NotRestored:
         return "De update is mislukt en niet alle oude bestanden konden worden teruggezet (\"" +
                file +
@@ -252,6 +247,50 @@ std::string FailureNotice(const InstallOutcome& outcome, const std::string& fold
     case InstallOutcome::Installed:
     case InstallOutcome::ProgramInUse:
         break;
+    }
+    return {};
+}
+
+std::string DamagedPackageNotice() {
+    return "Het updatebestand is beschadigd of onvolledig.\r\nDownload de update opnieuw." +
+           kNothingChanged;
+}
+
+std::string AlreadyRunningNotice() {
+    return "Er wordt al een update ge\xEFnstalleerd.\r\nWacht tot die klaar is en probeer het "
+           "daarna opnieuw.";
+}
+
+std::string RecoveryNotice(RecoveryResult result, const std::string& folder) {
+    std::string shown = folder;
+    while (shown.size() > 3 && (shown.back() == '\\' || shown.back() == '/'))
+        shown.pop_back();
+    const std::string closed = "\r\nZolang dat zo is, kan er in deze map geen update worden "
+                               "ge\xEFnstalleerd.";
+    switch (result) {
+    case RecoveryResult::Nothing:
+        break;
+    case RecoveryResult::Restored:
+        return "Een eerdere update is onderbroken. Kelvaro is teruggezet zoals het v\xF3\xF3r "
+               "die update was.";
+    case RecoveryResult::Completed:
+        return "Een eerdere update is onderbroken nadat alle bestanden waren geplaatst.\r\n"
+               "Die update is nu afgerond.";
+    case RecoveryResult::Incomplete:
+        return "Een eerdere update in [" + shown +
+               "] is onderbroken en kon nog niet helemaal worden teruggedraaid.\r\nSluit alle "
+               "programma's en start de update opnieuw.";
+    case RecoveryResult::Unreadable:
+        return "Een eerdere update in [" + shown +
+               "] is onderbroken en kon niet worden teruggedraaid: het logboek ervan is "
+               "onleesbaar.\r\nEr is niets gewijzigd; de oude bestanden zijn bewaard." +
+               closed;
+    case RecoveryResult::OrphanBackup:
+        return "In [" + shown + "] staat nog een reservekopie van een eerdere update:\r\n[" +
+               shown + "\\" + Ansi(BackupFolderName) +
+               "]\r\nZet terug wat u nodig heeft en verwijder die map daarna zelf." + closed;
+    case RecoveryResult::Busy:
+        return AlreadyRunningNotice();
     }
     return {};
 }

@@ -6,6 +6,7 @@
 #include "util/filez.h"
 #include "util/meldunit.h"
 #include "util/system_access.h"
+#include "zip/errors.h"
 
 namespace klv::app {
 
@@ -60,22 +61,17 @@ void TUpgradeForm::FormPaint(TObject*) {
     if (FirstPaint) {
         FirstPaint = false;
         view_.Repaint();
+        // One copy at a time: a second one touches nothing, not even the temporary folder.
+        if (!payload_->Claim()) {
+            util::ShowNotice(AlreadyRunningNotice());
+            CloseAndTerminate();
+            return;
+        }
         const std::string caption = view_.Caption();
         const std::string folder = DefaultFolder();
         // An earlier run cut off while switching the installation over is undone first.
-        switch (payload_->RecoverInterruptedRuns(folder)) {
-        case RecoveryResult::Restored:
-            util::ShowNotice("Een eerdere update is onderbroken. Kelvaro is teruggezet zoals het "
-                             "v\xF3\xF3r die update was.");
-            break;
-        case RecoveryResult::Incomplete:
-            util::ShowNotice("Een eerdere update is onderbroken en kon nog niet helemaal worden "
-                             "teruggedraaid.\r\nSluit alle programma's en start de update "
-                             "opnieuw.");
-            break;
-        case RecoveryResult::Nothing:
-            break;
-        }
+        for (const EarlierRun& earlier : payload_->RecoverInterruptedRuns(folder))
+            util::ShowNotice(RecoveryNotice(earlier.result, earlier.folder));
         if (!IsBlankText(folder) && util::FolderExistsSafe(folder) && IsFullInstallation(folder)) {
             view_.SetText(Control::edPath, folder);
         } else {
@@ -88,7 +84,14 @@ void TUpgradeForm::FormPaint(TObject*) {
                 bnSelectDestPathClick();
         }
         view_.SetCaption(caption);
-        ApplyPayloadConfiguration();
+        try {
+            ApplyPayloadConfiguration();
+        } catch (const zip::EZAError&) {
+            // A payload the engine cannot read ends here, before anything was changed.
+            util::ShowNotice(DamagedPackageNotice());
+            CloseAndTerminate();
+            return;
+        }
     }
     if (IsHelpPackage()) {
         view_.SetText(Control::Label1, "Kelvaro Schermhelp");

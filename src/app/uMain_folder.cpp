@@ -16,18 +16,29 @@ const std::string NotKelvaroTail = "\r\n\r\nDeze update werkt alleen in een Kelv
 
 } // namespace
 
+// Kelvaro 3 is a legacy 32-bit program: under UAC its writes to HKEY_LOCAL_MACHINE land in
+// the user's VirtualStore, which it is shown first. The entry is looked for where Kelvaro
+// would find it: the VirtualStore, when its value names an existing folder, else the machine's
+// key. Both are opened for reading only: a standard user (or an administrator's filtered
+// token) may not open HKEY_LOCAL_MACHINE for anything more.
 void ReadInstallRegistry(std::string_view name, std::string& folder, std::string& date,
                          std::string& setup) {
-    folder.clear();
-    date.clear();
-    setup.clear();
-    auto key = util::sys::Registry().OpenKey(platform::RootKey::LocalMachine, "\\SOFTWARE\\KLV\\",
-                                             platform::KeyAccess::Full);
-    if (!key) return;
+    constexpr std::string_view kKey = "\\SOFTWARE\\KLV\\";
+    auto& registry = util::sys::Registry();
     const std::string base(name);
-    folder = key->ReadText(base);
-    date = key->ReadText(base + "datum");
-    setup = key->ReadText(base + "setup");
+    auto read = [&](std::unique_ptr<platform::RegistryKey> key) {
+        folder.clear();
+        date.clear();
+        setup.clear();
+        if (!key) return;
+        folder = key->ReadText(base);
+        date = key->ReadText(base + "datum");
+        setup = key->ReadText(base + "setup");
+    };
+    read(registry.OpenKey(platform::RootKey::CurrentUser, registry.VirtualStorePath(kKey),
+                          platform::KeyAccess::Read));
+    if (!folder.empty() && util::FolderExistsSafe(folder)) return;
+    read(registry.OpenKey(platform::RootKey::LocalMachine, kKey, platform::KeyAccess::Read));
 }
 
 std::string DefaultFolder() {

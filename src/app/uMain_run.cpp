@@ -30,10 +30,6 @@ std::string DeleteFailedMessage(const std::string& programFile) {
            "Schakel dan de PC uit en weer aan en probeer opnieuw.";
 }
 
-const char* const DamagedPayloadMessage = "Het updatebestand is beschadigd of onvolledig.\r\n"
-                                          "Download de update opnieuw.\r\n\r\n"
-                                          "Er is niets gewijzigd.";
-
 } // namespace
 
 void TUpgradeForm::CloseAndTerminate() {
@@ -66,7 +62,7 @@ void TUpgradeForm::RunInstallation(const std::string& folder) {
     // A cut-off download is told before any question is asked.
     if (!payload_->Verify(folder)) {
         SetCursor(platform::Cursor::Normal);
-        util::ShowNotice(DamagedPayloadMessage);
+        util::ShowNotice(DamagedPackageNotice());
         return;
     }
 

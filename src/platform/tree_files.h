@@ -12,6 +12,7 @@ namespace klv::platform {
 struct FolderEntry {
     std::u16string name; // the entry's own name
     bool folder = false;
+    bool link = false; // a symbolic link, junction or other reparse point, never entered
 };
 
 // The entries of `folder`, without "." and ".."; empty when it cannot be read.
@@ -21,6 +22,7 @@ std::vector<FolderEntry> ListFolder(const std::u16string& folder);
 bool RemoveEmptyFolder(const std::u16string& folder);
 
 // Removes `folder` and everything below it, read-only files included; true when it is gone.
+// A link met on the way is removed itself, never followed (see disk.h).
 bool RemoveTree(const std::u16string& folder);
 
 // The bytes the calling user may still write on the volume that holds `folder`.

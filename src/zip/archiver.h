@@ -7,12 +7,15 @@
 #include <vector>
 
 #include "zip/directory.h"
+#include "zip/directory_reader.h"
+#include "zip/entry_stream.h"
 #include "zip/errors.h"
 #include "zip/streams.h"
 #include "zip/types.h"
 
 namespace klv::zip {
 
+class TZAOutput;
 class TZAWriteBehind;
 
 inline constexpr std::uint16_t kOpenModeCreate = 0xFFFF;
@@ -94,8 +97,10 @@ class TZABaseArchiver {
     // The item-to-stream step: decompresses item `index` into `output`; native code 16 for a
     // bad index, 8 when the data is not intact (unless kept or skipped).
     void ExtractItemToStream(std::int32_t index, TZAStream& output);
-    // Decompresses the item whose local header starts at the archive stream's position.
-    bool DecompressItem(TZAStream& archive, TZAStream& output, const TDirItem& item);
+    // Decompresses the item whose local header starts at the archive stream's position; its
+    // records must end by `dataLimit` (the next item's local header; -1: no limit).
+    bool DecompressItem(TZAStream& archive, TZAStream& output, const TDirItem& item,
+                        std::int64_t dataLimit = -1);
     // Runs the item loop for one item (index) or every marked item (-1).
     void ProcessItems(TZAProcessOperation operation, std::int32_t index);
 
@@ -114,8 +119,8 @@ class TZABaseArchiver {
 
   protected:
     // Dispatchers: call the handler when one is assigned, else keep the defaults.
-    virtual void DoOverallProgress(double progress, TZAProcessOperation op,
-                                   TZAProgressPhase phase, bool& cancel);
+    virtual void DoOverallProgress(double progress, TZAProcessOperation op, TZAProgressPhase phase,
+                                   bool& cancel);
     virtual void DoFileProgress(const std::u16string& fileName, double progress,
                                 TZAProcessOperation op, TZAProgressPhase phase, bool& cancel);
     virtual void DoConfirmOverwrite(const std::u16string& source, std::u16string& dest,
@@ -125,33 +130,44 @@ class TZABaseArchiver {
     virtual void DoPassword(const std::u16string& fileName, std::string& newPassword,
                             bool& skipFile);
     virtual void DoProcessFileFailure(const std::u16string& fileName, TZAProcessOperation op,
-                                      int nativeError, int errorCode,
-                                      const std::u16string& message, TZAAction& action);
+                                      int nativeError, int errorCode, const std::u16string& message,
+                                      TZAAction& action);
     virtual void DoRequestLastVolume(std::u16string& volumeFileName, bool& cancel);
     virtual void DoRequestMiddleVolume(int volumeNumber, std::u16string& volumeFileName,
                                        bool& cancel);
-    virtual void DoDiskFull(int volumeNumber, const std::u16string& volumeFileName,
-                            bool& cancel);
+    virtual void DoDiskFull(int volumeNumber, const std::u16string& volumeFileName, bool& cancel);
     virtual void DoExtractFile(std::u16string& fileName, std::uint32_t& fileAttr,
                                const std::string& comment);
     virtual void UpdateNewItemMethod() {}
     // The default prompts behind the events.
-    void DefaultConfirmOverwrite(const std::u16string& source, std::u16string& dest,
-                                 bool& confirm);
+    void DefaultConfirmOverwrite(const std::u16string& source, std::u16string& dest, bool& confirm);
     void DefaultProcessFileFailure(int nativeError, const std::u16string& message,
                                    TZAAction& action);
-    void DefaultPassword(const std::u16string& fileName, std::string& newPassword,
-                         bool& skipFile);
+    void DefaultPassword(const std::u16string& fileName, std::string& newPassword, bool& skipFile);
 
     bool standardSignatures_ = false;
     std::uint16_t newItemMethod_ = 0;
 
   private:
-    friend class DirectoryLoader;
-    friend class ItemDecompressor;
+    class EntryEvents;
+    class Volumes;
+
+    // The directory reader for the open stream, with the component's settings and volumes.
+    TZADirectoryReader Reader();
+
+    // Reads one item's data through the entry stream into `output`; raises for the failures
+    // that are never kept (Deflate64, an item that is not what its records say).
+    TZAEntryResult ReadEntry(TZAStream& archive, TZAOutput& output, const TDirItem& item,
+                             std::int64_t nextLocalHeader);
 
     void SelectMatching(const std::u16string& fileMask, std::uint32_t searchAttr,
                         const std::u16string& exclusionMask, TZAProcessOperation operation);
+    // The item-to-output step behind ExtractItemToStream and the extraction to files.
+    void ExtractItemTo(std::int32_t index, TZAOutput& output);
+    std::u16string TargetPath(std::u16string& fileName, const std::u16string& storedName,
+                              const std::u16string& destination);
+    bool MayReplace(const TDirItem& item, const std::u16string& fileName, std::u16string& target,
+                    bool& exists);
     void ExtractOneItem(std::int32_t index, std::u16string fileName,
                         const std::u16string& destination);
     std::u16string DestinationFolder();
@@ -159,8 +175,6 @@ class TZABaseArchiver {
     void ReportBlockProgress(std::int64_t produced);
     // Raises neNotOpen unless the archive is open.
     void RequireOpen() const;
-    // Writes a block to the output, with the disk-full handling; false when cancelled.
-    bool WriteOutput(TZAStream& output, const std::uint8_t* data, std::int64_t count);
     // A write came up short: the disk-full event or its default. True to write again.
     bool ResolveShortWrite();
 
@@ -200,10 +214,8 @@ class TZABaseArchiver {
     std::u16string cachedCurrentFolder_;
     std::u16string lastFolderMade_; // skips asking for a folder made for the previous item
     std::unique_ptr<TZAWriteBehind> writeBehind_; // made at the first extraction
-    struct DecompressBuffers {
-        std::unique_ptr<std::uint8_t[]> input;  // one chunk of stored data
-        std::unique_ptr<std::uint8_t[]> output; // inflated data
-    } decompressBuffers_;
+    TZAEntryBuffers entryBuffers_;
+    std::unique_ptr<Volumes> volumes_;
 };
 
 class TZipArchive : public TZABaseArchiver {

@@ -8,10 +8,10 @@
 namespace klv::zip {
 
 TDirItem::TDirItem(const TDirItem& other)
-    : Header(other.Header), FileName(other.FileName), Comment(other.Comment),
-      Extra(other.Extra), CryptoAlgorithm(other.CryptoAlgorithm), HasZip64(other.HasZip64),
-      Selected(other.Selected), UpdateState(other.UpdateState),
-      ActualMethod(other.ActualMethod), Zip64DiskStart(other.Zip64DiskStart),
+    : Header(other.Header), FileName(other.FileName), Comment(other.Comment), Extra(other.Extra),
+      CryptoAlgorithm(other.CryptoAlgorithm), HasZip64(other.HasZip64), Selected(other.Selected),
+      UpdateState(other.UpdateState), ActualMethod(other.ActualMethod),
+      Zip64DiskStart(other.Zip64DiskStart), StoredNameIndex(other.StoredNameIndex),
       Zip64UncompressedSize(other.Zip64UncompressedSize),
       Zip64CompressedSize(other.Zip64CompressedSize),
       Zip64LocalHeaderOffset(other.Zip64LocalHeaderOffset),
@@ -20,6 +20,116 @@ TDirItem::TDirItem(const TDirItem& other)
 TDirItem& TDirItem::operator=(const TDirItem& other) {
     if (this != &other) *this = TDirItem(other);
     return *this;
+}
+
+namespace {
+
+bool HasLocalRecords(const TDirItem& item) {
+    return !(item.Header.ExternalAttributes() & kAttrDirectory);
+}
+
+// Where an item's local records start: disk, then offset (unsigned: a Zip64 offset beyond
+// the signed range sorts last).
+struct RecordKey {
+    std::uint32_t disk;
+    std::uint64_t offset;
+    auto operator<=>(const RecordKey&) const = default;
+};
+
+RecordKey KeyOf(const TZADirManager& m, const TDirItem& item) {
+    std::uint32_t disk = 0;
+    if (m.MultiVolume) {
+        disk = item.Header.DiskStart();
+        if (disk == kZip64Marker16) disk = m.IsZip64 ? item.Zip64DiskStart : 0;
+    }
+    return {disk, static_cast<std::uint64_t>(item.LocalHeaderOffset())};
+}
+
+// The first byte after the item's local header, name and data as the directory records them
+// (the local extra field, unknown here, can only make it later).
+std::uint64_t LeastRecordEnd(const TDirItem& item) {
+    const std::uint64_t start = static_cast<std::uint64_t>(item.LocalHeaderOffset());
+    const std::uint64_t header = kLocalHeaderSize + item.Header.NameLength();
+    const std::uint64_t data = static_cast<std::uint64_t>(item.CompressedSize());
+    const std::uint64_t end = start + header;
+    if (end < start || end + data < end) return UINT64_MAX;
+    return end + data;
+}
+
+} // namespace
+
+std::optional<std::pair<std::int32_t, std::int32_t>> TZADirManager::OrderLocalRecords() {
+    OffsetOrder.clear();
+    const std::int32_t count = Directory.Count();
+    // Most archives list their items in file order: then no index is kept.
+    bool inOrder = true;
+    std::optional<RecordKey> last;
+    for (std::int32_t i = 0; i < count && inOrder; ++i) {
+        const TDirItem& item = Directory.Item(i);
+        if (!HasLocalRecords(item)) continue;
+        const RecordKey key = KeyOf(*this, item);
+        inOrder = !last || *last < key;
+        last = key;
+    }
+    if (!inOrder) {
+        for (std::int32_t i = 0; i < count; ++i)
+            if (HasLocalRecords(Directory.Item(i))) OffsetOrder.push_back(i);
+        std::sort(OffsetOrder.begin(), OffsetOrder.end(), [&](std::int32_t x, std::int32_t y) {
+            const RecordKey kx = KeyOf(*this, Directory.Item(x));
+            const RecordKey ky = KeyOf(*this, Directory.Item(y));
+            return kx != ky ? kx < ky : x < y;
+        });
+    }
+    std::int32_t previous = -1;
+    auto overlaps = [&](std::int32_t i) {
+        const bool hit =
+            previous >= 0 &&
+            KeyOf(*this, Directory.Item(previous)).disk == KeyOf(*this, Directory.Item(i)).disk &&
+            LeastRecordEnd(Directory.Item(previous)) >
+                static_cast<std::uint64_t>(Directory.Item(i).LocalHeaderOffset());
+        if (!hit) previous = i;
+        return hit;
+    };
+    if (inOrder) {
+        for (std::int32_t i = 0; i < count; ++i)
+            if (HasLocalRecords(Directory.Item(i)) && overlaps(i)) return std::pair{previous, i};
+    } else {
+        for (const std::int32_t i : OffsetOrder)
+            if (overlaps(i)) return std::pair{previous, i};
+    }
+    return std::nullopt;
+}
+
+std::int64_t TZADirManager::NextLocalHeader(std::int32_t index) const {
+    const TDirItem& item = Directory.Item(index);
+    if (!HasLocalRecords(item)) return -1;
+    const RecordKey key = KeyOf(*this, item);
+    std::int32_t next = -1;
+    if (OffsetOrder.empty()) {
+        for (std::int32_t i = index + 1; i < Directory.Count() && next < 0; ++i)
+            if (HasLocalRecords(Directory.Item(i))) next = i;
+    } else {
+        const auto at = std::lower_bound(OffsetOrder.begin(), OffsetOrder.end(), key,
+                                         [&](std::int32_t i, const RecordKey& k) {
+                                             return KeyOf(*this, Directory.Item(i)) < k;
+                                         });
+        if (at != OffsetOrder.end() && at + 1 != OffsetOrder.end()) next = *(at + 1);
+    }
+    if (next < 0) return -1;
+    const RecordKey following = KeyOf(*this, Directory.Item(next));
+    if (following.disk != key.disk || following.offset <= key.offset) return -1;
+    return Directory.Item(next).LocalHeaderOffset();
+}
+
+bool TZADirManager::IsStoredName(const TDirItem& item, std::span<const std::uint8_t> bytes) const {
+    if (item.StoredNameIndex >= 0) {
+        if (static_cast<std::size_t>(item.StoredNameIndex) >= StoredNames.size()) return false;
+        const std::string& stored = StoredNames[static_cast<std::size_t>(item.StoredNameIndex)];
+        return std::equal(stored.begin(), stored.end(), bytes.begin(), bytes.end(),
+                          [](char s, std::uint8_t b) { return static_cast<std::uint8_t>(s) == b; });
+    }
+    return std::equal(item.FileName.begin(), item.FileName.end(), bytes.begin(), bytes.end(),
+                      [](char16_t s, std::uint8_t b) { return s < 0x80 && s == b; });
 }
 
 TZAStringHash::TZAStringHash(std::size_t buckets) : heads_(std::max<std::size_t>(buckets, 1), -1) {}
@@ -38,7 +148,9 @@ std::uint32_t TZAStringHash::HashLower(std::u16string_view s) {
     return h;
 }
 
-void TZAStringHash::Add(std::u16string_view key, std::int32_t value) { Add(Hash(key), value); }
+void TZAStringHash::Add(std::u16string_view key, std::int32_t value) {
+    Add(Hash(key), value);
+}
 
 void TZAStringHash::Add(std::uint32_t hash, std::int32_t value) {
     if (static_cast<std::size_t>(value) >= next_.size())
@@ -105,7 +217,8 @@ std::int32_t TZAHashedStringList::IndexOf(std::u16string_view s) const {
         return index_->Find(key, [&](std::int32_t i) -> std::u16string_view {
             return items_[static_cast<std::size_t>(i)];
         });
-    return index_->Find(key, [&](std::int32_t i) { return Key(items_[static_cast<std::size_t>(i)]); });
+    return index_->Find(key,
+                        [&](std::int32_t i) { return Key(items_[static_cast<std::size_t>(i)]); });
 }
 
 std::int32_t TZAHashedStringList::IndexOfName(std::u16string_view name) const {

@@ -3,7 +3,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "zip/records.h"
@@ -35,6 +38,9 @@ struct TDirItem {
     TZAProcessOperation UpdateState = TZAProcessOperation::poNone;
     std::uint16_t ActualMethod = 0;
     std::uint32_t Zip64DiskStart = 0;
+    // The name's bytes as its record stores them: -1 when they are FileName's units (all
+    // below 0x80), else their position in the manager's StoredNames.
+    std::int32_t StoredNameIndex = -1;
     std::uint64_t Zip64UncompressedSize = 0;
     std::uint64_t Zip64CompressedSize = 0;
     std::uint64_t Zip64LocalHeaderOffset = 0;
@@ -126,12 +132,12 @@ class TZADirArray {
   public:
     std::int32_t Count() const { return static_cast<std::int32_t>(items_.size()); }
     void SetCount(std::int32_t count);
-    TDirItem Get(std::int32_t index) const;   // a copy; code 2 on a bad index
-    TDirItem& Item(std::int32_t index);       // a reference; code 3 on a bad index
+    TDirItem Get(std::int32_t index) const; // a copy; code 2 on a bad index
+    TDirItem& Item(std::int32_t index);     // a reference; code 3 on a bad index
     const TDirItem& Item(std::int32_t index) const;
     void Put(std::int32_t index, TDirItem item); // code 1 on a bad index
     void Add(TDirItem item);
-    void Delete(std::int32_t index); // code 4 on a bad index
+    void Delete(std::int32_t index);                             // code 4 on a bad index
     void Rename(std::int32_t index, const std::u16string& name); // code 59 on a clash
     // Position of an entry by lower-cased stored name, or -1 (of equal names, the last).
     std::int32_t IndexOfName(std::u16string_view lowerName) const;
@@ -166,6 +172,23 @@ struct TZADirManager {
     std::uint32_t LastEndCandidateSignature = 0;
     // The directory was rebuilt from local headers: the recorded one was missing or unusable.
     bool Rebuilt = false;
+    // Stored names that are not plain ASCII (see TDirItem::StoredNameIndex).
+    std::vector<std::string> StoredNames;
+    // The items with local records (folder entries have none that is read), by disk and local
+    // offset; empty when the directory lists them in that order already.
+    std::vector<std::int32_t> OffsetOrder;
+
+    // Offsets count per volume in a split or spanned archive, else from the file's start.
+    bool MultiVolume = false;
+
+    // Fills OffsetOrder and returns the first two items whose local records overlap as far
+    // as the directory tells (local header, name, data), or nothing.
+    std::optional<std::pair<std::int32_t, std::int32_t>> OrderLocalRecords();
+    // True when `bytes` are the item's name as its directory record stores it.
+    bool IsStoredName(const TDirItem& item, std::span<const std::uint8_t> bytes) const;
+    // The local header offset of the item that follows `index` on its disk, or -1 (the last
+    // one, a folder entry).
+    std::int64_t NextLocalHeader(std::int32_t index) const;
 };
 
 } // namespace klv::zip

@@ -10,7 +10,7 @@ namespace klv::zip {
 
 namespace {
 
-constexpr std::array<const char16_t*, 41> kMessages = {
+constexpr std::array<const char16_t*, 42> kMessages = {
     u"Unknown error",
     u"Index out of bounds",
     u"Invalid compression mode. Mode must be in [0-9] range",
@@ -54,34 +54,34 @@ constexpr std::array<const char16_t*, 41> kMessages = {
     u"Invalid InitVector index = %d. Index should be >= 0 and < %d",
     u"Disk is full. There is not enough free space on disk.",
     u"Invalid password. Cannot decompress encrypted file.",
+    u"Archive is damaged: items \"%s\" and \"%s\" overlap",
 };
 
 // (native code, ErrorCode), searched from the start.
-constexpr std::array<std::pair<int, int>, 68> kNativeMap = {{
-    {0, 0},   {1, 1},   {2, 1},   {3, 1},   {4, 1},   {7, 1},   {16, 1},  {21, 1},
-    {24, 1},  {5, 2},   {6, 3},   {8, 4},   {9, 5},   {10, 5},  {29, 5},  {11, 6},
-    {12, 6},  {15, 6},  {18, 6},  {30, 6},  {31, 6},  {38, 6},  {42, 6},  {53, 6},
-    {54, 6},  {13, 7},  {14, 7},  {17, 8},  {19, 9},  {23, 9},  {20, 10}, {22, 11},
-    {25, 11}, {33, 12}, {26, 13}, {27, 14}, {28, 15}, {32, 16}, {34, 17}, {35, 18},
-    {36, 19}, {37, 20}, {39, 21}, {40, 22}, {41, 23}, {43, 23}, {44, 24}, {45, 24},
-    {46, 25}, {47, 26}, {48, 27}, {57, 27}, {49, 28}, {50, 29}, {51, 30}, {52, 31},
-    {55, 32}, {56, 33}, {58, 34}, {59, 34}, {60, 35}, {61, 36}, {62, 37}, {63, 38},
-    {64, 38}, {65, 39}, {66, 39}, {67, 40},
+constexpr std::array<std::pair<int, int>, 69> kNativeMap = {{
+    {0, 0},   {1, 1},   {2, 1},   {3, 1},   {4, 1},   {7, 1},   {16, 1},  {21, 1},  {24, 1},
+    {5, 2},   {6, 3},   {8, 4},   {9, 5},   {10, 5},  {29, 5},  {11, 6},  {12, 6},  {15, 6},
+    {18, 6},  {30, 6},  {31, 6},  {38, 6},  {42, 6},  {53, 6},  {54, 6},  {13, 7},  {14, 7},
+    {17, 8},  {19, 9},  {23, 9},  {20, 10}, {22, 11}, {25, 11}, {33, 12}, {26, 13}, {27, 14},
+    {28, 15}, {32, 16}, {34, 17}, {35, 18}, {36, 19}, {37, 20}, {39, 21}, {40, 22}, {41, 23},
+    {43, 23}, {44, 24}, {45, 24}, {46, 25}, {47, 26}, {48, 27}, {57, 27}, {49, 28}, {50, 29},
+    {51, 30}, {52, 31}, {55, 32}, {56, 33}, {58, 34}, {59, 34}, {60, 35}, {61, 36}, {62, 37},
+    {63, 38}, {64, 38}, {65, 39}, {66, 39}, {67, 40}, {80, 41},
 }};
 
-std::u16string Ascii(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+std::u16string Ascii(const std::string& s) {
+    return std::u16string(s.begin(), s.end());
+}
 
 } // namespace
 
 EZAError::EZAError(std::u16string message)
     : message_(std::move(message)), utf8_(platform::Utf16ToUtf8(message_)) {}
 
-EFileStreamError::EFileStreamError(bool creating, const std::u16string& fileName,
-                                   int systemError)
-    : EZAError(FormatMessage(creating ? u"Cannot create file \"%s\". %s"
-                                      : u"Cannot open file \"%s\". %s",
-                             {fileName, platform::AnsiToUtf16(
-                                            platform::SystemErrorText(systemError))})),
+EFileStreamError::EFileStreamError(bool creating, const std::u16string& fileName, int systemError)
+    : EZAError(FormatMessage(
+          creating ? u"Cannot create file \"%s\". %s" : u"Cannot open file \"%s\". %s",
+          {fileName, platform::AnsiToUtf16(platform::SystemErrorText(systemError))})),
       systemError_(systemError) {}
 
 std::u16string FormatMessage(std::u16string_view format, const std::vector<TZAFormatArg>& args) {
@@ -139,8 +139,8 @@ std::u16string EZAException::BuildMessage(int nativeError, const TZABaseArchiver
 }
 
 EZAException::EZAException(int nativeError, const TZABaseArchiver* component)
-    : EZAError(BuildMessage(nativeError, component, nullptr)),
-      ErrorCode(ErrorCodeOf(nativeError)), NativeError(nativeError) {}
+    : EZAError(BuildMessage(nativeError, component, nullptr)), ErrorCode(ErrorCodeOf(nativeError)),
+      NativeError(nativeError) {}
 
 EZAException::EZAException(int nativeError, const TZABaseArchiver* component,
                            std::vector<TZAFormatArg> args)

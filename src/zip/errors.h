@@ -36,33 +36,36 @@ class EFileStreamError : public EZAError {
 // The raise-site codes (EZAException::NativeError) the engine and its tools use, by name;
 // the numbers are the published ones, and errors.cpp maps each to its message.
 enum TZANativeError : std::int32_t {
-    nePutIndex = 1,                 // directory: Put out of range
-    neGetIndex = 2,                 // directory: Get out of range
-    neItemIndex = 3,                // directory: Item out of range
-    neDeleteIndex = 4,              // directory: Delete out of range
-    neCompressionMode = 5,          // a compression level outside 0..9
-    neNotIntact = 8,                // an item's size, CRC-32 or method is wrong
-    neBlankFileName = 9,            // Open() without a file name
-    neBlankFileNameForMode = 10,    // Open(mode) without a file name
-    neFileNotFound = 12,            // "File \"%s\" not found"
-    neNotOpen = 13,                 // an item operation on a closed archive
-    neIndexOutOfBounds = 16,        // item-to-stream with a bad index
-    neCannotCreateFile = 19,        // a target file cannot be created (or is refused)
-    neCannotCreateDirectory = 20,   // a target folder cannot be created
-    neUpdateNotEnded = 26,          // an item operation inside an update batch
-    neInMemoryCreateOnly = 28,      // opening an existing file as an in-memory archive
-    neNoArchive = 35,               // a rebuild found no local header at all
-    neNoZip64EndRecord = 40,        // the Zip64 locator points at no Zip64 end record
-    neRebuildSpanned = 44,          // a rebuild of a split or spanned archive
-    neVolumeDeclined = 45,          // the user or a handler declined to supply a volume
-    neStubTooLarge = 47,            // the SFX stub does not fit on the first volume
-    neArchiveDamaged = 48,          // the central directory is not where the end record says
-    neDeflate64 = 55,               // Deflate64 items are not supported
-    nePackedSizesTooLarge = 57,     // the items declare more data than the file holds
-    neDuplicateName = 59,           // a rename onto a name already in the directory
-    neFileNameTooLong = 61,         // "File name is too long"
-    neDiskFull = 65,                // a short write without a disk-full handler
-    neInvalidPassword = 67,         // an encrypted item without a valid password
+    nePutIndex = 1,               // directory: Put out of range
+    neGetIndex = 2,               // directory: Get out of range
+    neItemIndex = 3,              // directory: Item out of range
+    neDeleteIndex = 4,            // directory: Delete out of range
+    neCompressionMode = 5,        // a compression level outside 0..9
+    neNotIntact = 8,              // an item's size, CRC-32 or method is wrong
+    neBlankFileName = 9,          // Open() without a file name
+    neBlankFileNameForMode = 10,  // Open(mode) without a file name
+    neFileNotFound = 12,          // "File \"%s\" not found"
+    neNotOpen = 13,               // an item operation on a closed archive
+    neIndexOutOfBounds = 16,      // item-to-stream with a bad index
+    neCannotCreateFile = 19,      // a target file cannot be created (or is refused)
+    neCannotCreateDirectory = 20, // a target folder cannot be created
+    neUpdateNotEnded = 26,        // an item operation inside an update batch
+    neInMemoryCreateOnly = 28,    // opening an existing file as an in-memory archive
+    neNoArchive = 35,             // a rebuild found no local header at all
+    neNoZip64EndRecord = 40,      // the Zip64 locator points at no Zip64 end record
+    neRebuildSpanned = 44,        // a rebuild of a split or spanned archive
+    neVolumeDeclined = 45,        // the user or a handler declined to supply a volume
+    neStubTooLarge = 47,          // the SFX stub does not fit on the first volume
+    neArchiveDamaged = 48,        // the central directory is not where the end record says
+    neDeflate64 = 55,             // Deflate64 items are not supported
+    nePackedSizesTooLarge = 57,   // the items declare more data than the file holds
+    neDuplicateName = 59,         // a rename onto a name already in the directory
+    neFileNameTooLong = 61,       // "File name is too long"
+    neDiskFull = 65,              // a short write without a disk-full handler
+    neInvalidPassword = 67,       // an encrypted item without a valid password
+    // The engine's own codes, beyond the published ones.
+    neOverlappingItems = 80, // two items' local records overlap: the archive is refused at
+                             // open ("Archive is damaged: items \"%s\" and \"%s\" overlap")
 };
 
 using TZAFormatArg = std::variant<std::u16string, std::int64_t>;
@@ -72,8 +75,7 @@ using TZAFormatArg = std::variant<std::u16string, std::int64_t>;
 class EZAException : public EZAError {
   public:
     EZAException(int nativeError, const TZABaseArchiver* component);
-    EZAException(int nativeError, const TZABaseArchiver* component,
-                 std::vector<TZAFormatArg> args);
+    EZAException(int nativeError, const TZABaseArchiver* component, std::vector<TZAFormatArg> args);
 
     std::int32_t ErrorCode;
     std::int32_t NativeError;

@@ -3,12 +3,12 @@
 #include <mutex>
 
 #include "platform/files.h"
-#include "platform/path_names.h"
 #include "platform/password_dialog.h"
+#include "platform/path_names.h"
 #include "platform/prompts.h"
 #include "platform/text.h"
 #include "zip/archiver.h"
-#include "zip/write_behind.h"
+#include "zip/output.h"
 
 namespace klv::zip {
 
@@ -30,70 +30,13 @@ bool UnsafeStoredName(const std::u16string& name) {
     std::size_t start = 0;
     for (;;) {
         const std::size_t end = name.find(u'\\', start);
-        const std::u16string_view part =
-            std::u16string_view(name).substr(start, end == std::u16string::npos ? end : end - start);
+        const std::u16string_view part = std::u16string_view(name).substr(
+            start, end == std::u16string::npos ? end : end - start);
         if (part == u"..") return true;
         if (end == std::u16string::npos) return false;
         start = end + 1;
     }
 }
-
-// A new file beside its target, removed unless it was moved over the target.
-class PendingFile {
-  public:
-    explicit PendingFile(const std::u16string& target) {
-        for (int attempt = 0; attempt < 100 && !file_; ++attempt) {
-            name_ = target + u".klv" + std::u16string(1, static_cast<char16_t>(u'0' + attempt / 10)) +
-                    std::u16string(1, static_cast<char16_t>(u'0' + attempt % 10)) + u"~";
-            int error = 0;
-            file_ = platform::FileStream::CreateNew(name_, error);
-        }
-    }
-    // A target that did not exist is written in place: there is nothing to keep safe.
-    PendingFile(const std::u16string& target, std::unique_ptr<platform::FileStream> file)
-        : name_(target), file_(std::move(file)), inPlace_(true) {}
-    ~PendingFile() {
-        Close();
-        if (!kept_ && created_) platform::RemoveFile(name_);
-    }
-    bool Created() {
-        created_ = file_ != nullptr;
-        return created_;
-    }
-    platform::FileStream& File() { return *file_; }
-    void Close() { file_.reset(); }
-    bool MoveOver(const std::u16string& target) {
-        Close();
-        if (inPlace_) return kept_ = true;
-        kept_ = platform::MoveReplacing(name_, target);
-        return kept_;
-    }
-
-  private:
-    std::u16string name_;
-    std::unique_ptr<platform::FileStream> file_;
-    bool created_ = false;
-    bool kept_ = false;
-    bool inPlace_ = false;
-};
-
-// The engine's stream straight onto a file being written (small items).
-class DirectStream final : public TZAStream {
-  public:
-    explicit DirectStream(platform::FileStream& f) : f_(f) {}
-    std::int64_t Read(void*, std::int64_t) override { return 0; }
-    std::int64_t Write(const void* b, std::int64_t n) override {
-        const std::int64_t w = f_.Write(b, n);
-        return w < 0 ? 0 : w;
-    }
-    void Seek(std::int64_t p) override { f_.Seek(p); }
-    std::int64_t Position() const override { return f_.Position(); }
-    std::int64_t Size() const override { return f_.Size(); }
-    void SetSize(std::int64_t s) override { f_.SetSize(s); }
-
-  private:
-    platform::FileStream& f_;
-};
 
 // Items from this size on are written by the second thread while the next blocks inflate;
 // for smaller ones handing the data over would cost more than it saves.
@@ -107,7 +50,9 @@ void TZABaseArchiver::DefaultConfirmOverwrite(const std::u16string& source, std:
     const std::u16string text = FormatMessage(u"Overwrite file \"%s\" with \"%s\"", {dest, source});
     switch (platform::ShowPrompt(text, {PromptButton::Yes, PromptButton::No, PromptButton::NoToAll,
                                         PromptButton::YesToAll})) {
-    case PromptButton::Yes: confirm = true; break;
+    case PromptButton::Yes:
+        confirm = true;
+        break;
     case PromptButton::NoToAll:
         confirm = false;
         Options.OverwriteMode = TZAOverwriteMode::omNever;
@@ -116,7 +61,9 @@ void TZABaseArchiver::DefaultConfirmOverwrite(const std::u16string& source, std:
         confirm = true;
         Options.OverwriteMode = TZAOverwriteMode::omAlways;
         break;
-    default: confirm = false; break;
+    default:
+        confirm = false;
+        break;
     }
 }
 
@@ -141,8 +88,8 @@ void TZABaseArchiver::DefaultProcessFileFailure(int nativeError, const std::u16s
 
 void TZABaseArchiver::DefaultPassword(const std::u16string& fileName, std::string& newPassword,
                                       bool& skipFile) {
-    const std::string caption = platform::Utf16ToAnsi(
-        FormatMessage(u"Password for \"%s\"", {fileName}));
+    const std::string caption =
+        platform::Utf16ToAnsi(FormatMessage(u"Password for \"%s\"", {fileName}));
     std::string entered;
     if (platform::AskPassword(caption, "Enter password: ", entered)) {
         newPassword = entered;
@@ -207,8 +154,8 @@ void TZABaseArchiver::ProcessItems(TZAProcessOperation operation, std::int32_t i
         for (std::int32_t i = 0; i < dir.Count(); ++i)
             itemsToProcess_ += dir.Item(i).Selected ? 1 : 0;
 
-    const bool reports = operation == TZAProcessOperation::poExtract ||
-                         operation == TZAProcessOperation::poTest;
+    const bool reports =
+        operation == TZAProcessOperation::poExtract || operation == TZAProcessOperation::poTest;
     auto overall = [&](double progress, TZAProgressPhase phase) {
         bool cancel = false;
         DoOverallProgress(progress, operation, phase, cancel);
@@ -262,14 +209,13 @@ void TZABaseArchiver::ProcessItems(TZAProcessOperation operation, std::int32_t i
     if (cancel_ || action == TZAAction::fxaAbort) updateCount_ = 0;
 }
 
-void TZABaseArchiver::ExtractOneItem(std::int32_t index, std::u16string fileName,
-                                     const std::u16string& destination) {
-    TDirItem& item = dirManager_->Directory.Item(index);
-    const std::u16string storedName = fileName;
-    std::uint32_t attr = item.Header.ExternalAttributes();
-    DoExtractFile(fileName, attr, item.Comment);
+// The item's path below the destination: a name as stored never leaves it (one a handler chose
+// is the caller's); a complete path stands alone; its folders are made, or without CreateDirs
+// dropped from `fileName`.
+std::u16string TZABaseArchiver::TargetPath(std::u16string& fileName,
+                                           const std::u16string& storedName,
+                                           const std::u16string& destination) {
     std::u16string folder = destination;
-    // A name as stored never leaves the destination; one a handler chose is the caller's.
     if (fileName == storedName && UnsafeStoredName(storedName))
         throw EZAException(neCannotCreateFile, this, {folder + fileName});
     // A drive, a network path or (from a handler on Linux) a '/' path is a complete path.
@@ -290,63 +236,77 @@ void TZABaseArchiver::ExtractOneItem(std::int32_t index, std::u16string fileName
             lastFolderMade_ = path;
         }
     }
+    return folder + fileName;
+}
+
+// The overwrite policy for an existing target: read-only files, the mode, the prompt (whose
+// handler may choose another target).
+bool TZABaseArchiver::MayReplace(const TDirItem& item, const std::u16string& fileName,
+                                 std::u16string& target, bool& exists) {
+    const std::uint32_t existing = platform::AttributesOf(target).value_or(0x04);
+    if (!Options.ReplaceReadOnly && (existing & kAttrReadOnly)) return false;
+    const std::int32_t itemStamp = static_cast<std::int32_t>(
+        (static_cast<std::uint32_t>(item.Header.DosDate()) << 16) | item.Header.DosTime());
+    const std::int32_t fileStamp =
+        static_cast<std::int32_t>(platform::DosStampOf(target).value_or(0));
+    switch (Options.OverwriteMode) {
+    case TZAOverwriteMode::omPrompt: {
+        bool confirm = false;
+        const std::u16string asked = target;
+        DoConfirmOverwrite(fileName, target, confirm);
+        if (!confirm) return false;
+        if (target != asked) exists = platform::FileExists(target);
+        break;
+    }
+    case TZAOverwriteMode::omAlways:
+        break;
+    case TZAOverwriteMode::omNever:
+        return false;
+    case TZAOverwriteMode::omIfNewer:
+        if (fileStamp >= itemStamp) return false;
+        break;
+    case TZAOverwriteMode::omIfOlder:
+        if (fileStamp <= itemStamp) return false;
+        break;
+    }
+    return true;
+}
+
+void TZABaseArchiver::ExtractOneItem(std::int32_t index, std::u16string fileName,
+                                     const std::u16string& destination) {
+    TDirItem& item = dirManager_->Directory.Item(index);
+    const std::u16string storedName = fileName;
+    std::uint32_t attr = item.Header.ExternalAttributes();
+    DoExtractFile(fileName, attr, item.Comment);
+    std::u16string target = TargetPath(fileName, storedName, destination);
     const bool isFolder = (item.Header.ExternalAttributes() & kAttrDirectory) ||
                           (!item.FileName.empty() && item.FileName.back() == u'/');
     if (isFolder) return;
 
-    std::u16string target = folder + fileName;
     int createError = 0;
     auto fresh = platform::FileStream::CreateNew(target, createError);
     bool exists = !fresh && platform::FileExists(target);
-    if (exists) {
-        const std::uint32_t existing = platform::AttributesOf(target).value_or(0x04);
-        if (!Options.ReplaceReadOnly && (existing & kAttrReadOnly)) return;
-        const std::int32_t itemStamp = static_cast<std::int32_t>(
-            (static_cast<std::uint32_t>(item.Header.DosDate()) << 16) | item.Header.DosTime());
-        const std::int32_t fileStamp =
-            static_cast<std::int32_t>(platform::DosStampOf(target).value_or(0));
-        switch (Options.OverwriteMode) {
-        case TZAOverwriteMode::omPrompt: {
-            bool confirm = false;
-            const std::u16string asked = target;
-            DoConfirmOverwrite(fileName, target, confirm);
-            if (!confirm) return;
-            if (target != asked) exists = platform::FileExists(target);
-            break;
-        }
-        case TZAOverwriteMode::omAlways: break;
-        case TZAOverwriteMode::omNever: return;
-        case TZAOverwriteMode::omIfNewer:
-            if (fileStamp >= itemStamp) return;
-            break;
-        case TZAOverwriteMode::omIfOlder:
-            if (fileStamp <= itemStamp) return;
-            break;
-        }
-    }
+    if (exists && !MayReplace(item, fileName, target, exists)) return;
 
     // A new file for an existing target is written beside it and replaces it only when it
     // is complete.
-    PendingFile pending = fresh ? PendingFile(target, std::move(fresh)) : PendingFile(target);
+    TZAPendingFile pending =
+        fresh ? TZAPendingFile(target, std::move(fresh)) : TZAPendingFile(target);
     if (!pending.Created()) throw EZAException(neCannotCreateFile, this, {target});
     bool failed = false;
     std::optional<EZAException> failure;
-    if (item.UncompressedSize() < kWriteBehindFrom) {
-        DirectStream out(pending.File());
-        try {
-            ExtractItemToStream(index, out);
-        } catch (const EZAException& e) {
-            failed = true;
-            failure = e;
+    {
+        std::unique_ptr<TZAOutput> out;
+        if (item.UncompressedSize() < kWriteBehindFrom) {
+            out = std::make_unique<TZAFileOutput>(pending.File());
+        } else {
+            if (!writeBehind_) writeBehind_ = std::make_unique<TZAWriteBehind>();
+            out = std::make_unique<TZAWriteBehindOutput>(*writeBehind_, pending.File());
         }
-    } else {
-        if (!writeBehind_) writeBehind_ = std::make_unique<TZAWriteBehind>();
-        TZAWriteBehindStream out(*writeBehind_, pending.File());
         try {
-            ExtractItemToStream(index, out);
+            ExtractItemTo(index, *out);
             // The last blocks may still be on their way; a short one is a full disk as well.
-            while (!out.Drain() && ResolveShortWrite())
-                out.Retry();
+            out->Finish();
         } catch (const EZAException& e) {
             failed = true;
             failure = e;

@@ -92,9 +92,13 @@ struct PayloadScript {
     // Files the installation writes, relative to the folder.
     std::vector<std::string> items = {"kelvaro.exe", "Data\\nieuw.txt"};
     bool intact = true;
-    bool failExtraction = false; // the archive cannot be read at all
+    bool failExtraction = false;              // the archive cannot be read at all
+    bool failConfiguration = false;           // the configuration read fails in the engine
+    bool claimed = true;                      // no other copy of the installer runs
+    std::vector<app::EarlierRun> earlierRuns; // what the recovery at start finds
     // What the all-or-nothing installation ends in, when it does not succeed.
     app::InstallOutcome::Kind outcome = app::InstallOutcome::Installed;
+    app::RecoveryResult recovery = app::RecoveryResult::Nothing; // with Blocked
 };
 
 class ScriptedPayload final : public app::Payload {
@@ -102,8 +106,10 @@ class ScriptedPayload final : public app::Payload {
     ScriptedPayload(fakes::FakeMachine& machine, const PayloadScript& script)
         : m_(machine), s_(script) {}
 
+    bool Claim() override { return s_.claimed; }
     bool ExtractConfiguration(const std::string& folder) override {
         m_.journal.push_back("payload configuration");
+        if (s_.failConfiguration) throw zip::EZAException(zip::neNotIntact, nullptr);
         bool found = false;
         for (const auto& entry : s_.configuration)
             found = found || fakes::CanonicalPath(entry.first) == "STUB.INI";
@@ -121,8 +127,8 @@ class ScriptedPayload final : public app::Payload {
         m_.journal.push_back("payload verify " + folder);
         return s_.intact;
     }
-    app::RecoveryResult RecoverInterruptedRuns(const std::string&) override {
-        return app::RecoveryResult::Nothing;
+    std::vector<app::EarlierRun> RecoverInterruptedRuns(const std::string&) override {
+        return s_.earlierRuns;
     }
     app::InstallOutcome Install(const std::string& folder,
                                 const std::string& programFile) override {
@@ -135,6 +141,7 @@ class ScriptedPayload final : public app::Payload {
             outcome.kind = app::InstallOutcome::ProgramInUse;
         else
             outcome.kind = s_.outcome;
+        outcome.recovery = s_.recovery;
         if (outcome.kind == app::InstallOutcome::Installed)
             for (const std::string& item : s_.items)
                 m_.AddFile(base + item, 10);

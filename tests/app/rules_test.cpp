@@ -1,16 +1,121 @@
 // The rules a package is read by: Stub.ini as the stub reads it, the package version in a
-// caption and the comparison of versions; and the payload read by the real archive engine
+// caption and the comparison of versions; the names of payload items as the installer and
+// klvpack take them; and the payload read by the real archive engine
 // from real files, sound, damaged and cut off.
 #include <gtest/gtest.h>
 
 #include "app/payload.h"
+#include "app/stubconf/item_names.h"
 #include "app/stubconf/stub_ini.h"
+#include "platform/text.h"
 #include "zip/test_util.h"
 
 using namespace klv;
 using stubconf::CompareVersions;
 using stubconf::PackageVersionFromCaption;
 using stubconf::StubIni;
+
+namespace {
+
+// The payload's paths, or the first refusal as "index: reason".
+std::string PathsOf(const std::vector<stubconf::PayloadName>& items) {
+    const stubconf::PayloadPaths p = stubconf::CanonicalPayloadPaths(items, platform::UpperUnit);
+    if (!p.refusals.empty())
+        return std::to_string(p.refusals[0].index) + ": " +
+               platform::Utf16ToUtf8(p.refusals[0].reason);
+    std::string out;
+    for (const auto& path : p.paths)
+        out += (out.empty() ? "" : "|") + platform::Utf16ToUtf8(path);
+    return out;
+}
+
+std::string PathOf(const std::string& stored, bool folder = false) {
+    return PathsOf({{platform::Utf8ToUtf16(stored), folder}});
+}
+
+} // namespace
+
+TEST(PayloadNames, InstalledPathOfANameTheInstallerTakes) {
+    const std::pair<const char*, const char*> taken[] = {
+        {"Data/voornamen.txt", "Data\\voornamen.txt"},
+        {"Data\\./voornamen.txt", "Data\\voornamen.txt"},
+        {"./kelvaro.exe", "kelvaro.exe"},
+        {"Data/", "Data"},
+        {"Caf\u00e9 \u00e9\u00e9n.txt", "Caf\u00e9 \u00e9\u00e9n.txt"},
+        // Near device names and the reserved prefix, but neither.
+        {"nullen.txt", "nullen.txt"},
+        {"Data/com10.txt", "Data\\com10.txt"},
+        {"console/lpt.txt", "console\\lpt.txt"},
+        {"Data/~klvupgrade", "Data\\~klvupgrade"},
+        {"a/.hidden", "a\\.hidden"},
+    };
+    for (const auto& [stored, path] : taken)
+        EXPECT_EQ(PathOf(stored, std::string_view(stored).ends_with('/')), path) << stored;
+}
+
+TEST(PayloadNames, EveryNameWindowsCannotHoldOrTheRunKeepsIsRefused) {
+    const std::pair<std::string, const char*> refused[] = {
+        {"", "is empty"},
+        {"/abs.txt", "absolute path"},
+        {"\\\\server\\share\\x.txt", "absolute path"},
+        {"C:x.txt", "contains ':'"},
+        {"Data/a:b.txt", "contains ':'"},
+        {std::string("a\x01") + "b.txt", "control character"},
+        {"Data/tab\t.txt", "control character"},
+        {"*.txt", "contains '*'"},
+        {"Data/a?b", "contains '?'"},
+        {"a<b", "contains '<'"},
+        {"a>b", "contains '>'"},
+        {"a\"b", "contains '\"'"},
+        {"a|b", "contains '|'"},
+        {"../x.txt", "\"..\" part"},
+        {"Data/../../x.txt", "\"..\" part"},
+        {"Data//x.txt", "doubled separator"},
+        {"Data/.", "ends in a \".\" part"},
+        {".", "only \".\" parts"},
+        {"./", "only \".\" parts"},
+        {"Data/voornamen.txt.", "ends in '.' or a blank"},
+        {"Data/voornamen.txt ", "ends in '.' or a blank"},
+        {"Data./x.txt", "ends in '.' or a blank"},
+        {"CON", "device name"},
+        {"nul.txt", "device name"},
+        {"Data/Con.tar.gz", "device name"},
+        {"Data/sub/LPT9", "device name"},
+        {"Data/com1.log", "device name"},
+        {"CONIN$", "device name"},
+        {"a/conout$.txt", "device name"},
+        {"aux .txt", "device name"},
+        {"prn/x.txt", "device name"},
+        {"COM\u00b9", "device name"},
+        {"~klvupgrade.journal", "keeps for itself"},
+        {"./~klvupgrade.journal", "keeps for itself"},
+        {"Data/~KLVUPGRADE.backup/x.txt", "keeps for itself"},
+    };
+    for (const auto& [stored, reason] : refused) {
+        const std::string got = PathOf(stored);
+        EXPECT_TRUE(got.starts_with("0: ")) << stored << " -> " << got;
+        EXPECT_NE(got.find(reason), std::string::npos) << stored << " -> " << got;
+    }
+}
+
+TEST(PayloadNames, OnePathOnceAndNoPathThroughAFile) {
+    auto u = [](const char* s) { return platform::Utf8ToUtf16(s); };
+    // The aliases of one file, compared without case as Windows compares names.
+    EXPECT_EQ(PathsOf({{u"Data/voornamen.txt"}, {u"data/VOORNAMEN.TXT"}}),
+              "1: is the same path to Windows as \"Data/voornamen.txt\" (the names differ only "
+              "in case, \".\" parts or separators)");
+    EXPECT_EQ(PathsOf({{u"Data/voornamen.txt"}, {u"Data/./voornamen.txt"}}).substr(0, 3), "1: ");
+    EXPECT_EQ(PathsOf({{u"Data\\x"}, {u"Data/x"}}).substr(0, 3), "1: ");
+    EXPECT_EQ(PathsOf({{u("Caf\u00e9.txt")}, {u("CAF\u00c9.TXT")}}).substr(0, 3), "1: ");
+    EXPECT_EQ(PathsOf({{u"a"}, {u"a/", true}}).substr(0, 3), "1: ");
+    // A file is no folder, whichever comes first.
+    EXPECT_EQ(PathsOf({{u"a"}, {u"A/b"}}), "1: runs through \"a\", which is a file of the payload");
+    EXPECT_EQ(PathsOf({{u"a/b/c"}, {u"a/B"}}),
+              "0: runs through \"a/B\", which is a file of the payload");
+    // Folders named twice over, by entry and by the paths below them, are one folder.
+    EXPECT_EQ(PathsOf({{u"a/", true}, {u"A/b"}, {u"a/c/d"}, {u"a/c/", true}}),
+              "a|A\\b|a\\c\\d|a\\c");
+}
 
 TEST(StubIni, FirstLineOfAKeyWithoutRegardToCaseAndTheWholeValue) {
     const StubIni ini("caption=Kelvaro Update 3.2.0.1]\r\n"
@@ -111,12 +216,16 @@ TEST(ZipPayload, ConfigurationFilesOnlyWhenThePayloadHoldsStubIni) {
     w.add("Stub.jpg", std::string(3000, 'j'), 8);
     w.add("kelvaro.exe", std::string(5000, 'k'), 8);
     w.add("Data/voornamen.txt", "Jan\r\n");
-    const auto payload = app::NewZipPayload(Package(w).Write(dir));
+    auto payload = app::NewZipPayload(Package(w).Write(dir));
     const std::string temp = Folder(dir, "temp");
     ASSERT_TRUE(payload->ExtractConfiguration(temp));
     EXPECT_EQ(FilesBelow(temp), (std::vector<std::string>{"Stub.jpg", "stub.ini"}));
     EXPECT_EQ(payload->ReadConfiguration(temp + "stub.ini"), "Caption=Kelvaro Schermhelp\r\n");
     EXPECT_EQ(payload->ReadConfiguration(temp + "absent.ini"), "");
+    // What it extracted goes with the payload: nothing stays in the temporary folder.
+    test::WriteBytes(dir / "temp" / "someone else's.txt", "x");
+    payload.reset();
+    EXPECT_EQ(FilesBelow(temp), (std::vector<std::string>{"someone else's.txt"}));
 
     test::ZipWriter plain;
     plain.add("kelvaro.exe", "new program");
@@ -172,6 +281,17 @@ TEST(ZipPayload, DamagedOrCutOffPayloadIsRefused) {
     const std::string target = Folder(crc, "Kelvaro");
     EXPECT_EQ(payload->Install(target, "").kind, app::InstallOutcome::Damaged);
     EXPECT_TRUE(FilesBelow(crc / "Kelvaro").empty());
+
+    // An encrypted item would ask for a password part-way: refused at the first look.
+    test::ZipWriter locked;
+    locked.add("kelvaro.exe", std::string(700, 'k'), 0);
+    locked.add("Data/geheim.txt", "x", 0).flags = 0x0001;
+    test::ScratchDir enc;
+    EXPECT_FALSE(app::NewZipPayload(Package(locked).Write(enc))->Verify(Folder(enc, "Kelvaro")));
+    EXPECT_EQ(
+        app::NewZipPayload(Package(locked).Write(enc))->Install(Folder(enc, "Kelvaro"), "").kind,
+        app::InstallOutcome::Damaged);
+    EXPECT_TRUE(FilesBelow(enc / "Kelvaro").empty());
 
     // Not an archive at all.
     test::ScratchDir none;

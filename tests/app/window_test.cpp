@@ -106,8 +106,8 @@ TEST_F(Window, ConfiguredPackageTakesItsLookFromStubIni) {
     EXPECT_EQ(view.texts[Control::Label1], "Nieuwe kaarten");
     EXPECT_EQ(view.texts[Control::Label2], ""); // no "uitleg": emptied
     EXPECT_EQ(view.texts[Control::bnExtract], "Installeren");
-    for (Control c : {Control::zoeklocs, Control::edPath, Control::bnSelectDestPath,
-                      Control::MakeShortcuts})
+    for (Control c :
+         {Control::zoeklocs, Control::edPath, Control::bnSelectDestPath, Control::MakeShortcuts})
         EXPECT_FALSE(view.Visible(c));
     EXPECT_EQ(view.height, 122);
     EXPECT_EQ(view.picture, Temp + "Stub.bmp"); // the bitmap before the JPEG
@@ -144,6 +144,40 @@ TEST_F(Window, HelpCaptionGivesTheHelpLookOnEveryPaint) {
 }
 
 // ---- the first paint ----
+
+TEST_F(Window, ASecondCopyEndsBeforeTouchingAnything) {
+    StageInstallation();
+    m.SetRegistryText(platform::RootKey::LocalMachine, "SOFTWARE\\KLV", "Kelvaro", Installation);
+    script.claimed = false;
+    script.configuration = {{"stub.ini", "Caption=Pakket\r\n"}};
+    Shown();
+    EXPECT_EQ(Story(),
+              (Strings{"box: Er wordt al een update ge\xEFnstalleerd.", "close", "terminate x1"}));
+    EXPECT_FALSE(app::StubConfigFound);
+}
+
+TEST_F(Window, APayloadTheEngineCannotReadEndsWithTheDamagedNotice) {
+    StageInstallation();
+    m.SetRegistryText(platform::RootKey::LocalMachine, "SOFTWARE\\KLV", "Kelvaro", Installation);
+    script.failConfiguration = true;
+    Shown();
+    EXPECT_EQ(Story(), (Strings{"payload configuration",
+                                "box: Het updatebestand is beschadigd of onvolledig.", "close",
+                                "terminate x1"}));
+}
+
+TEST_F(Window, WhatTheRecoveryFoundIsToldFolderByFolder) {
+    StageInstallation();
+    m.SetRegistryText(platform::RootKey::LocalMachine, "SOFTWARE\\KLV", "Kelvaro", Installation);
+    script.earlierRuns = {{"D:\\Oud\\", app::RecoveryResult::Unreadable},
+                          {"C:\\Kelvaro3\\", app::RecoveryResult::Completed}};
+    Shown();
+    EXPECT_EQ(Story(), (Strings{"box: Een eerdere update in [D:\\Oud] is onderbroken en kon niet "
+                                "worden teruggedraaid: het logboek ervan is onleesbaar.",
+                                "box: Een eerdere update is onderbroken nadat alle bestanden "
+                                "waren geplaatst.",
+                                "payload configuration"}));
+}
 
 TEST_F(Window, NoInstallationAsksBeforeTheConfigurationThenBrowses) {
     StageInstallation();
@@ -349,6 +383,21 @@ TEST_F(Run, AFailedInstallationSaysWhatWentWrongAndEnds) {
                        "box: Het bestand \"\" is in gebruik door een ander programma.", "close",
                        "terminate x1"}));
     EXPECT_TRUE(m.boxes.back().text.ends_with("\r\n\r\nEr is niets gewijzigd."));
+}
+
+TEST_F(Run, AFolderAnEarlierRunStillHoldsIsRefusedWithTheReason) {
+    script.outcome = app::InstallOutcome::Blocked;
+    script.recovery = app::RecoveryResult::OrphanBackup;
+    Install();
+    EXPECT_EQ(Story(),
+              (Strings{"payload verify C:\\Kelvaro3", "payload install C:\\Kelvaro3 kelvaro.exe",
+                       "box: In [C:\\Kelvaro3] staat nog een reservekopie van een eerdere update:",
+                       "close", "terminate x1"}));
+    EXPECT_EQ(m.boxes.back().text,
+              "In [C:\\Kelvaro3] staat nog een reservekopie van een eerdere update:\r\n"
+              "[C:\\Kelvaro3\\~klvupgrade.backup]\r\nZet terug wat u nodig heeft en verwijder die "
+              "map daarna zelf.\r\nZolang dat zo is, kan er in deze map geen update worden "
+              "ge\xEFnstalleerd.");
 }
 
 TEST_F(Run, KeepingTheNewerVersionChangesNothing) {

@@ -8,8 +8,9 @@ that succeed, compared with a plain extraction of the same payload by klvpack.
                       --klvpack klvpack.exe --hold-file hold_file.exe --work DIR [--keep] [NAME ...]
 
 The full drive is a tmpfs mounted over the installation folder (root only; skipped otherwise).
-A cut-off run is made with KLVUPGRADE_STOP_AFTER_STEP=N, which ends the installer as a kill
-would after N steps of the switch-over (0: the switch recorded; then one per move).
+A cut-off run is made with KLVUPGRADE_STOP_AFTER_STEP=N (read only by builds with the test
+suites), which ends the installer as a kill would after N steps of the switch-over (0: the switch
+recorded; then one per move).
 """
 from __future__ import annotations
 
@@ -34,6 +35,16 @@ RECOVERED = ("Een eerdere update is onderbroken. Kelvaro is teruggezet zoals het
 WRITE_FAILED = f"De update kon niet worden uitgepakt in [{INSTALL_DIR}].\r\n"
 STOPPED = 99  # the exit code of a run cut off by KLVUPGRADE_STOP_AFTER_STEP
 RESERVED = "~klvupgrade."
+RUNNING = ("Er wordt al een update ge\u00efnstalleerd.\r\nWacht tot die klaar is en probeer het "
+           "daarna opnieuw.")
+CLOSED = ("\r\nZolang dat zo is, kan er in deze map geen update worden ge\u00efnstalleerd.")
+CONFIGURATION = {"stub.ini", "stub.bmp", "stub.jpg", "stub.ico"}
+
+
+def unreadable_notice(folder):
+    return (f"Een eerdere update in [{folder}] is onderbroken en kon niet worden teruggedraaid: "
+            "het logboek ervan is onleesbaar.\r\nEr is niets gewijzigd; de oude bestanden zijn "
+            "bewaard." + CLOSED)
 
 
 def in_use_notice(name):
@@ -110,7 +121,9 @@ class AllOrNothing(Suite):
         """The run's own files: in the installation folder, and the note in the temporary
         folder (wherever this Wine puts it)."""
         found = [p.name for p in root.iterdir() if p.name.lower().startswith(RESERVED)]
-        found += [str(p.relative_to(prefix.user)) for p in prefix.user.rglob("klvupgrade.pending")]
+        found += [str(p.relative_to(prefix.user)) for p in prefix.user.rglob("*")
+                  if p.name.lower() in CONFIGURATION or p.name.lower().startswith("klvupgrade.")
+                  and not p.name.lower().endswith(".exe")]
         return found
 
     def expect_unchanged(self, prefix, root, before, what):
@@ -353,7 +366,152 @@ class AllOrNothing(Suite):
         return (f"program upgrade ({n} paths) and configured package ({m} paths) equal to "
                 "klvpack extract: bytes, stamps, attributes; shortcuts and start as before")
 
-    SCENARIOS = ("full_drive", "file_in_use", "damaged_item", "cut_off", "success")
+    def untrusted_remains(self, prefix: Prefix):
+        """A forged note in the temporary folder naming a folder outside the installation,
+        whose forged journal names files beyond it; a torn journal in the installation with
+        the backup that holds the only copy of a file. Nothing is touched, both are told, and
+        the installation is refused."""
+        root = stage_installation(prefix, self.args.installed_program)
+        outside = prefix.unix("C:\\Buiten")
+        (outside / "Foto's").mkdir(parents=True)
+        (outside / "Foto's" / "oma.jpg").write_bytes(b"a picture")
+        (outside / "victim.txt").write_bytes(b"not the installation's")
+        (outside / "~klvupgrade.journal").write_bytes(
+            b"KLVUPGRADE-JOURNAL 2\nF 0 ..\\Kelvaro3\\kelvaro.exe\nF 0 ..\\Buiten\\victim.txt\n"
+            b"D Foto's\\..\\..\\Windows\nPLAN\nSWITCH\n")
+        prefix.temp.mkdir(exist_ok=True)
+        (prefix.temp / "klvupgrade.pending").write_bytes(b"C:\\Buiten\\\n")
+        (root / "~klvupgrade.journal").write_bytes(
+            b"KLVUPGRADE-JOURNAL 2\nF 1 Data\\voornamen.txt\nPLAN\nSWITCH\nCOMM")
+        (root / "~klvupgrade.backup" / "Data").mkdir(parents=True)
+        (root / "~klvupgrade.backup" / "Data" / "voornamen.txt").write_bytes(b"the only copy")
+        before, outside_before = snapshot(root), snapshot(outside)
+        exe = self.package(prefix, "klvupgrade.exe", payload(self.args.update_program),
+                           caption=UPGRADE_CAPTION)
+        run = Run(prefix, exe, self.work / "untrusted_remains.log")
+        try:
+            run.answer(self.expect_box(run, unreadable_notice("C:\\Buiten")), "Return")
+            run.answer(self.expect_box(run, unreadable_notice(INSTALL_DIR)), "Return")
+            run.press_install(run.window(UPGRADE_CAPTION))
+            run.answer(self.expect_box(run, unreadable_notice(INSTALL_DIR)), "Return")
+            run.wait_exit()
+        finally:
+            run.kill()
+        for what, was, now in (("installation", before, snapshot(root)),
+                               ("outside folder", outside_before, snapshot(outside))):
+            changes = differences(was, now)
+            check(not changes, f"the {what} changed:\n  " + "\n  ".join(changes))
+        pending = (prefix.temp / "klvupgrade.pending").read_bytes().decode()
+        check("C:\\Buiten\\" in pending and INSTALL_DIR + "\\" in pending,
+              f"the note lost a folder awaiting recovery: {pending!r}")
+        return "both told as unreadable, the install refused; nothing changed, both still noted"
+
+    def link_in_staging(self, prefix: Prefix):
+        """A run cut off with a link among its staged files (a symbolic link to a folder
+        outside, as Wine shows a Unix one): the next start removes the staging folder and the
+        link, never what it points to."""
+        root = stage_installation(prefix, self.args.installed_program)
+        before = snapshot(root)
+        outside = prefix.unix("C:\\Buiten")
+        outside.mkdir()
+        (outside / "victim.txt").write_bytes(b"not the installation's")
+        outside_before = snapshot(outside)
+        (root / "~klvupgrade.staging" / "Data").mkdir(parents=True)
+        (root / "~klvupgrade.staging" / "Data" / "nieuw.txt").write_bytes(b"staged")
+        os.symlink(outside, root / "~klvupgrade.staging" / "Data" / "link")
+        (root / "~klvupgrade.journal").write_bytes(
+            b"KLVUPGRADE-JOURNAL 2\nF 0 Data\\nieuw.txt\nPLAN\n")
+        prefix.temp.mkdir(exist_ok=True)
+        (prefix.temp / "klvupgrade.pending").write_bytes(INSTALL_DIR.encode() + b"\\\n")
+        exe = self.package(prefix, "klvupgrade.exe", payload(self.args.update_program),
+                           caption=UPGRADE_CAPTION)
+        run = Run(prefix, exe, self.work / "link_in_staging.log")
+        try:
+            box = run.next_box()
+            # Wine shows the Unix link as a reparse point but refuses to remove it (Windows
+            # removes a folder link with RemoveDirectory): then the undo is incomplete, told so,
+            # and the staging folder waits for the next start.
+            incomplete = box.text.startswith(f"Een eerdere update in [{INSTALL_DIR}] is "
+                                             "onderbroken en kon nog niet helemaal")
+            check(box.text == RECOVERED or incomplete, f"the notice said {box.text!r}")
+            run.answer(box, "Return")
+            run.window(UPGRADE_CAPTION)
+        finally:
+            run.kill()
+        check(not differences(outside_before, snapshot(outside)), "the link's target changed")
+        own = {k: v for k, v in snapshot(root).items() if not k.lower().startswith(RESERVED)}
+        check(not differences(before, own), "the installation is not as before")
+        if not incomplete:
+            self.expect_unchanged(prefix, root, before, "link in staging")
+        return ("the folder the link pointed to intact; " +
+                ("the link left, told as an incomplete undo (Wine)" if incomplete
+                 else "staging and link removed"))
+
+    def two_copies(self, prefix: Prefix):
+        """A second copy started while the first shows its window ends with its notice and
+        touches nothing; the first then installs."""
+        root = stage_installation(prefix, self.args.installed_program)
+        files = payload(self.args.update_program, many_files(4))
+        exe = self.package(prefix, "klvupgrade.exe", files, caption=UPGRADE_CAPTION)
+        first = Run(prefix, exe, self.work / "two_copies-first.log")
+        try:
+            main = first.window(UPGRADE_CAPTION)
+            before = snapshot(root)
+            second = Run(prefix, exe, self.work / "two_copies-second.log")
+            try:
+                second.answer(self.expect_box(second, RUNNING), "Return")
+                check(second.wait_exit() == 0, "the second copy did not end normally")
+                check(len(second.box_texts()) == 1, "the second copy showed more")
+            finally:
+                second.kill()
+            check(not differences(before, snapshot(root)), "the second copy changed something")
+            first.press_install(main)
+            first.answer(self.expect_box(first, START_QUESTION, START_TITLE), "n")
+            first.wait_exit()
+        finally:
+            first.kill()
+        self.expect_installed(root, files)
+        check(not self.leftovers(prefix, root), f"left behind: {self.leftovers(prefix, root)}")
+        return "the second copy said an update is running and ended; the first installed"
+
+    def refused_packages(self, prefix: Prefix):
+        """An encrypted item, and a damaged Stub.ini that the first paint cannot read: the
+        damaged-package notice, nothing changed, nothing left in the temporary folder."""
+        root = stage_installation(prefix, self.args.installed_program)
+        before = snapshot(root)
+        files = payload(self.args.update_program, many_files(3))
+        exe = self.package(prefix, "versleuteld.exe", files, caption=UPGRADE_CAPTION)
+        package = prefix.unix(exe)
+        data = bytearray(package.read_bytes())
+        with zipfile.ZipFile(package) as z:
+            info = z.getinfo("Data/Bijlagen/bijlage01.txt")
+            central = z.start_dir
+        data[info.header_offset + 6] |= 1  # the encryption flag, in both headers
+        at = central
+        while data[at + 46:at + 46 + len(info.orig_filename)] != info.orig_filename.encode():
+            lengths = [int.from_bytes(data[at + o:at + o + 2], "little") for o in (28, 30, 32)]
+            at += 46 + sum(lengths)
+        data[at + 8] |= 1
+        package.write_bytes(bytes(data))
+        self.failing_run(prefix, exe, UPGRADE_CAPTION, DAMAGED, "refused-encrypted")
+        self.expect_unchanged(prefix, root, before, "encrypted item")
+        ini = b"Caption=Kelvaro rapporten 2026\r\n" + b"x" * 3000
+        conf = {"Rapporten/a.txt": b"a", "stub.ini": ini, "Stub.jpg": b"\xff\xd8" + bytes(500),
+                "Rapporten/b.txt": b"b", "zzz/laatste.txt": b"z"}
+        exe = self.package(prefix, "rapporten.exe", conf)
+        damage(prefix.unix(exe), "stub.ini", "crc")
+        run = Run(prefix, exe, self.work / "refused-configuration.log")
+        try:
+            run.answer(self.expect_box(run, DAMAGED), "Return")
+            run.wait_exit()
+        finally:
+            run.kill()
+        check(len(run.box_texts()) == 1, f"boxes: {[b.text for b in run.box_texts()]}")
+        self.expect_unchanged(prefix, root, before, "unreadable configuration")
+        return "encrypted item and unreadable Stub.ini: the damaged notice, nothing changed or left"
+
+    SCENARIOS = ("full_drive", "file_in_use", "damaged_item", "cut_off", "success",
+                 "untrusted_remains", "link_in_staging", "two_copies", "refused_packages")
 
 
 if __name__ == "__main__":

@@ -185,6 +185,15 @@ class Klvpack:
             problems.append(f"stderr: {err.strip()[:300]!r}")
         return p.returncode, items, problems
 
+    def raw(self, args):
+        """Runs klvpack with `args` (paths as given); returns (exit code, stdout, stderr)."""
+        args = [self.path(a) if os.path.isabs(a) else a for a in args]
+        self.runs += 1
+        p = subprocess.run(self.runner + [self.exe] + args, capture_output=True, timeout=600,
+                           env=self.env)
+        decode = lambda b: b.decode("utf-8", errors="replace").replace("\r\n", "\n")
+        return p.returncode, decode(p.stdout), decode(p.stderr)
+
 
 def check_items(items, ok=(), failed=None, what=""):
     """ok: stored names that must be OK; failed: {stored name: native code or None (any)}.
@@ -397,6 +406,36 @@ class Suite:
         self.report(f"{case['file']} ({case['inflates_to'] // 1000000} MB declared as {declared} bytes"
                     + (", file size capped" if cap else "") + ")", problems, start)
 
+    def overlap(self, case):
+        """Refused at open by every command: nothing written, one message naming two items."""
+        start = time.time()
+        archive = os.path.join(self.folder, case["file"])
+        first, second = (display(n) for n in case["items"])
+        want = f'Archive is damaged: items "{first}" and "{second}" overlap - Native error: 00080'
+        problems = []
+        for command in ("test", "extract", "check"):
+            dest = self.fresh("klvpack") if command == "extract" else None
+            code, out, err = self.k.raw([command, archive] + ([dest] if dest else []))
+            problems += check_exit(code, 3, f"{command}: ")
+            if want not in err:
+                problems.append(f"{command}: stderr {err.strip()[:300]!r}, expected {want!r}")
+            if command != "check" and out.strip():
+                problems.append(f"{command}: printed {out.strip()[:200]!r}")
+            if dest and os.listdir(dest):
+                problems.append(f"extract: wrote {sorted(os.listdir(dest))[:5]}")
+        self.report(f"{case['file']} ({case['declared'] // 1000000} MB declared, refused)",
+                    problems, start)
+
+    def check_names_damage(self, case):
+        """`klvpack check` reports the damaged items of a package it can open."""
+        start = time.time()
+        code, out, _ = self.k.raw(["check", os.path.join(self.folder, case["file"])])
+        problems = check_exit(code, 1, "check: ")
+        for n in case["fails"]:
+            if f'"{display(n)}" will be refused: it is damaged: ' not in out:
+                problems.append(f"check: {display(n)} not reported as damaged: {out[-300:]!r}")
+        self.report(f"check {case['file']}", problems, start)
+
 
 def main():
     os.environ["TZ"] = "UTC"
@@ -419,6 +458,11 @@ def main():
             s.encrypted(case)
         for case in manifest["damaged"]:
             s.damaged(case)
+        for case in manifest["damaged"]:
+            if case["file"].endswith("_lie.zip"):
+                s.check_names_damage(case)
+        for case in manifest["overlap"]:
+            s.overlap(case)
         s.hostile(manifest["hostile"])
         s.bomb(manifest["bomb"])
     finally:

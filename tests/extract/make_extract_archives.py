@@ -15,6 +15,7 @@ sources of the encrypted archives), the archives, and OUTDIR/manifest.json:
                   "password": optional}],
      "hostile": {"file", "unsafe": [stored names], "ok": [stored names], "marker": text},
      "bomb": {"file", "declared": bytes, "inflates_to": bytes, "ok": [stored names]},
+     "overlap": [{"file", "items": [the two names the refusal gives], "declared": bytes}],
      "missing": [tools not installed]}
 Stored names are given as text (latin-1 for raw bytes).
 """
@@ -286,6 +287,78 @@ def build(out):
     manifest["hostile"] = {"file": "hostile.zip", "unsafe": [u.decode("latin-1") for u in unsafe],
                            "ok": ["safe.txt", "safe2.txt"], "marker": MARKER}
 
+    # Lies between the records. A flipped bit in a central name: "kelvaro.exd" for the local
+    # "kelvaro.exe". A local extra field that moves an item's data past the next local header.
+    with zipfile.ZipFile(p("name_lie.zip"), "w", zipfile.ZIP_DEFLATED) as zf:
+        zf.writestr("kelvaro.exe", b"the new program\n" * 100)
+        zf.writestr("readme.txt", b"read me\n")
+    with open(p("name_lie.zip"), "rb") as f:
+        data = bytearray(f.read())
+    with zipfile.ZipFile(p("name_lie.zip")) as zf:
+        central = zf.start_dir
+    data[central + 46 + len("kelvaro.ex")] ^= 0x01
+    with open(p("name_lie.zip"), "wb") as f:
+        f.write(data)
+    manifest["damaged"].append({"file": "name_lie.zip", "ok": ["readme.txt"],
+                                "fails": {"kelvaro.exd": 8}})
+    raw_archive(p("extra_lie.zip"), [(b"a.txt", 0, b"aaaa", zlib.crc32(b"aaaa"), 4),
+                                     (b"b.txt", 0, b"bbbb", zlib.crc32(b"bbbb"), 4)])
+    with open(p("extra_lie.zip"), "r+b") as f:
+        f.seek(28)
+        f.write(struct.pack("<H", 40))      # a.txt's local extra length, nothing behind it
+    manifest["damaged"].append({"file": "extra_lie.zip", "ok": ["b.txt"], "fails": {"a.txt": 8}})
+
+    # Overlapping items, refused at open: one deflated kernel named by many central records,
+    # and the quoted shape, where each item's deflated data starts with a stored block that
+    # quotes the next item's local header and goes on with that item's data.
+    manifest["overlap"] = []
+    kernel_plain = bytes(1 << 20)
+    c = zlib.compressobj(9, zlib.DEFLATED, -15)
+    kernel = c.compress(kernel_plain) + c.flush()
+    fields = lambda crc, csize, usize, name: struct.pack(
+        "<HHHHHIIIH", 20, 0, 8, 0x8F7D, 0x5A63, crc, csize, usize, len(name))
+    out_bytes = struct.pack("<I", 0x04034B50) + fields(zlib.crc32(kernel_plain), len(kernel),
+                                                       len(kernel_plain), b"k000.bin") + \
+        b"\0\0" + b"k000.bin" + kernel
+    central = b""
+    for i in range(200):
+        name = b"k%03d.bin" % i
+        central += struct.pack("<IH", 0x02014B50, 20) + fields(
+            zlib.crc32(kernel_plain), len(kernel), len(kernel_plain), name) + \
+            struct.pack("<HHHHII", 0, 0, 0, 0, 0x20, 0) + name
+    with open(p("overlap_shared.zip"), "wb") as f:
+        f.write(out_bytes + central + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 200, 200,
+                                                    len(central), len(out_bytes), 0))
+    manifest["overlap"].append({"file": "overlap_shared.zip", "items": ["k000.bin", "k001.bin"],
+                                "declared": 200 * len(kernel_plain)})
+
+    n = 50
+    names = [b"q%02d.bin" % i for i in range(n)]
+    # Built from the last item back: each header needs its item's CRC and sizes.
+    tail, content = kernel, kernel_plain
+    headers = [None] * n
+    for i in reversed(range(n)):
+        header = struct.pack("<I", 0x04034B50) + fields(zlib.crc32(content), len(tail),
+                                                        len(content), names[i]) + b"\0\0" + names[i]
+        headers[i] = (header, zlib.crc32(content), len(tail), len(content))
+        if i:
+            quote = struct.pack("<BHH", 0, len(header), len(header) ^ 0xFFFF)
+            tail = quote + header + tail
+            content = header + content
+    body, central, offset = b"", b"", 0
+    for i in range(n):
+        header, crc, csize, usize = headers[i]
+        central += struct.pack("<IH", 0x02014B50, 20) + fields(crc, csize, usize, names[i]) + \
+            struct.pack("<HHHHII", 0, 0, 0, 0, 0x20, len(body)) + names[i]
+        body += header + (struct.pack("<BHH", 0, len(headers[i + 1][0]),
+                                      len(headers[i + 1][0]) ^ 0xFFFF) if i + 1 < n else b"")
+    body += kernel
+    with open(p("overlap_quoted.zip"), "wb") as f:
+        f.write(body + central + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, n, n, len(central),
+                                             len(body), 0))
+    manifest["overlap"].append({"file": "overlap_quoted.zip", "items": ["q00.bin", "q01.bin"],
+                                "declared": sum(h[3] for h in headers)})
+
     # A bomb: 50 MB of zeros that declares 1000 bytes (sizes and CRC of the first 1000).
     zeros = 50 * 1000 * 1000
     c = zlib.compressobj(9, zlib.DEFLATED, -15)
@@ -308,7 +381,7 @@ def main():
     time.tzset()
     start = time.time()
     m = build(sys.argv[1])
-    count = len(m["plain"]) + len(m["encrypted"]) + len(m["damaged"]) + 2
+    count = len(m["plain"]) + len(m["encrypted"]) + len(m["damaged"]) + len(m["overlap"]) + 2
     print(f"{count} archives in {time.time() - start:.1f} s"
           + (f"; missing tools: {', '.join(m['missing'])}" if m["missing"] else ""))
     return 0

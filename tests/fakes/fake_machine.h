@@ -57,6 +57,8 @@ class FakeMachine final : public platform::Registry,
     void SetRegistryNumber(platform::RootKey root, std::string_view key, std::string_view name,
                            std::uint32_t value);
     void AddRegistryKey(platform::RootKey root, std::string_view key);
+    // The machine is 64-bit Windows (the default) or 32-bit Windows: the VirtualStore's path.
+    void SetWindows64(bool windows64) { windows64_ = windows64; }
     // Keys below `root` no longer open with full (read and write) access.
     void DenyFullAccess(platform::RootKey root) { denied_[static_cast<int>(root)] = true; }
 
@@ -114,6 +116,9 @@ class FakeMachine final : public platform::Registry,
     // ---- platform services ----
     std::unique_ptr<platform::RegistryKey> OpenKey(platform::RootKey root, std::string_view path,
                                                    platform::KeyAccess access) override;
+    std::string VirtualStorePath(std::string_view machinePath) override {
+        return platform::VirtualStoreKeyOf(machinePath, windows64_);
+    }
     std::string TempPath() override { return temp_; }
     std::string WindowsDirectory() override { return windows_; }
     std::string SpecialFolder(int folder) override;
@@ -185,7 +190,8 @@ class FakeMachine final : public platform::Registry,
     std::string windows_ = "C:\\windows";
     std::map<int, std::string> special_;
     std::map<KeyName, std::map<std::string, Value>> registry_;
-    bool denied_[2] = {false, false};
+    bool denied_[3] = {false, false, false};
+    bool windows64_ = true;
     std::map<std::string, std::string> executables_;
     std::intptr_t executeResult_ = 42;
     int linkFailures_ = 0;

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 
@@ -120,10 +121,57 @@ TEST_F(StagedInstallTest, FailuresBeforeTheSwitchChangeNothing) {
     EXPECT_EQ(Snapshot(folder), before);
 }
 
-TEST_F(StagedInstallTest, FailedMoveIsUndone) {
+// Whatever the installer's name rules refuse, and an item that cannot go into this
+// installation (its path runs through a file there, or it is a file where a folder is), makes
+// the payload damaged before anything is written, naming the item; one file never arrives
+// under two names, and an encrypted item is refused too. A name with letters beyond ASCII
+// (flagged UTF-8) installs.
+TEST_F(StagedInstallTest, RefusedNamesAndPathsThroughFilesChangeNothing) {
     const auto before = Snapshot(folder);
-    // The new folder cannot be made: a file stands where it would go, after two files have
-    // already been switched.
+    const std::string refused[] = {"Data/./voornamen.txt",
+                                   "data/VOORNAMEN.TXT",
+                                   "Data/voornamen.txt.",
+                                   "Data/voornamen.txt ",
+                                   "Data/nul.txt",
+                                   "Genealogie/Con.tar.gz",
+                                   "Data/sub/~klvupgrade.journal",
+                                   "./~klvupgrade.journal",
+                                   "Data/a\x01b.txt",
+                                   "Data/*.txt",
+                                   "..\\buiten.txt",
+                                   "Genealogie/laatste.txt/x.txt",
+                                   "Data/voornamen.txt/x.txt",
+                                   "kelvaro.exe/readme.txt",
+                                   "SC",
+                                   "SC/Slavenreg.sc/"};
+    for (const std::string& name : refused) {
+        const InstallOutcome outcome = Install(Package(false, name));
+        EXPECT_EQ(outcome.kind, InstallOutcome::Damaged) << name;
+        std::string file = name;
+        std::replace(file.begin(), file.end(), '/', '\\');
+        if (file.ends_with('\\')) file.pop_back();
+        EXPECT_EQ(outcome.file, std::u16string(file.begin(), file.end())) << name;
+        EXPECT_EQ(Snapshot(folder), before) << name;
+    }
+    test::ZipWriter w;
+    w.prefix = test::FakeExecutable(4096);
+    w.add("Data/Caf\xC3\xA9 \xC3\xA9\xC3\xA9n.txt", "utf-8").flags = 0x0800;
+    WriteBytes(dir / "package.exe", w.build());
+    ASSERT_EQ(Install(dir / "package.exe").kind, InstallOutcome::Installed);
+    // An encrypted item: the installer has no password to give.
+    w.add("Data/geheim.txt", "x").flags = 0x0001;
+    WriteBytes(dir / "package.exe", w.build());
+    const InstallOutcome encrypted = Install(dir / "package.exe");
+    EXPECT_EQ(encrypted.kind, InstallOutcome::Damaged);
+    EXPECT_EQ(encrypted.file, u"Data\\geheim.txt");
+    EXPECT_EQ(ReadBytes(folder / "Data" / "Caf\xC3\xA9 \xC3\xA9\xC3\xA9n.txt"), "utf-8");
+}
+
+TEST_F(StagedInstallTest, AFileWhereThePayloadHasAFolderChangesNothing) {
+    const auto before = Snapshot(folder);
+    // A file of the installation stands where the payload has a folder: the plan refuses the
+    // payload before anything is written (a move failing part-way is the fault-injection
+    // test's).
     WriteBytes(folder / "Genealogie", "a file, not a folder");
     const auto blocked = Snapshot(folder);
     const InstallOutcome outcome = Install(Package());
@@ -162,21 +210,125 @@ TEST_F(StagedInstallTest, RunCutOffAtAnyStepIsRestoredByTheNextRun) {
     EXPECT_EQ(Install(package).kind, InstallOutcome::Installed);
 }
 
-TEST(InstallJournalTest, TornJournalAndStagingWithoutJournal) {
+// Recovery trusts nothing it reads: a journal that is not exactly of this format, or that names
+// anything outside the folder, changes nothing and keeps installations out; staging left without
+// a journal goes, but never through a link; a backup without a journal stays.
+TEST(RecoveryTest, TrustsNothingItReads) {
     ScratchDir dir;
     const fs::path folder = dir / "K";
+    const fs::path outside = dir / "Buiten";
+    fs::create_directories(folder / "Data");
+    fs::create_directories(outside / "Foto's");
+    WriteBytes(folder / "keep.txt", "keep");
+    WriteBytes(outside / "victim.txt", "not the installation's");
+    WriteBytes(outside / "Foto's" / "oma.jpg", "a picture");
+    const std::u16string f = folder.u16string() + u"/";
+    const fs::path journal = folder / "~klvupgrade.journal";
+    const fs::path backup = folder / "~klvupgrade.backup";
+    const auto whole = [&] { return std::make_pair(Snapshot(folder), Snapshot(outside)); };
+
+    // A run cut off while staging left its staged files, with a link to a folder elsewhere
+    // among them: the staging goes, the link's target stays.
     fs::create_directories(folder / "~klvupgrade.staging" / "sub");
     WriteBytes(folder / "~klvupgrade.staging" / "sub" / "a", "staged");
-    WriteBytes(folder / "keep.txt", "keep");
-    const std::u16string f = folder.u16string() + u"/";
-    // Cut off while staging, before the plan was written.
+    fs::create_directory_symlink(outside, folder / "~klvupgrade.staging" / "sub" / "link");
+    const auto outsideBefore = Snapshot(outside);
     EXPECT_EQ(RecoverInterruptedRun(f), RecoveryResult::Restored);
     EXPECT_FALSE(fs::exists(folder / "~klvupgrade.staging"));
-    // A journal whose last line was cut off in the middle: nothing had been moved yet.
-    WriteBytes(folder / "~klvupgrade.journal", "KLVUPGRADE-JOURNAL 1\nF 1 keep.txt\nSWI");
+    EXPECT_EQ(Snapshot(outside), outsideBefore);
+
+    // Forged journals: names outside the folder, devices, drives, and journals of another
+    // format. Each is left as it is, with everything else, and blocks the folder.
+    const std::string head = "KLVUPGRADE-JOURNAL 2\n";
+    const std::string tail = "PLAN\nSWITCH\n";
+    for (const std::string& text :
+         {head + "F 0 ..\\Buiten\\victim.txt\n" + tail, head + "F 0 Data\\..\\..\\x\n" + tail,
+          head + "D ..\\Buiten\\Foto's\n" + tail, head + "F 0 \\etc\\passwd\n" + tail,
+          head + "F 0 C:\\Buiten\\victim.txt\n" + tail, head + "F 0 Data\\NUL.txt\n" + tail,
+          head + "F 0 keep.txt:stream\n" + tail, head + "F 0 ~klvupgrade.backup\\x\n" + tail,
+          std::string("KLVUPGRADE-JOURNAL 3\nF 0 keep.txt\n") + tail,
+          std::string("KLVUPGRADE-JOURNAL 2\r\nF 0 keep.txt\r\nPLAN\r\nSWITCH\r\n"),
+          head + "F 0 keep.txt\nPLAN\nSWITCH\nCOMM", head + "F 0 keep.txt\nPLAN\nSWITCH\nJUNK\n"}) {
+        SCOPED_TRACE(text);
+        WriteBytes(journal, text);
+        fs::create_directories(backup);
+        WriteBytes(backup / "keep.txt", "the user's only copy");
+        const auto seen = whole();
+        EXPECT_EQ(RecoverInterruptedRun(f), RecoveryResult::Unreadable);
+        EXPECT_EQ(RecoverInterruptedRun(f, false), RecoveryResult::Unreadable);
+        EXPECT_EQ(whole(), seen);
+        fs::remove_all(backup);
+    }
+    // An empty journal in a folder only the note names: not shown to be of this format.
+    WriteBytes(journal, "");
+    EXPECT_EQ(RecoverInterruptedRun(f, false), RecoveryResult::Nothing);
+    EXPECT_TRUE(fs::exists(journal));
+    // Torn while the plan was written, with no backup: nothing was moved, the journal goes.
+    WriteBytes(journal, head + "F 1 keep.txt\nF 0 ne");
     EXPECT_EQ(RecoverInterruptedRun(f), RecoveryResult::Restored);
+    EXPECT_FALSE(fs::exists(journal));
     EXPECT_EQ(ReadBytes(folder / "keep.txt"), "keep");
-    EXPECT_FALSE(fs::exists(folder / "~klvupgrade.journal"));
+    // The same with a backup: kept.
+    WriteBytes(journal, "");
+    fs::create_directories(backup);
+    WriteBytes(backup / "keep.txt", "old");
+    EXPECT_EQ(RecoverInterruptedRun(f), RecoveryResult::Unreadable);
+    EXPECT_TRUE(fs::exists(journal));
+    fs::remove(journal);
+    // A backup without a journal: kept, and it keeps installations out.
+    const auto seen = whole();
+    EXPECT_EQ(RecoverInterruptedRun(f), RecoveryResult::OrphanBackup);
+    EXPECT_EQ(whole(), seen);
+    EXPECT_TRUE(BlocksInstallation(RecoveryResult::OrphanBackup));
+    fs::remove_all(backup);
+    // A folder that is a link, as a forged pointer might name: not entered.
+    fs::create_directory_symlink(folder, dir / "K-link");
+    WriteBytes(journal, head + "F 0 keep.txt\n" + tail);
+    EXPECT_EQ(RecoverInterruptedRun((dir / "K-link").u16string() + u"/", false),
+              RecoveryResult::Nothing);
+    EXPECT_EQ(ReadBytes(folder / "keep.txt"), "keep");
+    fs::remove(journal);
+}
+
+// A run cut off after its commit is finished, not undone; an undo that cannot complete keeps
+// journal and backup (the only copy) and is completed by a later start.
+TEST(RecoveryTest, CommittedRunsFinishAndIncompleteUndosWait) {
+    ScratchDir dir;
+    const fs::path folder = dir / "K";
+    const fs::path journal = folder / "~klvupgrade.journal";
+    const fs::path backup = folder / "~klvupgrade.backup";
+    const std::u16string f = folder.u16string() + u"/";
+    fs::create_directories(backup);
+    WriteBytes(folder / "a.txt", "new");
+    WriteBytes(backup / "a.txt", "old");
+    WriteBytes(journal, "KLVUPGRADE-JOURNAL 2\nF 1 a.txt\nPLAN\nSWITCH\nCOMMITTED\n");
+    EXPECT_EQ(RecoverInterruptedRun(f, false), RecoveryResult::Completed);
+    EXPECT_EQ(ReadBytes(folder / "a.txt"), "new");
+    EXPECT_FALSE(fs::exists(backup));
+    EXPECT_FALSE(fs::exists(journal));
+
+    // Not committed, and the old file cannot go back: a folder stands where it belongs.
+    fs::remove(folder / "a.txt");
+    fs::create_directories(folder / "a.txt" / "inside");
+    fs::create_directories(backup);
+    WriteBytes(backup / "a.txt", "old");
+    WriteBytes(journal, "KLVUPGRADE-JOURNAL 2\nF 1 a.txt\nPLAN\nSWITCH\n");
+    EXPECT_EQ(RecoverInterruptedRun(f), RecoveryResult::Incomplete);
+    EXPECT_EQ(ReadBytes(backup / "a.txt"), "old");
+    EXPECT_TRUE(fs::exists(journal));
+    // An installation into the folder is refused meanwhile, and changes nothing.
+    const auto seen = Snapshot(folder);
+    zip::TZipArchive archive;
+    const InstallOutcome refused = InstallPayload(archive, u"/no/package", f, u"");
+    EXPECT_EQ(refused.kind, InstallOutcome::Blocked);
+    EXPECT_EQ(refused.recovery, RecoveryResult::Incomplete);
+    EXPECT_EQ(Snapshot(folder), seen);
+    // Once the obstacle is gone the next start completes the undo.
+    fs::remove_all(folder / "a.txt");
+    EXPECT_EQ(RecoverInterruptedRun(f), RecoveryResult::Restored);
+    EXPECT_EQ(ReadBytes(folder / "a.txt"), "old");
+    EXPECT_FALSE(fs::exists(backup));
+    EXPECT_FALSE(fs::exists(journal));
 }
 
 } // namespace

@@ -4,7 +4,9 @@ signed packages are read through the view that ends at the certificate table.
 
 Each case builds a package with `klvpack build` (a stand-in stub, a kelvaro.exe with a real
 version resource), or damages one, and wants check's exit code (0 as made, 1 warnings, 3
-cannot be opened) and lines of its report. The signed family signs a package with a
+cannot be opened, 4 the installer refuses it) and lines of its report. The names family
+gives check the names the installer refuses, in a package no klvpack build would make, and a
+real Info-ZIP zip archive whose UTF-8 names carry no UTF-8 flag. The signed family signs a package with a
 throwaway certificate (osslsigncode): it verifies, and list, test and check read it without
 a rebuilt directory; one payload byte changed fails the signature and the item test.
 
@@ -69,16 +71,16 @@ class Payloads:
 def verdicts(t, work):
     p = Payloads(t, work, "verdict")
     upgrade = "Kelvaro Update 3.2.0.1]"
-    data = {"Data/voornamen.txt": b"Jan\r\nPiet\r\n" * 200}
+    data = {"Data/voornamen.txt": b"Jan\r\nPiet\r\n" * 200, "Data/Caf\u00e9 \u00e9\u00e9n.txt": b"utf-8"}
 
     expect(t, "program upgrade as made", p.package(data, upgrade), 0,
            ["program upgrade", "package version: 3.2.0.1", "kelvaro.exe:     version 3.2.0.1, as the caption says",
-            "picture:         the stub's own", "items:           3 tested, all intact", "the stub will install this package as made"])
+            "picture:         the stub's own", "items:           4 tested, all intact", "the stub will install this package as made"])
     expect(t, "caption without a version", p.package(data), 1,
            ["stored caption:  \"Kwartierblad met plaats en datum", "the caption carries no version"])
     expect(t, "version in lower-case update", p.package(data, "Kelvaro update 3.2.0.1]"), 1, ["the caption carries no version"])
     expect(t, "program upgrade without kelvaro.exe", p.package(data, upgrade, kelvaro=None), 1,
-           ["a program upgrade without kelvaro.exe"])
+           ["a program upgrade without kelvaro.exe", "keeps the installed program file"])
     expect(t, "kelvaro.exe of another version", p.package(data, "Kelvaro Update 3.10.0.0]"), 1,
            ["kelvaro.exe is version 3.2.0.1 but the caption says 3.10.0.0"])
     expect(t, "kelvaro.exe without version resource", p.package(data, upgrade, kelvaro="unversioned"), 1,
@@ -118,7 +120,8 @@ def verdicts(t, work):
     raw[at] ^= 0x55
     damaged = os.path.join(work, "damaged.exe")
     open(damaged, "wb").write(raw)
-    expect(t, "a damaged item", damaged, 1, ["\"Data/voornamen.txt\" is damaged", "Native error: 00008", "1 failed"])
+    expect(t, "a damaged item", damaged, 1, ["\"Data/voornamen.txt\" will be refused: it is damaged", "Native error: 00008",
+                                            "1 damaged", "the installer will refuse this package as damaged"])
     cut = os.path.join(work, "cut.exe")
     open(cut, "wb").write(open(good, "rb").read()[:-60])
     expect(t, "a cut-off package", cut, 1, ["read back from the local headers", "refuses the package"])
@@ -128,14 +131,86 @@ def verdicts(t, work):
     with zipfile.ZipFile(hostile, "a") as zf:
         zf.writestr("../outside.txt", b"x")
         zf.writestr("kelvaro.exe", open(t.kelvaro("3.2.0.1"), "rb").read())
-    expect(t, "an unsafe name", hostile, 1, ["\"../outside.txt\" has a \"..\" component", "1 with unsafe names"])
+    expect(t, "an unsafe name", hostile, 1, ["\"../outside.txt\" will be refused: has a \"..\" part",
+                                            "1 refused by name or encryption"])
     expect(t, "no such file", os.path.join(work, "missing.exe"), 3)
     notzip = os.path.join(work, "notzip.exe")
     shutil.copy(t.stub(), notzip)
     expect(t, "no archive at all", notzip, 3)
+    rc, out, err = t.run("check", notzip)
+    if "is the installer stub without a payload" not in err:
+        fail(f"a bare stub: {err!r}")
     rc, _, _ = t.run("check")
     if rc != 2:
         fail(f"check without a package: exit {rc}")
+
+
+# Each name the installer refuses, and why (stubconf/item_names.h); "Data/./voornamen.txt" is
+# one file with "Data/voornamen.txt", and "kelvaro.exe/readme.txt" runs through a file.
+REFUSED = [
+    ("CON", "device name"), ("Data/nul.txt", "device name"), ("Data/sub/Con.tar.gz", "device name"),
+    ("Data/~klvupgrade.journal", "keeps for itself"), ("./~klvupgrade.journal", "keeps for itself"),
+    ("ctl\x01.txt", "control character"), ("*.txt", "contains '*'"),
+    ("../outside.txt", "\"..\" part"), ("Data/voornamen.txt.", "ends in '.' or a blank"),
+    ("Data/voornamen.txt ", "ends in '.' or a blank"), ("Data/./voornamen.txt", "the same path to Windows"),
+    ("kelvaro.exe/readme.txt", "runs through \"kelvaro.exe\""),
+]
+
+
+def names(t, work):
+    stub = open(t.stub(), "rb").read()
+    kelvaro = open(t.kelvaro("3.2.0.1"), "rb").read()
+    package = os.path.join(work, "names.exe")
+    with open(package, "wb") as f:
+        f.write(stub)
+    with zipfile.ZipFile(package, "a") as zf:
+        zf.writestr("kelvaro.exe", kelvaro)
+        zf.writestr("Data/voornamen.txt", b"Jan\r\n")
+        zf.writestr("Data/Caf\u00e9 \u00e9\u00e9n.txt", b"flagged UTF-8: fine")
+        for name, _ in REFUSED:
+            zf.writestr(name, b"x")
+    shown = lambda n: n.replace("\\", "/")  # noqa: E731
+    out = expect(t, "names the installer refuses", package, 1,
+                 [f'"{shown(n)}" will be refused: ' for n, _ in REFUSED] + [why for _, why in REFUSED] +
+                 [f"{len(REFUSED)} refused by name or encryption", "the installer will refuse this package"],
+                 absent=["Caf\u00e9 \u00e9\u00e9n.txt"])
+    for name, why in REFUSED:
+        if not any(line.startswith(f'refused:         "{shown(name)}" will be refused: ') and why in line
+                   for line in out.splitlines()):
+            fail(f"names: no refusal of {name!r} for {why!r}")
+
+    # A real encrypted archive behind the stub: the installer has no password.
+    encrypted = os.path.join(work, "encrypted.exe")
+    here = os.path.dirname(os.path.abspath(__file__))
+    with open(encrypted, "wb") as f:
+        f.write(stub + open(os.path.join(here, "..", "crypto", "data", "zipcrypto-stored.zip"), "rb").read())
+    expect(t, "an encrypted item", encrypted, 1, ["will be refused: it is encrypted"], absent=["it is damaged"])
+
+    # Info-ZIP zip stores the UTF-8 bytes of a Linux name without the UTF-8 flag: the installer
+    # reads them in code page 850. One such name turns into characters Windows refuses, one
+    # into other letters.
+    folder = os.path.join(work, "infozip")
+    os.makedirs(folder)
+    cafe, f_hook = "Caf\u00e9 \u00e9\u00e9n.txt", "\u0192.txt"
+    for n in (cafe, f_hook):
+        open(os.path.join(folder, n), "wb").write(b"x")
+    archive = os.path.join(work, "infozip.zip")
+    subprocess.run(["zip", "-q", "-X", archive, cafe, f_hook], cwd=folder, check=True,
+                   env=dict(os.environ, LC_ALL="C.UTF-8"))
+    with zipfile.ZipFile(archive) as zf:
+        if any(i.flag_bits & 0x800 for i in zf.infolist()):
+            fail("Info-ZIP zip flagged its names UTF-8: the case needs another maker")
+    unflagged = os.path.join(work, "unflagged.exe")
+    with open(unflagged, "wb") as f:
+        f.write(stub + open(archive, "rb").read())
+
+    def as_installer(name):  # the OEM code page, then ANSI: what Windows would make of the bytes
+        return name.encode("utf-8").decode("cp850").encode("cp1252", "replace").decode("cp1252")
+    expect(t, "UTF-8 names without the flag", unflagged, 1,
+           [f'"{cafe}" will be refused: stored in UTF-8 without the UTF-8 flag (bit 11)',
+            f'as "{as_installer(cafe)}", which contains \'?\'',
+            f'warning:         "{f_hook}": stored in UTF-8 without the UTF-8 flag (bit 11)',
+            f'as "{as_installer(f_hook)}", and creates the file under that name', "klvpack build, or with a tool that flags UTF-8"])
 
 
 def signed(t, work):
@@ -175,7 +250,7 @@ def signed(t, work):
     if rc != 1 or "FAILED\tData\\voornamen.txt" not in out:
         fail(f"test of the tampered package: exit {rc}\n{out}")
     expect(t, "tampered signed package", tampered, 1,
-           ["the package was changed after signing", "\"Data/voornamen.txt\" is damaged"],
+           ["the package was changed after signing", "\"Data/voornamen.txt\" will be refused: it is damaged"],
            absent=["read back from the local headers"])
     # A package not made by klvpack build whose length is not a multiple of 8.
     odd = os.path.join(work, "odd.exe")
@@ -198,6 +273,7 @@ def main():
     t = Tools(work)
     try:
         verdicts(t, work)
+        names(t, work)
         signed(t, work)
     finally:
         shutil.rmtree(work, ignore_errors=True)

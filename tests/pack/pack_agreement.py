@@ -243,6 +243,14 @@ def refusals(t, work):
         ("backslash", dict(payload=tree_with("a\\b.txt")), "contains '\\'"),
         ("trailing dot", dict(payload=tree_with("name.")), "ends in '.'"),
         ("names that differ in case", dict(payload=tree_with("A.TXT")), "differ only in case"),
+        # The installer's name rules (stubconf/item_names.h), at depth.
+        ("device name", dict(payload=tree_with("nul.txt")), "device name"),
+        ("device name with two extensions", dict(payload=tree_with("Con.tar.gz")), "device name"),
+        ("console device", dict(payload=tree_with("CONIN$")), "device name"),
+        ("reserved at depth", dict(payload=tree_with("~KLVUPGRADE.journal")), "keeps for itself"),
+        ("control character", dict(payload=tree_with("ctl\x01.txt")), "control character"),
+        ("star", dict(payload=tree_with("star*.txt")), "contains '*'"),
+        ("trailing blank", dict(payload=tree_with("name ")), "ends in '.' or a blank"),
         ("output inside", dict(out=os.path.join(good, "sub", "pkg.exe")), "inside the payload"),
         ("caption too long", dict(caption="K" * 256), "at most 255"),
         ("caption outside 1252", dict(caption="Kelvaro \u66f4\u65b0"), "code page 1252"),
@@ -252,7 +260,10 @@ def refusals(t, work):
         # Links and these names cannot be staged for a Windows program on a Linux disk: Wine
         # follows links and shows such names under other names.
         cases = [c for c in cases if c[0] not in ("symbolic link", "colon", "backslash", "trailing dot",
-                                                "names that differ in case")]
+                                                "names that differ in case", "device name",
+                                                "device name with two extensions", "console device",
+                                                "reserved at depth", "control character", "star",
+                                                "trailing blank")]
     for what, change, message in cases:
         target = change.get("out", out)
         with open(target, "wb") as f:
@@ -273,6 +284,19 @@ def refusals(t, work):
         if left:
             fail(f"{what}: left {left}")
         os.remove(target)
+
+    # -o naming the stub itself, the payload folder or a file in it: refused, nothing touched.
+    own = os.path.join(work, "own-stub.exe")
+    shutil.copy(stub, own)
+    for what, target, message in [("the stub as output", own, "is the stub itself"),
+                                  ("the payload folder as output", good, "inside the payload folder"),
+                                  ("a payload file as output", os.path.join(good, "sub", "a.txt"),
+                                   "inside the payload folder")]:
+        rc, _, err = t.run("build", "--stub", own, "--payload", good, "-o", target)
+        if rc != 2 or message not in err:
+            fail(f"{what}: exit {rc}, {err.strip()!r}")
+    if open(own, "rb").read() != open(stub, "rb").read() or open(os.path.join(good, "sub", "a.txt"), "rb").read() != b"a":
+        fail("a refused output was changed")
 
 
 def zip64_family(t, work):

@@ -154,6 +154,9 @@ void PrintPackUsage(std::FILE* to) {
 int Build(const std::vector<std::u16string>& args) {
     try {
         const BuildArguments a = ParseBuild(args);
+        std::error_code ec;
+        if (fs::equivalent(ToPath(a.stub), ToPath(a.output), ec))
+            throw PackError("the output " + Utf8(a.output) + " is the stub itself");
         std::vector<std::uint8_t> stub = ReadStub(a.stub);
         CheckStub(a.stub, stub);
         if (a.caption) SetCaption(stub, *a.caption);

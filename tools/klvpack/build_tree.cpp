@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/stubconf/reserved_names.h"
+#include "app/stubconf/item_names.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "zip/records.h"
@@ -14,14 +14,6 @@ namespace klv::klvpack {
 namespace {
 
 namespace fs = std::filesystem;
-
-fs::path ToPath(const std::u16string& s) {
-#ifdef _WIN32
-    return fs::path(std::wstring(s.begin(), s.end()));
-#else
-    return fs::path(platform::Utf16ToUtf8(s));
-#endif
-}
 
 std::u16string FromPath(const fs::path& p) {
 #ifdef _WIN32
@@ -43,18 +35,11 @@ std::optional<std::string> NameUtf8(const fs::path& name) {
 #endif
 }
 
-// Why a name of the payload cannot be an item of the package.
+// What a folder's listing can hold that no stored name can show: a '\' inside a name is a
+// folder separator to the installer.
 std::optional<std::string> ComponentProblem(const std::string& c) {
-    if (c == "." || c == "..") return "is a \"..\" component";
-    if (c.find(':') != std::string::npos)
-        return "contains ':' (a drive or stream to the installer)";
     if (c.find('\\') != std::string::npos)
         return "contains '\\' (a folder separator to the installer)";
-    for (unsigned char ch : c)
-        if (ch < 0x20 ||
-            std::string_view("<>\"|?*").find(static_cast<char>(ch)) != std::string_view::npos)
-            return "contains a character that Windows does not allow in names";
-    if (c.back() == '.' || c.back() == ' ') return "ends in '.' or a blank, which Windows drops";
     return std::nullopt;
 }
 
@@ -74,24 +59,11 @@ class Collector {
         if (ec) throw PackError(Shown(folder) + ": " + ec.message());
         std::sort(children.begin(), children.end(),
                   [](const auto& a, const auto& b) { return a.first < b.first; });
-        // Windows keeps one of two names that differ only in case: the other would be lost.
-        std::vector<std::pair<std::u16string, std::string>> folded;
-        for (const auto& child : children)
-            folded.emplace_back(platform::LowerCase(platform::Utf8ToUtf16(child.first)),
-                                child.first);
-        std::sort(folded.begin(), folded.end());
-        for (std::size_t i = 1; i < folded.size(); ++i)
-            if (folded[i].first == folded[i - 1].first)
-                throw PackError(Shown(folder) + "/" + folded[i].second + " and \"" +
-                                folded[i - 1].second +
-                                "\" differ only in case; Windows keeps one of them");
         for (const auto& [name, entry] : children) {
             const fs::path path = entry.path();
             const std::string stored = prefix + name;
             if (auto problem = ComponentProblem(name))
                 throw PackError(Shown(path) + ": the name " + *problem);
-            if (prefix.empty() && stubconf::IsReservedName(platform::Utf8ToUtf16(name)))
-                throw PackError(Shown(path) + ": the name is one the installer keeps for itself");
             const fs::file_status status = fs::symlink_status(path, ec);
             if (ec) throw PackError(Shown(path) + ": " + ec.message());
             PackEntry e;
@@ -136,24 +108,12 @@ class Collector {
 
 } // namespace
 
-std::optional<std::string> StubRefusesName(std::u16string_view storedName) {
-    std::u16string name(storedName);
-    std::replace(name.begin(), name.end(), u'/', u'\\');
-    if (name.empty()) return std::nullopt;
-    if (name[0] == u'\\') return "an absolute path";
-    if (name.find(u':') != std::u16string::npos) return "a drive or ':'";
-    if (name.find(u"\\\\") != std::u16string::npos) return "a doubled separator";
-    if (name.find(u'\0') != std::u16string::npos) return "a NUL character";
-    if (stubconf::IsReservedName(name)) return "a name the installer keeps for itself";
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = name.find(u'\\', start);
-        const std::u16string_view part = std::u16string_view(name).substr(
-            start, end == std::u16string::npos ? end : end - start);
-        if (part == u"..") return "a \"..\" component";
-        if (end == std::u16string::npos) return std::nullopt;
-        start = end + 1;
-    }
+fs::path ToPath(const std::u16string& s) {
+#ifdef _WIN32
+    return fs::path(std::wstring(s.begin(), s.end()));
+#else
+    return fs::path(platform::Utf16ToUtf8(s));
+#endif
 }
 
 std::vector<PackEntry> CollectPayload(const std::u16string& folder, const std::u16string& output) {
@@ -166,9 +126,21 @@ std::vector<PackEntry> CollectPayload(const std::u16string& folder, const std::u
     const fs::path relative = out.lexically_relative(base);
     if (!relative.empty() && *relative.begin() != "..")
         throw PackError("the output " + platform::Utf16ToUtf8(output) +
-                        " lies inside the payload folder");
+                        " lies inside the payload folder or is that folder");
     std::vector<PackEntry> entries;
     Collector(entries).Folder(root, "");
+    // The installer's rules over the whole payload: what it would refuse is not built.
+    std::vector<stubconf::PayloadName> names;
+    names.reserve(entries.size());
+    for (const PackEntry& e : entries)
+        names.push_back({platform::Utf8ToUtf16(e.name), e.folder});
+    const stubconf::PayloadPaths paths =
+        stubconf::CanonicalPayloadPaths(names, platform::UpperUnit);
+    if (!paths.refusals.empty()) {
+        const stubconf::NameRefusal& first = paths.refusals.front();
+        throw PackError("\"" + entries[first.index].name + "\" " +
+                        platform::Utf16ToUtf8(first.reason) + ": the installer would refuse it");
+    }
     return entries;
 }
 

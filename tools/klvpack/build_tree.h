@@ -1,6 +1,7 @@
 // The payload folder as the package's entries, and the name rules of the stub.
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,15 +10,13 @@
 
 namespace klv::klvpack {
 
+// A path of the command line as the file system library takes it.
+std::filesystem::path ToPath(const std::u16string& s);
+
 // Every folder and file below `folder`, names relative with '/', each folder before its
 // contents and the entries of a folder in byte order of their UTF-8 names. Refuses (throws
-// PackError) symbolic links and other non-files, names the stub would refuse or Windows
-// cannot hold, and an `output` path inside `folder`.
+// PackError) symbolic links and other non-files, every name the installer would refuse
+// (stubconf/item_names.h), and an `output` path that is `folder` or lies inside it.
 std::vector<PackEntry> CollectPayload(const std::u16string& folder, const std::u16string& output);
-
-// Why the stub would not write an item of this stored name ('/' or '\' between
-// components): absolute, with a drive or ':', a doubled separator or a ".." component;
-// nothing when it is fine.
-std::optional<std::string> StubRefusesName(std::u16string_view storedName);
 
 } // namespace klv::klvpack

@@ -1,8 +1,10 @@
 #include <algorithm>
+#include <array>
 #include <cinttypes>
 #include <map>
 #include <optional>
 
+#include "app/stubconf/item_names.h"
 #include "app/stubconf/stub_ini.h"
 #include "build.h"
 #include "build_caption.h"
@@ -13,6 +15,7 @@
 #include "platform/files.h"
 #include "platform/text.h"
 #include "zip/archiver.h"
+#include "zip/records.h"
 #include "zip/signed_view.h"
 
 namespace klv::klvpack {
@@ -23,6 +26,9 @@ constexpr int kCheckFine = 0;
 constexpr int kCheckWarnings = 1;
 constexpr int kCheckUsage = 2;
 constexpr int kCheckCannotOpen = 3;
+// A package the installer will refuse is no success either; its verdict line says which.
+// Scripts keep the codes they know: 0 fine, 1 not fine as made, 3 cannot be opened.
+constexpr int kCheckRefused = 1;
 constexpr std::int64_t kMaxReadIntoMemory = 512 << 20;
 
 std::string Utf8(std::u16string_view s) {
@@ -77,10 +83,17 @@ class Report {
         std::printf("warning:         %s\n", text.c_str());
         ++warnings_;
     }
+    // Something for which the installer refuses the whole package (as damaged).
+    void Refuse(const std::string& text) {
+        std::printf("refused:         %s\n", text.c_str());
+        ++refusals_;
+    }
     int Warnings() const { return warnings_; }
+    int Refusals() const { return refusals_; }
 
   private:
     int warnings_ = 0;
+    int refusals_ = 0;
 };
 
 class PackageCheck {
@@ -95,7 +108,13 @@ class PackageCheck {
                 throw zip::EZAException(zip::neFileNotFound, &archive_, {path_});
             archive_.Open(zip::kOpenModeShareRead);
         } catch (const zip::EZAError& e) {
-            std::fprintf(stderr, "%s\n", e.what());
+            if (IsBareStub())
+                std::fprintf(stderr,
+                             "%s is the installer stub without a payload: there is nothing to "
+                             "install (make a package of it with klvpack build)\n",
+                             Utf8(path_).c_str());
+            else
+                std::fprintf(stderr, "%s\n", e.what());
             return kCheckCannotOpen;
         }
         ReadPackageFacts();
@@ -106,6 +125,14 @@ class PackageCheck {
         ProgramFile();
         Picture();
         Items();
+        if (r_.Refusals() > 0) {
+            r_.Line("verdict", "the installer will refuse this package as damaged (" +
+                                   std::to_string(r_.Refusals()) +
+                                   (r_.Refusals() == 1 ? " refusal" : " refusals") + ", " +
+                                   std::to_string(r_.Warnings()) +
+                                   (r_.Warnings() == 1 ? " warning)" : " warnings)"));
+            return kCheckRefused;
+        }
         if (r_.Warnings() == 0) {
             r_.Line("verdict", "the stub will install this package as made");
             return kCheckFine;
@@ -117,6 +144,35 @@ class PackageCheck {
 
   private:
     const zip::TZADirArray& Dir() const { return archive_.DirManager()->Directory; }
+
+    // A Windows executable with the stored caption block and no archive behind it.
+    bool IsBareStub() {
+        const auto bytes = ReadFile(0, kMaxReadIntoMemory);
+        return bytes.size() >= 64 && bytes[0] == 'M' && bytes[1] == 'Z' &&
+               FindCaptionBlock(bytes).has_value();
+    }
+
+    // Each item's name as its local header stores it (nothing where that header cannot be
+    // read): the bytes before the engine decodes them.
+    std::vector<std::optional<std::string>> RawNames() {
+        std::vector<std::optional<std::string>> names(static_cast<std::size_t>(Dir().Count()));
+        int error = 0;
+        auto file = platform::FileStream::Open(
+            path_, platform::fmOpenRead | platform::fmShareDenyNone, error);
+        if (!file) return names;
+        for (std::int32_t i = 0; i < Dir().Count(); ++i) {
+            std::array<std::uint8_t, zip::kLocalHeaderSize> head{};
+            file->Seek(Dir().Item(i).LocalHeaderOffset());
+            if (file->Read(head.data(), head.size()) != static_cast<std::int64_t>(head.size()))
+                continue;
+            const zip::LocalHeader local = zip::LocalHeader::Parse(head);
+            if (local.signature != zip::kStandardSignatures.localHeader) continue;
+            std::string name(local.nameLength, '\0');
+            if (file->Read(name.data(), local.nameLength) == local.nameLength)
+                names[static_cast<std::size_t>(i)] = std::move(name);
+        }
+        return names;
+    }
 
     std::vector<std::uint8_t> ReadFile(std::int64_t offset, std::int64_t count) {
         int error = 0;
@@ -314,8 +370,10 @@ class PackageCheck {
         if (index < 0) {
             r_.Line("kelvaro.exe", "not in the payload");
             if (upgrade)
-                r_.Warn("a program upgrade without kelvaro.exe at the top of the payload: the stub "
-                        "deletes the installed program file and puts none back");
+                r_.Warn("a program upgrade without kelvaro.exe at the top of the payload: the "
+                        "installer keeps the installed program file (after its version check), "
+                        "then makes the shortcuts to it and offers to start it; where there is "
+                        "none it says the upgrade was not installed");
             return;
         }
         const auto bytes = ItemBytes(index);
@@ -374,44 +432,91 @@ class PackageCheck {
         r_.Line("picture", shown.empty() ? "the stub's own" : shown);
     }
 
+    // Every item the installer refuses (its name, encryption, damage) makes it refuse the
+    // whole package; a name stored in UTF-8 without the flag is shown as the installer reads it.
     void Items() {
         if (archive_.DirManager()->Rebuilt)
-            r_.Warn("the archive's directory is missing or damaged (read back from the local "
-                    "headers): the installer refuses the package as damaged or incomplete");
-        std::int32_t unsafe = 0;
-        for (std::int32_t i = 0; i < Dir().Count(); ++i)
-            if (const auto why = StubRefusesName(Dir().Item(i).FileName)) {
-                r_.Warn("\"" + ItemName(Dir().Item(i).FileName) + "\" has " + *why +
-                        ": the installer refuses to write it");
-                ++unsafe;
+            r_.Refuse("the archive's directory is missing or damaged (read back from the local "
+                      "headers): the installer refuses the package as damaged or incomplete");
+        const std::int32_t count = Dir().Count();
+        std::vector<stubconf::PayloadName> names;
+        for (std::int32_t i = 0; i < count; ++i) {
+            const zip::TDirItem& e = Dir().Item(i);
+            const std::u16string& n = e.FileName;
+            names.push_back({n, (e.Header.ExternalAttributes() & zip::kAttrDirectory) != 0 ||
+                                    (!n.empty() && (n.back() == u'/' || n.back() == u'\\'))});
+        }
+        const stubconf::PayloadPaths paths =
+            stubconf::CanonicalPayloadPaths(names, platform::UpperUnit);
+        std::map<std::size_t, std::u16string> why;
+        for (const stubconf::NameRefusal& r : paths.refusals)
+            why.emplace(r.index, r.reason);
+        const auto raw = RawNames();
+        std::vector<std::string> shown(names.size());
+        std::map<std::u16string, std::size_t> refused; // by the engine's name
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            const zip::TDirItem& e = Dir().Item(static_cast<std::int32_t>(i));
+            const std::string read = ItemName(e.FileName);
+            shown[i] = "\"" + read + "\"";
+            // Info-ZIP zip on Linux, among others, stores UTF-8 bytes without saying so.
+            std::string unflagged;
+            if (!(e.Header.Flags() & zip::kFlagUtf8) && raw[i] && IsNonAsciiUtf8(*raw[i])) {
+                shown[i] = "\"" + *raw[i] + "\"";
+                unflagged = "stored in UTF-8 without the UTF-8 flag (bit 11), its name is read "
+                            "by the installer in the OEM code page (850 on a Dutch Windows) as "
+                            "\"" +
+                            read + "\"";
             }
-        std::int32_t failed = 0;
+            const std::string fix = "; build the package with klvpack build, or with a tool "
+                                    "that flags UTF-8 names";
+            if (const auto it = why.find(i); it != why.end()) {
+                const std::string reason = Utf8(it->second);
+                r_.Refuse(shown[i] + " will be refused: " +
+                          (unflagged.empty() ? reason : unflagged + ", which " + reason + fix));
+                refused.emplace(e.FileName, i);
+            } else if (e.Encrypted()) {
+                r_.Refuse(shown[i] + " will be refused: it is encrypted, and the installer, "
+                                     "which has no password, refuses the package as damaged");
+                refused.emplace(e.FileName, i);
+            } else if (!unflagged.empty()) {
+                r_.Warn(shown[i] + ": " + unflagged + ", and creates the file under that name" +
+                        fix);
+            }
+        }
+        const std::size_t refusedNames = refused.size();
+        std::int32_t damaged = 0;
         archive_.OnProcessFileFailure = [&](zip::TZABaseArchiver&, const std::u16string& name,
                                             zip::TZAProcessOperation, int, int,
                                             const std::u16string& message, zip::TZAAction& action) {
-            r_.Warn("\"" + ItemName(name) + "\" is damaged: " + Utf8(message));
-            ++failed;
             action = zip::TZAAction::fxaIgnore;
+            if (refused.count(name)) return;
+            r_.Refuse("\"" + ItemName(name) +
+                      "\" will be refused: it is damaged: " + Utf8(message));
+            ++damaged;
         };
-        archive_.OnPassword = [&](zip::TZABaseArchiver&, const std::u16string& name, std::string&,
-                                  bool& skip) {
-            r_.Warn("\"" + ItemName(name) +
-                    "\" is encrypted: the installer would ask for a password");
-            ++failed;
-            skip = true;
-        };
+        archive_.OnPassword = [&](zip::TZABaseArchiver&, const std::u16string&, std::string&,
+                                  bool& skip) { skip = true; };
         try {
             archive_.TestMatching(u"*.*", 0xFFFF);
         } catch (const zip::EZAError& e) {
-            r_.Warn(std::string("testing the items stopped: ") + e.what());
-            ++failed;
+            r_.Refuse(std::string("testing the items stopped: ") + e.what());
+            ++damaged;
         }
-        const std::int32_t count = Dir().Count();
-        if (failed == 0 && unsafe == 0)
+        archive_.OnProcessFileFailure = nullptr;
+        archive_.OnPassword = nullptr;
+        if (damaged == 0 && refusedNames == 0)
             r_.Line("items", std::to_string(count) + " tested, all intact");
         else
-            r_.Line("items", std::to_string(count) + " tested, " + std::to_string(failed) +
-                                 " failed, " + std::to_string(unsafe) + " with unsafe names");
+            r_.Line("items", std::to_string(count) + " tested, " + std::to_string(damaged) +
+                                 " damaged, " + std::to_string(refusedNames) +
+                                 " refused by name or encryption");
+    }
+
+    // True when the bytes are well-formed UTF-8 and not all ASCII.
+    static bool IsNonAsciiUtf8(const std::string& bytes) {
+        return std::any_of(bytes.begin(), bytes.end(),
+                           [](char c) { return static_cast<unsigned char>(c) >= 0x80; }) &&
+               platform::Utf16ToUtf8(platform::Utf8ToUtf16(bytes)) == bytes;
     }
 
     std::u16string path_;

@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
 
+#include "platform/disk.h"
 #include "platform/posix/native_path.h"
 #include "platform/text.h"
 
@@ -24,8 +24,9 @@ std::vector<FolderEntry> ListFolder(const std::u16string& folder) {
         const std::string name = d->d_name;
         if (name == "." || name == "..") continue;
         struct stat st {};
-        const bool isFolder = ::lstat((base + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-        entries.push_back({Utf8ToUtf16(name), isFolder});
+        const bool known = ::lstat((base + "/" + name).c_str(), &st) == 0;
+        entries.push_back(
+            {Utf8ToUtf16(name), known && S_ISDIR(st.st_mode), known && S_ISLNK(st.st_mode)});
     }
     ::closedir(dir);
     return entries;
@@ -36,9 +37,7 @@ bool RemoveEmptyFolder(const std::u16string& folder) {
 }
 
 bool RemoveTree(const std::u16string& folder) {
-    std::error_code ec;
-    std::filesystem::remove_all(NativePath(folder), ec);
-    return !std::filesystem::exists(NativePath(folder), ec);
+    return RemoveTree(SystemDisk(), folder);
 }
 
 std::optional<std::uint64_t> FreeBytes(const std::u16string& folder) {

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "platform/disk.h"
+
 namespace klv::platform {
 
 namespace {
@@ -25,7 +27,8 @@ std::vector<FolderEntry> ListFolder(const std::u16string& folder) {
         const std::wstring name = data.cFileName;
         if (name == L"." || name == L"..") continue;
         entries.push_back({std::u16string(name.begin(), name.end()),
-                           (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+                           (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
+                           (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0});
     } while (FindNextFileW(find, &data));
     FindClose(find);
     return entries;
@@ -36,18 +39,7 @@ bool RemoveEmptyFolder(const std::u16string& folder) {
 }
 
 bool RemoveTree(const std::u16string& folder) {
-    const std::u16string base = WithSeparator(folder);
-    for (const FolderEntry& entry : ListFolder(folder)) {
-        const std::u16string path = base + entry.name;
-        if (entry.folder) {
-            RemoveTree(path);
-        } else {
-            SetFileAttributesW(W(path).c_str(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileW(W(path).c_str());
-        }
-    }
-    RemoveDirectoryW(W(folder).c_str());
-    return GetFileAttributesW(W(folder).c_str()) == INVALID_FILE_ATTRIBUTES;
+    return RemoveTree(SystemDisk(), folder);
 }
 
 std::optional<std::uint64_t> FreeBytes(const std::u16string& folder) {

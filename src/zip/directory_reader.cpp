@@ -1,9 +1,10 @@
-#include "zip/directory_loader.h"
+#include "zip/directory_reader.h"
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
+#include "platform/path_names.h"
 #include "platform/text.h"
 
 namespace klv::zip {
@@ -73,8 +74,8 @@ class SequentialReader {
 // beyond it, so that a record starting at a hit can be inspected without another read.
 class SignatureScanner {
   public:
-    SignatureScanner(TZAStream& s, std::uint32_t signature, std::int64_t from,
-                     std::size_t block, std::size_t lookahead)
+    SignatureScanner(TZAStream& s, std::uint32_t signature, std::int64_t from, std::size_t block,
+                     std::size_t lookahead)
         : s_(s), size_(s.Size()), next_(std::max<std::int64_t>(from, 0)), block_(block),
           lookahead_(lookahead) {
         PutU32(sig_, signature);
@@ -149,6 +150,28 @@ class DescriptorFinder {
     std::int64_t found_ = -1;
 };
 
+// The stored bytes of a name, kept with the item unless they are its plain ASCII FileName
+// (which the Unicode name block may still replace).
+class StoredName {
+  public:
+    explicit StoredName(std::string_view raw)
+        : ascii_(std::all_of(raw.begin(), raw.end(),
+                             [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        if (!ascii_) bytes_.assign(raw);
+    }
+    // `replaced`: the name the extra field replaced (empty when none).
+    void Keep(TDirItem& item, const std::u16string& replaced, TZADirManager& m) {
+        if (ascii_ && replaced.empty()) return;
+        if (ascii_) bytes_.assign(replaced.begin(), replaced.end());
+        item.StoredNameIndex = static_cast<std::int32_t>(m.StoredNames.size());
+        m.StoredNames.push_back(std::move(bytes_));
+    }
+
+  private:
+    bool ascii_;
+    std::string bytes_;
+};
+
 bool ReadAll(TZAStream& s, std::int64_t position, void* out, std::size_t n) {
     return s.ReadAt(position, out, static_cast<std::int64_t>(n));
 }
@@ -191,8 +214,8 @@ bool IsUtf8Name(std::string_view s) {
     return high;
 }
 
-std::u16string DirectoryLoader::DecodeName(std::string_view raw, bool oem,
-                                           bool detectUtf8) const {
+std::u16string TZADirectoryReader::DecodeName(std::string_view raw, bool oem,
+                                              bool detectUtf8) const {
     bool ascii = std::all_of(raw.begin(), raw.end(),
                              [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     if (ascii) return std::u16string(raw.begin(), raw.end());
@@ -201,13 +224,13 @@ std::u16string DirectoryLoader::DecodeName(std::string_view raw, bool oem,
     return platform::AnsiToUtf16(bytes);
 }
 
-bool DirectoryLoader::OemNamesFor(std::uint16_t flags, std::uint32_t endSignature) const {
-    return endSignature == kStandardSignatures.endRecord && a_.Options.OEMFileNames &&
-           !(flags & kFlagUtf8);
+bool TZADirectoryReader::OemNamesFor(std::uint16_t flags, std::uint32_t endSignature) const {
+    return endSignature == kStandardSignatures.endRecord && s_.oemNames && !(flags & kFlagUtf8);
 }
 
-void DirectoryLoader::InterpretExtra(TDirItem& item) const {
+std::u16string TZADirectoryReader::InterpretExtra(TDirItem& item) const {
     const CentralHeader& h = item.Header;
+    std::u16string replacedName;
     item.Extra.ForEach([&](const ExtraFields::Block& b) {
         ByteReader r({b.data, b.size});
         switch (b.id) {
@@ -228,6 +251,7 @@ void DirectoryLoader::InterpretExtra(TDirItem& item) const {
                 std::u16string name(count, u'\0');
                 for (auto& c : name)
                     c = r.U16();
+                if (replacedName.empty()) replacedName = std::move(item.FileName);
                 item.FileName = std::move(name);
             }
             break;
@@ -241,12 +265,19 @@ void DirectoryLoader::InterpretExtra(TDirItem& item) const {
                 item.ActualMethod = method;
             }
             break;
-        default: break;
+        default:
+            break;
         }
     });
+    return replacedName;
 }
 
-std::optional<std::int64_t> DirectoryLoader::FindEndRecord() {
+void TZADirectoryReader::OpenVolume(std::int32_t number) {
+    if (!volumes_) throw EZAException(neVolumeDeclined, s_.component);
+    m_.Stream = &volumes_->Open(number);
+}
+
+std::optional<std::int64_t> TZADirectoryReader::FindEndRecord() {
     m_.Comment.clear();
     m_.End = EndRecord{};
     TZAStream& s = Stream();
@@ -266,12 +297,12 @@ std::optional<std::int64_t> DirectoryLoader::FindEndRecord() {
                           tail.size() - *at - kEndRecordSize);
         return size - window + static_cast<std::int64_t>(*at);
     };
-    if (a_.UseStandardSignatures()) return scan(kStandardSignatures.endRecord);
+    if (s_.standardSignatures) return scan(kStandardSignatures.endRecord);
     if (auto p = scan(kAlternativeSignatures.endRecord)) return p;
     return scan(kStandardSignatures.endRecord);
 }
 
-void DirectoryLoader::Load() {
+void TZADirectoryReader::Load() {
     std::optional<std::int64_t> end = FindEndRecord();
     if (!end) {
         Rebuild();
@@ -280,7 +311,7 @@ void DirectoryLoader::Load() {
     ReadDirectory(*end);
 }
 
-void DirectoryLoader::ReadDirectory(std::int64_t p) {
+void TZADirectoryReader::ReadDirectory(std::int64_t p) {
     TZAStream& s = Stream();
     // Zip64: the locator lies just before the end record, the Zip64 end record where the
     // locator says. An archive appended to other data records that position relative to
@@ -305,7 +336,7 @@ void DirectoryLoader::ReadDirectory(std::int64_t p) {
                 if (!ok)
                     ok = ReadAll(s, p - kEnd64, rec.bytes.data(), kZip64EndRecordSize) &&
                          rec.Signature() == kZip64EndRecordSignature;
-                if (!ok) throw EZAException(neNoZip64EndRecord, &a_);
+                if (!ok) throw EZAException(neNoZip64EndRecord, s_.component);
                 m_.Zip64End = rec;
                 p -= kEnd64;
             }
@@ -318,17 +349,16 @@ void DirectoryLoader::ReadDirectory(std::int64_t p) {
 
     const EndRecord& e = m_.End;
     const std::int32_t thisDisk =
-        e.ThisDisk() != kZip64Marker16 ? e.ThisDisk()
-                               : (m_.IsZip64 ? static_cast<std::int32_t>(m_.Locator.TotalDisks()) - 1
-                                             : 0);
+        e.ThisDisk() != kZip64Marker16
+            ? e.ThisDisk()
+            : (m_.IsZip64 ? static_cast<std::int32_t>(m_.Locator.TotalDisks()) - 1 : 0);
     const std::int32_t dirDisk =
         e.DirectoryDisk() != kZip64Marker16
             ? e.DirectoryDisk()
             : (m_.IsZip64 ? static_cast<std::int32_t>(m_.Zip64End.DirectoryDisk()) : 0);
-    a_.volume_.VolumeNumber = thisDisk;
-    a_.volume_.LastVolumeNumber = thisDisk;
-    const bool spanning = a_.SpanningMode() != TZASpanningMode::smNone;
-    if (spanning) a_.OpenVolume(dirDisk);
+    if (volumes_) volumes_->SetLastVolume(thisDisk);
+    const bool spanning = s_.multiVolume;
+    if (spanning) OpenVolume(dirDisk);
 
     std::int64_t position;
     if (!spanning) {
@@ -340,42 +370,49 @@ void DirectoryLoader::ReadDirectory(std::int64_t p) {
         position = m_.IsZip64 ? static_cast<std::int64_t>(m_.Zip64End.DirectoryOffset())
                               : e.DirectoryOffset();
     }
-    const std::uint32_t count = m_.IsZip64
-                                    ? static_cast<std::uint32_t>(m_.Zip64End.TotalEntries())
-                                    : e.TotalEntries();
+    const std::uint32_t count =
+        m_.IsZip64 ? static_cast<std::uint32_t>(m_.Zip64End.TotalEntries()) : e.TotalEntries();
     try {
         ReadEntries(position, count);
     } catch (const EZAError&) {
-        if (!a_.TolerantOpen()) throw;
+        if (!s_.tolerant) throw;
         Rebuild();
         return;
     }
 
-    if (!a_.TolerantOpen() && !spanning) {
+    if (!s_.tolerant && !spanning) {
         std::uint64_t sum = 0;
         for (std::int32_t i = 0; i < m_.Directory.Count(); ++i)
             sum += static_cast<std::uint64_t>(m_.Directory.Item(i).CompressedSize());
         if (sum > static_cast<std::uint64_t>(Stream().Size()))
-            throw EZAException(nePackedSizesTooLarge, &a_);
+            throw EZAException(nePackedSizesTooLarge, s_.component);
     }
     if (thisDisk == 0) {
         DetectArchiveStart(p, count);
         ShiftRelativeOffsets();
     }
+    // Two items sharing local records (an archive that makes much out of little, or one that
+    // lies about where its items are) are refused whole.
+    m_.MultiVolume = spanning;
+    if (const auto overlap = m_.OrderLocalRecords())
+        throw EZAException(neOverlappingItems, s_.component,
+                           {platform::WithSeparators(m_.Directory.Item(overlap->first).FileName),
+                            platform::WithSeparators(m_.Directory.Item(overlap->second).FileName)});
 }
 
-void DirectoryLoader::ReadEntries(std::int64_t position, std::uint32_t count) {
+void TZADirectoryReader::ReadEntries(std::int64_t position, std::uint32_t count) {
     TZAStream* s = &Stream();
-    const bool spanning = a_.SpanningMode() != TZASpanningMode::smNone;
-    const std::uint32_t centralSignature = a_.Signatures().centralHeader;
+    const bool spanning = s_.multiVolume;
+    const std::uint32_t centralSignature = Signatures().centralHeader;
     const std::uint32_t endSignature = m_.End.Signature();
-    if (position < 0 || position > s->Size()) throw EZAException(neArchiveDamaged, &a_);
+    if (position < 0 || position > s->Size()) throw EZAException(neArchiveDamaged, s_.component);
     // Never trust the count for memory: each entry takes at least 46 bytes.
     const std::int64_t room = s->Size() - position;
     const std::size_t expected =
         static_cast<std::size_t>(std::min<std::int64_t>(count, room / kCentralHeaderSize));
     m_.Directory.SetCount(0);
     m_.Directory.Reserve(expected);
+    m_.StoredNames.clear();
 
     SequentialReader r(*s, position);
     std::vector<std::uint8_t> scratch;
@@ -384,7 +421,7 @@ void DirectoryLoader::ReadEntries(std::int64_t position, std::uint32_t count) {
     };
     for (std::uint32_t i = 0; i < count; ++i) {
         if (spanning && s->Size() - r.Position() < static_cast<std::int64_t>(kCentralHeaderSize)) {
-            a_.OpenVolume(a_.volume_.VolumeNumber + 1);
+            OpenVolume(volumes_ ? volumes_->Current() + 1 : 0);
             s = &Stream();
             r = SequentialReader(*s, 0);
         }
@@ -393,21 +430,22 @@ void DirectoryLoader::ReadEntries(std::int64_t position, std::uint32_t count) {
         if (!r.Read(item.Header.bytes.data(), kCentralHeaderSize))
             throw EZAError(u"Stream read error");
         const CentralHeader& h = item.Header;
-        if (h.Signature() != centralSignature) throw EZAException(neArchiveDamaged, &a_);
+        if (h.Signature() != centralSignature) throw EZAException(neArchiveDamaged, s_.component);
         // Every new entry starts with the classic algorithm, which is also what an
         // encrypted entry below the alternative threshold is set to.
         item.CryptoAlgorithm = TZACryptoAlgorithm::caPkzipClassic;
         item.ActualMethod = h.Method();
-        item.FileName = DecodeName(chars(r.Take(h.NameLength(), scratch)),
-                                   OemNamesFor(h.Flags(), endSignature), true);
+        const std::string_view rawName = chars(r.Take(h.NameLength(), scratch));
+        StoredName stored(rawName);
+        item.FileName = DecodeName(rawName, OemNamesFor(h.Flags(), endSignature), true);
         item.Extra.Assign(r.Take(h.ExtraLength(), scratch));
-        InterpretExtra(item);
+        stored.Keep(item, InterpretExtra(item), m_);
         if (h.CommentLength()) item.Comment = r.ReadString(h.CommentLength());
         m_.Directory.Add(std::move(item));
     }
 }
 
-void DirectoryLoader::DetectArchiveStart(std::int64_t endPosition, std::uint32_t count) {
+void TZADirectoryReader::DetectArchiveStart(std::int64_t endPosition, std::uint32_t count) {
     m_.ArchiveStart = 0;
     if (count == 0) {
         m_.ArchiveStart = endPosition;
@@ -417,7 +455,7 @@ void DirectoryLoader::DetectArchiveStart(std::int64_t endPosition, std::uint32_t
     const CentralHeader& c = m_.Directory.Item(0).Header;
     const std::int64_t from = m_.Directory.Item(0).LocalHeaderOffset();
     TZAStream& s = Stream();
-    SignatureScanner scan(s, a_.Signatures().localHeader, from, 10000, kLocalHeaderSize);
+    SignatureScanner scan(s, Signatures().localHeader, from, 10000, kLocalHeaderSize);
     for (std::int64_t hit; (hit = scan.Next()) >= 0;) {
         if (hit == 0) {
             m_.ArchiveStart = 0;
@@ -429,20 +467,20 @@ void DirectoryLoader::DetectArchiveStart(std::int64_t endPosition, std::uint32_t
             if (!ReadAll(s, hit, raw, kLocalHeaderSize)) continue;
             b = raw;
         }
-        LocalHeader l = LocalHeader::Parse(std::span<const std::uint8_t, kLocalHeaderSize>(b, kLocalHeaderSize));
+        LocalHeader l = LocalHeader::Parse(
+            std::span<const std::uint8_t, kLocalHeaderSize>(b, kLocalHeaderSize));
         if ((l.signature == kStandardSignatures.localHeader ||
              l.signature == kAlternativeSignatures.localHeader) &&
             l.versionNeeded == c.VersionNeeded() && l.method == c.Method() &&
             l.dosTime == c.DosTime() && l.dosDate == c.DosDate() && l.crc32 == c.Crc32() &&
-            l.compressedSize == c.CompressedSize() &&
-            l.uncompressedSize == c.UncompressedSize()) {
+            l.compressedSize == c.CompressedSize() && l.uncompressedSize == c.UncompressedSize()) {
             m_.ArchiveStart = hit;
             return;
         }
     }
 }
 
-void DirectoryLoader::ShiftRelativeOffsets() {
+void TZADirectoryReader::ShiftRelativeOffsets() {
     const std::uint32_t start = static_cast<std::uint32_t>(m_.ArchiveStart);
     TZADirArray& dir = m_.Directory;
     std::int32_t first = -1;
@@ -458,13 +496,14 @@ void DirectoryLoader::ShiftRelativeOffsets() {
     }
 }
 
-void DirectoryLoader::Rebuild() {
-    if (a_.SpanningMode() != TZASpanningMode::smNone) throw EZAException(neRebuildSpanned, &a_);
+void TZADirectoryReader::Rebuild() {
+    if (s_.multiVolume) throw EZAException(neRebuildSpanned, s_.component);
     m_.Rebuilt = true;
     m_.Directory.SetCount(0);
+    m_.StoredNames.clear();
     TZAStream& s = Stream();
     const std::int64_t size = s.Size();
-    const std::uint32_t localSignature = a_.Signatures().localHeader;
+    const std::uint32_t localSignature = Signatures().localHeader;
     const bool oemAllowed = m_.LastEndCandidateSignature == kStandardSignatures.endRecord;
     DescriptorFinder descriptors(s);
     SignatureScanner scan(s, localSignature, 0, 65535, kLocalHeaderSize);
@@ -478,8 +517,8 @@ void DirectoryLoader::Rebuild() {
             if (!ReadAll(s, q, raw, kLocalHeaderSize)) continue;
             b = raw;
         }
-        const LocalHeader l =
-            LocalHeader::Parse(std::span<const std::uint8_t, kLocalHeaderSize>(b, kLocalHeaderSize));
+        const LocalHeader l = LocalHeader::Parse(
+            std::span<const std::uint8_t, kLocalHeaderSize>(b, kLocalHeaderSize));
         if (static_cast<std::int64_t>(l.compressedSize) >= size ||
             l.extraLength > kMaxLocalExtraForRebuild)
             continue;
@@ -509,20 +548,23 @@ void DirectoryLoader::Rebuild() {
         }
         item.ActualMethod = l.method;
         const std::int64_t nameAt = q + static_cast<std::int64_t>(kLocalHeaderSize);
+        std::string name;
         if (nameAt + l.nameLength <= size) {
-            std::string name(l.nameLength, '\0');
+            name.resize(l.nameLength);
             if (ReadAll(s, nameAt, name.data(), name.size()))
-                item.FileName = DecodeName(name,
-                                           oemAllowed && OemNamesFor(l.flags, kStandardSignatures.endRecord),
-                                           false);
+                item.FileName = DecodeName(
+                    name, oemAllowed && OemNamesFor(l.flags, kStandardSignatures.endRecord), false);
+            else
+                name.clear();
         }
+        StoredName stored(name);
         const std::int64_t extraAt = nameAt + l.nameLength;
         const std::int64_t extraLen = std::clamp<std::int64_t>(size - extraAt, 0, l.extraLength);
         if (extraLen > 0) {
             std::vector<std::uint8_t> extra(static_cast<std::size_t>(extraLen));
             if (ReadAll(s, extraAt, extra.data(), extra.size())) item.Extra.Assign(extra);
         }
-        InterpretExtra(item);
+        stored.Keep(item, InterpretExtra(item), m_);
         if (l.flags & kFlagDataDescriptor) {
             std::int64_t d = descriptors.Find(extraAt + l.extraLength);
             std::uint8_t desc[kDataDescriptorSize];
@@ -534,18 +576,29 @@ void DirectoryLoader::Rebuild() {
                 h.SetUncompressedSize(dd.uncompressedSize);
             }
         }
+        // Signatures inside an item's data (a stored archive, quoted headers) are data: the
+        // scan goes on after it where the header tells where it ends.
+        std::int64_t next = q + 4;
+        const std::int64_t packed = item.CompressedSize();
+        const std::int64_t dataAt = extraAt + l.extraLength;
+        if (!(l.flags & kFlagDataDescriptor) && packed >= 0 && packed <= size - dataAt)
+            next = std::max(next, dataAt + packed);
         m_.Directory.Add(std::move(item));
-        scan.ContinueAt(q + 4);
+        scan.ContinueAt(next);
     }
-    if (!anyHit) throw EZAException(neNoArchive, &a_);
+    if (!anyHit) throw EZAException(neNoArchive, s_.component);
     m_.DirectoryPosition = size;
+    // Read in file order, each item after the one before: only the local extra fields can
+    // still make one reach into the next, which extraction checks.
+    m_.MultiVolume = false;
+    m_.OrderLocalRecords();
 }
 
-void DirectoryLoader::WriteEmptyDirectory() {
+void TZADirectoryReader::WriteEmptyDirectory() {
     TZAStream& s = Stream();
     const std::size_t comment = std::min(m_.Comment.size(), kMaxCommentLength);
     EndRecord rec;
-    rec.SetSignature(a_.Signatures().endRecord);
+    rec.SetSignature(Signatures().endRecord);
     rec.SetDirectoryOffset(static_cast<std::uint32_t>(m_.ArchiveStart));
     rec.SetCommentLength(static_cast<std::uint16_t>(comment));
     s.Seek(m_.ArchiveStart);

@@ -1,0 +1,117 @@
+// The system's disk: the file services of this platform behind the Disk interface, and the
+// tree operations built on any Disk.
+#include "platform/disk.h"
+
+#include "platform/file_stream.h"
+#include "platform/files.h"
+#include "platform/path_names.h"
+#include "platform/tree_files.h"
+
+namespace klv::platform {
+
+DiskStatus DiskStatus::Failed(int code) {
+    return {FailureOf(code), code};
+}
+
+namespace {
+
+DiskStatus Result(bool done) {
+    return done ? DiskStatus{} : DiskStatus::Failed(LastSystemError());
+}
+
+class SystemFile final : public DiskFile {
+  public:
+    explicit SystemFile(std::unique_ptr<FileStream> stream) : stream_(std::move(stream)) {}
+    DiskStatus Write(std::string_view bytes) override {
+        const auto size = static_cast<std::int64_t>(bytes.size());
+        const std::int64_t written = stream_->Write(bytes.data(), size);
+        if (written == size) return {};
+        return DiskStatus::Failed(written < 0 ? stream_->LastError() : 0);
+    }
+    DiskStatus Flush() override { return Result(stream_->Flush()); }
+
+  private:
+    std::unique_ptr<FileStream> stream_;
+};
+
+class SystemDiskImpl final : public Disk {
+  public:
+    std::unique_ptr<DiskFile> Create(const std::u16string& path, DiskStatus& status) override {
+        int error = 0;
+        auto stream = FileStream::CreateNew(path, error);
+        if (!stream) {
+            status = DiskStatus::Failed(error);
+            return nullptr;
+        }
+        status = {};
+        return std::make_unique<SystemFile>(std::move(stream));
+    }
+    DiskStatus Move(const std::u16string& from, const std::u16string& to) override {
+        return Result(MoveReplacing(from, to));
+    }
+    DiskStatus RemoveFile(const std::u16string& path) override {
+        return Result(platform::RemoveFile(path));
+    }
+    DiskStatus MakeFolder(const std::u16string& path) override {
+        return Result(MakeDirectories(path));
+    }
+    DiskStatus RemoveFolder(const std::u16string& path) override {
+        return Result(RemoveEmptyFolder(path));
+    }
+    DiskStatus SetAttributes(const std::u16string& path, std::uint32_t attributes) override {
+        return Result(SetAttributesOf(path, attributes));
+    }
+};
+
+std::u16string WithoutSeparator(std::u16string path) {
+    while (path.size() > 1 && (path.back() == u'\\' || path.back() == u'/'))
+        path.pop_back();
+    return path;
+}
+
+} // namespace
+
+Disk& SystemDisk() {
+    static SystemDiskImpl disk;
+    return disk;
+}
+
+DiskStatus MakeFolders(Disk& disk, const std::u16string& path) {
+    const std::u16string folder = WithoutSeparator(path);
+    if (DirectoryExists(folder)) return {};
+    const std::u16string parent(PathHead(folder, u"\\/"));
+    if (!parent.empty() && parent != folder) {
+        if (const DiskStatus status = MakeFolders(disk, parent); !status.ok()) return status;
+    }
+    return disk.MakeFolder(folder);
+}
+
+bool RemoveTree(Disk& disk, const std::u16string& folder) {
+    const std::u16string top = WithoutSeparator(folder);
+    switch (KindOf(top)) {
+    case EntryKind::Missing:
+        return true;
+    case EntryKind::File:
+        return false; // not a folder: left alone
+    case EntryKind::Link:
+        return disk.RemoveFolder(top).ok() || disk.RemoveFile(top).ok();
+    case EntryKind::Folder:
+        break;
+    }
+    for (const FolderEntry& entry : ListFolder(top)) {
+        const std::u16string path = top + u'\\' + entry.name;
+        if (entry.link) {
+            // Removed itself: a folder link as a folder, a file link as a file.
+            if (!disk.RemoveFolder(path).ok()) disk.RemoveFile(path);
+        } else if (entry.folder) {
+            RemoveTree(disk, path);
+        } else if (!disk.RemoveFile(path).ok()) {
+            disk.SetAttributes(path, 0x20);
+            disk.RemoveFile(path);
+        }
+    }
+    disk.RemoveFolder(top);
+    return KindOf(top) == EntryKind::Missing;
+}
+
+} // namespace klv::platform

@@ -1,0 +1,82 @@
+// The one way the installation run changes the disk. Every change (create, write, flush, move,
+// delete, make or remove a folder, set attributes) is a call on a Disk, so that a test can
+// stand a Disk of its own between the run and the system and fail or stop any of them; the
+// run reads (exists, list, kind of entry) through the plain file services. SystemDisk() is the
+// real one: the Win32 or POSIX file services behind it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace klv::platform {
+
+// Why a change failed, as far as the user can act on it.
+enum class DiskFailure {
+    None,
+    InUse,  // another program holds the file
+    Denied, // the user may not change it
+    Full,   // the drive has no room left
+    Other,  // the write failed for another reason
+};
+
+struct DiskStatus {
+    DiskFailure failure = DiskFailure::None;
+    int code = 0; // the system's error code
+    bool ok() const { return failure == DiskFailure::None; }
+    static DiskStatus Failed(int code);
+};
+
+// A file this run made, held open without sharing until it is released.
+class DiskFile {
+  public:
+    virtual ~DiskFile() = default;
+    // Appends `bytes`.
+    virtual DiskStatus Write(std::string_view bytes) = 0;
+    virtual DiskStatus Flush() = 0;
+};
+
+class Disk {
+  public:
+    virtual ~Disk() = default;
+    // Creates a file that must not exist yet, held open without sharing.
+    virtual std::unique_ptr<DiskFile> Create(const std::u16string& path, DiskStatus& status) = 0;
+    // Moves a file or folder; an existing file at `to` is replaced.
+    virtual DiskStatus Move(const std::u16string& from, const std::u16string& to) = 0;
+    virtual DiskStatus RemoveFile(const std::u16string& path) = 0;
+    // Makes one folder whose parent exists.
+    virtual DiskStatus MakeFolder(const std::u16string& path) = 0;
+    // Removes an empty folder, or a link to a folder (never what it points to).
+    virtual DiskStatus RemoveFolder(const std::u16string& path) = 0;
+    virtual DiskStatus SetAttributes(const std::u16string& path, std::uint32_t attributes) = 0;
+};
+
+// The system's disk.
+Disk& SystemDisk();
+
+// What a path names, the path's last component itself (a link is not followed).
+enum class EntryKind { Missing, File, Folder, Link };
+EntryKind KindOf(const std::u16string& path);
+
+// Makes `path` and its missing parents, one MakeFolder each.
+DiskStatus MakeFolders(Disk& disk, const std::u16string& path);
+
+// Removes `folder` and everything below it, read-only files included. A link, junction or
+// other reparse point met on the way is removed itself; what it points to is never entered.
+// True when `folder` is gone.
+bool RemoveTree(Disk& disk, const std::u16string& folder);
+
+// The system's error code of the last failed call of this thread, and what it means.
+int LastSystemError();
+DiskFailure FailureOf(int code);
+
+// One installer run on this machine at a time: held from a successful ClaimInstaller() until
+// the claim is released. Null when another process holds it.
+class InstallerClaim {
+  public:
+    virtual ~InstallerClaim() = default;
+};
+std::unique_ptr<InstallerClaim> ClaimInstaller();
+
+} // namespace klv::platform

@@ -1,0 +1,71 @@
+// The Win32 side of the disk: kinds of entries without following reparse points, error codes,
+// and the one-installer claim (a named mutex).
+#include <windows.h>
+
+#include "platform/disk.h"
+
+namespace klv::platform {
+
+namespace {
+std::wstring W(const std::u16string& path) {
+    return std::wstring(path.begin(), path.end());
+}
+
+class NamedMutex final : public InstallerClaim {
+  public:
+    explicit NamedMutex(HANDLE handle) : handle_(handle) {}
+    ~NamedMutex() override {
+        ReleaseMutex(handle_);
+        CloseHandle(handle_);
+    }
+
+  private:
+    HANDLE handle_;
+};
+} // namespace
+
+EntryKind KindOf(const std::u16string& path) {
+    // Without its trailing separators (a drive's root keeps its own).
+    std::u16string own = path;
+    while (own.size() > 3 && (own.back() == u'\\' || own.back() == u'/'))
+        own.pop_back();
+    const DWORD attributes = GetFileAttributesW(W(own).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return EntryKind::Missing;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return EntryKind::Link;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::Folder : EntryKind::File;
+}
+
+int LastSystemError() {
+    return static_cast<int>(GetLastError());
+}
+
+DiskFailure FailureOf(int code) {
+    switch (code) {
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_USER_MAPPED_FILE:
+        return DiskFailure::InUse;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+    case ERROR_PRIVILEGE_NOT_HELD:
+        return DiskFailure::Denied;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return DiskFailure::Full;
+    default:
+        return DiskFailure::Other;
+    }
+}
+
+std::unique_ptr<InstallerClaim> ClaimInstaller() {
+    // One name for every session: two users switching over one installation are two runs too.
+    HANDLE mutex = CreateMutexW(nullptr, TRUE, L"Global\\klvupgrade.run");
+    if (!mutex) return nullptr; // held in another session, where this user may not open it
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(mutex);
+        return nullptr;
+    }
+    return std::make_unique<NamedMutex>(mutex);
+}
+
+} // namespace klv::platform

@@ -1,0 +1,301 @@
+// Fault injection, as storage engines test themselves: a real upgrade of 200 files on real files
+// (some replaced, one of them read-only, some new, new folders), with every change the run makes
+// to the disk failing in turn (once, or from there on), and the process stopped before every
+// change in turn. After each, recovery runs; the installation must then be exactly as before
+// (bytes, time stamps, permissions) or exactly the update, and nothing else may have changed.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <map>
+
+#include "app/install_journal.h"
+#include "app/staged_install.h"
+#include "zip/test_util.h"
+
+namespace klv::app {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::DiskStatus;
+using test::ReadBytes;
+using test::WriteBytes;
+
+constexpr int kStopped = 77;
+
+// Passes every change on to the system's disk, counting them. Change `failAt` fails with an
+// I/O error (and with `failOn` every later one too); the process ends before change `stopAt`.
+class FaultyDisk final : public platform::Disk {
+  public:
+    int count = 0;
+    int failAt = 0;
+    bool failOn = false;
+    int stopAt = 0;
+    int code = EIO;        // the error a failing change gives
+    std::string failPath;  // also fails the first change of a path ending so
+    std::string failBytes; // also fails the first write of these bytes
+
+    std::unique_ptr<platform::DiskFile> Create(const std::u16string& path,
+                                               DiskStatus& status) override {
+        if (Fails() || Named(path)) {
+            status = Failure();
+            return nullptr;
+        }
+        auto file = real_.Create(path, status);
+        return file ? std::make_unique<File>(*this, std::move(file)) : nullptr;
+    }
+    DiskStatus Move(const std::u16string& from, const std::u16string& to) override {
+        return Fails() || Named(from) ? Failure() : real_.Move(from, to);
+    }
+    DiskStatus RemoveFile(const std::u16string& path) override {
+        return Fails() ? Failure() : real_.RemoveFile(path);
+    }
+    DiskStatus MakeFolder(const std::u16string& path) override {
+        return Fails() ? Failure() : real_.MakeFolder(path);
+    }
+    DiskStatus RemoveFolder(const std::u16string& path) override {
+        return Fails() ? Failure() : real_.RemoveFolder(path);
+    }
+    DiskStatus SetAttributes(const std::u16string& path, std::uint32_t attributes) override {
+        return Fails() ? Failure() : real_.SetAttributes(path, attributes);
+    }
+
+  private:
+    class File final : public platform::DiskFile {
+      public:
+        File(FaultyDisk& disk, std::unique_ptr<platform::DiskFile> real)
+            : disk_(disk), real_(std::move(real)) {}
+        DiskStatus Write(std::string_view bytes) override {
+            const bool named = !disk_.failBytes.empty() && bytes.find(disk_.failBytes) == 0;
+            if (named) disk_.failBytes.clear();
+            return disk_.Fails() || named ? disk_.Failure() : real_->Write(bytes);
+        }
+        DiskStatus Flush() override { return disk_.Fails() ? disk_.Failure() : real_->Flush(); }
+
+      private:
+        FaultyDisk& disk_;
+        std::unique_ptr<platform::DiskFile> real_;
+    };
+    DiskStatus Failure() const { return DiskStatus::Failed(code); }
+    bool Named(const std::u16string& path) {
+        const std::string utf8(path.begin(), path.end()); // the test's names are ASCII
+        if (failPath.empty() || !utf8.ends_with(failPath)) return false;
+        failPath.clear();
+        return true;
+    }
+    bool Fails() {
+        ++count;
+        if (count == stopAt) std::_Exit(kStopped);
+        return count == failAt || (failOn && failAt > 0 && count > failAt);
+    }
+    platform::Disk& real_ = platform::SystemDisk();
+};
+
+struct Seen {
+    std::string bytes;
+    std::int64_t mtime = 0;
+    unsigned mode = 0;
+    bool operator==(const Seen&) const = default;
+};
+using Tree = std::map<std::string, Seen>;
+
+// Every file, folder and link below `root`, by relative path.
+Tree Snapshot(const fs::path& root) {
+    Tree seen;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        struct stat st {};
+        ::lstat(entry.path().c_str(), &st);
+        Seen s;
+        s.mode = st.st_mode;
+        if (S_ISREG(st.st_mode)) {
+            s.bytes = ReadBytes(entry.path());
+            s.mtime = st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
+        }
+        seen[fs::relative(entry.path(), root).string()] = s;
+    }
+    return seen;
+}
+
+std::string Describe(const Tree& got, const Tree& want) {
+    std::string out;
+    for (const auto& [name, s] : want)
+        if (!got.count(name))
+            out += " missing " + name;
+        else if (!(got.at(name) == s))
+            out += " changed " + name;
+    for (const auto& [name, s] : got)
+        if (!want.count(name)) out += " added " + name;
+    return out.substr(0, 600);
+}
+
+class FaultInjection : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        // Memory-backed when there is one: a few hundred runs of 200 files each.
+        const fs::path base =
+            fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+        root = base / ("klvfault-" + std::to_string(::getpid()));
+        fs::remove_all(root);
+        fs::create_directories(root / "Ernaast");
+        WriteBytes(root / "Ernaast" / "buurman.txt", "a neighbour of the installation");
+        folder = root / "Kelvaro";
+        package = root / "package.exe";
+        WriteBytes(package, Package());
+        Stage();
+        before = Snapshot(root);
+        ::unsetenv("KLVUPGRADE_STOP_AFTER_STEP");
+    }
+    void TearDown() override { fs::remove_all(root); }
+
+    // The installation: 100 files in three folders, fixed stamps, one read-only.
+    void Stage() {
+        fs::remove_all(folder);
+        for (const char* sub : {"Data", "SC", "Rapporten"})
+            fs::create_directories(folder / sub);
+        for (int i = 0; i < 100; ++i) {
+            const fs::path file = folder / OldName(i);
+            WriteBytes(file, "old " + std::to_string(i) + std::string(i * 7, 'o'));
+            fs::last_write_time(file, fs::file_time_type(std::chrono::seconds(1600000000 + i)));
+        }
+        fs::permissions(folder / OldName(3),
+                        fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                        fs::perm_options::remove);
+    }
+    static std::string OldName(int i) {
+        static const char* folders[] = {"Data/", "SC/", "Rapporten/", ""};
+        return std::string(folders[i % 4]) + "bestand" + std::to_string(i) + ".dat";
+    }
+
+    // The payload: 60 of the old files replaced (the read-only one among them), 140 new ones,
+    // 40 of them in existing folders and 100 in new folders two levels deep.
+    static std::string Package() {
+        test::ZipWriter w;
+        w.prefix = test::FakeExecutable(4096);
+        for (int i = 0; i < 60; ++i)
+            w.add(OldName(i), "new " + std::to_string(i) + std::string(i * 11, 'n'), i % 2 ? 8 : 0);
+        for (int i = 0; i < 40; ++i)
+            w.add(OldName(100 + i), "added " + std::to_string(i));
+        for (int i = 0; i < 100; ++i)
+            w.add("Nieuw/Deel" + std::to_string(i % 5) + "/item" + std::to_string(i) + ".txt",
+                  std::string(200 + i, static_cast<char>('a' + i % 26)), 8);
+        w.addDir("Nieuw/Leeg/");
+        return w.build();
+    }
+
+    InstallOutcome Install(platform::Disk& disk) {
+        zip::TZipArchive archive;
+        return InstallPayload(archive, package.u16string(), Folder(), u"", disk);
+    }
+    std::u16string Folder() const { return folder.u16string() + u"/"; }
+
+    fs::path root, folder, package;
+    Tree before;
+};
+
+TEST_F(FaultInjection, EveryChangeFailingOrCutOffLeavesTheOldOrTheNewInstallation) {
+    // A clean run: the number of changes, and the installation as the update leaves it.
+    FaultyDisk counting;
+    ASSERT_EQ(Install(counting).kind, InstallOutcome::Installed);
+    const int changes = counting.count;
+    const Tree updated = Snapshot(root);
+    ASSERT_NE(updated, before);
+    std::cout << "[          ] a 200-file upgrade makes " << changes << " changes\n";
+
+    int restoredByRecovery = 0, completedByRecovery = 0;
+    // `installed`: the run said so. Otherwise only a commit already on disk (a flush that
+    // failed after the line was written) may leave the update, which recovery then completes.
+    auto check = [&](const std::string& what, bool installed) {
+        SCOPED_TRACE(what);
+        const RecoveryResult recovered = RecoverInterruptedRun(Folder());
+        ASSERT_FALSE(BlocksInstallation(recovered)) << static_cast<int>(recovered);
+        restoredByRecovery += recovered == RecoveryResult::Restored;
+        completedByRecovery += recovered == RecoveryResult::Completed;
+        const Tree now = Snapshot(root);
+        if (now == updated && (installed || recovered == RecoveryResult::Completed)) return;
+        ASSERT_EQ(now, before) << Describe(now, before);
+    };
+
+    for (int n = 1; n <= changes; ++n) {
+        for (const bool from : {false, true}) {
+            const std::string what = "change " + std::to_string(n) + (from ? " and on" : "");
+            Stage();
+            FaultyDisk disk;
+            disk.failAt = n;
+            disk.failOn = from;
+            const InstallOutcome outcome = Install(disk);
+            // A failure before the commit says so; one after it is the update in place.
+            check(what + " failing", outcome.kind == InstallOutcome::Installed);
+            if (::testing::Test::HasFatalFailure()) return;
+        }
+        Stage();
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            FaultyDisk disk;
+            disk.stopAt = n;
+            Install(disk);
+            std::_Exit(0);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status));
+        ASSERT_EQ(WEXITSTATUS(status), kStopped) << "stopped before change " << n;
+        check("stopped before change " + std::to_string(n), false);
+        if (::testing::Test::HasFatalFailure()) return;
+    }
+    std::cout << "[          ] " << changes << " x 3 cases held; recovery restored "
+              << restoredByRecovery << " and completed " << completedByRecovery << "\n";
+    // The next run after all that installs as usual.
+    Stage();
+    ASSERT_EQ(Install(platform::SystemDisk()).kind, InstallOutcome::Installed);
+    EXPECT_EQ(Snapshot(root), updated);
+}
+
+// Each failure is told by its cause: no rights, a file in use (named), a full drive, a write of
+// the run's own journal (a write failure naming no file).
+TEST_F(FaultInjection, EachFailureIsToldByItsCause) {
+    const std::string shown = folder.string() + "/";
+    struct Case {
+        int code;
+        std::string path, bytes;
+        InstallOutcome::Kind kind;
+        std::string file, notice;
+    };
+    for (const Case& c : std::vector<Case>{
+             {EACCES, "~klvupgrade.journal", "", InstallOutcome::NoRights, "",
+              "U heeft geen rechten om de bestanden in [" + shown +
+                  "] te wijzigen.\r\n\r\nEr "
+                  "is niets gewijzigd."},
+             {EBUSY, "bestand4.dat", "", InstallOutcome::FileInUse, "Data\\bestand4.dat",
+              "Het bestand \"Data\\bestand4.dat\" is in gebruik door een ander programma."},
+             {ENOSPC, "", "KLVUPGRADE-JOURNAL", InstallOutcome::NoRoom, "",
+              "Er is niet genoeg vrije ruimte op de schijf van [" + shown + "]."},
+             {EIO, "", "COMMITTED", InstallOutcome::WriteFailed, "",
+              "De update kon niet worden uitgepakt in [" + shown +
+                  "].\r\n\r\nEr is niets "
+                  "gewijzigd."},
+             {EACCES, "bestand8.dat", "", InstallOutcome::NoRights, "Data\\bestand8.dat",
+              "U heeft geen rechten om de bestanden in [" + shown +
+                  "] te wijzigen.\r\nHet "
+                  "bestand \"Data\\bestand8.dat\" mag niet worden gewijzigd."}}) {
+        SCOPED_TRACE(c.notice);
+        Stage();
+        FaultyDisk disk;
+        disk.code = c.code;
+        disk.failPath = c.path;
+        disk.failBytes = c.bytes;
+        const InstallOutcome outcome = Install(disk);
+        EXPECT_EQ(outcome.kind, c.kind);
+        EXPECT_EQ(std::string(outcome.file.begin(), outcome.file.end()), c.file);
+        EXPECT_TRUE(FailureNotice(outcome, shown).starts_with(c.notice))
+            << FailureNotice(outcome, shown);
+        EXPECT_EQ(Snapshot(root), before);
+    }
+}
+
+} // namespace
+} // namespace klv::app
