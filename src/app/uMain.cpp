@@ -2,7 +2,9 @@
 // dialog and the payload configuration.
 #include "app/uMain.h"
 
+#include "app/run_log.h"
 #include "app/stubconf/stub_ini.h"
+#include "app/unattended.h"
 #include "util/filez.h"
 #include "util/meldunit.h"
 #include "util/system_access.h"
@@ -61,14 +63,16 @@ void TUpgradeForm::FormPaint(TObject*) {
         FirstPaint = false;
         view_.Repaint();
         const std::string caption = view_.Caption();
-        const std::string folder = DefaultFolder();
+        const std::string folder = Options.folder.empty() ? DefaultFolder() : Options.folder;
         // An earlier run cut off while switching the installation over is undone first.
         switch (payload_->RecoverInterruptedRuns(folder)) {
         case RecoveryResult::Restored:
+            Log(LogCategory::Recovery, "an interrupted earlier update was undone");
             util::ShowNotice("Een eerdere update is onderbroken. Kelvaro is teruggezet zoals het "
                              "v\xF3\xF3r die update was.");
             break;
         case RecoveryResult::Incomplete:
+            Log(LogCategory::Recovery, "an interrupted earlier update could not be undone wholly");
             util::ShowNotice("Een eerdere update is onderbroken en kon nog niet helemaal worden "
                              "teruggedraaid.\r\nSluit alle programma's en start de update "
                              "opnieuw.");
@@ -78,8 +82,17 @@ void TUpgradeForm::FormPaint(TObject*) {
         }
         if (!IsBlankText(folder) && util::FolderExistsSafe(folder) && IsFullInstallation(folder)) {
             view_.SetText(Control::edPath, folder);
+            Log(LogCategory::Folder, folder + " (" + FolderSource(folder) + ")");
         } else {
             view_.SetText(Control::edPath, "");
+            Log(LogCategory::Folder,
+                "no Kelvaro 3 installation at " + folder + " (" + FolderSource(folder) + ")");
+            if (Unattended()) {
+                // Nobody to search or browse for: the run ends here.
+                EndRun(ExitCode::NoInstallation, "no Kelvaro 3 installation found");
+                CloseAndTerminate();
+                return;
+            }
             if (util::AskQuestion("Kelvaro locatie niet gevonden. Nu zoeken naar juiste locatie ?",
                                   "Nu zoeken", "Zelf naar juiste locatie bladeren",
                                   "Doelmap niet gevonden", 1) == 1)
@@ -89,6 +102,7 @@ void TUpgradeForm::FormPaint(TObject*) {
         }
         view_.SetCaption(caption);
         ApplyPayloadConfiguration();
+        LogPackage();
     }
     if (IsHelpPackage()) {
         view_.SetText(Control::Label1, "Kelvaro Schermhelp");

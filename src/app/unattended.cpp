@@ -1,0 +1,84 @@
+#include "app/unattended.h"
+
+#include "app/run_log.h"
+
+namespace klv::app {
+
+RunOptions Options;
+
+namespace {
+
+ExitCode endCode = ExitCode::Cancelled;
+std::string endReason;
+
+std::string Answer(int answer) {
+    switch (answer) {
+    case platform::idOk:
+        return "OK";
+    case platform::idYes:
+        return "Ja";
+    case platform::idNo:
+        return "Nee";
+    case platform::idCancel:
+        return "gesloten";
+    default:
+        return std::to_string(answer);
+    }
+}
+
+} // namespace
+
+ExitCode RunExitCode() {
+    return endCode;
+}
+
+void EndRun(ExitCode code, std::string_view reason) {
+    endCode = code;
+    endReason = std::string(reason);
+}
+
+const std::string& RunEndReason() {
+    return endReason;
+}
+
+void ResetRunEnd() {
+    endCode = ExitCode::Cancelled;
+    endReason.clear();
+}
+
+ExitCode ExitCodeFor(InstallOutcome::Kind kind) {
+    switch (kind) {
+    case InstallOutcome::Installed:
+        return ExitCode::Installed;
+    case InstallOutcome::Damaged:
+        return ExitCode::DamagedPackage;
+    case InstallOutcome::NoRoom:
+        return ExitCode::NoRoom;
+    case InstallOutcome::ProgramInUse:
+        return ExitCode::InUse;
+    case InstallOutcome::FileInUse:
+        return ExitCode::InUse;
+    case InstallOutcome::WriteFailed:
+        return ExitCode::NoRoom;
+    case InstallOutcome::NotRestored:
+        return ExitCode::NotRestored;
+    }
+    return ExitCode::UnexpectedError;
+}
+
+int LoggedWindowSystem::ShowMessageBox(std::string_view text, std::string_view caption,
+                                       unsigned flags) {
+    const bool question = (flags & 0x0F) == platform::mbYesNo;
+    std::string line =
+        (question ? "[" : "notice [") + std::string(caption) + "] " + std::string(text);
+    if (Unattended()) {
+        const int answer = question ? platform::idNo : platform::idOk;
+        Log(LogCategory::Question, line + " -> " + Answer(answer) + " (unattended, not shown)");
+        return answer;
+    }
+    const int answer = inner_.ShowMessageBox(text, caption, flags);
+    Log(LogCategory::Question, line + " -> " + Answer(answer));
+    return answer;
+}
+
+} // namespace klv::app
