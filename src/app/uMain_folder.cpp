@@ -1,6 +1,7 @@
 // The target folder: the registry entry, the default, the installation check and the
 // validation before a run.
 #include "app/uMain.h"
+#include "app/unattended.h"
 #include "util/filez.h"
 #include "util/meldunit.h"
 #include "util/system_access.h"
@@ -66,20 +67,24 @@ bool IsFullInstallation(std::string_view path) {
 bool TUpgradeForm::ValidateTargetFolder() {
     const std::string folder = view_.Text(Control::edPath);
     if (folder.empty()) {
+        EndRun(ExitCode::NoInstallation, "no folder");
         util::ShowNotice("Pad niet gevonden.");
         return false;
     }
     if (!util::sys::Files().FolderExists(folder)) {
+        EndRun(ExitCode::NoInstallation, "the folder " + folder + " does not exist");
         util::ShowNotice("Pad [" + folder + "] niet gevonden.");
         return false;
     }
     if (!IsFullInstallation(folder)) {
+        EndRun(ExitCode::NoInstallation, folder + " is no Kelvaro 3 installation");
         util::ShowNotice("Deze locatie is geen Kelvaro 3 locatie." + NotKelvaroTail);
         util::sys::Windows().Terminate();
         return false;
     }
     if (util::FileSizeOf(util::WithTrailingBackslash(folder) + "BDE\\BDEADMIN.EXE") <
         kFullBdeAdminSize) {
+        EndRun(ExitCode::NoInstallation, folder + " is no complete Kelvaro 3 installation");
         util::ShowNotice("Deze locatie is geen volledige Kelvaro 3 locatie." + NotKelvaroTail);
         util::sys::Windows().Terminate();
         return false;
