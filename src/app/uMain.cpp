@@ -2,7 +2,9 @@
 // dialog and the payload configuration.
 #include "app/uMain.h"
 
+#include "app/run_log.h"
 #include "app/stubconf/stub_ini.h"
+#include "app/unattended.h"
 #include "util/filez.h"
 #include "util/meldunit.h"
 #include "util/system_access.h"
@@ -63,22 +65,37 @@ void TUpgradeForm::FormPaint(TObject*) {
         view_.Repaint();
         // One copy at a time: a second one touches nothing, not even the temporary folder.
         if (!payload_->Claim()) {
+            EndRun(ExitCode::AlreadyRunning, "another copy of the installer is running");
             util::ShowNotice(AlreadyRunningNotice());
             CloseAndTerminate();
             return;
         }
         const std::string caption = view_.Caption();
-        const std::string folder = DirSwitch.empty() ? DefaultFolder() : DirSwitch;
+        const std::string folder = Options.folder.empty() ? DefaultFolder() : Options.folder;
         // An earlier run cut off while switching the installation over is undone first.
-        for (const EarlierRun& earlier : payload_->RecoverInterruptedRuns(folder))
+        for (const EarlierRun& earlier : payload_->RecoverInterruptedRuns(folder)) {
+            LogRecovery(earlier.result, earlier.folder);
             util::ShowNotice(RecoveryNotice(earlier.result, earlier.folder));
-        if (!DirSwitch.empty()) {
+        }
+        if (!Options.folder.empty() && !Unattended()) {
+            // A folder named on the command line (a relaunch as administrator names the one
+            // chosen) stands as if typed: the timer and the validation judge it.
             view_.SetText(Control::edPath, folder);
+            Log(LogCategory::Folder, folder + " (" + FolderSource(folder) + ")");
         } else if (!IsBlankText(folder) && util::FolderExistsSafe(folder) &&
                    IsFullInstallation(folder)) {
             view_.SetText(Control::edPath, folder);
+            Log(LogCategory::Folder, folder + " (" + FolderSource(folder) + ")");
         } else {
             view_.SetText(Control::edPath, "");
+            Log(LogCategory::Folder,
+                "no Kelvaro 3 installation at " + folder + " (" + FolderSource(folder) + ")");
+            if (Unattended()) {
+                // Nobody to search or browse for: the run ends here.
+                EndRun(ExitCode::NoInstallation, "no Kelvaro 3 installation found");
+                CloseAndTerminate();
+                return;
+            }
             if (util::AskQuestion("Kelvaro locatie niet gevonden. Nu zoeken naar juiste locatie ?",
                                   "Nu zoeken", "Zelf naar juiste locatie bladeren",
                                   "Doelmap niet gevonden", 1) == 1)
@@ -91,10 +108,12 @@ void TUpgradeForm::FormPaint(TObject*) {
             ApplyPayloadConfiguration();
         } catch (const zip::EZAError&) {
             // A payload the engine cannot read ends here, before anything was changed.
+            EndRun(ExitCode::DamagedPackage, "the package cannot be read");
             util::ShowNotice(DamagedPackageNotice());
             CloseAndTerminate();
             return;
         }
+        LogPackage();
     }
     if (IsHelpPackage()) {
         view_.SetText(Control::Label1, "Kelvaro Schermhelp");

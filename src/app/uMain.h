@@ -35,6 +35,8 @@ void ReadInstallRegistry(std::string_view name, std::string& folder, std::string
 // The first target folder tried: the registry's folder when it is an existing directory,
 // else "kelvaro" at the root of the program-files folder's drive.
 std::string DefaultFolder();
+// How DefaultFolder came to `folder`, for the log: "registry" or "default".
+std::string FolderSource(std::string_view folder);
 // True when `path` (a folder, or a file in one) is a complete Kelvaro 3 installation: not a
 // drive root, not below "program files", with BDE, SC, SC\Slavenreg.sc, Data\voornamen.txt.
 bool IsFullInstallation(std::string_view path);
@@ -55,9 +57,6 @@ class TUpgradeForm {
 
     // The installed application's program file name.
     std::string ProgramFileName;
-    // The folder the command line named (/DIR=): the first paint puts it into the folder
-    // field instead of the default folder, as if the user had typed it.
-    std::string DirSwitch;
     // The program files the last drive search found, reduced to folders; made by the first.
     std::unique_ptr<std::vector<std::string>> FoundLocations;
 
@@ -85,6 +84,17 @@ class TUpgradeForm {
     std::string PackageVersion();
     std::string InstalledVersion(const std::string& programFile);
 
+    // A run that nobody answers (/SILENT, /VERYSILENT): the first paint's work if the window
+    // has not shown yet, then the installation run into the folder found (or /DIR), every
+    // question given its safe answer. Always ends with the window closed and the application
+    // terminated; the exit code says how (unattended.h).
+    void RunUnattended();
+    // The package, as the log tells it: name, size, caption, version, run mode, signature.
+    void LogPackage();
+
+    // True once the closing sequence (or the cancel button) has closed the window.
+    bool Closed() const { return closed_; }
+
     UpgradeView& View() { return view_; }
     const std::string& ExecutablePath() const { return executablePath_; }
 
@@ -95,6 +105,7 @@ class TUpgradeForm {
     void RunInstallation(const std::string& folder);
 
     UpgradeView& view_;
+    bool closed_ = false; // the closing sequence has run
     std::string executablePath_;
     PayloadFactory openPayload_;
     std::unique_ptr<Payload> payload_; // the window's archive component

@@ -2,6 +2,7 @@
 // validation before a run.
 #include "app/command_line.h"
 #include "app/uMain.h"
+#include "app/unattended.h"
 #include "util/filez.h"
 #include "util/meldunit.h"
 #include "util/system_access.h"
@@ -67,20 +68,24 @@ bool IsFullInstallation(std::string_view path) {
 bool TUpgradeForm::ValidateTargetFolder() {
     const std::string folder = view_.Text(Control::edPath);
     if (folder.empty()) {
+        EndRun(ExitCode::NoInstallation, "no folder");
         util::ShowNotice("Pad niet gevonden.");
         return false;
     }
     if (!util::sys::Files().FolderExists(folder)) {
+        EndRun(ExitCode::NoInstallation, "the folder " + folder + " does not exist");
         util::ShowNotice("Pad [" + folder + "] niet gevonden.");
         return false;
     }
     if (!IsFullInstallation(folder)) {
+        EndRun(ExitCode::NoInstallation, folder + " is no Kelvaro 3 installation");
         util::ShowNotice("Deze locatie is geen Kelvaro 3 locatie." + NotKelvaroTail);
         util::sys::Windows().Terminate();
         return false;
     }
     if (util::FileSizeOf(util::WithTrailingBackslash(folder) + "BDE\\BDEADMIN.EXE") <
         kFullBdeAdminSize) {
+        EndRun(ExitCode::NoInstallation, folder + " is no complete Kelvaro 3 installation");
         util::ShowNotice("Deze locatie is geen volledige Kelvaro 3 locatie." + NotKelvaroTail);
         util::sys::Windows().Terminate();
         return false;
@@ -102,10 +107,12 @@ bool TUpgradeForm::FolderIsWritable(const std::string& folder) {
         if (util::sys::Shell().Execute(view_.Handle(), "runas", executablePath_,
                                        DirArgument(folder), "", platform::swShow) > 32)
             return false;
+        EndRun(ExitCode::NoRights, "the folder " + folder + " cannot be written");
         util::ShowNotice("De update kon niet als administrator worden gestart.\r\n\r\nEr is "
                          "niets gewijzigd.");
         return false;
     }
+    EndRun(ExitCode::NoRights, "the folder " + folder + " cannot be written");
     util::ShowNotice("De update is gestopt.\r\n\r\nEr is niets gewijzigd.");
     return false;
 }

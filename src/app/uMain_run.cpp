@@ -1,7 +1,11 @@
 // The installation run, the cancel button, the version check and the text of an exception
 // for the default error handler.
+#include <chrono>
+
+#include "app/run_log.h"
 #include "app/stubconf/stub_ini.h"
 #include "app/uMain.h"
+#include "app/unattended.h"
 #include "platform/text.h"
 #include "util/KLVShortCutU.h"
 #include "util/VersionInfo.h"
@@ -30,9 +34,30 @@ std::string DeleteFailedMessage(const std::string& programFile) {
            "Schakel dan de PC uit en weer aan en probeer opnieuw.";
 }
 
+// Milliseconds since `start`, for the log.
+std::string Since(std::chrono::steady_clock::time_point start) {
+    return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::steady_clock::now() - start)
+                              .count()) +
+           " ms";
+}
+
+// How an exception that ends a run is counted: an archive that cannot be read is a damaged
+// package, anything else unexpected.
+ExitCode ExitCodeForException(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const zip::EZAError&) {
+        return ExitCode::DamagedPackage;
+    } catch (...) {
+        return ExitCode::UnexpectedError;
+    }
+}
+
 } // namespace
 
 void TUpgradeForm::CloseAndTerminate() {
+    closed_ = true;
     SetCursor(platform::Cursor::Normal);
     view_.Close();
     util::sys::Windows().Terminate();
@@ -44,6 +69,9 @@ void TUpgradeForm::bnExtractClick(TObject*) {
     try {
         RunInstallation(view_.Text(Control::edPath));
     } catch (...) {
+        const std::exception_ptr error = std::current_exception();
+        EndRun(ExitCodeForException(error), ExceptionMessage(error));
+        Log(LogCategory::Failure, "the run ended with: " + ExceptionMessage(error));
         try {
             CloseAndTerminate();
         } catch (...) {
@@ -56,12 +84,20 @@ void TUpgradeForm::bnExtractClick(TObject*) {
 
 void TUpgradeForm::RunInstallation(const std::string& folder) {
     if (!util::sys::Files().FolderExists(folder)) {
+        EndRun(ExitCode::NoInstallation, "the folder " + folder + " does not exist");
         util::ShowNotice("[" + folder + "] bestaat niet. ");
         return;
     }
     if (!FolderIsWritable(folder)) return;
+    Log(LogCategory::Phase, "run into " + folder);
     // A cut-off download is told before any question is asked.
-    if (!payload_->Verify(folder)) {
+    const auto verifyStart = std::chrono::steady_clock::now();
+    const bool sound = payload_->Verify(folder);
+    Log(LogCategory::Phase, std::string("first look at the payload: ") +
+                                (sound ? "sound" : "damaged or cut off") + ", " +
+                                Since(verifyStart));
+    if (!sound) {
+        EndRun(ExitCode::DamagedPackage, "the package is damaged or incomplete");
         SetCursor(platform::Cursor::Normal);
         util::ShowNotice(DamagedPackageNotice());
         return;
@@ -81,7 +117,21 @@ void TUpgradeForm::RunInstallation(const std::string& folder) {
 
     // Every item is extracted and checked beside the installation before the old files are
     // replaced; whatever fails leaves the folder as it was.
+    const auto installStart = std::chrono::steady_clock::now();
     const InstallOutcome outcome = payload_->Install(folder, replacedProgram);
+    Log(LogCategory::Phase,
+        "install: " + std::string(ExitName(ExitCodeFor(outcome))) + ", " + Since(installStart));
+    EndRun(ExitCodeFor(outcome), outcome.kind == InstallOutcome::Installed
+                                     ? "the payload is in " + folder
+                                     : std::string(ExitName(ExitCodeFor(outcome))));
+    if (outcome.kind != InstallOutcome::Installed) {
+        Log(LogCategory::Failure, u"item: " + (outcome.file.empty() ? u"(none)" : outcome.file));
+        if (!outcome.message.empty()) Log(LogCategory::Failure, "engine: " + outcome.message);
+        if (outcome.kind == InstallOutcome::NoRoom)
+            Log(LogCategory::Check, "room: needed " + std::to_string(outcome.neededMB) +
+                                        " MB, available " + std::to_string(outcome.availableMB) +
+                                        " MB");
+    }
     if (outcome.kind == InstallOutcome::ProgramInUse) {
         SetCursor(platform::Cursor::Normal);
         util::ShowNotice(DeleteFailedMessage(programFile));
@@ -97,8 +147,11 @@ void TUpgradeForm::RunInstallation(const std::string& folder) {
     if (!configured && !help && util::FileExistsSafe(programFile)) {
         if (view_.Visible(Control::MakeShortcuts) && view_.Checked(Control::MakeShortcuts)) {
             util::CreateShortcuts(folder, "Kelvaro", "Kelvaro", false);
-            if (util::AskQuestion("Direct starten ?", "", "", "Update [xxxxx] ge\xEFnstalleerd",
-                                  1) == 1)
+            Log(LogCategory::Phase, "shortcuts made on the desktop and in the start menu");
+            if (Options.noStart) {
+                Log(LogCategory::Question, "Direct starten ? not asked (/NOSTART)");
+            } else if (util::AskQuestion("Direct starten ?", "", "",
+                                         "Update [xxxxx] ge\xEFnstalleerd", 1) == 1)
                 util::OpenDocument(view_.Handle(), programFile, "", "open");
         }
     } else if (configured || help) {
@@ -114,6 +167,8 @@ void TUpgradeForm::bnExitClick(TObject*) {
         util::SearchStopFlag = true;
         return;
     }
+    EndRun(ExitCode::Cancelled, "Annuleren");
+    closed_ = true;
     view_.Close();
     util::sys::Windows().Terminate();
 }
@@ -134,12 +189,24 @@ bool TUpgradeForm::ConfirmVersion(const std::string& programFile) {
     // Numbers, not text: 10.0.0.0 is newer than 9.0.0.0. A package version that is no
     // version at all is unknown, and the user decides.
     const std::optional<int> order = stubconf::CompareVersions(installed, package);
+    Log(LogCategory::Check, "version: installed " + installed + ", update " +
+                                (package.empty() ? std::string("unknown") : package));
     if (order && *order <= 0) return true;
-    return util::AskQuestion("De versie die u al heeft (" + installed +
-                                 ") is nieuwer dan de versie die u nu wilt installeren (" +
-                                 package + ").\r\nUpdate annuleren ?",
-                             "Annuleren", "Toch oudere versie " + package + " installeren",
-                             "Versiecontrole", 1) != 1;
+    if (Unattended()) {
+        // An older version is never installed unasked.
+        Log(LogCategory::Question, "Versiecontrole -> Annuleren (unattended, not shown)");
+        EndRun(ExitCode::OlderVersion,
+               "the installed version " + installed + " is newer than the update's " + package);
+        return false;
+    }
+    const bool keep =
+        util::AskQuestion("De versie die u al heeft (" + installed +
+                              ") is nieuwer dan de versie die u nu wilt installeren (" + package +
+                              ").\r\nUpdate annuleren ?",
+                          "Annuleren", "Toch oudere versie " + package + " installeren",
+                          "Versiecontrole", 1) == 1;
+    if (keep) EndRun(ExitCode::OlderVersion, "the user kept the installed version " + installed);
+    return !keep;
 }
 
 std::string ExceptionMessage(std::exception_ptr error) {

@@ -14,15 +14,37 @@ import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from harness import (CAFE, INSTALL_DIR, Display, Failure, Prefix, Run,  # noqa: E402
-                     differences, lnk_target, make_package, payload, require_locale, snapshot,
-                     stage_installation)
+from harness import (CAFE, INSTALL_DIR, Display, Failure, MachineFailure, Prefix,  # noqa: E402
+                     Run, differences, lnk_target, make_package, payload, require_locale,
+                     snapshot, stage_installation)
 
 CAPTION = "Kelvaro Update 3.2.0.1]"
 
 
 def show_text(text):
     return "\n      ".join(text.replace("\r\n", "\n").replace("\r", "\n").split("\n"))
+
+
+def build_machine(work: Path, display: Display, installed_program: Path):
+    """The Wine machine with Kelvaro 3.1.0.5 installed: the prefix and the installation's root.
+    A failure of Wine itself (wineboot, wineserver, the prefix, the registry) is told with the
+    command and its output, and the machine is made once more from nothing."""
+    for attempt in (1, 2):
+        prefix = None
+        try:
+            template = Prefix.template(work, display)
+            prefix = template.copy(work / "machine")
+            return prefix, stage_installation(prefix, installed_program)
+        except (Failure, OSError) as e:
+            what = e if isinstance(e, Failure) else f"{type(e).__name__}: {e}"
+            print(f"demo: the Wine machine could not be made (attempt {attempt} of 2):\n  {what}",
+                  file=sys.stderr, flush=True)
+            if prefix:
+                prefix.remove()
+            Prefix(work / "template", display).remove()
+            if attempt == 2:
+                raise MachineFailure("the Wine machine could not be made twice; see above") from None
+            print("demo: making the Wine machine again from nothing", file=sys.stderr, flush=True)
 
 
 def main():
@@ -39,12 +61,11 @@ def main():
     work = args.work.resolve()
     work.mkdir(parents=True, exist_ok=True)
     interactive = bool(os.environ.get("DISPLAY")) and not args.auto
-    display = Display(os.environ["DISPLAY"] if interactive else None)
+    # The virtual display shows the windows as a user sees them, framed (screenshots).
+    display = Display(os.environ["DISPLAY"] if interactive else None, framed=not interactive)
     prefix = None
     try:
-        template = Prefix.template(work, display)
-        prefix = template.copy(work / "machine")
-        root = stage_installation(prefix, args.installed_program)
+        prefix, root = build_machine(work, display, args.installed_program)
         extra = {
             "Data/Plaatsnamen.txt": "Amsterdam\r\n's-Hertogenbosch\r\nLeeuwarden\r\n"
                                     "IJsselstein\r\n".encode("cp1252"),

@@ -45,6 +45,50 @@ class DisplayLost(Failure):
     (Prefix.start starts the desktop process and retries when it happens there)."""
 
 
+class MachineFailure(Failure):
+    """The Wine machine could not be made or started (wineboot, wineserver, the prefix): the
+    message names the command and carries its output."""
+
+
+def run_machine(args, env, timeout=300) -> subprocess.CompletedProcess:
+    """Runs a command that makes or starts the Wine machine; MachineFailure with the command,
+    its exit code and its output when it fails. Output goes through files, not pipes: the
+    services Wine starts inherit it and would keep a pipe open."""
+    with tempfile.TemporaryFile() as out:
+        try:
+            proc = subprocess.run(args, env=env, stdin=subprocess.DEVNULL, stdout=out,
+                                  stderr=subprocess.STDOUT, timeout=timeout)
+            code = proc.returncode
+        except subprocess.TimeoutExpired:
+            code = f"timed out after {timeout} s"
+        except OSError as e:
+            code = str(e)
+        out.seek(0)
+        text = out.read().decode(errors="replace")
+    if code != 0:
+        raise MachineFailure(f"{' '.join(args)} (WINEPREFIX={env.get('WINEPREFIX')}): exit "
+                             f"{code}\n{_tail(text)}")
+    return subprocess.CompletedProcess(args, 0, text, "")
+
+
+def _tail(text, lines=40):
+    kept = text.rstrip().splitlines()[-lines:]
+    return "\n".join("    " + line for line in kept) if kept else "    (no output)"
+
+
+def poll(what, predicate, timeout=20.0, interval=0.1):
+    """Waits for `predicate`, whoever makes it true (a mark left by a program that the
+    installer started and that outlives it); its value."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise Failure(f"timed out waiting for {what}")
+        time.sleep(interval)
+
+
 def check(condition, message):
     if not condition:
         raise Failure(message)
@@ -85,12 +129,31 @@ class Window:
     y: int
     width: int
     height: int
+    # Where the client area begins inside the window: (0, 0) when the X window is the client
+    # area, the frame's left and top width when Wine draws the frame (a framed display).
+    frame: tuple[int, int] = (0, 0)
+
+    @property
+    def client_size(self) -> tuple[int, int]:
+        left, top = self.frame
+        return self.width - 2 * left, self.height - top - left
+
+
+# A dialog frame as Wine draws it in its virtual desktop (every window of the installer has one):
+# 3 pixels of border on each side, and a caption of 19 pixels below the top border.
+DIALOG_FRAME = (3, 22)
+VIRTUAL_DESKTOP = "1024x768"
+WINE_FONTS = Path("/usr/share/wine/fonts")
 
 
 class Display:
-    """An Xvfb display of our own, or the user's display when `existing` is given."""
+    """An Xvfb display of our own, or the user's display when `existing` is given. A `framed`
+    display shows every window as a user sees it, title bar and frame included: the prefixes
+    run their programs in one Wine virtual desktop (where Wine draws the frames itself), each
+    window an X window inside the desktop's."""
 
-    def __init__(self, existing: str | None = None):
+    def __init__(self, existing: str | None = None, framed: bool = False):
+        self.framed = framed
         self.proc = None
         if existing:
             self.name = existing
@@ -130,6 +193,8 @@ class Display:
         return res.stdout
 
     def geometry(self, wid) -> Window | None:
+        if self.framed:
+            return self._framed_geometry(wid)
         out = self.xdotool("getwindowgeometry", "--shell", wid)
         values = dict(line.split("=", 1) for line in out.split() if "=" in line)
         if "WIDTH" not in values:
@@ -142,11 +207,29 @@ class Display:
         """The visible top-level windows, bottom to top (the last is the topmost); the root and
         full-screen windows of the display itself are left out."""
         found = []
-        for wid in self.xdotool("search", "--onlyvisible", "--maxdepth", "1", "--name", "").split():
+        depth = "2" if self.framed else "1"  # a framed display's windows are the desktop's
+        for wid in self.xdotool("search", "--onlyvisible", "--maxdepth", depth, "--name", "").split():
             w = self.geometry(wid)
             if w and not (w.x == 0 and w.y == 0 and w.width >= 1024 and w.height >= 768):
                 found.append(w)
         return found
+
+    def _framed_geometry(self, wid) -> Window | None:
+        """A window inside Wine's desktop window, placed on the screen (xdotool counts the
+        desktop's offset twice for such windows, xwininfo does not)."""
+        res = subprocess.run(["xwininfo", "-id", wid], capture_output=True, text=True,
+                             env={**os.environ, "DISPLAY": self.name})
+        values = {}
+        for line in res.stdout.splitlines():
+            key, _, value = line.strip().partition(":")
+            values[key] = value.strip()
+        try:
+            x, y = int(values["Absolute upper-left X"]), int(values["Absolute upper-left Y"])
+            width, height = int(values["Width"]), int(values["Height"])
+        except (KeyError, ValueError):
+            return None
+        name = self.xdotool("getwindowname", wid).rstrip("\n")
+        return Window(wid, name, x, y, width, height, DIALOG_FRAME)
 
     def key(self, window: Window, *keys):
         """Keys to a window: it gets the input focus first (there is no window manager)."""
@@ -194,10 +277,13 @@ class Prefix:
         shutil.rmtree(prefix.path, ignore_errors=True)
         prefix.path.mkdir(parents=True)
         prefix.start(desktop=False)
-        subprocess.run(["wineboot", "-i"], env=prefix.env(), stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, check=False)
+        boot = run_machine(["wineboot", "-i"], prefix.env())
         prefix.stop()
         users = prefix.path / "drive_c" / "users"
+        if not users.is_dir() or not (prefix.path / "system.reg").is_file():
+            raise MachineFailure(f"wineboot -i (WINEPREFIX={prefix.path}) ended without making "
+                                 f"the prefix (no drive_c/users or system.reg)\n"
+                                 f"{_tail(boot.stdout)}")
         # A real machine's shell folders: not links into the Unix home (shortcuts would land
         # in the home folder), and no Z: drive over the whole Unix root.
         for user in users.iterdir():
@@ -224,7 +310,36 @@ class Prefix:
                 shutil.copy2(src, dst)
 
         shutil.copytree(self.path, path, symlinks=True, copy_function=copy_one)
-        return Prefix(path, self.display, self.arch)
+        prefix = Prefix(path, self.display, self.arch)
+        if self.display.framed:
+            prefix._use_virtual_desktop()
+        return prefix
+
+    def _use_virtual_desktop(self):
+        """Every program of this prefix runs in one virtual desktop of the display's size,
+        named Default, where Wine draws the windows' frames and title bars. Set before the
+        prefix's desktop process starts, which reads it."""
+        # Wine's own fonts (Debian's fonts-wine), which this Wine does not look for where that
+        # package puts them: Marlett draws the title bar's buttons, Tahoma and MS Sans Serif
+        # the texts, as on Windows. Only the framed prefixes get them.
+        fonts = self.path / "drive_c" / "windows" / "Fonts"
+        fonts.mkdir(parents=True, exist_ok=True)
+        for font in WINE_FONTS.glob("*.ttf"):
+            if not (fonts / font.name).exists():
+                shutil.copy2(font, fonts / font.name)
+        reg = self.path / "drive_c" / "windows" / "klv-virtual-desktop.reg"
+        reg.write_text("Windows Registry Editor Version 5.00\r\n\r\n"
+                       "[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]\r\n"
+                       "\"Desktop\"=\"Default\"\r\n\r\n"
+                       "[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\r\n"
+                       f"\"Default\"=\"{VIRTUAL_DESKTOP}\"\r\n", encoding="utf-16")
+        self.start(desktop=False)
+        try:
+            run_machine(["wine", "reg", "import", "C:\\windows\\klv-virtual-desktop.reg"],
+                        self.env())
+        finally:
+            self.stop()
+            reg.unlink()
 
     def remove(self):
         self.running = True  # whoever started it: no server may outlive its folder
@@ -250,8 +365,7 @@ class Prefix:
                            stderr=subprocess.DEVNULL)
             subprocess.run(["wineserver", "-w"], env=self.env(), stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL)
-            subprocess.run(["wineserver", "-p"], env=self.env(), stdin=subprocess.DEVNULL,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            run_machine(["wineserver", "-p"], self.env(), timeout=60)
             self.running = True
             if desktop:
                 self._start_desktop()

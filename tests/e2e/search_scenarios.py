@@ -136,6 +136,9 @@ class SearchSuite(Suite):
             name = self.display.xdotool("getwindowname", main.wid).rstrip("\n")
             if name and (not seen or seen[-1] != name):
                 seen.append(name)
+                if self.args.screenshots and COUNT.match(name) and int(COUNT.match(name)[1]):
+                    # The window as the user sees it while it searches: the count in its title.
+                    self.display.screenshot(main, self.shots / "searching.png")
             done = until()
             if done:
                 return seen
@@ -167,8 +170,9 @@ class SearchSuite(Suite):
 
     def click(self, window, x, y):
         """A left click at a point of a window's client area."""
-        self.display.xdotool("mousemove", "--window", window.wid, str(x), str(y), "click", "1",
-                             check_ok=True)
+        left, top = window.frame
+        self.display.xdotool("mousemove", "--window", window.wid, str(x + left), str(y + top),
+                             "click", "1", check_ok=True)
 
     @staticmethod
     def counts(captions: list[str]) -> list[int]:

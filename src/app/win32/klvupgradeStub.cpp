@@ -2,18 +2,22 @@
 // the entry sequence, the message loop. The application's default error handler lives here:
 // an exception that leaves an event handler is shown in a message box with its message.
 #include <windows.h>
-
 #include <cstdlib>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "app/command_line.h"
 #include "app/install_journal.h"
+#include "app/run_log.h"
 #include "app/uMain.h"
+#include "app/unattended.h"
 #include "app/win32/dll_safety.h"
 #include "app/win32/stored_caption.h"
 #include "app/win32/upgrade_window.h"
 #include "platform/system.h"
+#include "platform/text.h"
+#include "stub_version.h"
 
 namespace klv::app::win32 {
 
@@ -43,6 +47,8 @@ std::string ApplicationTitle() {
 
 void ShowApplicationError(HWND window, std::exception_ptr error) {
     const std::string text = ExceptionMessage(error);
+    Log(LogCategory::Failure, "error: " + text);
+    if (Unattended()) return; // the log and the exit code tell it
     const std::string title = ApplicationTitle();
     // A closing sequence may already have asked the loop to end; a box would close at once on
     // that request, so it is taken off the queue while the box is open and made again after.
@@ -60,6 +66,14 @@ void RouteEvent(TUpgradeForm& form, WindowEvent event, Control sender) {
         break;
     case WindowEvent::Timer:
         form.Timer1Timer();
+        // A silent run starts from the loop once the first paint has shown the window.
+        if (Options.mode == RunMode::Silent && !FirstPaint && !form.Closed()) {
+            static bool started = false; // the run may pump messages: it starts once
+            if (!started) {
+                started = true;
+                form.RunUnattended();
+            }
+        }
         break;
     case WindowEvent::Click:
         switch (sender) {
@@ -84,7 +98,7 @@ void RouteEvent(TUpgradeForm& form, WindowEvent event, Control sender) {
 
 } // namespace
 
-// The installer from start to end; the process's exit code.
+// The installer from start to end; the process's exit code (exit_codes.h).
 int klvupgradeStub(HINSTANCE instance, int showCommand) {
     NativeUpgradeWindow window(instance, StoredCaptionText());
     HWND handle = window.Window();
@@ -92,21 +106,86 @@ int klvupgradeStub(HINSTANCE instance, int showCommand) {
     try {
         form = std::make_unique<TUpgradeForm>(window, ModulePath());
         EntrySequence(*form);
-        // Only /DIR= is acted on: a relaunch as administrator names the folder chosen.
-        const CommandLine switches = ParseCommandLine(ArgumentsOf(GetCommandLineA()));
-        if (switches.dir) form->DirSwitch = *switches.dir;
     } catch (...) {
-        ShowApplicationError(nullptr, std::current_exception());
-        return 1;
+        const std::exception_ptr error = std::current_exception();
+        EndRun(ExitCode::UnexpectedError, ExceptionMessage(error));
+        ShowApplicationError(nullptr, error);
+        return ExitValue(RunExitCode());
     }
     window.Connect([&form](WindowEvent event, Control sender) { RouteEvent(*form, event, sender); },
                    [handle](std::exception_ptr error) { ShowApplicationError(handle, error); });
-    window.Show(showCommand);
+    if (Options.mode != RunMode::VerySilent) window.Show(showCommand);
     // COM (the folder dialog, the shell links) is first needed by the first paint's work,
     // which runs from the message loop: starting it after the window is shown keeps it out of
     // the time to the first paint.
     platform::ComApartment com;
-    return RunMessageLoop(window);
+    if (Options.mode == RunMode::VerySilent) {
+        try {
+            form->RunUnattended();
+        } catch (...) {
+            ShowApplicationError(handle, std::current_exception());
+        }
+    }
+    RunMessageLoop(window);
+    if (!form->Closed()) EndRun(ExitCode::Cancelled, "the window was closed");
+    return ExitValue(RunExitCode());
+}
+
+// ---- the command line ----------------------------------------------------------------------
+
+const char* const SwitchHelp =
+    "Opties:\r\n\r\n"
+    "/SILENT  -  installeren zonder vragen; het venster toont de voortgang\r\n"
+    "/VERYSILENT  -  installeren zonder venster en zonder vragen\r\n"
+    "/DIR=\"map\"  -  in deze Kelvaro 3 map installeren\r\n"
+    "/LOG=\"bestand\"  -  het verslag in dit bestand schrijven\r\n"
+    "/NOSTART  -  Kelvaro na afloop niet starten\r\n"
+    "/?  -  deze uitleg\r\n\r\n"
+    "Zonder opties vraagt het programma wat nodig is.";
+
+// The command line read into Options; the run's log started. 0 or more: the run ends at once
+// with this exit code (/?, a bad switch).
+int StartRun(RunLog*& log, std::unique_ptr<RunLog>& owned) {
+    const CommandLine s = ParseCommandLine(ArgumentsOf(GetCommandLineA()));
+    if (s.verySilent)
+        Options.mode = RunMode::VerySilent;
+    else if (s.silent)
+        Options.mode = RunMode::Silent;
+    Options.noStart = s.noStart;
+    owned =
+        std::make_unique<RunLog>(!s.log ? RunLog::DefaultPath() : platform::AnsiToUtf16(*s.log));
+    log = owned.get();
+    SetRunLog(log);
+    Log(LogCategory::Start, "klvupgradeStub " KLV_VERSION_TEXT ", " + ModulePath());
+    const std::wstring line = GetCommandLineW();
+    Log(LogCategory::Start, u"command line: " + std::u16string(line.begin(), line.end()));
+    if (s.dir) Options.folder = *s.dir;
+    if (!s.Ok()) {
+        const std::string bad = !s.malformed.empty() ? s.malformed.front() : s.unknown.front();
+        EndRun(ExitCode::BadSwitch, "unknown or malformed switch " + bad);
+        if (Options.mode != RunMode::VerySilent)
+            MessageBoxA(nullptr,
+                        ("Onbekende of onjuiste optie: " + bad + "\r\n\r\n" + SwitchHelp +
+                         "\r\n\r\nEr is niets gewijzigd.")
+                            .c_str(),
+                        ApplicationTitle().c_str(), MB_OK | MB_ICONERROR);
+        return ExitValue(ExitCode::BadSwitch);
+    }
+    if (s.help) {
+        EndRun(ExitCode::Installed, "the switches were shown (/?)");
+        MessageBoxA(nullptr, SwitchHelp, ApplicationTitle().c_str(), MB_OK | MB_ICONINFORMATION);
+        return ExitValue(ExitCode::Installed);
+    }
+    return -1;
+}
+
+// The last line of every run's log.
+void LogResult() {
+    const ExitCode code = RunExitCode();
+    Log(LogCategory::Result,
+        std::string(ExitName(code)) + " (exit code " + std::to_string(ExitValue(code)) + ")" +
+            (RunEndReason().empty() || RunEndReason() == ExitName(code) ? ""
+                                                                        : ": " + RunEndReason()));
 }
 
 } // namespace klv::app::win32
@@ -125,5 +204,20 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
 #ifdef KLV_TEST_HOOKS
     klv::app::SwitchStepHook = StopFromEnvironment;
 #endif
-    return klv::app::win32::klvupgradeStub(instance, showCommand);
+    using namespace klv::app;
+    RunLog* log = nullptr;
+    std::unique_ptr<RunLog> owned;
+    int code = win32::StartRun(log, owned);
+    if (code < 0) {
+        // Every box passes the log, and in a silent run none is shown.
+        LoggedWindowSystem boxes(*klv::platform::System().windows);
+        klv::platform::Services services = klv::platform::System();
+        services.windows = &boxes;
+        const klv::platform::Services previous = klv::platform::InstallServices(services);
+        code = win32::klvupgradeStub(instance, showCommand);
+        klv::platform::InstallServices(previous);
+    }
+    win32::LogResult();
+    SetRunLog(nullptr);
+    return code;
 }

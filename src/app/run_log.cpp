@@ -1,0 +1,180 @@
+#include "app/run_log.h"
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+
+#include "platform/file_stream.h"
+#include "platform/files.h"
+#include "platform/text.h"
+#include "platform/tree_files.h"
+
+namespace klv::app {
+
+namespace {
+
+RunLog* current = nullptr;
+
+// Room kept at the end of a full file for the line that says so.
+constexpr std::int64_t kFullNoteRoom = 128;
+
+// "2026-12-08 17:20:01.123", the local time.
+std::string LocalTimestamp() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000;
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &seconds);
+#else
+    localtime_r(&seconds, &local);
+#endif
+    char text[96];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                  static_cast<int>(millis));
+    return text;
+}
+
+// Appends `bytes` to the end of an existing file; false when it cannot.
+bool Append(const std::u16string& path, const std::string& bytes) {
+    int error = 0;
+    auto file =
+        platform::FileStream::Open(path, platform::fmOpenWrite | platform::fmShareDenyNone, error);
+    if (!file) return false;
+    file->Seek(file->Size());
+    return file->Write(bytes.data(), static_cast<std::int64_t>(bytes.size())) ==
+           static_cast<std::int64_t>(bytes.size());
+}
+
+std::int64_t SizeOf(const std::u16string& path) {
+    int error = 0;
+    auto file =
+        platform::FileStream::Open(path, platform::fmOpenRead | platform::fmShareDenyNone, error);
+    return file ? file->Size() : -1;
+}
+
+} // namespace
+
+std::string_view CategoryName(LogCategory category) {
+    switch (category) {
+    case LogCategory::Start:
+        return "start";
+    case LogCategory::Package:
+        return "package";
+    case LogCategory::Folder:
+        return "folder";
+    case LogCategory::Question:
+        return "question";
+    case LogCategory::Check:
+        return "check";
+    case LogCategory::Phase:
+        return "phase";
+    case LogCategory::Recovery:
+        return "recovery";
+    case LogCategory::Failure:
+        return "failure";
+    case LogCategory::Result:
+        return "result";
+    }
+    return "?";
+}
+
+std::u16string RunLog::DefaultPath() {
+    try {
+        const std::u16string temp = platform::TempDirectory();
+        return temp.empty() ? std::u16string() : temp + u"klvupgrade.log";
+    } catch (...) {
+        return {};
+    }
+}
+
+std::u16string RunLog::RotatedPath(const std::u16string& path, int n) {
+    if (n == 0) return path;
+    const std::size_t slash = path.find_last_of(u"\\/");
+    const std::size_t nameStart = slash == std::u16string::npos ? 0 : slash + 1;
+    const std::size_t dot = path.rfind(u'.');
+    const std::u16string number = u"." + platform::Utf8ToUtf16(std::to_string(n));
+    if (dot == std::u16string::npos || dot <= nameStart) return path + number;
+    return path.substr(0, dot) + number + path.substr(dot);
+}
+
+RunLog::RunLog(std::u16string path, LogLimits limits) : path_(std::move(path)), limits_(limits) {
+    if (path_.empty() || limits_.keep < 1) return;
+    try {
+        // The oldest goes, each other moves one place down. A log that cannot move (another
+        // run writing it, no rights) stays, and this run appends to it.
+        platform::RemoveFile(RotatedPath(path_, limits_.keep - 1));
+        for (int n = limits_.keep - 2; n >= 0; --n) {
+            const std::u16string from = RotatedPath(path_, n);
+            if (platform::FileExists(from))
+                platform::MoveReplacing(from, RotatedPath(path_, n + 1));
+        }
+        if (!platform::FileExists(path_)) {
+            int error = 0;
+            if (!platform::FileStream::CreateNew(path_, error)) return;
+        }
+        writing_ = true;
+    } catch (...) {
+        writing_ = false;
+    }
+}
+
+void RunLog::Line(LogCategory category, std::string_view text) noexcept {
+    if (!writing_) return;
+    try {
+        Write(category, platform::Utf16ToUtf8(platform::AnsiToUtf16(text)));
+    } catch (...) {
+        // A log that cannot be written changes nothing for the run.
+    }
+}
+
+void RunLog::Line(LogCategory category, std::u16string_view text) noexcept {
+    if (!writing_) return;
+    try {
+        Write(category, platform::Utf16ToUtf8(text));
+    } catch (...) {
+    }
+}
+
+void RunLog::Write(LogCategory category, const std::string& utf8) {
+    std::string line = LocalTimestamp();
+    line += ' ';
+    line += CategoryName(category);
+    line.append(9 - CategoryName(category).size(), ' ');
+    for (char c : utf8)
+        line += c == '\r' || c == '\n' ? ' ' : c;
+    line += "\r\n";
+
+    const std::int64_t size = SizeOf(path_);
+    if (size < 0) return; // gone for now; perhaps back for the next line
+    if (size + static_cast<std::int64_t>(line.size()) > limits_.maxBytes - kFullNoteRoom) {
+        writing_ = false;
+        Append(path_, LocalTimestamp() + " log      the log is full (" +
+                          std::to_string(limits_.maxBytes) +
+                          " bytes); later lines are left out\r\n");
+        return;
+    }
+    Append(path_, line);
+}
+
+void SetRunLog(RunLog* log) {
+    current = log;
+}
+
+RunLog* CurrentRunLog() {
+    return current;
+}
+
+void Log(LogCategory category, std::string_view text) noexcept {
+    if (current) current->Line(category, text);
+}
+
+void Log(LogCategory category, std::u16string_view text) noexcept {
+    if (current) current->Line(category, text);
+}
+
+} // namespace klv::app

@@ -1,0 +1,73 @@
+// The run's log: a plain UTF-8 text file, one line per event, each with the local time to the
+// millisecond and a category, for the people who support, script and package the installer.
+// By default %TEMP%\klvupgrade.log; /LOG names another file. Each run starts a new file and
+// the earlier runs' logs move one place down (klvupgrade.log -> klvupgrade.1.log -> ...); a
+// file stops growing at a bound. A log that cannot be written is no failure: every error is
+// swallowed and the run goes on exactly as without a log.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace klv::app {
+
+enum class LogCategory {
+    Start,    // the program, its version, the command line and its switches
+    Package,  // the package: name, size, caption, version, signature, run mode
+    Folder,   // the target folder and how it was found
+    Question, // a question and its answer (or the answer given for it when unattended)
+    Check,    // a check before the run: room, files in use, version
+    Phase,    // a phase of the run with its counts and duration
+    Recovery, // what undoing an interrupted earlier run did
+    Failure,  // the engine's code, the Windows error and the item of a failure
+    Result,   // how the run ended, with its exit code
+};
+
+// The name a category has in the log ("folder").
+std::string_view CategoryName(LogCategory category);
+
+struct LogLimits {
+    std::int64_t maxBytes = 512 * 1024; // one file's size; later lines are dropped
+    int keep = 5;                       // files kept: this run's and the 4 before it
+};
+
+class RunLog {
+  public:
+    // Rotates the logs at `path` and starts a new file there. An empty path writes nothing.
+    explicit RunLog(std::u16string path, LogLimits limits = {});
+    RunLog(const RunLog&) = delete;
+    RunLog& operator=(const RunLog&) = delete;
+
+    // One line, `text` in the ANSI code page (as all of the installer's texts are); CR and LF
+    // inside it become blanks. Never fails.
+    void Line(LogCategory category, std::string_view text) noexcept;
+    // The same with UTF-16 text (item names as the archive gives them).
+    void Line(LogCategory category, std::u16string_view text) noexcept;
+
+    // True while lines reach the file.
+    bool Writing() const { return writing_; }
+    const std::u16string& Path() const { return path_; }
+
+    // %TEMP%\klvupgrade.log.
+    static std::u16string DefaultPath();
+    // The name of the n-th older log: "klvupgrade.log" -> "klvupgrade.2.log"; a name without
+    // an extension gets ".2" appended.
+    static std::u16string RotatedPath(const std::u16string& path, int n);
+
+  private:
+    void Write(LogCategory category, const std::string& utf8);
+
+    std::u16string path_;
+    LogLimits limits_;
+    bool writing_ = false;
+};
+
+// The log of this process's run, for the code that has no way to be handed one; lines go
+// nowhere while none is set.
+void SetRunLog(RunLog* log);
+RunLog* CurrentRunLog();
+void Log(LogCategory category, std::string_view text) noexcept;
+void Log(LogCategory category, std::u16string_view text) noexcept;
+
+} // namespace klv::app

@@ -1,0 +1,70 @@
+// A run nobody answers, and what the log says about the package and the folder.
+#include <memory>
+
+#include "app/run_log.h"
+#include "app/stubconf/stub_ini.h"
+#include "app/uMain.h"
+#include "app/unattended.h"
+#include "platform/file_stream.h"
+#include "platform/text.h"
+#include "util/filez.h"
+#include "zip/signed_view.h"
+#include "zip/streams.h"
+
+namespace klv::app {
+
+std::string FolderSource(std::string_view folder) {
+    if (!Options.folder.empty()) return "/DIR";
+    std::string registry, date, setup;
+    try {
+        ReadInstallRegistry("Kelvaro", registry, date, setup);
+    } catch (...) {
+        registry.clear();
+    }
+    return !registry.empty() && registry == folder ? "registry" : "default";
+}
+
+void TUpgradeForm::RunUnattended() {
+    FormPaint(); // the first paint's work, when the window has not shown (yet)
+    if (closed_) return;
+    const std::string folder = view_.Text(Control::edPath);
+    // The install button's own condition (the timer's): a folder that is a full installation.
+    if (util::LowerTrim(folder).empty() || !IsFullInstallation(folder)) {
+        EndRun(ExitCode::NoInstallation, "no Kelvaro 3 installation in [" + folder + "]");
+        CloseAndTerminate();
+        return;
+    }
+    if (Options.mode == RunMode::Silent) {
+        // The window shows the run: what it does, and nothing to press meanwhile.
+        view_.SetTimerEnabled(false);
+        for (Control c : {Control::bnExtract, Control::bnExit, Control::zoeklocs,
+                          Control::bnSelectDestPath, Control::edPath, Control::MakeShortcuts})
+            view_.SetEnabled(c, false);
+        view_.SetText(Control::Label2, "Bezig met installeren in " + folder + " ...");
+        view_.Repaint();
+    }
+    bnExtractClick();
+    // A validation that refused the folder without ending the program leaves the window open.
+    if (!closed_) CloseAndTerminate();
+}
+
+void TUpgradeForm::LogPackage() {
+    const std::u16string path = platform::AnsiToUtf16(executablePath_);
+    std::string size = "?";
+    std::string signature = "unknown";
+    try {
+        zip::TZAFileStream file(path, platform::fmOpenRead | platform::fmShareDenyNone);
+        size = std::to_string(file.Size());
+        signature = zip::FindCertificateTable(file) ? "signed" : "none";
+    } catch (...) {
+        // What cannot be read is told as unknown.
+    }
+    const std::string version = PackageVersion();
+    std::string mode = StubConfigFound ? "configured package" : "program upgrade";
+    if (IsHelpPackage()) mode = StubConfigFound ? "configured and help package" : "help package";
+    Log(LogCategory::Package, executablePath_ + ", " + size + " bytes, signature " + signature);
+    Log(LogCategory::Package, "caption \"" + view_.Caption() + "\", version " +
+                                  (version.empty() ? std::string("none") : version) + ", " + mode);
+}
+
+} // namespace klv::app
