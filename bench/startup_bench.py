@@ -9,7 +9,11 @@ virtual display, runs interleaved after one warm-up each; medians.
 one `xev` on the root window, so nothing polls while the program starts); the window's name
 is checked afterwards with xdotool. Both programs paint right after they show the window.
 
-    python3 bench/startup_bench.py [--build build/windows] [--runs 11] [--work DIR]
+    python3 bench/startup_bench.py [--build build/windows32] [--runs 11] [--work DIR]
+
+By default the shipped 32-bit stub against the 32-bit floor programs (both from the windows32
+build), in a 64-bit prefix (WoW64, as on most machines); --build build/windows times the
+x86-64 build against its own floors.
 """
 from __future__ import annotations
 
@@ -98,7 +102,7 @@ def time_to_window(prefix: Prefix, watcher: MapWatcher, exe: str, name: str) -> 
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--build", type=Path, default=root / "build" / "windows")
+    parser.add_argument("--build", type=Path, default=root / "build" / "windows32")
     parser.add_argument("--runs", type=int, default=11)
     parser.add_argument("--work", type=Path, default=root / "build" / "bench" / "startup")
     args = parser.parse_args()

@@ -128,9 +128,11 @@ DiskStatus MoveOver(platform::Disk& disk, const std::u16string& from, const std:
 }
 
 // Puts every file of the plan back as it was before the switch, from the last to the first,
-// and removes the folders the plan made. False when something could not be put back.
-bool Undo(platform::Disk& disk, const std::u16string& folder, const std::u16string& backup,
-          const SwitchPlan& plan) {
+// and removes the folders the plan made. A new file is removed only once its staged copy has
+// left the staging folder: until then the file in its place is not the run's. False when
+// something could not be put back.
+bool Undo(platform::Disk& disk, const std::u16string& folder, const std::u16string& staging,
+          const std::u16string& backup, const SwitchPlan& plan) {
     bool complete = true;
     for (auto it = plan.files.rbegin(); it != plan.files.rend(); ++it) {
         const std::u16string target = folder + it->name;
@@ -139,7 +141,8 @@ bool Undo(platform::Disk& disk, const std::u16string& folder, const std::u16stri
             const std::u16string saved = backup + it->name;
             if (KindOf(saved) != EntryKind::File) continue;
             if (!MoveOver(disk, saved, target).ok()) complete = false;
-        } else if (KindOf(target) == EntryKind::File) {
+        } else if (KindOf(target) == EntryKind::File &&
+                   KindOf(staging + it->name) == EntryKind::Missing) {
             if (!Delete(disk, target).ok()) complete = false;
         }
     }
@@ -233,7 +236,7 @@ bool InstallJournal::SwitchOver(const SwitchPlan& plan, SwitchFailure& failure) 
     auto fail = [&](const std::u16string& name, DiskStatus status) {
         failure.file = name;
         failure.status = status;
-        failure.restored = Undo(disk_, folder_, backup, plan) && Discard();
+        failure.restored = Undo(disk_, folder_, staging, backup, plan) && Discard();
         return false;
     };
     if (const DiskStatus status = Append(kSwitchLine); !status.ok()) return fail(u"", status);
@@ -327,6 +330,9 @@ RecoveryResult RecoverInterruptedRun(const std::u16string& folder, bool ownFolde
     case JournalText::TornPlan:
         // Cut off while the plan was written: nothing was moved, unless a backup says otherwise.
         if (backupThere) return RecoveryResult::Unreadable;
+        // Elsewhere than the folder being installed, only a journal that shows its format.
+        if (!ownFolder && !data.starts_with(std::string(kHeader) + '\n'))
+            return RecoveryResult::Nothing;
         break;
     case JournalText::Planned:
         // Nothing is moved before the switch is recorded: a backup here is not this run's.
@@ -334,7 +340,7 @@ RecoveryResult RecoverInterruptedRun(const std::u16string& folder, bool ownFolde
         break;
     case JournalText::Switching:
         // Every saved file must be back before the backup folder may go.
-        if (!Undo(disk, folder, journal.BackupFolder(), text.plan) ||
+        if (!Undo(disk, folder, journal.StagingFolder(), journal.BackupFolder(), text.plan) ||
             HoldsFiles(journal.BackupFolder()))
             return RecoveryResult::Incomplete;
         break;

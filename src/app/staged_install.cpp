@@ -81,13 +81,6 @@ InstallOutcome InstallPayload(zip::TZipArchive& archive, const std::u16string& p
         outcome.kind = InstallOutcome::Damaged;
         return outcome;
     }
-    for (std::int32_t i = 0; i < archive.DirManager()->Directory.Count(); ++i)
-        if (archive.DirManager()->Directory.Item(i).Encrypted()) {
-            outcome.kind = InstallOutcome::Damaged; // no password is ever asked for
-            outcome.file =
-                platform::WithSeparators(archive.DirManager()->Directory.Item(i).FileName);
-            return outcome;
-        }
     // Names the installer will not write, and items that cannot go into this installation,
     // make the payload damaged before anything is written.
     const PayloadItems payload = ListPayload(archive);
@@ -105,20 +98,14 @@ InstallOutcome InstallPayload(zip::TZipArchive& archive, const std::u16string& p
     for (const PayloadItem& item : items)
         if (!item.folder) needed += static_cast<std::uint64_t>(item.size) + kPerFileSlack;
 
-    // The old program file, and every other file to be replaced, must be free to move.
+    // The old program file must not be running: a running program can be renamed, so the
+    // switch would not notice. Any other file another program holds refuses its move aside,
+    // and the switch is undone and names it: no probe of every file beforehand.
     if (!programFile.empty() &&
         platform::ProbeFileUse(folder + programFile) == platform::FileUse::InUse) {
         outcome.kind = InstallOutcome::ProgramInUse;
         outcome.file = programFile;
         return outcome;
-    }
-    for (const PlannedFile& file : plan.files) {
-        if (file.existed &&
-            platform::ProbeFileUse(folder + file.name) == platform::FileUse::InUse) {
-            outcome.kind = InstallOutcome::FileInUse;
-            outcome.file = file.name;
-            return outcome;
-        }
     }
 
     if (const auto available = platform::FreeBytes(folder); available && *available < needed) {

@@ -68,11 +68,14 @@ void TUpgradeForm::FormPaint(TObject*) {
             return;
         }
         const std::string caption = view_.Caption();
-        const std::string folder = DefaultFolder();
+        const std::string folder = DirSwitch.empty() ? DefaultFolder() : DirSwitch;
         // An earlier run cut off while switching the installation over is undone first.
         for (const EarlierRun& earlier : payload_->RecoverInterruptedRuns(folder))
             util::ShowNotice(RecoveryNotice(earlier.result, earlier.folder));
-        if (!IsBlankText(folder) && util::FolderExistsSafe(folder) && IsFullInstallation(folder)) {
+        if (!DirSwitch.empty()) {
+            view_.SetText(Control::edPath, folder);
+        } else if (!IsBlankText(folder) && util::FolderExistsSafe(folder) &&
+                   IsFullInstallation(folder)) {
             view_.SetText(Control::edPath, folder);
         } else {
             view_.SetText(Control::edPath, "");

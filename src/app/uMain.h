@@ -53,6 +53,9 @@ class TUpgradeForm {
 
     // The installed application's program file name.
     std::string ProgramFileName;
+    // The folder the command line named (/DIR=): the first paint puts it into the folder
+    // field instead of the default folder, as if the user had typed it.
+    std::string DirSwitch;
     // The program files the last drive search found, reduced to folders; made by the first.
     std::unique_ptr<std::vector<std::string>> FoundLocations;
 
@@ -72,6 +75,10 @@ class TUpgradeForm {
     void ApplyPayloadConfiguration();
     bool IsHelpPackage();
     bool ValidateTargetFolder();
+    // True when files can be written in `folder`; else asks whether to start the package
+    // again as administrator (with /DIR=folder) and does so on Yes, or tells that nothing was
+    // changed. False means the run ends.
+    bool FolderIsWritable(const std::string& folder);
     bool ConfirmVersion(const std::string& programFile);
     std::string PackageVersion();
     std::string InstalledVersion(const std::string& programFile);

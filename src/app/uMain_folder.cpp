@@ -1,5 +1,6 @@
 // The target folder: the registry entry, the default, the installation check and the
 // validation before a run.
+#include "app/command_line.h"
 #include "app/uMain.h"
 #include "util/filez.h"
 #include "util/meldunit.h"
@@ -16,18 +17,29 @@ const std::string NotKelvaroTail = "\r\n\r\nDeze update werkt alleen in een Kelv
 
 } // namespace
 
+// Kelvaro 3 is a legacy 32-bit program: under UAC its writes to HKEY_LOCAL_MACHINE land in
+// the user's VirtualStore, which it is shown first. The entry is looked for where Kelvaro
+// would find it: the VirtualStore, when its value names an existing folder, else the machine's
+// key. Both are opened for reading only: a standard user (or an administrator's filtered
+// token) may not open HKEY_LOCAL_MACHINE for anything more.
 void ReadInstallRegistry(std::string_view name, std::string& folder, std::string& date,
                          std::string& setup) {
-    folder.clear();
-    date.clear();
-    setup.clear();
-    auto key = util::sys::Registry().OpenKey(platform::RootKey::LocalMachine, "\\SOFTWARE\\KLV\\",
-                                             platform::KeyAccess::Full);
-    if (!key) return;
+    constexpr std::string_view kKey = "\\SOFTWARE\\KLV\\";
+    auto& registry = util::sys::Registry();
     const std::string base(name);
-    folder = key->ReadText(base);
-    date = key->ReadText(base + "datum");
-    setup = key->ReadText(base + "setup");
+    auto read = [&](std::unique_ptr<platform::RegistryKey> key) {
+        folder.clear();
+        date.clear();
+        setup.clear();
+        if (!key) return;
+        folder = key->ReadText(base);
+        date = key->ReadText(base + "datum");
+        setup = key->ReadText(base + "setup");
+    };
+    read(registry.OpenKey(platform::RootKey::CurrentUser, registry.VirtualStorePath(kKey),
+                          platform::KeyAccess::Read));
+    if (!folder.empty() && util::FolderExistsSafe(folder)) return;
+    read(registry.OpenKey(platform::RootKey::LocalMachine, kKey, platform::KeyAccess::Read));
 }
 
 std::string DefaultFolder() {
@@ -74,6 +86,28 @@ bool TUpgradeForm::ValidateTargetFolder() {
         return false;
     }
     return true;
+}
+
+bool TUpgradeForm::FolderIsWritable(const std::string& folder) {
+    // A standard user may not change a folder below "Program Files" or one an administrator
+    // made: nothing is written there before this copy or an elevated one may.
+    if (util::sys::Files().CanWriteIn(folder)) return true;
+    util::sys::Windows().SetCursorShape(platform::Cursor::Normal);
+    if (util::AskQuestion("U heeft geen rechten om de map\r\n\"" + folder +
+                              "\"\r\nte wijzigen.\r\n\r\nDe update opnieuw starten als "
+                              "administrator ?",
+                          "Opnieuw starten als administrator", "Stoppen, niets wijzigen",
+                          "Geen schrijfrechten", 1) == 1) {
+        // The new copy gets the folder chosen here; this one ends.
+        if (util::sys::Shell().Execute(view_.Handle(), "runas", executablePath_,
+                                       DirArgument(folder), "", platform::swShow) > 32)
+            return false;
+        util::ShowNotice("De update kon niet als administrator worden gestart.\r\n\r\nEr is "
+                         "niets gewijzigd.");
+        return false;
+    }
+    util::ShowNotice("De update is gestopt.\r\n\r\nEr is niets gewijzigd.");
+    return false;
 }
 
 } // namespace klv::app

@@ -59,6 +59,7 @@ void TUpgradeForm::RunInstallation(const std::string& folder) {
         util::ShowNotice("[" + folder + "] bestaat niet. ");
         return;
     }
+    if (!FolderIsWritable(folder)) return;
     // A cut-off download is told before any question is asked.
     if (!payload_->Verify(folder)) {
         SetCursor(platform::Cursor::Normal);

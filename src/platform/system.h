@@ -4,6 +4,7 @@
 // logic tests install a fake machine. All text is 8-bit ANSI unless a function says otherwise.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -76,7 +77,8 @@ enum : int {
 
 // ---- registry -------------------------------------------------------------------------
 
-enum class RootKey { LocalMachine, ClassesRoot };
+// LocalMachine is the machine's part as a 32-bit program sees it; CurrentUser the user's own.
+enum class RootKey { LocalMachine, ClassesRoot, CurrentUser };
 // Read: query rights only. Full: read and write rights; a key the process may not change does
 // not open.
 enum class KeyAccess { Read, Full };
@@ -102,6 +104,10 @@ class Registry {
     // rights are refused. A leading '\' means "from the root", a trailing one is ignored.
     virtual std::unique_ptr<RegistryKey> OpenKey(RootKey root, std::string_view path,
                                                  KeyAccess access) = 0;
+    // The key below CurrentUser where Windows keeps what a legacy 32-bit program (one without
+    // a manifest, under UAC) wrote to `machinePath` below LocalMachine: its VirtualStore,
+    // which such a program is shown before the machine's own key.
+    virtual std::string VirtualStorePath(std::string_view machinePath) = 0;
 };
 
 // A key path as the system takes it: without the leading and trailing '\'.
@@ -110,6 +116,28 @@ inline std::string_view PlainKeyPath(std::string_view path) {
         path.remove_prefix(1);
     while (!path.empty() && path.back() == '\\')
         path.remove_suffix(1);
+    return path;
+}
+
+// The VirtualStore key of `machinePath`; on 64-bit Windows a 32-bit program's SOFTWARE key is
+// the 32-bit view's (WOW6432Node).
+inline std::string VirtualStoreKeyOf(std::string_view machinePath, bool windows64) {
+    machinePath = PlainKeyPath(machinePath);
+    std::string path = "Software\\Classes\\VirtualStore\\MACHINE\\";
+    constexpr std::string_view kSoftware = "SOFTWARE";
+    const bool software =
+        machinePath.size() >= kSoftware.size() &&
+        std::equal(kSoftware.begin(), kSoftware.end(), machinePath.begin(),
+                   [](char a, char b) {
+                       return a == (b >= 'a' && b <= 'z' ? static_cast<char>(b - 32) : b);
+                   }) &&
+        (machinePath.size() == kSoftware.size() || machinePath[kSoftware.size()] == '\\');
+    if (windows64 && software) {
+        path += "SOFTWARE\\WOW6432Node";
+        path += machinePath.substr(kSoftware.size());
+    } else {
+        path += machinePath;
+    }
     return path;
 }
 
@@ -181,6 +209,9 @@ class Files {
     virtual bool FileExists(std::string_view path) = 0;
     virtual bool FolderExists(std::string_view path) = 0;
     virtual bool SetAttributes(std::string_view path, std::uint32_t attributes) = 0;
+    // True when a new file can be made in the existing `folder` now: a probe file that the
+    // system removes as it is closed, so none is left behind whatever happens.
+    virtual bool CanWriteIn(std::string_view folder) = 0;
     // Starts a search for the entries matching `pattern` (a folder and a name that may hold
     // '*' and '?'), every attribute included, "." and ".." left out. Null when nothing
     // matches or the folder cannot be read.

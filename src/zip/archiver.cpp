@@ -5,7 +5,7 @@
 #include "platform/files.h"
 #include "platform/path_names.h"
 #include "platform/text.h"
-#include "zip/directory_loader.h"
+#include "zip/directory_reader.h"
 #include "zip/signed_view.h"
 #include "zip/write_behind.h"
 
@@ -16,8 +16,8 @@ namespace {
 std::u16string ChangeExtension(std::u16string_view path, std::u16string_view ext) {
     std::u16string_view name = platform::PathTail(path);
     std::size_t dot = name.rfind(u'.');
-    std::size_t cut = dot == std::u16string_view::npos ? path.size()
-                                                       : path.size() - name.size() + dot;
+    std::size_t cut =
+        dot == std::u16string_view::npos ? path.size() : path.size() - name.size() + dot;
     return std::u16string(path.substr(0, cut)) + std::u16string(ext);
 }
 
@@ -53,19 +53,47 @@ class TolerantOff {
 std::int64_t TZASpanningOptions::VolumeSizeLimit(bool firstVolume) const {
     if (firstVolume && FirstVolumeSize > 0) return FirstVolumeSize;
     switch (VolumeSize) {
-    case TZAVolumeSize::vsCustom: return customVolumeSize_;
-    case TZAVolumeSize::vs1_44MB: return 1457664;
-    case TZAVolumeSize::vs100MB: return 104857600;
-    case TZAVolumeSize::vs200MB: return 209715200;
-    case TZAVolumeSize::vs250MB: return 262144000;
-    case TZAVolumeSize::vs600MB: return 629145600;
-    case TZAVolumeSize::vs650MB: return 681574400;
-    case TZAVolumeSize::vs700MB: return 734003200;
-    case TZAVolumeSize::vs4700MB: return 4928307200LL;
-    case TZAVolumeSize::vsAutoDetect: break;
+    case TZAVolumeSize::vsCustom:
+        return customVolumeSize_;
+    case TZAVolumeSize::vs1_44MB:
+        return 1457664;
+    case TZAVolumeSize::vs100MB:
+        return 104857600;
+    case TZAVolumeSize::vs200MB:
+        return 209715200;
+    case TZAVolumeSize::vs250MB:
+        return 262144000;
+    case TZAVolumeSize::vs600MB:
+        return 629145600;
+    case TZAVolumeSize::vs650MB:
+        return 681574400;
+    case TZAVolumeSize::vs700MB:
+        return 734003200;
+    case TZAVolumeSize::vs4700MB:
+        return 4928307200LL;
+    case TZAVolumeSize::vsAutoDetect:
+        break;
     }
     return -1;
 }
+
+// The component's volumes as the directory reader asks for them.
+class TZABaseArchiver::Volumes final : public TZAVolumes {
+  public:
+    explicit Volumes(TZABaseArchiver& a) : a_(a) {}
+    void SetLastVolume(std::int32_t number) override {
+        a_.volume_.VolumeNumber = number;
+        a_.volume_.LastVolumeNumber = number;
+    }
+    std::int32_t Current() const override { return a_.volume_.VolumeNumber; }
+    TZAStream& Open(std::int32_t number) override {
+        a_.OpenVolume(number);
+        return *a_.stream_;
+    }
+
+  private:
+    TZABaseArchiver& a_;
+};
 
 TZABaseArchiver::TZABaseArchiver() = default;
 
@@ -93,7 +121,9 @@ void TZABaseArchiver::SetCompressionMode(int mode) {
     UpdateNewItemMethod();
 }
 
-std::u16string TZABaseArchiver::CurrentVersion() const { return u"TZipArchive 5.04"; }
+std::u16string TZABaseArchiver::CurrentVersion() const {
+    return u"TZipArchive 5.04";
+}
 
 void TZABaseArchiver::SetSpanningMode(TZASpanningMode mode) {
     if (isOpen_) throw EZAError(u"Cannot set spanning mode on open archive");
@@ -106,8 +136,7 @@ void TZABaseArchiver::DoOverallProgress(double progress, TZAProcessOperation op,
     if (OnOverallProgress) OnOverallProgress(*this, progress, op, phase, cancel);
 }
 void TZABaseArchiver::DoFileProgress(const std::u16string& fileName, double progress,
-                                     TZAProcessOperation op, TZAProgressPhase phase,
-                                     bool& cancel) {
+                                     TZAProcessOperation op, TZAProgressPhase phase, bool& cancel) {
     if (OnFileProgress) OnFileProgress(*this, fileName, progress, op, phase, cancel);
 }
 void TZABaseArchiver::DoConfirmOverwrite(const std::u16string& source, std::u16string& dest,
@@ -117,8 +146,8 @@ void TZABaseArchiver::DoConfirmOverwrite(const std::u16string& source, std::u16s
     else
         DefaultConfirmOverwrite(source, dest, confirm);
 }
-void TZABaseArchiver::DoConfirmProcessFile(const std::u16string& fileName,
-                                           TZAProcessOperation op, bool& confirm) {
+void TZABaseArchiver::DoConfirmProcessFile(const std::u16string& fileName, TZAProcessOperation op,
+                                           bool& confirm) {
     if (OnConfirmProcessFile) OnConfirmProcessFile(*this, fileName, op, confirm);
 }
 void TZABaseArchiver::DoPassword(const std::u16string& fileName, std::string& newPassword,
@@ -128,10 +157,9 @@ void TZABaseArchiver::DoPassword(const std::u16string& fileName, std::string& ne
     else
         DefaultPassword(fileName, newPassword, skipFile);
 }
-void TZABaseArchiver::DoProcessFileFailure(const std::u16string& fileName,
-                                           TZAProcessOperation op, int nativeError,
-                                           int errorCode, const std::u16string& message,
-                                           TZAAction& action) {
+void TZABaseArchiver::DoProcessFileFailure(const std::u16string& fileName, TZAProcessOperation op,
+                                           int nativeError, int errorCode,
+                                           const std::u16string& message, TZAAction& action) {
     if (OnProcessFileFailure)
         OnProcessFileFailure(*this, fileName, op, nativeError, errorCode, message, action);
     else
@@ -160,8 +188,7 @@ std::u16string TZABaseArchiver::VolumeFileName(std::int32_t number, bool last) c
     if (spanningMode_ != TZASpanningMode::smSplitting) return FileName;
     if (last) return ChangeExtension(FileName, u".zip");
     char ext[16];
-    std::snprintf(ext, sizeof ext, SpanningOptions.AdvancedNaming ? ".%03d" : ".z%02d",
-                  number + 1);
+    std::snprintf(ext, sizeof ext, SpanningOptions.AdvancedNaming ? ".%03d" : ".z%02d", number + 1);
     return ChangeExtension(FileName, Ascii(ext));
 }
 
@@ -222,8 +249,7 @@ void TZABaseArchiver::DecideSpanningMode(bool endRecordFound) {
     SpanningOptions.AdvancedNaming = !SpanningOptions.AdvancedNaming;
     if (platform::FileExists(VolumeFileName(0, false))) return;
     SpanningOptions.AdvancedNaming = !SpanningOptions.AdvancedNaming;
-    const bool exe =
-        platform::LowerCase(FileName).find(u".exe") != std::u16string::npos;
+    const bool exe = platform::LowerCase(FileName).find(u".exe") != std::u16string::npos;
     spanningMode_ = exe ? TZASpanningMode::smNone : TZASpanningMode::smSpanning;
 }
 
@@ -238,7 +264,7 @@ void TZABaseArchiver::ProbeArchive() {
         dirManager_->Stream = stream_;
         dirManager_->Owner = this;
         dirManager_->Directory.Owner = this;
-        found = DirectoryLoader(*this, *dirManager_).FindEndRecord().has_value();
+        found = Reader().FindEndRecord().has_value();
         DecideSpanningMode(found);
     };
     // A medium without an end record asks for the last volume again; a handler that keeps
@@ -273,13 +299,25 @@ void TZABaseArchiver::ProbeArchive() {
     }
 }
 
+TZADirectoryReader TZABaseArchiver::Reader() {
+    if (!volumes_) volumes_ = std::make_unique<Volumes>(*this);
+    TZADirectorySettings settings;
+    settings.standardSignatures = UseStandardSignatures();
+    settings.oemNames = Options.OEMFileNames;
+    settings.tolerant = TolerantOpen();
+    settings.multiVolume = spanningMode_ != TZASpanningMode::smNone;
+    settings.component = this;
+    return TZADirectoryReader(settings, volumes_.get(), *dirManager_);
+}
+
 void TZABaseArchiver::RequireOpen() const {
     if (!isOpen_ || !dirManager_) throw EZAException(neNotOpen, this);
 }
 
 void TZABaseArchiver::Open() {
     aborted_ = false;
-    if (!InMemory && platform::PathTail(FileName).empty()) throw EZAException(neBlankFileName, this);
+    if (!InMemory && platform::PathTail(FileName).empty())
+        throw EZAException(neBlankFileName, this);
     std::uint16_t mode = kOpenModeCreate;
     if (!InMemory && platform::FileExists(FileName)) {
         int error = 0;
@@ -290,7 +328,8 @@ void TZABaseArchiver::Open() {
 }
 
 void TZABaseArchiver::Open(std::uint16_t mode) {
-    if (!InMemory && platform::PathTail(FileName).empty()) throw EZAException(neBlankFileNameForMode, this);
+    if (!InMemory && platform::PathTail(FileName).empty())
+        throw EZAException(neBlankFileNameForMode, this);
     if (mode != kOpenModeCreate && !platform::FileExists(FileName) &&
         spanningMode_ != TZASpanningMode::smSpanning && !platform::IsRemovableDrive(FileName))
         throw EZAException(neFileNotFound, this, {FileName});
@@ -329,7 +368,7 @@ void TZABaseArchiver::Open(std::uint16_t mode) {
             spanningMode_ = TZASpanningMode::smNone;
             volume_.Reset();
             ProbeArchive();
-            DirectoryLoader(*this, *dirManager_).Load();
+            Reader().Load();
         }
     } catch (...) {
         FreeStream();
@@ -344,7 +383,7 @@ void TZABaseArchiver::Close() {
     if (isOpen_) {
         try {
             if (stream_ && dirManager_ && stream_->Size() == dirManager_->ArchiveStart)
-                DirectoryLoader(*this, *dirManager_).WriteEmptyDirectory();
+                Reader().WriteEmptyDirectory();
         } catch (...) {
         }
         isOpen_ = false;
@@ -358,6 +397,8 @@ TZipArchive::TZipArchive() {
     UpdateNewItemMethod();
 }
 
-void TZipArchive::SetPassword(const std::string& password) { TZABaseArchiver::SetPassword(password); }
+void TZipArchive::SetPassword(const std::string& password) {
+    TZABaseArchiver::SetPassword(password);
+}
 
 } // namespace klv::zip

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "zip/directory.h"
+#include "zip/directory_reader.h"
+#include "zip/entry_stream.h"
 #include "zip/errors.h"
 #include "zip/streams.h"
 #include "zip/types.h"
@@ -147,13 +149,25 @@ class TZABaseArchiver {
     std::uint16_t newItemMethod_ = 0;
 
   private:
-    friend class DirectoryLoader;
-    friend class ItemDecompressor;
+    class EntryEvents;
+    class Volumes;
+
+    // The directory reader for the open stream, with the component's settings and volumes.
+    TZADirectoryReader Reader();
+
+    // Reads one item's data through the entry stream into `output`; raises for the failures
+    // that are never kept (Deflate64, an item that is not what its records say).
+    TZAEntryResult ReadEntry(TZAStream& archive, TZAOutput& output, const TDirItem& item,
+                             std::int64_t nextLocalHeader);
 
     void SelectMatching(const std::u16string& fileMask, std::uint32_t searchAttr,
                         const std::u16string& exclusionMask, TZAProcessOperation operation);
     // The item-to-output step behind ExtractItemToStream and the extraction to files.
     void ExtractItemTo(std::int32_t index, TZAOutput& output);
+    std::u16string TargetPath(std::u16string& fileName, const std::u16string& storedName,
+                              const std::u16string& destination);
+    bool MayReplace(const TDirItem& item, const std::u16string& fileName, std::u16string& target,
+                    bool& exists);
     void ExtractOneItem(std::int32_t index, std::u16string fileName,
                         const std::u16string& destination);
     std::u16string DestinationFolder();
@@ -200,10 +214,8 @@ class TZABaseArchiver {
     std::u16string cachedCurrentFolder_;
     std::u16string lastFolderMade_; // skips asking for a folder made for the previous item
     std::unique_ptr<TZAWriteBehind> writeBehind_; // made at the first extraction
-    struct DecompressBuffers {
-        std::unique_ptr<std::uint8_t[]> input;  // one chunk of stored data
-        std::unique_ptr<std::uint8_t[]> output; // inflated data
-    } decompressBuffers_;
+    TZAEntryBuffers entryBuffers_;
+    std::unique_ptr<Volumes> volumes_;
 };
 
 class TZipArchive : public TZABaseArchiver {

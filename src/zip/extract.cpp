@@ -209,14 +209,13 @@ void TZABaseArchiver::ProcessItems(TZAProcessOperation operation, std::int32_t i
     if (cancel_ || action == TZAAction::fxaAbort) updateCount_ = 0;
 }
 
-void TZABaseArchiver::ExtractOneItem(std::int32_t index, std::u16string fileName,
-                                     const std::u16string& destination) {
-    TDirItem& item = dirManager_->Directory.Item(index);
-    const std::u16string storedName = fileName;
-    std::uint32_t attr = item.Header.ExternalAttributes();
-    DoExtractFile(fileName, attr, item.Comment);
+// The item's path below the destination: a name as stored never leaves it (one a handler chose
+// is the caller's); a complete path stands alone; its folders are made, or without CreateDirs
+// dropped from `fileName`.
+std::u16string TZABaseArchiver::TargetPath(std::u16string& fileName,
+                                           const std::u16string& storedName,
+                                           const std::u16string& destination) {
     std::u16string folder = destination;
-    // A name as stored never leaves the destination; one a handler chose is the caller's.
     if (fileName == storedName && UnsafeStoredName(storedName))
         throw EZAException(neCannotCreateFile, this, {folder + fileName});
     // A drive, a network path or (from a handler on Linux) a '/' path is a complete path.
@@ -237,42 +236,57 @@ void TZABaseArchiver::ExtractOneItem(std::int32_t index, std::u16string fileName
             lastFolderMade_ = path;
         }
     }
+    return folder + fileName;
+}
+
+// The overwrite policy for an existing target: read-only files, the mode, the prompt (whose
+// handler may choose another target).
+bool TZABaseArchiver::MayReplace(const TDirItem& item, const std::u16string& fileName,
+                                 std::u16string& target, bool& exists) {
+    const std::uint32_t existing = platform::AttributesOf(target).value_or(0x04);
+    if (!Options.ReplaceReadOnly && (existing & kAttrReadOnly)) return false;
+    const std::int32_t itemStamp = static_cast<std::int32_t>(
+        (static_cast<std::uint32_t>(item.Header.DosDate()) << 16) | item.Header.DosTime());
+    const std::int32_t fileStamp =
+        static_cast<std::int32_t>(platform::DosStampOf(target).value_or(0));
+    switch (Options.OverwriteMode) {
+    case TZAOverwriteMode::omPrompt: {
+        bool confirm = false;
+        const std::u16string asked = target;
+        DoConfirmOverwrite(fileName, target, confirm);
+        if (!confirm) return false;
+        if (target != asked) exists = platform::FileExists(target);
+        break;
+    }
+    case TZAOverwriteMode::omAlways:
+        break;
+    case TZAOverwriteMode::omNever:
+        return false;
+    case TZAOverwriteMode::omIfNewer:
+        if (fileStamp >= itemStamp) return false;
+        break;
+    case TZAOverwriteMode::omIfOlder:
+        if (fileStamp <= itemStamp) return false;
+        break;
+    }
+    return true;
+}
+
+void TZABaseArchiver::ExtractOneItem(std::int32_t index, std::u16string fileName,
+                                     const std::u16string& destination) {
+    TDirItem& item = dirManager_->Directory.Item(index);
+    const std::u16string storedName = fileName;
+    std::uint32_t attr = item.Header.ExternalAttributes();
+    DoExtractFile(fileName, attr, item.Comment);
+    std::u16string target = TargetPath(fileName, storedName, destination);
     const bool isFolder = (item.Header.ExternalAttributes() & kAttrDirectory) ||
                           (!item.FileName.empty() && item.FileName.back() == u'/');
     if (isFolder) return;
 
-    std::u16string target = folder + fileName;
     int createError = 0;
     auto fresh = platform::FileStream::CreateNew(target, createError);
     bool exists = !fresh && platform::FileExists(target);
-    if (exists) {
-        const std::uint32_t existing = platform::AttributesOf(target).value_or(0x04);
-        if (!Options.ReplaceReadOnly && (existing & kAttrReadOnly)) return;
-        const std::int32_t itemStamp = static_cast<std::int32_t>(
-            (static_cast<std::uint32_t>(item.Header.DosDate()) << 16) | item.Header.DosTime());
-        const std::int32_t fileStamp =
-            static_cast<std::int32_t>(platform::DosStampOf(target).value_or(0));
-        switch (Options.OverwriteMode) {
-        case TZAOverwriteMode::omPrompt: {
-            bool confirm = false;
-            const std::u16string asked = target;
-            DoConfirmOverwrite(fileName, target, confirm);
-            if (!confirm) return;
-            if (target != asked) exists = platform::FileExists(target);
-            break;
-        }
-        case TZAOverwriteMode::omAlways:
-            break;
-        case TZAOverwriteMode::omNever:
-            return;
-        case TZAOverwriteMode::omIfNewer:
-            if (fileStamp >= itemStamp) return;
-            break;
-        case TZAOverwriteMode::omIfOlder:
-            if (fileStamp <= itemStamp) return;
-            break;
-        }
-    }
+    if (exists && !MayReplace(item, fileName, target, exists)) return;
 
     // A new file for an existing target is written beside it and replaces it only when it
     // is complete.

@@ -4,6 +4,9 @@
 
 namespace klv::zip {
 
+static_assert(kOutputBlockSize == TZAWriteBehind::kBufferSize,
+              "inflate blocks are handed to the writer whole");
+
 bool TZAOutput::Put(const std::uint8_t* data, std::int64_t count) {
     while (!Write(data, count)) {
         if (!ShortWrite()) return false;

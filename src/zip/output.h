@@ -14,6 +14,9 @@
 
 namespace klv::zip {
 
+// The size of the inflate blocks an output may take whole (TZAOutput::TakeBlock).
+inline constexpr std::size_t kOutputBlockSize = 1 << 20;
+
 class TZAOutput {
   public:
     // Asked when the medium took less than it was given (a full disk): true to write the same
@@ -25,8 +28,8 @@ class TZAOutput {
 
     // Writes all `count` bytes, asking the handler after each short write; false when stopped.
     bool Put(const std::uint8_t* data, std::int64_t count);
-    // Takes a whole inflate block of the write-behind size without copying it, putting a free
-    // block of that size in its place; false (nothing taken) when it must go through Put.
+    // Takes a whole block of kOutputBlockSize bytes' room without copying it, putting a free
+    // one in its place; false (nothing taken) when it must go through Put.
     virtual bool TakeBlock(std::unique_ptr<std::uint8_t[]>& block, std::size_t length);
     // Waits until everything accepted is on the medium, asking the handler after a short
     // write; false when stopped.

@@ -8,8 +8,9 @@ that succeed, compared with a plain extraction of the same payload by klvpack.
                       --klvpack klvpack.exe --hold-file hold_file.exe --work DIR [--keep] [NAME ...]
 
 The full drive is a tmpfs mounted over the installation folder (root only; skipped otherwise).
-A cut-off run is made with KLVUPGRADE_STOP_AFTER_STEP=N, which ends the installer as a kill
-would after N steps of the switch-over (0: the switch recorded; then one per move).
+A cut-off run is made with KLVUPGRADE_STOP_AFTER_STEP=N (read only by builds with the test
+suites), which ends the installer as a kill would after N steps of the switch-over (0: the switch
+recorded; then one per move).
 """
 from __future__ import annotations
 
@@ -405,6 +406,47 @@ class AllOrNothing(Suite):
               f"the note lost a folder awaiting recovery: {pending!r}")
         return "both told as unreadable, the install refused; nothing changed, both still noted"
 
+    def link_in_staging(self, prefix: Prefix):
+        """A run cut off with a link among its staged files (a symbolic link to a folder
+        outside, as Wine shows a Unix one): the next start removes the staging folder and the
+        link, never what it points to."""
+        root = stage_installation(prefix, self.args.installed_program)
+        before = snapshot(root)
+        outside = prefix.unix("C:\\Buiten")
+        outside.mkdir()
+        (outside / "victim.txt").write_bytes(b"not the installation's")
+        outside_before = snapshot(outside)
+        (root / "~klvupgrade.staging" / "Data").mkdir(parents=True)
+        (root / "~klvupgrade.staging" / "Data" / "nieuw.txt").write_bytes(b"staged")
+        os.symlink(outside, root / "~klvupgrade.staging" / "Data" / "link")
+        (root / "~klvupgrade.journal").write_bytes(
+            b"KLVUPGRADE-JOURNAL 2\nF 0 Data\\nieuw.txt\nPLAN\n")
+        prefix.temp.mkdir(exist_ok=True)
+        (prefix.temp / "klvupgrade.pending").write_bytes(INSTALL_DIR.encode() + b"\\\n")
+        exe = self.package(prefix, "klvupgrade.exe", payload(self.args.update_program),
+                           caption=UPGRADE_CAPTION)
+        run = Run(prefix, exe, self.work / "link_in_staging.log")
+        try:
+            box = run.next_box()
+            # Wine shows the Unix link as a reparse point but refuses to remove it (Windows
+            # removes a folder link with RemoveDirectory): then the undo is incomplete, told so,
+            # and the staging folder waits for the next start.
+            incomplete = box.text.startswith(f"Een eerdere update in [{INSTALL_DIR}] is "
+                                             "onderbroken en kon nog niet helemaal")
+            check(box.text == RECOVERED or incomplete, f"the notice said {box.text!r}")
+            run.answer(box, "Return")
+            run.window(UPGRADE_CAPTION)
+        finally:
+            run.kill()
+        check(not differences(outside_before, snapshot(outside)), "the link's target changed")
+        own = {k: v for k, v in snapshot(root).items() if not k.lower().startswith(RESERVED)}
+        check(not differences(before, own), "the installation is not as before")
+        if not incomplete:
+            self.expect_unchanged(prefix, root, before, "link in staging")
+        return ("the folder the link pointed to intact; " +
+                ("the link left, told as an incomplete undo (Wine)" if incomplete
+                 else "staging and link removed"))
+
     def two_copies(self, prefix: Prefix):
         """A second copy started while the first shows its window ends with its notice and
         touches nothing; the first then installs."""
@@ -469,7 +511,7 @@ class AllOrNothing(Suite):
         return "encrypted item and unreadable Stub.ini: the damaged notice, nothing changed or left"
 
     SCENARIOS = ("full_drive", "file_in_use", "damaged_item", "cut_off", "success",
-                 "untrusted_remains", "two_copies", "refused_packages")
+                 "untrusted_remains", "link_in_staging", "two_copies", "refused_packages")
 
 
 if __name__ == "__main__":

@@ -62,6 +62,17 @@ def wine_version():
     return subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
 
 
+def wine_runs_32bit() -> bool:
+    """Whether this Wine has its i386 side (wine32): without it a prefix gets no 32-bit
+    system and a 32-bit program cannot start."""
+    return Path("/usr/lib/wine/wine").exists() or Path("/usr/lib/i386-linux-gnu/wine").is_dir()
+
+
+# The kind of Windows a prefix is: "win64" (64-bit, a 32-bit program runs in WoW64) or
+# "win32" (a 32-bit Windows).
+ARCHES = ("win64", "win32")
+
+
 # ---------------------------------------------------------------------------------------------
 # The display
 
@@ -161,19 +172,24 @@ _LINKABLE = re.compile(r"\.(dll|exe|drv|sys|acm|cpl|ocx|tlb|ax|ds|com|nls|ttf|fo
 class Prefix:
     """One Wine prefix whose wineserver (and desktop process) starts inside the display."""
 
-    def __init__(self, path: Path, display: Display):
+    def __init__(self, path: Path, display: Display, arch: str = "win64"):
         self.path = Path(path).resolve()  # Wine wants an absolute prefix
         self.display = display
+        self.arch = arch
         self.running = False
 
     # -- making ------------------------------------------------------------------------------
     @classmethod
-    def template(cls, work: Path, display: Display) -> "Prefix":
+    def template(cls, work: Path, display: Display, arch: str = "win64") -> "Prefix":
         """The prepared template under `work`, made (about 15 s) when missing or made by
-        another Wine version."""
-        prefix = cls(Path(work) / "template", display)
+        another Wine version, or by a Wine without its i386 side (such a prefix has no
+        32-bit system)."""
+        check(arch in ARCHES, f"no such kind of prefix: {arch}")
+        name = "template" if arch == "win64" else "template-" + arch
+        prefix = cls(Path(work) / name, display, arch)
         stamp = prefix.path / "klv-template.txt"
-        if stamp.exists() and stamp.read_text() == wine_version():
+        made_by = f"{wine_version()} {arch} i386={'yes' if wine_runs_32bit() else 'no'}"
+        if stamp.exists() and stamp.read_text() == made_by:
             return prefix
         shutil.rmtree(prefix.path, ignore_errors=True)
         prefix.path.mkdir(parents=True)
@@ -192,7 +208,7 @@ class Prefix:
         z = prefix.path / "dosdevices" / "z:"
         if z.is_symlink():
             z.unlink()
-        stamp.write_text(wine_version())
+        stamp.write_text(made_by)
         return prefix
 
     def copy(self, path: Path) -> "Prefix":
@@ -208,7 +224,7 @@ class Prefix:
                 shutil.copy2(src, dst)
 
         shutil.copytree(self.path, path, symlinks=True, copy_function=copy_one)
-        return Prefix(path, self.display)
+        return Prefix(path, self.display, self.arch)
 
     def remove(self):
         self.running = True  # whoever started it: no server may outlive its folder
@@ -218,8 +234,8 @@ class Prefix:
     # -- running -----------------------------------------------------------------------------
     def env(self, debug="-all", overrides=""):
         env = dict(os.environ)
-        env.update(WINEPREFIX=str(self.path), DISPLAY=self.display.name, LC_ALL=LOCALE,
-                   WINEDEBUG=debug,
+        env.update(WINEPREFIX=str(self.path), WINEARCH=self.arch, DISPLAY=self.display.name,
+                   LC_ALL=LOCALE, WINEDEBUG=debug,
                    WINEDLLOVERRIDES=BASE_OVERRIDES + (";" + overrides if overrides else ""))
         return env
 
@@ -248,7 +264,7 @@ class Prefix:
         (desktop_keeper.c) until the server ends."""
         keeper = self.path / "drive_c" / "windows" / "klv_desktop_keeper.exe"
         if not keeper.exists():
-            shutil.copy2(_desktop_keeper(self.path.parent), keeper)
+            shutil.copy2(_desktop_keeper(self.path.parent, self.arch), keeper)
         for attempt in range(attempts):
             with tempfile.TemporaryFile() as err:
                 subprocess.run(["wine", "rundll32.exe", "user32.dll,GetDesktopWindow"],
@@ -338,12 +354,14 @@ class Prefix:
                       "/reg:32", "/f")
 
 
-def _desktop_keeper(folder: Path) -> Path:
-    """desktop_keeper.exe, built into `folder` with mingw-w64 on first use."""
-    exe = Path(folder) / "klv_desktop_keeper.exe"
+def _desktop_keeper(folder: Path, arch: str = "win64") -> Path:
+    """desktop_keeper.exe for a prefix of kind `arch`, built into `folder` with mingw-w64 on
+    first use."""
+    exe = Path(folder) / f"klv_desktop_keeper-{arch}.exe"
     source = Path(__file__).resolve().parent / "desktop_keeper.c"
+    compiler = "x86_64-w64-mingw32-gcc" if arch == "win64" else "i686-w64-mingw32-gcc"
     if not exe.exists() or exe.stat().st_mtime < source.stat().st_mtime:
-        subprocess.run(["x86_64-w64-mingw32-gcc", "-O2", "-Wall", "-Wextra", "-Werror",
+        subprocess.run([compiler, "-O2", "-Wall", "-Wextra", "-Werror",
                         "-mwindows", "-static", "-o", str(exe), str(source)], check=True)
     return exe
 

@@ -5,11 +5,12 @@ Wine's log (+msgbox), DLL loads from +loaddll, shortcuts are read with lnkinfo, 
 of the installation is compared before and after.
 
     scenarios.py --stub klvupgradeStub.exe --installed-program A.exe --update-program B.exe
-                 --markers DIR --work DIR [--screenshots DIR] [--keep] [NAME ...]
+                 --markers DIR --hold-file hold_file.exe --work DIR [--screenshots DIR] [--keep] [--arch win32] [NAME ...]
 """
 from __future__ import annotations
 
 import argparse
+import re
 import shutil
 import subprocess
 import sys
@@ -18,7 +19,7 @@ import traceback
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from harness import (BDEADMIN_SIZE, INSTALL_DIR, STORED_CAPTION, Display, Failure,  # noqa: E402
+from harness import (ARCHES, BDEADMIN_SIZE, INSTALL_DIR, STORED_CAPTION, Display, Failure,  # noqa: E402
                      Prefix, Run, check, differences, lnk_target, make_package,
                      marker_overrides, payload, plant_marker_dlls, require_locale, snapshot,
                      stage_installation)
@@ -28,6 +29,9 @@ VERSION_QUESTION = ("De versie die u al heeft (3.1.0.5) is nieuwer dan de versie
                     "installeren ().\r\nUpdate annuleren ?\rJa = Annuleren\r"
                     "Nee = Toch oudere versie  installeren")
 START_QUESTION = "Direct starten ?"
+# Registry rights beyond reading: set value, create sub-key, create link, delete, write DAC,
+# write owner, maximum allowed, generic write and generic all.
+WRITE_RIGHTS = 0x2 | 0x4 | 0x20 | 0x10000 | 0x40000 | 0x80000 | 0x02000000 | 0x40000000 | 0x10000000
 START_TITLE = "Update [xxxxx] geïnstalleerd"
 DONE = "Installatie voltooid"
 DAMAGED = ("Het updatebestand is beschadigd of onvolledig.\r\nDownload de update opnieuw.\r\n\r\n"
@@ -35,6 +39,9 @@ DAMAGED = ("Het updatebestand is beschadigd of onvolledig.\r\nDownload de update
 NOT_FOUND_QUESTION = ("Kelvaro locatie niet gevonden. Nu zoeken naar juiste locatie ?\r"
                       "Ja = Nu zoeken\rNee = Zelf naar juiste locatie bladeren")
 NOT_FOUND_TITLE = "Doelmap niet gevonden"
+NOT_WRITABLE_QUESTION = ("U heeft geen rechten om de map\r\n\"" + INSTALL_DIR + "\"\r\nte "
+                         "wijzigen.\r\n\r\nDe update opnieuw starten als administrator ?\r"
+                         "Ja = Opnieuw starten als administrator\rNee = Stoppen, niets wijzigen")
 NOTICE_TITLE = "Mededeling"
 NOT_COMPLETE = ("Deze locatie is geen volledige Kelvaro 3 locatie.\r\n\r\nDeze update werkt "
                 "alleen in een Kelvaro 3 installatie. \r\n\r\n (Klik Ok om dit scherm te "
@@ -54,7 +61,7 @@ class Suite:
         self.work.mkdir(parents=True, exist_ok=True)
         self.shots = self.work / "screenshots"
         self.display = Display()
-        self.template = Prefix.template(self.work, self.display)
+        self.template = Prefix.template(self.work, self.display, args.arch)
         self.results: list[tuple[str, bool, str]] = []
 
     # -- shared steps ----------------------------------------------------------------------
@@ -128,6 +135,39 @@ class Suite:
                 allowed.add("/".join(parts[:i]))
         return allowed
 
+    @staticmethod
+    def trace_registry(prefix: Prefix):
+        """Makes Wine's +relay trace show every registry key opened or created, with the
+        rights asked."""
+        calls = ";".join(f"Reg{op}Key{ex}{cs}" for op in ("Open", "Create") for ex in ("", "Ex")
+                         for cs in "AW")
+        prefix.wine("reg", "add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/d",
+                    calls, "/f")
+
+    @staticmethod
+    def expect_read_only_hklm(run: Run, exe: str):
+        """Every key below HKLM that the program itself (a call from its own image) opened was
+        opened for reading only: a standard user may not ask for more."""
+        log = run.log_bytes()
+        name = exe.rsplit("\\", 1)[1].encode()
+        base = re.search(rb'Loaded L"[^"]*' + re.escape(name) + rb'" at ([0-9A-Fa-f]+)', log)
+        check(base, "the trace does not say where the program was loaded")
+        start = int(base.group(1), 16)
+        end = start + 16 * 1024 * 1024
+        opened = []
+        for m in re.finditer(rb"Call [\w.]+\.Reg(Open|Create)Key(Ex)?[AW]\(([^)]*)\) ret=([0-9a-f]+)",
+                             log):
+            args = m.group(3).decode("latin-1").split(",")
+            if args[0].lower() != "80000002" or not start <= int(m.group(4), 16) < end:
+                continue
+            index = {(b"Open", b"Ex"): 3, (b"Create", b"Ex"): 5}.get((m.group(1), m.group(2)))
+            access = int(args[index], 16) if index is not None else 0xF003F
+            opened.append((args[1], access))
+        check(any("KLV" in n for n, _ in opened), f"no opening of HKLM\\SOFTWARE\\KLV: {opened}")
+        writing = [(n, hex(a)) for n, a in opened if a & WRITE_RIGHTS]
+        check(not writing, f"HKLM keys opened with more than read rights: {writing}")
+        return len(opened)
+
     # -- scenarios -------------------------------------------------------------------------
     def program_upgrade(self, prefix: Prefix, planted=False):
         root = stage_installation(prefix, self.args.installed_program)
@@ -138,7 +178,9 @@ class Suite:
             plant_marker_dlls(self.args.markers, prefix.unix(prefix.downloads_windows))
             overrides = marker_overrides()
         before = snapshot(root)
-        run = Run(prefix, exe, self.work / f"{prefix.path.name}.log", overrides=overrides)
+        self.trace_registry(prefix)
+        run = Run(prefix, exe, self.work / f"{prefix.path.name}.log", overrides=overrides,
+                  debug="+msgbox,+loaddll,+relay")
         main = run.window(STORED_CAPTION)
         check((main.width, main.height) == (WIDTH, HEIGHT),
               f"window {main.width}x{main.height}, expected {WIDTH}x{HEIGHT}")
@@ -164,6 +206,7 @@ class Suite:
                          self.changed_paths(files, "kelvaro-started.txt"))
         self.expect_shortcuts(prefix)
         check(len(run.box_texts()) == 2, f"boxes: {[b.text for b in run.box_texts()]}")
+        hklm = self.expect_read_only_hklm(run, exe)
         if planted:
             downloads = prefix.downloads_windows.lower() + "\\"
             foreign = [f"{path} ({kind})" for path, kind in run.loaded_dlls()
@@ -173,7 +216,8 @@ class Suite:
                   f"planted DLLs loaded: {foreign} {marks}")
             check(any(p.lower().endswith("system32\\version.dll") for p, _ in run.loaded_dlls()),
                   "version.dll was never loaded: the check above proves nothing")
-        return "kelvaro.exe 3.1.0.5 -> 3.2.0.1, both shortcuts, the new program started"
+        return (f"kelvaro.exe 3.1.0.5 -> 3.2.0.1, both shortcuts, the new program started; "
+                f"{hklm} HKLM keys opened, all read-only")
 
     def planted_dlls(self, prefix: Prefix):
         self.program_upgrade(prefix, planted=True)
@@ -326,8 +370,121 @@ class Suite:
                 standin.kill()
         return "the six-piece message; nothing extracted, nothing changed"
 
+    def virtual_store(self, prefix: Prefix):
+        """Kelvaro's folder only in the user's VirtualStore (where Windows kept what the legacy
+        32-bit program wrote to HKLM), another installation named by the machine's key: the
+        store's is found and upgraded, the other stays."""
+        root = stage_installation(prefix, self.args.installed_program, registry=False)
+        other_dir = r"C:\Elders\Kelvaro3"
+        other = stage_installation(prefix, self.args.installed_program, folder=other_dir)
+        store = "HKCU\\Software\\Classes\\VirtualStore\\MACHINE\\SOFTWARE\\" + (
+            "WOW6432Node\\KLV" if prefix.arch == "win64" else "KLV")
+        prefix.wine("reg", "add", store, "/v", "Kelvaro", "/d", INSTALL_DIR, "/reg:64", "/f")
+        files = payload(self.args.update_program)
+        exe = self.package(prefix, "klvupgrade-3.2.0.1.exe", files)
+        before, other_before = snapshot(root), snapshot(other)
+        run = Run(prefix, exe, self.work / f"{prefix.path.name}.log")
+        main = run.window(STORED_CAPTION)
+        run.press_install(main)
+        run.answer(self.expect_box(run, VERSION_QUESTION, "Versiecontrole"), "n")
+        run.answer(self.expect_box(run, START_QUESTION, START_TITLE), "n")
+        run.wait_exit()
+        self.expect_installed(root, files)
+        self.expect_only(before, snapshot(root), self.changed_paths(files))
+        check(not differences(other_before, snapshot(other)), "the machine's folder changed")
+        return "found in the VirtualStore and upgraded; the machine's folder unchanged"
+
+    def held_briefly(self, prefix: Prefix):
+        """A file of the installation held open without sharing for about a second by another
+        program (as a virus scanner does) while the run starts: waited for, not "in use"."""
+        root = stage_installation(prefix, self.args.installed_program)
+        files = payload(self.args.update_program, {"Data/voornamen.txt": b"Jan\r\nPiet\r\n"})
+        exe = self.package(prefix, "klvupgrade-3.2.0.1.exe", files)
+        tools = prefix.unix(prefix.user_windows + "\\Temp")
+        tools.mkdir(exist_ok=True)
+        shutil.copy2(self.args.hold_file, tools / "hold_file.exe")
+        signal = tools / "voornamen"
+        before = snapshot(root)
+        run = Run(prefix, exe, self.work / f"{prefix.path.name}.log")
+        main = run.window(STORED_CAPTION)
+        run.press_install(main)
+        box = self.expect_box(run, VERSION_QUESTION, "Versiecontrole")
+        holder = Run(prefix, prefix.user_windows + "\\Temp\\hold_file.exe",
+                     self.work / "hold_file.log", debug="-all",
+                     args=[INSTALL_DIR + "\\Data\\voornamen.txt",
+                           prefix.user_windows + "\\Temp\\voornamen"])
+        try:
+            holder.wait("the held file's mark", lambda: Path(f"{signal}.held").exists(), 30)
+            run.answer(box, "n")  # the run probes and moves now, while the file is held
+            time.sleep(1.0)
+        finally:
+            Path(f"{signal}.release").write_text("")
+            try:
+                holder.wait_exit(30)
+            finally:
+                holder.kill()
+        check(holder.proc.returncode == 0, f"hold_file ended with {holder.proc.returncode}")
+        run.answer(self.expect_box(run, START_QUESTION, START_TITLE), "n")
+        run.wait_exit()
+        self.expect_installed(root, files)
+        self.expect_only(before, snapshot(root), self.changed_paths(files))
+        return "held for a second while the run started: installed all the same"
+
+    def relaunch_as_administrator(self, prefix: Prefix):
+        """An installation folder the user may not change (immutable, which holds for root
+        too): the question; Yes starts the package again with the runas verb and the folder
+        on its command line (Wine starts it without a prompt), this copy ends, and the second
+        copy, for which the folder is writable as for an administrator, installs there. The
+        registry entry is gone by then: only /DIR= can have named the folder."""
+        root = stage_installation(prefix, self.args.installed_program)
+        files = payload(self.args.update_program)
+        exe = self.package(prefix, "klvupgrade-3.2.0.1.exe", files)
+        before = snapshot(root)
+        subprocess.run(["chattr", "+i", str(root)], check=True)
+        try:
+            run = Run(prefix, exe, self.work / f"{prefix.path.name}.log")
+            main = run.window(STORED_CAPTION)
+            run.press_install(main)
+            box = self.expect_box(run, NOT_WRITABLE_QUESTION, "Geen schrijfrechten")
+        finally:
+            subprocess.run(["chattr", "-i", str(root)], check=True)
+        check(not differences(before, snapshot(root)), "the first copy changed the installation")
+        prefix.set_install_registry(None)
+        run.answer(box, "j")
+        run.wait_exit()
+
+        def boxes():
+            return run.box_texts()
+
+        def wait(what, predicate, timeout=60.0):
+            deadline = time.monotonic() + timeout
+            while time.monotonic() < deadline:
+                value = predicate()
+                if value:
+                    return value
+                time.sleep(0.1)
+            raise Failure(f"timed out waiting for {what}")
+
+        second = wait("the second copy's window",
+                      lambda: [w for w in self.display.windows() if w.name == STORED_CAPTION])[-1]
+        time.sleep(1.0)
+        check(len(boxes()) == 1, f"the second copy asked: {[b.text for b in boxes()[1:]]}")
+        self.display.key(second, "Return")
+        wait("the version question", lambda: len(boxes()) >= 2)
+        check(boxes()[1].text == VERSION_QUESTION, f"box: {boxes()[1].text!r}")
+        self.display.key(wait("its window", lambda: self.display.windows())[-1], "n")
+        wait("the start question", lambda: len(boxes()) >= 3)
+        check(boxes()[2].text == START_QUESTION, f"box: {boxes()[2].text!r}")
+        self.display.key(wait("its window", lambda: self.display.windows())[-1], "n")
+        wait("the second copy's end", lambda: not [
+            w for w in self.display.windows() if w.name == STORED_CAPTION])
+        self.expect_installed(root, files)
+        self.expect_only(before, snapshot(root), self.changed_paths(files))
+        return "asked; the runas copy got /DIR= and installed into the folder"
+
     SCENARIOS = ("program_upgrade", "configured_package", "help_package", "not_found",
-                 "damaged_package", "incomplete_installation", "program_in_use", "planted_dlls")
+                 "damaged_package", "incomplete_installation", "program_in_use", "planted_dlls",
+                 "virtual_store", "held_briefly", "relaunch_as_administrator")
 
     # -- the run loop, shared by every suite -----------------------------------------------
     def prefix_for(self, name) -> Prefix:
@@ -373,7 +530,8 @@ class Suite:
         self.display.close()
 
 
-def main(suite=Suite, paths=("stub", "installed-program", "update-program", "markers", "work"),
+def main(suite=Suite,
+         paths=("stub", "installed-program", "update-program", "markers", "hold-file", "work"),
          doc=__doc__):
     """The command line of a suite: the paths it needs, then the scenarios to run."""
     parser = argparse.ArgumentParser(description=doc,
@@ -382,6 +540,8 @@ def main(suite=Suite, paths=("stub", "installed-program", "update-program", "mar
         parser.add_argument(f"--{name}", required=True, type=Path)
     parser.add_argument("--screenshots", type=Path, help="copy the screenshots here")
     parser.add_argument("--keep", action="store_true", help="keep the prefixes")
+    parser.add_argument("--arch", choices=ARCHES, default="win64",
+                        help="the kind of Windows of the prefixes (win32: a 32-bit Windows)")
     parser.add_argument("names", nargs="*", help="scenarios to run (default: all)")
     args = parser.parse_args()
     unknown = [n for n in args.names if n not in suite.SCENARIOS]

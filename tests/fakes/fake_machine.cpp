@@ -310,7 +310,20 @@ const FakeMachine::Drive* FakeMachine::ReachableDrive(std::string_view path) {
 
 bool FakeMachine::Writable(std::string_view path) {
     const Drive* d = ReachableDrive(path);
-    return d && d->kind != platform::dkCdRom;
+    if (!d || d->kind == platform::dkCdRom) return false;
+    const std::string key = CanonicalPath(path);
+    for (const std::string& denied : writeDenied_)
+        if (key == denied || key.starts_with(denied + "\\")) return false;
+    return true;
+}
+
+bool FakeMachine::CanWriteIn(std::string_view folder) {
+    journal.push_back("probe " + std::string(folder));
+    return HasFolder(folder) && Writable(std::string(folder) + "\\probe");
+}
+
+void FakeMachine::DenyWrites(std::string_view folder) {
+    writeDenied_.push_back(CanonicalPath(folder));
 }
 
 std::uint32_t FakeMachine::LogicalDrives() {

@@ -43,6 +43,9 @@ class FakeMachine final : public platform::Registry,
     void AddFile(std::string_view path, std::int64_t size = 0,
                  std::uint32_t attributes = platform::faArchive);
     void Remove(std::string_view path); // an entry and everything below it
+    // A folder the user may not change (as "Program Files" for a standard user): nothing can
+    // be created, written or removed in it or below it.
+    void DenyWrites(std::string_view folder);
     // A file that another program holds open: it cannot be written or deleted.
     void LockFile(std::string_view path);
     void SetCurrentFolder(std::string_view path) { current_ = std::string(path); }
@@ -57,6 +60,8 @@ class FakeMachine final : public platform::Registry,
     void SetRegistryNumber(platform::RootKey root, std::string_view key, std::string_view name,
                            std::uint32_t value);
     void AddRegistryKey(platform::RootKey root, std::string_view key);
+    // The machine is 64-bit Windows (the default) or 32-bit Windows: the VirtualStore's path.
+    void SetWindows64(bool windows64) { windows64_ = windows64; }
     // Keys below `root` no longer open with full (read and write) access.
     void DenyFullAccess(platform::RootKey root) { denied_[static_cast<int>(root)] = true; }
 
@@ -114,6 +119,9 @@ class FakeMachine final : public platform::Registry,
     // ---- platform services ----
     std::unique_ptr<platform::RegistryKey> OpenKey(platform::RootKey root, std::string_view path,
                                                    platform::KeyAccess access) override;
+    std::string VirtualStorePath(std::string_view machinePath) override {
+        return platform::VirtualStoreKeyOf(machinePath, windows64_);
+    }
     std::string TempPath() override { return temp_; }
     std::string WindowsDirectory() override { return windows_; }
     std::string SpecialFolder(int folder) override;
@@ -125,6 +133,7 @@ class FakeMachine final : public platform::Registry,
     bool FileExists(std::string_view path) override;
     bool FolderExists(std::string_view path) override;
     bool SetAttributes(std::string_view path, std::uint32_t attributes) override;
+    bool CanWriteIn(std::string_view folder) override;
     std::unique_ptr<platform::DirectorySearch> Search(std::string_view pattern) override;
     platform::CreateResult MakeFile(std::string_view path, bool replace) override;
     bool OpenForWriting(std::string_view path) override;
@@ -185,7 +194,9 @@ class FakeMachine final : public platform::Registry,
     std::string windows_ = "C:\\windows";
     std::map<int, std::string> special_;
     std::map<KeyName, std::map<std::string, Value>> registry_;
-    bool denied_[2] = {false, false};
+    bool denied_[3] = {false, false, false};
+    bool windows64_ = true;
+    std::vector<std::string> writeDenied_; // canonical keys
     std::map<std::string, std::string> executables_;
     std::intptr_t executeResult_ = 42;
     int linkFailures_ = 0;

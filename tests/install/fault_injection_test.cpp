@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <functional>
 #include <map>
 
 #include "app/install_journal.h"
@@ -35,9 +36,10 @@ class FaultyDisk final : public platform::Disk {
     int failAt = 0;
     bool failOn = false;
     int stopAt = 0;
-    int code = EIO;        // the error a failing change gives
-    std::string failPath;  // also fails the first change of a path ending so
-    std::string failBytes; // also fails the first write of these bytes
+    int code = EIO;                 // the error a failing change gives
+    std::string failPath;           // also fails the first change of a path ending so
+    std::string failBytes;          // also fails the first write of these bytes
+    std::function<void()> onCreate; // runs as the journal is made
 
     std::unique_ptr<platform::DiskFile> Create(const std::u16string& path,
                                                DiskStatus& status) override {
@@ -45,6 +47,7 @@ class FaultyDisk final : public platform::Disk {
             status = Failure();
             return nullptr;
         }
+        if (onCreate) onCreate();
         auto file = real_.Create(path, status);
         return file ? std::make_unique<File>(*this, std::move(file)) : nullptr;
     }
@@ -295,6 +298,17 @@ TEST_F(FaultInjection, EachFailureIsToldByItsCause) {
             << FailureNotice(outcome, shown);
         EXPECT_EQ(Snapshot(root), before);
     }
+}
+
+// A file that appears where a new one goes while the run stages is not the run's: the run
+// stops there, and its undo leaves that file alone.
+TEST_F(FaultInjection, AFileThatAppearsMeanwhileIsKept) {
+    FaultyDisk disk;
+    disk.onCreate = [&] { WriteBytes(folder / OldName(120), "the user's own"); };
+    EXPECT_NE(Install(disk).kind, InstallOutcome::Installed);
+    EXPECT_EQ(ReadBytes(folder / OldName(120)), "the user's own");
+    fs::remove(folder / OldName(120));
+    EXPECT_EQ(Snapshot(root), before);
 }
 
 } // namespace

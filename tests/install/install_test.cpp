@@ -259,6 +259,10 @@ TEST(RecoveryTest, TrustsNothingItReads) {
         EXPECT_EQ(whole(), seen);
         fs::remove_all(backup);
     }
+    // An empty journal in a folder only the note names: not shown to be of this format.
+    WriteBytes(journal, "");
+    EXPECT_EQ(RecoverInterruptedRun(f, false), RecoveryResult::Nothing);
+    EXPECT_TRUE(fs::exists(journal));
     // Torn while the plan was written, with no backup: nothing was moved, the journal goes.
     WriteBytes(journal, head + "F 1 keep.txt\nF 0 ne");
     EXPECT_EQ(RecoverInterruptedRun(f), RecoveryResult::Restored);

@@ -6,6 +6,7 @@
 #include <exception>
 #include <string>
 
+#include "app/command_line.h"
 #include "app/uMain.h"
 #include "app/win32/dll_safety.h"
 #include "app/win32/stored_caption.h"
@@ -89,6 +90,9 @@ int klvupgradeStub(HINSTANCE instance, int showCommand) {
     try {
         form = std::make_unique<TUpgradeForm>(window, ModulePath());
         EntrySequence(*form);
+        // Only /DIR= is acted on: a relaunch as administrator names the folder chosen.
+        const CommandLine switches = ParseCommandLine(ArgumentsOf(GetCommandLineA()));
+        if (switches.dir) form->DirSwitch = *switches.dir;
     } catch (...) {
         ShowApplicationError(nullptr, std::current_exception());
         return 1;

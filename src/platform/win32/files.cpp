@@ -1,4 +1,5 @@
 #include "platform/files.h"
+#include "platform/win32/busy_retry.h"
 
 #include <windows.h>
 
@@ -7,7 +8,9 @@
 namespace klv::platform {
 
 namespace {
-std::wstring W(const std::u16string& path) { return std::wstring(path.begin(), path.end()); }
+std::wstring W(const std::u16string& path) {
+    return std::wstring(path.begin(), path.end());
+}
 
 DWORD Attributes(const std::u16string& path) {
     if (path.empty()) return INVALID_FILE_ATTRIBUTES;
@@ -56,10 +59,23 @@ bool SetAttributesOf(const std::u16string& path, std::uint32_t attributes) {
     return SetFileAttributesW(W(path).c_str(), attributes) != 0;
 }
 
-bool RemoveFile(const std::u16string& path) { return DeleteFileW(W(path).c_str()) != 0; }
+bool RemoveFile(const std::u16string& path) {
+    return DeleteFileW(W(path).c_str()) != 0;
+}
 
 bool MoveReplacing(const std::u16string& from, const std::u16string& to) {
-    return MoveFileExW(W(from).c_str(), W(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    // Refused while another program has either file open for a moment: tried again.
+    const auto move = [&] {
+        if (MoveFileExW(W(from).c_str(), W(to).c_str(), MOVEFILE_REPLACE_EXISTING))
+            return win32::Attempt::Done;
+        const DWORD error = GetLastError();
+        return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+                       error == ERROR_ACCESS_DENIED
+                   ? win32::Attempt::Busy
+                   : win32::Attempt::Failed;
+    };
+    return win32::RetryWhileBusy(move, [](int ms) { Sleep(static_cast<DWORD>(ms)); }) ==
+           win32::Attempt::Done;
 }
 
 std::optional<std::uint32_t> DosStampOf(const std::u16string& path) {

@@ -51,13 +51,21 @@ class RealRegistryImpl final : public Registry {
   public:
     std::unique_ptr<RegistryKey> OpenKey(RootKey root, std::string_view path,
                                          KeyAccess access) override {
-        HKEY base = root == RootKey::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CLASSES_ROOT;
+        HKEY base = root == RootKey::LocalMachine  ? HKEY_LOCAL_MACHINE
+                    : root == RootKey::CurrentUser ? HKEY_CURRENT_USER
+                                                   : HKEY_CLASSES_ROOT;
         std::string sub(PlainKeyPath(path));
         HKEY key = nullptr;
         REGSAM rights = access == KeyAccess::Full ? KEY_ALL_ACCESS : KEY_READ;
         if (root == RootKey::LocalMachine) rights |= kLocalMachineView;
+        // The VirtualStore lies in the 64-bit view where there is one (ignored on 32-bit Windows).
+        if (root == RootKey::CurrentUser) rights |= KEY_WOW64_64KEY;
         if (RegOpenKeyExA(base, sub.c_str(), 0, rights, &key) != ERROR_SUCCESS) return nullptr;
         return std::make_unique<Key>(key);
+    }
+
+    std::string VirtualStorePath(std::string_view machinePath) override {
+        return VirtualStoreKeyOf(machinePath, RunsOn64BitWindows());
     }
 };
 

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <string>
+
 #include "platform/files.h"
 #include "platform/text.h"
 #include "platform/win32/real_services.h"
@@ -73,6 +75,17 @@ class RealFilesImpl final : public Files {
         HANDLE h = FindFirstFileA(p.c_str(), &data);
         if (h == INVALID_HANDLE_VALUE) return nullptr;
         return std::make_unique<FindHandle>(h, data);
+    }
+
+    bool CanWriteIn(std::string_view folder) override {
+        std::string probe(folder);
+        if (!probe.empty() && probe.back() != '\\') probe += '\\';
+        probe += "~klvupgrade-" + std::to_string(GetCurrentProcessId()) + ".tmp";
+        HANDLE h = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return false;
+        CloseHandle(h);
+        return true;
     }
 
     CreateResult MakeFile(std::string_view path, bool replace) override {

@@ -1,4 +1,5 @@
 #include "platform/tree_files.h"
+#include "platform/win32/busy_retry.h"
 
 #include <windows.h>
 
@@ -56,7 +57,9 @@ std::u16string TempDirectory() {
     return WithSeparator(std::u16string(buffer, buffer + n));
 }
 
-FileUse ProbeFileUse(const std::u16string& path) {
+namespace {
+
+FileUse ProbeFileUseOnce(const std::u16string& path) {
     // Write access without sharing: refused with a sharing violation while another program
     // has the file open or runs it. Only the attributes are asked for, so a read-only file
     // is no obstacle of its own.
@@ -78,6 +81,20 @@ FileUse ProbeFileUse(const std::u16string& path) {
         return FileUse::Free;
     }
     return GetLastError() == ERROR_SHARING_VIOLATION ? FileUse::InUse : FileUse::Free;
+}
+
+} // namespace
+
+FileUse ProbeFileUse(const std::u16string& path) {
+    // A file held only for a moment (a virus scanner, an indexer) is free again soon.
+    FileUse use = FileUse::InUse;
+    win32::RetryWhileBusy(
+        [&] {
+            use = ProbeFileUseOnce(path);
+            return use == FileUse::InUse ? win32::Attempt::Busy : win32::Attempt::Done;
+        },
+        [](int ms) { Sleep(static_cast<DWORD>(ms)); });
+    return use;
 }
 
 } // namespace klv::platform

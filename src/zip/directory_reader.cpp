@@ -1,4 +1,4 @@
-#include "zip/directory_loader.h"
+#include "zip/directory_reader.h"
 
 #include <algorithm>
 #include <cstring>
@@ -214,7 +214,8 @@ bool IsUtf8Name(std::string_view s) {
     return high;
 }
 
-std::u16string DirectoryLoader::DecodeName(std::string_view raw, bool oem, bool detectUtf8) const {
+std::u16string TZADirectoryReader::DecodeName(std::string_view raw, bool oem,
+                                              bool detectUtf8) const {
     bool ascii = std::all_of(raw.begin(), raw.end(),
                              [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     if (ascii) return std::u16string(raw.begin(), raw.end());
@@ -223,12 +224,11 @@ std::u16string DirectoryLoader::DecodeName(std::string_view raw, bool oem, bool 
     return platform::AnsiToUtf16(bytes);
 }
 
-bool DirectoryLoader::OemNamesFor(std::uint16_t flags, std::uint32_t endSignature) const {
-    return endSignature == kStandardSignatures.endRecord && a_.Options.OEMFileNames &&
-           !(flags & kFlagUtf8);
+bool TZADirectoryReader::OemNamesFor(std::uint16_t flags, std::uint32_t endSignature) const {
+    return endSignature == kStandardSignatures.endRecord && s_.oemNames && !(flags & kFlagUtf8);
 }
 
-std::u16string DirectoryLoader::InterpretExtra(TDirItem& item) const {
+std::u16string TZADirectoryReader::InterpretExtra(TDirItem& item) const {
     const CentralHeader& h = item.Header;
     std::u16string replacedName;
     item.Extra.ForEach([&](const ExtraFields::Block& b) {
@@ -272,7 +272,12 @@ std::u16string DirectoryLoader::InterpretExtra(TDirItem& item) const {
     return replacedName;
 }
 
-std::optional<std::int64_t> DirectoryLoader::FindEndRecord() {
+void TZADirectoryReader::OpenVolume(std::int32_t number) {
+    if (!volumes_) throw EZAException(neVolumeDeclined, s_.component);
+    m_.Stream = &volumes_->Open(number);
+}
+
+std::optional<std::int64_t> TZADirectoryReader::FindEndRecord() {
     m_.Comment.clear();
     m_.End = EndRecord{};
     TZAStream& s = Stream();
@@ -292,12 +297,12 @@ std::optional<std::int64_t> DirectoryLoader::FindEndRecord() {
                           tail.size() - *at - kEndRecordSize);
         return size - window + static_cast<std::int64_t>(*at);
     };
-    if (a_.UseStandardSignatures()) return scan(kStandardSignatures.endRecord);
+    if (s_.standardSignatures) return scan(kStandardSignatures.endRecord);
     if (auto p = scan(kAlternativeSignatures.endRecord)) return p;
     return scan(kStandardSignatures.endRecord);
 }
 
-void DirectoryLoader::Load() {
+void TZADirectoryReader::Load() {
     std::optional<std::int64_t> end = FindEndRecord();
     if (!end) {
         Rebuild();
@@ -306,7 +311,7 @@ void DirectoryLoader::Load() {
     ReadDirectory(*end);
 }
 
-void DirectoryLoader::ReadDirectory(std::int64_t p) {
+void TZADirectoryReader::ReadDirectory(std::int64_t p) {
     TZAStream& s = Stream();
     // Zip64: the locator lies just before the end record, the Zip64 end record where the
     // locator says. An archive appended to other data records that position relative to
@@ -331,7 +336,7 @@ void DirectoryLoader::ReadDirectory(std::int64_t p) {
                 if (!ok)
                     ok = ReadAll(s, p - kEnd64, rec.bytes.data(), kZip64EndRecordSize) &&
                          rec.Signature() == kZip64EndRecordSignature;
-                if (!ok) throw EZAException(neNoZip64EndRecord, &a_);
+                if (!ok) throw EZAException(neNoZip64EndRecord, s_.component);
                 m_.Zip64End = rec;
                 p -= kEnd64;
             }
@@ -351,10 +356,9 @@ void DirectoryLoader::ReadDirectory(std::int64_t p) {
         e.DirectoryDisk() != kZip64Marker16
             ? e.DirectoryDisk()
             : (m_.IsZip64 ? static_cast<std::int32_t>(m_.Zip64End.DirectoryDisk()) : 0);
-    a_.volume_.VolumeNumber = thisDisk;
-    a_.volume_.LastVolumeNumber = thisDisk;
-    const bool spanning = a_.SpanningMode() != TZASpanningMode::smNone;
-    if (spanning) a_.OpenVolume(dirDisk);
+    if (volumes_) volumes_->SetLastVolume(thisDisk);
+    const bool spanning = s_.multiVolume;
+    if (spanning) OpenVolume(dirDisk);
 
     std::int64_t position;
     if (!spanning) {
@@ -371,17 +375,17 @@ void DirectoryLoader::ReadDirectory(std::int64_t p) {
     try {
         ReadEntries(position, count);
     } catch (const EZAError&) {
-        if (!a_.TolerantOpen()) throw;
+        if (!s_.tolerant) throw;
         Rebuild();
         return;
     }
 
-    if (!a_.TolerantOpen() && !spanning) {
+    if (!s_.tolerant && !spanning) {
         std::uint64_t sum = 0;
         for (std::int32_t i = 0; i < m_.Directory.Count(); ++i)
             sum += static_cast<std::uint64_t>(m_.Directory.Item(i).CompressedSize());
         if (sum > static_cast<std::uint64_t>(Stream().Size()))
-            throw EZAException(nePackedSizesTooLarge, &a_);
+            throw EZAException(nePackedSizesTooLarge, s_.component);
     }
     if (thisDisk == 0) {
         DetectArchiveStart(p, count);
@@ -391,17 +395,17 @@ void DirectoryLoader::ReadDirectory(std::int64_t p) {
     // lies about where its items are) are refused whole.
     m_.MultiVolume = spanning;
     if (const auto overlap = m_.OrderLocalRecords())
-        throw EZAException(neOverlappingItems, &a_,
+        throw EZAException(neOverlappingItems, s_.component,
                            {platform::WithSeparators(m_.Directory.Item(overlap->first).FileName),
                             platform::WithSeparators(m_.Directory.Item(overlap->second).FileName)});
 }
 
-void DirectoryLoader::ReadEntries(std::int64_t position, std::uint32_t count) {
+void TZADirectoryReader::ReadEntries(std::int64_t position, std::uint32_t count) {
     TZAStream* s = &Stream();
-    const bool spanning = a_.SpanningMode() != TZASpanningMode::smNone;
-    const std::uint32_t centralSignature = a_.Signatures().centralHeader;
+    const bool spanning = s_.multiVolume;
+    const std::uint32_t centralSignature = Signatures().centralHeader;
     const std::uint32_t endSignature = m_.End.Signature();
-    if (position < 0 || position > s->Size()) throw EZAException(neArchiveDamaged, &a_);
+    if (position < 0 || position > s->Size()) throw EZAException(neArchiveDamaged, s_.component);
     // Never trust the count for memory: each entry takes at least 46 bytes.
     const std::int64_t room = s->Size() - position;
     const std::size_t expected =
@@ -417,7 +421,7 @@ void DirectoryLoader::ReadEntries(std::int64_t position, std::uint32_t count) {
     };
     for (std::uint32_t i = 0; i < count; ++i) {
         if (spanning && s->Size() - r.Position() < static_cast<std::int64_t>(kCentralHeaderSize)) {
-            a_.OpenVolume(a_.volume_.VolumeNumber + 1);
+            OpenVolume(volumes_ ? volumes_->Current() + 1 : 0);
             s = &Stream();
             r = SequentialReader(*s, 0);
         }
@@ -426,7 +430,7 @@ void DirectoryLoader::ReadEntries(std::int64_t position, std::uint32_t count) {
         if (!r.Read(item.Header.bytes.data(), kCentralHeaderSize))
             throw EZAError(u"Stream read error");
         const CentralHeader& h = item.Header;
-        if (h.Signature() != centralSignature) throw EZAException(neArchiveDamaged, &a_);
+        if (h.Signature() != centralSignature) throw EZAException(neArchiveDamaged, s_.component);
         // Every new entry starts with the classic algorithm, which is also what an
         // encrypted entry below the alternative threshold is set to.
         item.CryptoAlgorithm = TZACryptoAlgorithm::caPkzipClassic;
@@ -441,7 +445,7 @@ void DirectoryLoader::ReadEntries(std::int64_t position, std::uint32_t count) {
     }
 }
 
-void DirectoryLoader::DetectArchiveStart(std::int64_t endPosition, std::uint32_t count) {
+void TZADirectoryReader::DetectArchiveStart(std::int64_t endPosition, std::uint32_t count) {
     m_.ArchiveStart = 0;
     if (count == 0) {
         m_.ArchiveStart = endPosition;
@@ -451,7 +455,7 @@ void DirectoryLoader::DetectArchiveStart(std::int64_t endPosition, std::uint32_t
     const CentralHeader& c = m_.Directory.Item(0).Header;
     const std::int64_t from = m_.Directory.Item(0).LocalHeaderOffset();
     TZAStream& s = Stream();
-    SignatureScanner scan(s, a_.Signatures().localHeader, from, 10000, kLocalHeaderSize);
+    SignatureScanner scan(s, Signatures().localHeader, from, 10000, kLocalHeaderSize);
     for (std::int64_t hit; (hit = scan.Next()) >= 0;) {
         if (hit == 0) {
             m_.ArchiveStart = 0;
@@ -476,7 +480,7 @@ void DirectoryLoader::DetectArchiveStart(std::int64_t endPosition, std::uint32_t
     }
 }
 
-void DirectoryLoader::ShiftRelativeOffsets() {
+void TZADirectoryReader::ShiftRelativeOffsets() {
     const std::uint32_t start = static_cast<std::uint32_t>(m_.ArchiveStart);
     TZADirArray& dir = m_.Directory;
     std::int32_t first = -1;
@@ -492,14 +496,14 @@ void DirectoryLoader::ShiftRelativeOffsets() {
     }
 }
 
-void DirectoryLoader::Rebuild() {
-    if (a_.SpanningMode() != TZASpanningMode::smNone) throw EZAException(neRebuildSpanned, &a_);
+void TZADirectoryReader::Rebuild() {
+    if (s_.multiVolume) throw EZAException(neRebuildSpanned, s_.component);
     m_.Rebuilt = true;
     m_.Directory.SetCount(0);
     m_.StoredNames.clear();
     TZAStream& s = Stream();
     const std::int64_t size = s.Size();
-    const std::uint32_t localSignature = a_.Signatures().localHeader;
+    const std::uint32_t localSignature = Signatures().localHeader;
     const bool oemAllowed = m_.LastEndCandidateSignature == kStandardSignatures.endRecord;
     DescriptorFinder descriptors(s);
     SignatureScanner scan(s, localSignature, 0, 65535, kLocalHeaderSize);
@@ -582,7 +586,7 @@ void DirectoryLoader::Rebuild() {
         m_.Directory.Add(std::move(item));
         scan.ContinueAt(next);
     }
-    if (!anyHit) throw EZAException(neNoArchive, &a_);
+    if (!anyHit) throw EZAException(neNoArchive, s_.component);
     m_.DirectoryPosition = size;
     // Read in file order, each item after the one before: only the local extra fields can
     // still make one reach into the next, which extraction checks.
@@ -590,11 +594,11 @@ void DirectoryLoader::Rebuild() {
     m_.OrderLocalRecords();
 }
 
-void DirectoryLoader::WriteEmptyDirectory() {
+void TZADirectoryReader::WriteEmptyDirectory() {
     TZAStream& s = Stream();
     const std::size_t comment = std::min(m_.Comment.size(), kMaxCommentLength);
     EndRecord rec;
-    rec.SetSignature(a_.Signatures().endRecord);
+    rec.SetSignature(Signatures().endRecord);
     rec.SetDirectoryOffset(static_cast<std::uint32_t>(m_.ArchiveStart));
     rec.SetCommentLength(static_cast<std::uint16_t>(comment));
     s.Seek(m_.ArchiveStart);

@@ -1,0 +1,95 @@
+// The command line's switches: every form the parser must take or report.
+#include <gtest/gtest.h>
+
+#include "app/command_line.h"
+
+using klv::app::ArgumentsOf;
+using klv::app::CommandLine;
+using klv::app::DirArgument;
+using klv::app::ParseCommandLine;
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+struct Case {
+    const char* arguments;
+    bool verySilent, silent, noStart, help;
+    const char* dir; // nullptr: none
+    const char* log;
+    Strings unknown, malformed;
+};
+
+} // namespace
+
+TEST(CommandLineSwitches, EveryFormTakenOrReported) {
+    const Case cases[] = {
+        {"", false, false, false, false, nullptr, nullptr, {}, {}},
+        {"/VERYSILENT /nostart", true, false, true, false, nullptr, nullptr, {}, {}},
+        {"  /Silent\t/?  ", false, true, false, true, nullptr, nullptr, {}, {}},
+        {"/DIR=\"C:\\Mijn Kelvaro\" /log=\"C:\\temp\\upd.log\"",
+         false,
+         false,
+         false,
+         false,
+         "C:\\Mijn Kelvaro",
+         "C:\\temp\\upd.log",
+         {},
+         {}},
+        {"/dir=D:\\Kelvaro3", false, false, false, false, "D:\\Kelvaro3", nullptr, {}, {}},
+        // A folder ending in a backslash keeps it; quotes may sit anywhere in the value.
+        {"/DIR=\"C:\\Kelvaro\\\"", false, false, false, false, "C:\\Kelvaro\\", nullptr, {}, {}},
+        {"\"/DIR=C:\\Program Files\\Kelvaro\"",
+         false,
+         false,
+         false,
+         false,
+         "C:\\Program Files\\Kelvaro",
+         nullptr,
+         {},
+         {}},
+        // Unknown: not a switch of the installer, or a known name with more letters.
+        {"/SP- /VERYSILENTX setup.ini",
+         false,
+         false,
+         false,
+         false,
+         nullptr,
+         nullptr,
+         {"/SP-", "/VERYSILENTX", "setup.ini"},
+         {}},
+        // Malformed: no value, an empty one, a value on a plain switch, an open quote.
+        {"/DIR /LOG= /SILENT=1 /DIR=\"C:\\Kel",
+         false,
+         false,
+         false,
+         false,
+         nullptr,
+         nullptr,
+         {},
+         {"/DIR", "/LOG=", "/SILENT=1", "/DIR=\"C:\\Kel"}},
+        {"/DIR=\"\"", false, false, false, false, nullptr, nullptr, {}, {"/DIR=\"\""}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const CommandLine r = ParseCommandLine(c.arguments);
+        EXPECT_EQ(r.verySilent, c.verySilent);
+        EXPECT_EQ(r.silent, c.silent);
+        EXPECT_EQ(r.noStart, c.noStart);
+        EXPECT_EQ(r.help, c.help);
+        EXPECT_EQ(r.dir.value_or("<none>"), c.dir ? c.dir : "<none>");
+        EXPECT_EQ(r.log.value_or("<none>"), c.log ? c.log : "<none>");
+        EXPECT_EQ(r.unknown, c.unknown);
+        EXPECT_EQ(r.malformed, c.malformed);
+        EXPECT_EQ(r.Ok(), c.unknown.empty() && c.malformed.empty());
+    }
+}
+
+TEST(CommandLineSwitches, TheRelaunchArgumentParsesBack) {
+    EXPECT_EQ(ArgumentsOf("\"C:\\Users\\Jan\\Downloads\\klv update.exe\" /DIR=\"C:\\K 3\""),
+              "/DIR=\"C:\\K 3\"");
+    EXPECT_EQ(ArgumentsOf("klvupgrade.exe  /SILENT"), "/SILENT");
+    EXPECT_EQ(ArgumentsOf("klvupgrade.exe"), "");
+    for (const char* folder : {"C:\\Program Files (x86)\\Kelvaro", "C:\\Kelvaro3\\", "D:\\"})
+        EXPECT_EQ(ParseCommandLine(DirArgument(folder)).dir.value_or(""), folder);
+}
