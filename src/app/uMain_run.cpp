@@ -9,6 +9,7 @@
 #include "util/meldunit.h"
 #include "util/search.h"
 #include "util/system_access.h"
+#include "util/texts.h"
 #include "zip/errors.h"
 
 namespace klv::app {
@@ -17,17 +18,6 @@ namespace {
 
 void SetCursor(platform::Cursor cursor) {
     util::sys::Windows().SetCursorShape(cursor);
-}
-
-std::string DeleteFailedMessage(const std::string& programFile) {
-    return "Verwijderen van het bestaande bestand\r\n"
-           "\"" +
-           programFile +
-           "\""
-           "lukt niet.\r\n"
-           "Heeft u Kelvaro misschien al gestart?\r\nSluit Kelvaro dan en probeer nog eens.\r\n\r\n"
-           "Lukt het nog niet ?\r\n"
-           "Schakel dan de PC uit en weer aan en probeer opnieuw.";
 }
 
 } // namespace
@@ -56,7 +46,7 @@ void TUpgradeForm::bnExtractClick(TObject*) {
 
 void TUpgradeForm::RunInstallation(const std::string& folder) {
     if (!util::sys::Files().FolderExists(folder)) {
-        util::ShowNotice("[" + folder + "] bestaat niet. ");
+        util::ShowNotice(util::texts::FolderDoesNotExist(folder));
         return;
     }
     if (!FolderIsWritable(folder)) return;
@@ -84,7 +74,7 @@ void TUpgradeForm::RunInstallation(const std::string& folder) {
     const InstallOutcome outcome = payload_->Install(folder, replacedProgram);
     if (outcome.kind == InstallOutcome::ProgramInUse) {
         SetCursor(platform::Cursor::Normal);
-        util::ShowNotice(DeleteFailedMessage(programFile));
+        util::ShowNotice(util::texts::DeleteFailed(programFile));
         return;
     }
     if (outcome.kind != InstallOutcome::Installed) {
@@ -97,14 +87,14 @@ void TUpgradeForm::RunInstallation(const std::string& folder) {
     if (!configured && !help && util::FileExistsSafe(programFile)) {
         if (view_.Visible(Control::MakeShortcuts) && view_.Checked(Control::MakeShortcuts)) {
             util::CreateShortcuts(folder, "Kelvaro", "Kelvaro", false);
-            if (util::AskQuestion("Direct starten ?", "", "", "Update [xxxxx] ge\xEFnstalleerd",
+            if (util::AskQuestion(util::texts::StartQuestion, "", "", util::texts::InstalledTitle,
                                   1) == 1)
                 util::OpenDocument(view_.Handle(), programFile, "", "open");
         }
     } else if (configured || help) {
-        util::ShowNotice("Installatie voltooid");
+        util::ShowNotice(util::texts::InstallationDone);
     } else {
-        util::ShowNotice("Upgrade (" + programFile + ") niet ge\xEFnstalleerd");
+        util::ShowNotice(util::texts::UpgradeNotInstalled(programFile));
     }
 }
 
@@ -135,11 +125,10 @@ bool TUpgradeForm::ConfirmVersion(const std::string& programFile) {
     // version at all is unknown, and the user decides.
     const std::optional<int> order = stubconf::CompareVersions(installed, package);
     if (order && *order <= 0) return true;
-    return util::AskQuestion("De versie die u al heeft (" + installed +
-                                 ") is nieuwer dan de versie die u nu wilt installeren (" +
-                                 package + ").\r\nUpdate annuleren ?",
-                             "Annuleren", "Toch oudere versie " + package + " installeren",
-                             "Versiecontrole", 1) != 1;
+    return util::AskQuestion(util::texts::NewerVersionQuestion(installed, package),
+                             util::texts::CancelUpdateMeaning,
+                             util::texts::OlderVersionMeaning(package),
+                             util::texts::VersionCheckTitle, 1) != 1;
 }
 
 std::string ExceptionMessage(std::exception_ptr error) {
@@ -151,7 +140,7 @@ std::string ExceptionMessage(std::exception_ptr error) {
     } catch (const std::exception& e) {
         return e.what();
     } catch (...) {
-        return "Onbekende fout";
+        return std::string(util::texts::UnknownError);
     }
 }
 

@@ -187,6 +187,23 @@ inline std::string OrphanBackup(std::string_view folder, std::string_view backup
            std::string(FolderClosed);
 }
 
+// ---- a folder the user may not change ----
+
+inline std::string NoWriteRightsQuestion(std::string_view folder) {
+    return "U heeft geen rechten om de map\r\n\"" + std::string(folder) +
+           "\"\r\nte wijzigen.\r\n\r\nDe update opnieuw starten als administrator ?";
+}
+inline constexpr std::string_view RestartAsAdministratorMeaning =
+    "Opnieuw starten als administrator";
+inline constexpr std::string_view StopMeaning = "Stoppen, niets wijzigen";
+inline constexpr std::string_view NoWriteRightsTitle = "Geen schrijfrechten";
+inline std::string AdministratorStartFailed() {
+    return "De update kon niet als administrator worden gestart." + std::string(NothingChanged);
+}
+inline std::string UpdateStopped() {
+    return "De update is gestopt." + std::string(NothingChanged);
+}
+
 // ---- shortcuts (reported to the caller's callback) ----
 
 inline std::string DesktopShortcutFailed(std::string_view desktop) {
