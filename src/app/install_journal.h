@@ -104,4 +104,8 @@ class InstallJournal {
 RecoveryResult RecoverInterruptedRun(const std::u16string& folder, bool ownFolder = true,
                                      platform::Disk& disk = platform::SystemDisk());
 
+// Called after each step of the switch-over (the start of the switch is step 0, then each
+// move); none in a shipped program. Test builds end the process there, as if it were killed.
+extern void (*SwitchStepHook)(int step);
+
 } // namespace klv::app

@@ -58,44 +58,57 @@ std::uint64_t LeastRecordEnd(const TDirItem& item) {
 
 } // namespace
 
-std::optional<std::pair<std::int32_t, std::int32_t>> TZADirManager::OrderLocalRecords() {
+void TZARecordOrder::Next(std::int32_t index, const TDirItem& item) {
+    if (!inOrder_ || overlap_ || !HasLocalRecords(item)) return;
+    std::uint32_t disk = 0;
+    if (multiVolume_) {
+        disk = item.Header.DiskStart();
+        if (disk == kZip64Marker16) disk = zip64_ ? item.Zip64DiskStart : 0;
+    }
+    const std::uint64_t offset = static_cast<std::uint64_t>(item.LocalHeaderOffset());
+    if (previous_ >= 0) {
+        if (disk < previousDisk_ || (disk == previousDisk_ && offset <= previousOffset_)) {
+            inOrder_ = false;
+            return;
+        }
+        if (disk == previousDisk_ && previousEnd_ > offset) {
+            overlap_ = std::pair{previous_, index};
+            return;
+        }
+    }
+    previous_ = index;
+    previousDisk_ = disk;
+    previousOffset_ = offset;
+    previousEnd_ = LeastRecordEnd(item);
+}
+
+std::optional<std::pair<std::int32_t, std::int32_t>>
+TZADirManager::OrderLocalRecords(const TZARecordOrder* seen) {
     OffsetOrder.clear();
     const std::int32_t count = Directory.Count();
-    // Most archives list their items in file order: then no index is kept.
-    bool inOrder = true;
-    std::optional<RecordKey> last;
-    for (std::int32_t i = 0; i < count && inOrder; ++i) {
-        const TDirItem& item = Directory.Item(i);
-        if (!HasLocalRecords(item)) continue;
-        const RecordKey key = KeyOf(*this, item);
-        inOrder = !last || *last < key;
-        last = key;
+    // Most archives list their items in file order: then one pass checks them, each item
+    // against the one before, and no index is kept.
+    TZARecordOrder order(MultiVolume, IsZip64);
+    if (!seen) {
+        for (std::int32_t i = 0; i < count && order.InOrder() && !order.Overlap(); ++i)
+            order.Next(i, Directory.Item(i));
+        seen = &order;
     }
-    if (!inOrder) {
-        for (std::int32_t i = 0; i < count; ++i)
-            if (HasLocalRecords(Directory.Item(i))) OffsetOrder.push_back(i);
-        std::sort(OffsetOrder.begin(), OffsetOrder.end(), [&](std::int32_t x, std::int32_t y) {
-            const RecordKey kx = KeyOf(*this, Directory.Item(x));
-            const RecordKey ky = KeyOf(*this, Directory.Item(y));
-            return kx != ky ? kx < ky : x < y;
-        });
-    }
-    std::int32_t previous = -1;
-    auto overlaps = [&](std::int32_t i) {
-        const bool hit =
-            previous >= 0 &&
-            KeyOf(*this, Directory.Item(previous)).disk == KeyOf(*this, Directory.Item(i)).disk &&
-            LeastRecordEnd(Directory.Item(previous)) >
-                static_cast<std::uint64_t>(Directory.Item(i).LocalHeaderOffset());
-        if (!hit) previous = i;
-        return hit;
-    };
-    if (inOrder) {
-        for (std::int32_t i = 0; i < count; ++i)
-            if (HasLocalRecords(Directory.Item(i)) && overlaps(i)) return std::pair{previous, i};
-    } else {
-        for (const std::int32_t i : OffsetOrder)
-            if (overlaps(i)) return std::pair{previous, i};
+    if (seen->InOrder() || seen->Overlap()) return seen->Overlap();
+
+    for (std::int32_t i = 0; i < count; ++i)
+        if (HasLocalRecords(Directory.Item(i))) OffsetOrder.push_back(i);
+    std::sort(OffsetOrder.begin(), OffsetOrder.end(), [&](std::int32_t x, std::int32_t y) {
+        const RecordKey kx = KeyOf(*this, Directory.Item(x));
+        const RecordKey ky = KeyOf(*this, Directory.Item(y));
+        return kx != ky ? kx < ky : x < y;
+    });
+    for (std::size_t n = 1; n < OffsetOrder.size(); ++n) {
+        const TDirItem& before = Directory.Item(OffsetOrder[n - 1]);
+        const TDirItem& item = Directory.Item(OffsetOrder[n]);
+        if (KeyOf(*this, before).disk == KeyOf(*this, item).disk &&
+            LeastRecordEnd(before) > static_cast<std::uint64_t>(item.LocalHeaderOffset()))
+            return std::pair{OffsetOrder[n - 1], OffsetOrder[n]};
     }
     return std::nullopt;
 }

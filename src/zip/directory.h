@@ -152,6 +152,24 @@ class TZADirArray {
     std::size_t growStep_ = 250; // doubled before each growth: 500, 1000, ... 10000
 };
 
+// Follows items in directory order: whether their local records come in file order, and the
+// first two (in that order) whose records overlap as far as the directory tells.
+class TZARecordOrder {
+  public:
+    TZARecordOrder(bool multiVolume, bool zip64) : multiVolume_(multiVolume), zip64_(zip64) {}
+    void Next(std::int32_t index, const TDirItem& item);
+    bool InOrder() const { return inOrder_; }
+    const std::optional<std::pair<std::int32_t, std::int32_t>>& Overlap() const { return overlap_; }
+
+  private:
+    bool multiVolume_, zip64_;
+    bool inOrder_ = true;
+    std::optional<std::pair<std::int32_t, std::int32_t>> overlap_;
+    std::int32_t previous_ = -1;
+    std::uint32_t previousDisk_ = 0;
+    std::uint64_t previousOffset_ = 0, previousEnd_ = 0;
+};
+
 // One per open archive: the records read from its end and the directory.
 struct TZADirManager {
     TZAStream* Stream = nullptr;
@@ -182,8 +200,10 @@ struct TZADirManager {
     bool MultiVolume = false;
 
     // Fills OffsetOrder and returns the first two items whose local records overlap as far
-    // as the directory tells (local header, name, data), or nothing.
-    std::optional<std::pair<std::int32_t, std::int32_t>> OrderLocalRecords();
+    // as the directory tells (local header, name, data), or nothing. `seen`: the items were
+    // followed as they were read, and their offsets have not changed since.
+    std::optional<std::pair<std::int32_t, std::int32_t>>
+    OrderLocalRecords(const TZARecordOrder* seen = nullptr);
     // True when `bytes` are the item's name as its directory record stores it.
     bool IsStoredName(const TDirItem& item, std::span<const std::uint8_t> bytes) const;
     // The local header offset of the item that follows `index` on its disk, or -1 (the last

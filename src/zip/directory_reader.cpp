@@ -373,6 +373,8 @@ void TZADirectoryReader::ReadDirectory(std::int64_t p) {
     const std::uint32_t count =
         m_.IsZip64 ? static_cast<std::uint32_t>(m_.Zip64End.TotalEntries()) : e.TotalEntries();
     try {
+        m_.MultiVolume = spanning;
+        order_ = TZARecordOrder(spanning, m_.IsZip64);
         ReadEntries(position, count);
     } catch (const EZAError&) {
         if (!s_.tolerant) throw;
@@ -387,14 +389,14 @@ void TZADirectoryReader::ReadDirectory(std::int64_t p) {
         if (sum > static_cast<std::uint64_t>(Stream().Size()))
             throw EZAException(nePackedSizesTooLarge, s_.component);
     }
+    bool shifted = false;
     if (thisDisk == 0) {
         DetectArchiveStart(p, count);
-        ShiftRelativeOffsets();
+        shifted = ShiftRelativeOffsets();
     }
     // Two items sharing local records (an archive that makes much out of little, or one that
     // lies about where its items are) are refused whole.
-    m_.MultiVolume = spanning;
-    if (const auto overlap = m_.OrderLocalRecords())
+    if (const auto overlap = m_.OrderLocalRecords(shifted ? nullptr : &order_))
         throw EZAException(neOverlappingItems, s_.component,
                            {platform::WithSeparators(m_.Directory.Item(overlap->first).FileName),
                             platform::WithSeparators(m_.Directory.Item(overlap->second).FileName)});
@@ -441,6 +443,7 @@ void TZADirectoryReader::ReadEntries(std::int64_t position, std::uint32_t count)
         item.Extra.Assign(r.Take(h.ExtraLength(), scratch));
         stored.Keep(item, InterpretExtra(item), m_);
         if (h.CommentLength()) item.Comment = r.ReadString(h.CommentLength());
+        order_.Next(static_cast<std::int32_t>(i), item);
         m_.Directory.Add(std::move(item));
     }
 }
@@ -480,13 +483,13 @@ void TZADirectoryReader::DetectArchiveStart(std::int64_t endPosition, std::uint3
     }
 }
 
-void TZADirectoryReader::ShiftRelativeOffsets() {
+bool TZADirectoryReader::ShiftRelativeOffsets() {
     const std::uint32_t start = static_cast<std::uint32_t>(m_.ArchiveStart);
     TZADirArray& dir = m_.Directory;
     std::int32_t first = -1;
     for (std::int32_t i = 0; i < dir.Count() && first < 0; ++i)
         if (dir.Item(i).Header.CompressedSize() != 0) first = i;
-    if (first < 0 || dir.Item(first).Header.LocalHeaderOffset() >= start) return;
+    if (first < 0 || dir.Item(first).Header.LocalHeaderOffset() >= start) return false;
     for (std::int32_t i = 0; i < dir.Count(); ++i) {
         CentralHeader& h = dir.Item(i).Header;
         // Folder entries and Zip64 offsets stay as recorded.
@@ -494,6 +497,7 @@ void TZADirectoryReader::ShiftRelativeOffsets() {
             continue;
         h.SetLocalHeaderOffset(h.LocalHeaderOffset() + start);
     }
+    return true;
 }
 
 void TZADirectoryReader::Rebuild() {

@@ -53,7 +53,8 @@ class TZADirectoryReader {
     void ReadEntries(std::int64_t position, std::uint32_t count);
     void Rebuild();
     void DetectArchiveStart(std::int64_t endPosition, std::uint32_t count);
-    void ShiftRelativeOffsets();
+    // True when offsets were moved.
+    bool ShiftRelativeOffsets();
     // Takes the Zip64 values, the Unicode name and the AES block from the extra field;
     // returns the name the Unicode block replaced (empty when none).
     std::u16string InterpretExtra(TDirItem& item) const;
@@ -68,6 +69,7 @@ class TZADirectoryReader {
     TZADirectorySettings s_;
     TZAVolumes* volumes_;
     TZADirManager& m_;
+    TZARecordOrder order_{false, false}; // the central records as they are read
 };
 
 // The name decoding rules, exposed for tests: true when `bytes` hold at least one byte of

@@ -150,7 +150,6 @@ class FaultInjection : public ::testing::Test {
         WriteBytes(package, Package());
         Stage();
         before = Snapshot(root);
-        ::unsetenv("KLVUPGRADE_STOP_AFTER_STEP");
     }
     void TearDown() override { fs::remove_all(root); }
 

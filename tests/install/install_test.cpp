@@ -59,7 +59,6 @@ class StagedInstallTest : public ::testing::Test {
         WriteBytes(folder / "SC" / "Slavenreg.sc", "kept as it is");
         WriteBytes(folder / "readonly.dat", "old read-only");
         fs::permissions(folder / "readonly.dat", fs::perms::owner_write, fs::perm_options::remove);
-        ::unsetenv("KLVUPGRADE_STOP_AFTER_STEP");
     }
 
     // A package: an executable stub with a payload that replaces three files and adds a file
@@ -189,7 +188,11 @@ TEST_F(StagedInstallTest, RunCutOffAtAnyStepIsRestoredByTheNextRun) {
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            ::setenv("KLVUPGRADE_STOP_AFTER_STEP", std::to_string(step).c_str(), 1);
+            static int stopAfter;
+            stopAfter = step;
+            SwitchStepHook = [](int at) {
+                if (at >= stopAfter) std::_Exit(99);
+            };
             Install(package);
             std::_Exit(0); // the run went through: the step lies beyond the last move
         }

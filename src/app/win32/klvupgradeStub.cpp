@@ -3,10 +3,12 @@
 // an exception that leaves an event handler is shown in a message box with its message.
 #include <windows.h>
 
+#include <cstdlib>
 #include <exception>
 #include <string>
 
 #include "app/command_line.h"
+#include "app/install_journal.h"
 #include "app/uMain.h"
 #include "app/win32/dll_safety.h"
 #include "app/win32/stored_caption.h"
@@ -109,7 +111,19 @@ int klvupgradeStub(HINSTANCE instance, int showCommand) {
 
 } // namespace klv::app::win32
 
+#ifdef KLV_TEST_HOOKS
+// The test build only: KLVUPGRADE_STOP_AFTER_STEP=N ends the process, as if killed, after N
+// steps of the switch-over; the end-to-end suites cut runs off with it.
+static void StopFromEnvironment(int step) {
+    const char* value = std::getenv("KLVUPGRADE_STOP_AFTER_STEP");
+    if (value && *value && step >= std::atoi(value)) std::_Exit(99);
+}
+#endif
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     klv::app::win32::RestrictDllSearch(); // before anything can load a DLL
+#ifdef KLV_TEST_HOOKS
+    klv::app::SwitchStepHook = StopFromEnvironment;
+#endif
     return klv::app::win32::klvupgradeStub(instance, showCommand);
 }
