@@ -25,9 +25,11 @@ extern bool StubConfigFound;
 // True until the window's first paint has started its one-time work.
 extern bool FirstPaint;
 
-// The installed application's registry entry under HKEY_LOCAL_MACHINE "\SOFTWARE\KLV\":
-// the value `name` (the folder), name+"datum" and name+"setup". All empty when the key does
-// not open with full access. A value that is not text raises platform::RegistryError.
+// The installed application's registry entry under "\SOFTWARE\KLV\", as Kelvaro itself sees
+// it: the user's VirtualStore first (when its value names an existing folder), else
+// HKEY_LOCAL_MACHINE, both read-only: the value `name` (the folder), name+"datum" and
+// name+"setup". All empty when neither opens. A value that is not text raises
+// platform::RegistryError.
 void ReadInstallRegistry(std::string_view name, std::string& folder, std::string& date,
                          std::string& setup);
 // The first target folder tried: the registry's folder when it is an existing directory,

@@ -39,14 +39,15 @@ std::string ExtractFileName(std::string_view path) {
     return std::string(i == std::string_view::npos ? path : path.substr(i + 1));
 }
 
-// A value under one of the two keys that name the system's program folders.
+// A value under one of the two keys that name the system's program folders, opened for reading
+// only: a standard user may not open HKEY_LOCAL_MACHINE for more.
 std::string ProgramFolderFromRegistry(std::string_view valueName) {
     static constexpr std::string_view kKeys[] = {
         "\\software\\microsoft\\windows\\currentversion\\",
         "\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\SFC\\",
     };
     for (std::string_view path : kKeys)
-        if (auto key = sys::Registry().OpenKey(RootKey::LocalMachine, path, KeyAccess::Full))
+        if (auto key = sys::Registry().OpenKey(RootKey::LocalMachine, path, KeyAccess::Read))
             return key->ReadText(valueName);
     return {};
 }

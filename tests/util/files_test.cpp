@@ -221,10 +221,10 @@ TEST_F(FilesTest, ProgramFoldersFallBackToTheRegistry) {
     EXPECT_EQ(ProgramFilesFolder(), "D:\\Programma's");
     EXPECT_EQ(CommonFilesFolder(), "D:\\Gedeeld");
 
-    // The keys are opened for reading and writing: without write rights nothing opens.
+    // The keys are opened for reading only: a standard user, without write rights, reads them.
     m.DenyFullAccess(RootKey::LocalMachine);
-    EXPECT_EQ(ProgramFilesFolder(), "");
-    EXPECT_EQ(CommonFilesFolder(), "");
+    EXPECT_EQ(ProgramFilesFolder(), "D:\\Programma's");
+    EXPECT_EQ(CommonFilesFolder(), "D:\\Gedeeld");
 }
 
 TEST_F(FilesTest, ARegistryValueOfTheWrongKindReachesTheCaller) {
