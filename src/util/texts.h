@@ -204,6 +204,28 @@ inline std::string UpdateStopped() {
     return "De update is gestopt." + std::string(NothingChanged);
 }
 
+// ---- the command line and the run without questions ----
+
+inline constexpr std::string_view SwitchHelp =
+    "Opties:\r\n\r\n"
+    "/SILENT  -  installeren zonder vragen; het venster toont de voortgang\r\n"
+    "/VERYSILENT  -  installeren zonder venster en zonder vragen\r\n"
+    "/DIR=\"map\"  -  in deze Kelvaro 3 map installeren\r\n"
+    "/LOG=\"bestand\"  -  het verslag in dit bestand schrijven\r\n"
+    "/NOSTART  -  Kelvaro na afloop niet starten\r\n"
+    "/?  -  deze uitleg\r\n\r\n"
+    "Zonder opties vraagt het programma wat nodig is.";
+inline std::string BadSwitch(std::string_view switchText) {
+    return "Onbekende of onjuiste optie: " + std::string(switchText) + "\r\n\r\n" +
+           std::string(SwitchHelp) + std::string(NothingChanged);
+}
+// The explanation while a run without questions installs.
+inline std::string InstallingInto(std::string_view folder) {
+    return "Bezig met installeren in " + std::string(folder) + " ...";
+}
+// How the run's log names a box closed without a button.
+inline constexpr std::string_view ClosedAnswer = "gesloten";
+
 // ---- shortcuts (reported to the caller's callback) ----
 
 inline std::string DesktopShortcutFailed(std::string_view desktop) {
