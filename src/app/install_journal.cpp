@@ -149,20 +149,6 @@ bool Undo(platform::Disk& disk, const std::u16string& folder, const std::u16stri
     return complete;
 }
 
-bool ReadAll(const std::u16string& path, std::string& data, bool& busy) {
-    int error = 0;
-    auto stream =
-        platform::FileStream::Open(path, platform::fmOpenRead | platform::fmShareDenyNone, error);
-    if (!stream) {
-        busy = platform::FailureOf(error) == platform::DiskFailure::InUse;
-        return false;
-    }
-    char buffer[65536];
-    for (std::int64_t n; (n = stream->Read(buffer, sizeof buffer)) > 0;)
-        data.append(buffer, static_cast<std::size_t>(n));
-    return true;
-}
-
 // True when a file lies anywhere below `folder` (links are not entered, but count).
 bool HoldsFiles(const std::u16string& folder) {
     for (const platform::FolderEntry& entry : platform::ListFolder(folder)) {
@@ -314,9 +300,10 @@ RecoveryResult RecoverInterruptedRun(const std::u16string& folder, bool ownFolde
     }
     if (journalKind != EntryKind::File) return RecoveryResult::Unreadable;
     std::string data;
-    bool busy = false;
-    if (!ReadAll(journalPath, data, busy))
-        return busy ? RecoveryResult::Busy : RecoveryResult::Unreadable;
+    if (int error = 0; !platform::ReadWholeFile(journalPath, data, error))
+        return platform::FailureOf(error) == platform::DiskFailure::InUse
+                   ? RecoveryResult::Busy
+                   : RecoveryResult::Unreadable;
     const JournalText text = ParseJournal(data);
     switch (text.state) {
     case JournalText::Unreadable:

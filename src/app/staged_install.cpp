@@ -11,6 +11,7 @@
 #include "platform/path_names.h"
 #include "platform/text.h"
 #include "platform/tree_files.h"
+#include "util/texts.h"
 #include "zip/archiver.h"
 #include "zip/errors.h"
 
@@ -22,8 +23,6 @@ constexpr std::uint64_t kMB = 1024 * 1024;
 // What a file takes beyond its bytes (its last cluster, its directory entry), and a margin.
 constexpr std::uint64_t kPerFileSlack = 4096;
 constexpr std::uint64_t kMargin = 1 * kMB;
-
-const std::string kNothingChanged = "\r\n\r\nEr is niets gewijzigd.";
 
 // Whether a new file can still be made in `folder`. A file the engine could not create is a
 // name it refused (the payload's fault) only while the drive takes new files; a drive whose
@@ -212,38 +211,23 @@ std::string FailureNotice(const InstallOutcome& outcome, const std::string& fold
     case InstallOutcome::Damaged:
         return DamagedPackageNotice();
     case InstallOutcome::NoRoom:
-        return "Er is niet genoeg vrije ruimte op de schijf van [" + folder +
-               "].\r\nNodig: " + std::to_string(outcome.neededMB) +
-               " MB, beschikbaar: " + std::to_string(outcome.availableMB) +
-               " MB.\r\nMaak ruimte vrij en probeer het opnieuw." + kNothingChanged;
+        return util::texts::NoRoom(folder, outcome.neededMB, outcome.availableMB);
     case InstallOutcome::FileInUse:
-        return "Het bestand \"" + file +
-               "\" is in gebruik door een ander programma.\r\nSluit Kelvaro en andere "
-               "programma's en probeer het opnieuw." +
-               kNothingChanged;
+        return util::texts::FileInUse(file);
     case InstallOutcome::WriteFailed: {
         // The item as the payload names it, not the staging path the engine wrote to.
         std::string item = file;
         const std::string staging = Ansi(StagingFolderName) + "\\";
         if (const std::size_t at = item.find(staging); at != std::string::npos)
             item = item.substr(at + staging.size());
-        return "De update kon niet worden uitgepakt in [" + folder + "]." +
-               (item.empty() ? std::string()
-                             : "\r\nHet bestand \"" + item + "\" kon niet worden geschreven.") +
-               kNothingChanged;
+        return util::texts::NotUnpacked(folder, item);
     }
     case InstallOutcome::NoRights:
-        return "U heeft geen rechten om de bestanden in [" + folder + "] te wijzigen." +
-               (file.empty() ? std::string()
-                             : "\r\nHet bestand \"" + file + "\" mag niet worden gewijzigd.") +
-               kNothingChanged;
+        return util::texts::NoRights(folder, file);
     case InstallOutcome::Blocked:
         return RecoveryNotice(outcome.recovery, folder);
     case InstallOutcome::NotRestored:
-        return "De update is mislukt en niet alle oude bestanden konden worden teruggezet (\"" +
-               file +
-               "\").\r\nSluit alle programma's en start de update opnieuw: dan wordt "
-               "het herstel afgemaakt.";
+        return util::texts::NotRestored(file);
     case InstallOutcome::Installed:
     case InstallOutcome::ProgramInUse:
         break;
@@ -252,43 +236,30 @@ std::string FailureNotice(const InstallOutcome& outcome, const std::string& fold
 }
 
 std::string DamagedPackageNotice() {
-    return "Het updatebestand is beschadigd of onvolledig.\r\nDownload de update opnieuw." +
-           kNothingChanged;
+    return util::texts::DamagedPackage();
 }
 
 std::string AlreadyRunningNotice() {
-    return "Er wordt al een update ge\xEFnstalleerd.\r\nWacht tot die klaar is en probeer het "
-           "daarna opnieuw.";
+    return std::string(util::texts::AlreadyRunning);
 }
 
 std::string RecoveryNotice(RecoveryResult result, const std::string& folder) {
     std::string shown = folder;
     while (shown.size() > 3 && (shown.back() == '\\' || shown.back() == '/'))
         shown.pop_back();
-    const std::string closed = "\r\nZolang dat zo is, kan er in deze map geen update worden "
-                               "ge\xEFnstalleerd.";
     switch (result) {
     case RecoveryResult::Nothing:
         break;
     case RecoveryResult::Restored:
-        return "Een eerdere update is onderbroken. Kelvaro is teruggezet zoals het v\xF3\xF3r "
-               "die update was.";
+        return std::string(util::texts::EarlierRunRestored);
     case RecoveryResult::Completed:
-        return "Een eerdere update is onderbroken nadat alle bestanden waren geplaatst.\r\n"
-               "Die update is nu afgerond.";
+        return std::string(util::texts::EarlierRunCompleted);
     case RecoveryResult::Incomplete:
-        return "Een eerdere update in [" + shown +
-               "] is onderbroken en kon nog niet helemaal worden teruggedraaid.\r\nSluit alle "
-               "programma's en start de update opnieuw.";
+        return util::texts::EarlierRunIncomplete(shown);
     case RecoveryResult::Unreadable:
-        return "Een eerdere update in [" + shown +
-               "] is onderbroken en kon niet worden teruggedraaid: het logboek ervan is "
-               "onleesbaar.\r\nEr is niets gewijzigd; de oude bestanden zijn bewaard." +
-               closed;
+        return util::texts::EarlierRunUnreadable(shown);
     case RecoveryResult::OrphanBackup:
-        return "In [" + shown + "] staat nog een reservekopie van een eerdere update:\r\n[" +
-               shown + "\\" + Ansi(BackupFolderName) +
-               "]\r\nZet terug wat u nodig heeft en verwijder die map daarna zelf." + closed;
+        return util::texts::OrphanBackup(shown, shown + "\\" + Ansi(BackupFolderName));
     case RecoveryResult::Busy:
         return AlreadyRunningNotice();
     }

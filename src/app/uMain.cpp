@@ -5,9 +5,11 @@
 #include "app/run_log.h"
 #include "app/stubconf/stub_ini.h"
 #include "app/unattended.h"
+#include "util/ascii_text.h"
 #include "util/filez.h"
 #include "util/meldunit.h"
 #include "util/system_access.h"
+#include "util/texts.h"
 #include "zip/errors.h"
 
 namespace klv::app {
@@ -17,22 +19,8 @@ bool FirstPaint = true;
 
 namespace {
 
-// Blanks and control characters removed at both ends.
-std::string Trimmed(std::string_view text) {
-    while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ')
-        text.remove_prefix(1);
-    while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ')
-        text.remove_suffix(1);
-    return std::string(text);
-}
-
 bool IsBlankText(std::string_view text) {
-    return util::LowerTrim(text).empty();
-}
-
-// The drive root of the program-files folder, such as "C:\".
-std::string ProgramFilesRoot() {
-    return util::ProgramFilesFolder().substr(0, 3);
+    return util::TrimmedView(text).empty();
 }
 
 } // namespace
@@ -47,15 +35,14 @@ TUpgradeForm::TUpgradeForm(UpgradeView& view, std::string executablePath,
 TUpgradeForm::~TUpgradeForm() = default;
 
 void TUpgradeForm::FormCreate(TObject*) {
-    view_.SetText(Control::bnExtract, Trimmed(view_.Text(Control::bnExtract)));
+    view_.SetText(Control::bnExtract, util::Trim(view_.Text(Control::bnExtract)));
     payload_ = openPayload_(executablePath_);
 }
 
 void EntrySequence(TUpgradeForm& form) {
     form.ProgramFileName = "Kelvaro.exe";
-    form.View().SetText(Control::Label1, "Kelvaro Upgrade");
-    form.View().SetText(Control::Label2, "(Kies alleen een andere map indien u zeker weet dat "
-                                         "Kelvaro elders is ge\xEFnstalleerd)");
+    form.View().SetText(Control::Label1, util::texts::ProductHeading);
+    form.View().SetText(Control::Label2, util::texts::Explanation);
     form.View().SetVisible(Control::MakeShortcuts, true);
 }
 
@@ -96,9 +83,9 @@ void TUpgradeForm::FormPaint(TObject*) {
                 CloseAndTerminate();
                 return;
             }
-            if (util::AskQuestion("Kelvaro locatie niet gevonden. Nu zoeken naar juiste locatie ?",
-                                  "Nu zoeken", "Zelf naar juiste locatie bladeren",
-                                  "Doelmap niet gevonden", 1) == 1)
+            if (util::AskQuestion(util::texts::NotFoundQuestion, util::texts::NotFoundSearchMeaning,
+                                  util::texts::NotFoundBrowseMeaning, util::texts::NotFoundTitle,
+                                  1) == 1)
                 zoeklocsClick();
             else
                 bnSelectDestPathClick();
@@ -116,7 +103,7 @@ void TUpgradeForm::FormPaint(TObject*) {
         LogPackage();
     }
     if (IsHelpPackage()) {
-        view_.SetText(Control::Label1, "Kelvaro Schermhelp");
+        view_.SetText(Control::Label1, util::texts::HelpHeading);
         view_.SetChecked(Control::MakeShortcuts, false);
         view_.SetVisible(Control::MakeShortcuts, false);
     }
@@ -129,7 +116,7 @@ void TUpgradeForm::Timer1Timer(TObject*) {
 
 void TUpgradeForm::bnSelectDestPathClick(TObject*) {
     std::string start = view_.Text(Control::edPath);
-    if (IsBlankText(start) || !util::FolderExistsSafe(start)) start = ProgramFilesRoot();
+    if (IsBlankText(start) || !util::FolderExistsSafe(start)) start = util::ProgramFilesRoot();
     std::string chosen;
     if (view_.BrowseForFolder(start, chosen)) view_.SetText(Control::edPath, chosen);
 }
@@ -149,7 +136,7 @@ void TUpgradeForm::ApplyPayloadConfiguration() {
 
     if (payload_->ExtractConfiguration(temp)) {
         StubConfigFound = true;
-        view_.SetText(Control::bnExtract, "Installeren");
+        view_.SetText(Control::bnExtract, util::texts::InstallButton);
     }
 
     if (util::FileExistsSafe(configPath)) {
@@ -169,10 +156,7 @@ void TUpgradeForm::ApplyPayloadConfiguration() {
     }
 
     // The picture: the configuration path with its first ".ini" (any case) replaced.
-    std::string lower = configPath;
-    for (char& c : lower)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    const std::size_t ini = lower.find(".ini");
+    const std::size_t ini = util::LowerAscii(configPath).find(".ini");
     if (ini == std::string::npos) return;
     for (const char* extension : {".bmp", ".jpg", ".ico"}) {
         const std::string picture =

@@ -6,15 +6,13 @@
 #include "util/filez.h"
 #include "util/meldunit.h"
 #include "util/system_access.h"
+#include "util/texts.h"
 
 namespace klv::app {
 
 namespace {
 
 constexpr std::int64_t kFullBdeAdminSize = 989608;
-
-const std::string NotKelvaroTail = "\r\n\r\nDeze update werkt alleen in een Kelvaro 3 installatie. "
-                                   "\r\n\r\n (Klik Ok om dit scherm te sluiten)";
 
 } // namespace
 
@@ -47,7 +45,7 @@ std::string DefaultFolder() {
     std::string folder, date, setup;
     ReadInstallRegistry("Kelvaro", folder, date, setup);
     if (util::FolderExistsSafe(folder)) return folder;
-    return util::WithTrailingBackslash(util::ProgramFilesFolder().substr(0, 3)) + "kelvaro";
+    return util::WithTrailingBackslash(util::ProgramFilesRoot()) + "kelvaro";
 }
 
 bool IsFullInstallation(std::string_view path) {
@@ -69,24 +67,24 @@ bool TUpgradeForm::ValidateTargetFolder() {
     const std::string folder = view_.Text(Control::edPath);
     if (folder.empty()) {
         EndRun(ExitCode::NoInstallation, "no folder");
-        util::ShowNotice("Pad niet gevonden.");
+        util::ShowNotice(util::texts::PathNotFound);
         return false;
     }
     if (!util::sys::Files().FolderExists(folder)) {
         EndRun(ExitCode::NoInstallation, "the folder " + folder + " does not exist");
-        util::ShowNotice("Pad [" + folder + "] niet gevonden.");
+        util::ShowNotice(util::texts::PathNotFoundAt(folder));
         return false;
     }
     if (!IsFullInstallation(folder)) {
         EndRun(ExitCode::NoInstallation, folder + " is no Kelvaro 3 installation");
-        util::ShowNotice("Deze locatie is geen Kelvaro 3 locatie." + NotKelvaroTail);
+        util::ShowNotice(util::texts::NotKelvaroLocation);
         util::sys::Windows().Terminate();
         return false;
     }
     if (util::FileSizeOf(util::WithTrailingBackslash(folder) + "BDE\\BDEADMIN.EXE") <
         kFullBdeAdminSize) {
         EndRun(ExitCode::NoInstallation, folder + " is no complete Kelvaro 3 installation");
-        util::ShowNotice("Deze locatie is geen volledige Kelvaro 3 locatie." + NotKelvaroTail);
+        util::ShowNotice(util::texts::NotFullKelvaroLocation);
         util::sys::Windows().Terminate();
         return false;
     }
@@ -98,22 +96,19 @@ bool TUpgradeForm::FolderIsWritable(const std::string& folder) {
     // made: nothing is written there before this copy or an elevated one may.
     if (util::sys::Files().CanWriteIn(folder)) return true;
     util::sys::Windows().SetCursorShape(platform::Cursor::Normal);
-    if (util::AskQuestion("U heeft geen rechten om de map\r\n\"" + folder +
-                              "\"\r\nte wijzigen.\r\n\r\nDe update opnieuw starten als "
-                              "administrator ?",
-                          "Opnieuw starten als administrator", "Stoppen, niets wijzigen",
-                          "Geen schrijfrechten", 1) == 1) {
+    if (util::AskQuestion(util::texts::NoWriteRightsQuestion(folder),
+                          util::texts::RestartAsAdministratorMeaning, util::texts::StopMeaning,
+                          util::texts::NoWriteRightsTitle, 1) == 1) {
         // The new copy gets the folder chosen here; this one ends.
         if (util::sys::Shell().Execute(view_.Handle(), "runas", executablePath_,
                                        DirArgument(folder), "", platform::swShow) > 32)
             return false;
         EndRun(ExitCode::NoRights, "the folder " + folder + " cannot be written");
-        util::ShowNotice("De update kon niet als administrator worden gestart.\r\n\r\nEr is "
-                         "niets gewijzigd.");
+        util::ShowNotice(util::texts::AdministratorStartFailed());
         return false;
     }
     EndRun(ExitCode::NoRights, "the folder " + folder + " cannot be written");
-    util::ShowNotice("De update is gestopt.\r\n\r\nEr is niets gewijzigd.");
+    util::ShowNotice(util::texts::UpdateStopped());
     return false;
 }
 

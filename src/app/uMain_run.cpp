@@ -13,6 +13,7 @@
 #include "util/meldunit.h"
 #include "util/search.h"
 #include "util/system_access.h"
+#include "util/texts.h"
 #include "zip/errors.h"
 
 namespace klv::app {
@@ -21,17 +22,6 @@ namespace {
 
 void SetCursor(platform::Cursor cursor) {
     util::sys::Windows().SetCursorShape(cursor);
-}
-
-std::string DeleteFailedMessage(const std::string& programFile) {
-    return "Verwijderen van het bestaande bestand\r\n"
-           "\"" +
-           programFile +
-           "\""
-           "lukt niet.\r\n"
-           "Heeft u Kelvaro misschien al gestart?\r\nSluit Kelvaro dan en probeer nog eens.\r\n\r\n"
-           "Lukt het nog niet ?\r\n"
-           "Schakel dan de PC uit en weer aan en probeer opnieuw.";
 }
 
 // Milliseconds since `start`, for the log.
@@ -85,7 +75,7 @@ void TUpgradeForm::bnExtractClick(TObject*) {
 void TUpgradeForm::RunInstallation(const std::string& folder) {
     if (!util::sys::Files().FolderExists(folder)) {
         EndRun(ExitCode::NoInstallation, "the folder " + folder + " does not exist");
-        util::ShowNotice("[" + folder + "] bestaat niet. ");
+        util::ShowNotice(util::texts::FolderDoesNotExist(folder));
         return;
     }
     if (!FolderIsWritable(folder)) return;
@@ -134,7 +124,7 @@ void TUpgradeForm::RunInstallation(const std::string& folder) {
     }
     if (outcome.kind == InstallOutcome::ProgramInUse) {
         SetCursor(platform::Cursor::Normal);
-        util::ShowNotice(DeleteFailedMessage(programFile));
+        util::ShowNotice(util::texts::DeleteFailed(programFile));
         return;
     }
     if (outcome.kind != InstallOutcome::Installed) {
@@ -150,14 +140,14 @@ void TUpgradeForm::RunInstallation(const std::string& folder) {
             Log(LogCategory::Phase, "shortcuts made on the desktop and in the start menu");
             if (Options.noStart) {
                 Log(LogCategory::Question, "Direct starten ? not asked (/NOSTART)");
-            } else if (util::AskQuestion("Direct starten ?", "", "",
-                                         "Update [xxxxx] ge\xEFnstalleerd", 1) == 1)
+            } else if (util::AskQuestion(util::texts::StartQuestion, "", "",
+                                         util::texts::InstalledTitle, 1) == 1)
                 util::OpenDocument(view_.Handle(), programFile, "", "open");
         }
     } else if (configured || help) {
-        util::ShowNotice("Installatie voltooid");
+        util::ShowNotice(util::texts::InstallationDone);
     } else {
-        util::ShowNotice("Upgrade (" + programFile + ") niet ge\xEFnstalleerd");
+        util::ShowNotice(util::texts::UpgradeNotInstalled(programFile));
     }
 }
 
@@ -199,12 +189,10 @@ bool TUpgradeForm::ConfirmVersion(const std::string& programFile) {
                "the installed version " + installed + " is newer than the update's " + package);
         return false;
     }
-    const bool keep =
-        util::AskQuestion("De versie die u al heeft (" + installed +
-                              ") is nieuwer dan de versie die u nu wilt installeren (" + package +
-                              ").\r\nUpdate annuleren ?",
-                          "Annuleren", "Toch oudere versie " + package + " installeren",
-                          "Versiecontrole", 1) == 1;
+    const bool keep = util::AskQuestion(util::texts::NewerVersionQuestion(installed, package),
+                                        util::texts::CancelUpdateMeaning,
+                                        util::texts::OlderVersionMeaning(package),
+                                        util::texts::VersionCheckTitle, 1) == 1;
     if (keep) EndRun(ExitCode::OlderVersion, "the user kept the installed version " + installed);
     return !keep;
 }
@@ -218,7 +206,7 @@ std::string ExceptionMessage(std::exception_ptr error) {
     } catch (const std::exception& e) {
         return e.what();
     } catch (...) {
-        return "Onbekende fout";
+        return std::string(util::texts::UnknownError);
     }
 }
 

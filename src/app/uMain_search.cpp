@@ -6,6 +6,7 @@
 #include "util/meldunit.h"
 #include "util/search.h"
 #include "util/system_access.h"
+#include "util/texts.h"
 
 namespace klv::app {
 
@@ -61,13 +62,13 @@ void TUpgradeForm::zoeklocsClick(TObject*) {
         if (found.size() == 1) {
             result = found.front();
         } else {
-            const std::string chosen = ChooseFromList(view_.NewChoiceDialog(), found,
-                                                      "Geschikte mappen", " Maak uw keuze:");
+            const std::string chosen =
+                ChooseFromList(view_.NewChoiceDialog(), found, util::texts::ChoiceCaption,
+                               util::texts::ChoiceHeading);
             if (!chosen.empty()) result = chosen;
         }
     } else {
-        util::ShowNotice("Geen locaties gevonden. Installeer eerst een volledige installatie van "
-                         "Kelvaro 3.");
+        util::ShowNotice(util::texts::NoLocationsFound);
     }
     view_.SetText(Control::edPath, result);
 }
@@ -76,8 +77,8 @@ void TUpgradeForm::SearchProgress(const std::string& folder) {
     view_.SetText(Control::edPath, folder);
     view_.RepaintControl(Control::edPath);
     if (FoundLocations)
-        view_.SetCaption(util::IntText(static_cast<int>(FoundLocations->size())) +
-                         " gevonden locaties");
+        view_.SetCaption(
+            util::texts::FoundLocationsCaption(static_cast<int>(FoundLocations->size())));
     if (util::EscapePressed()) {
         view_.SetText(Control::edPath, "");
         util::SearchStopFlag = true;

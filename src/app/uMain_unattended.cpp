@@ -8,6 +8,7 @@
 #include "platform/file_stream.h"
 #include "platform/text.h"
 #include "util/filez.h"
+#include "util/texts.h"
 #include "zip/signed_view.h"
 #include "zip/streams.h"
 
@@ -40,7 +41,7 @@ void TUpgradeForm::RunUnattended() {
         for (Control c : {Control::bnExtract, Control::bnExit, Control::zoeklocs,
                           Control::bnSelectDestPath, Control::edPath, Control::MakeShortcuts})
             view_.SetEnabled(c, false);
-        view_.SetText(Control::Label2, "Bezig met installeren in " + folder + " ...");
+        view_.SetText(Control::Label2, util::texts::InstallingInto(folder));
         view_.Repaint();
     }
     bnExtractClick();

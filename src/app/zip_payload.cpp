@@ -73,15 +73,11 @@ class PendingList {
         std::erase_if(folders, [&](const std::u16string& f) { return Same(f, folder); });
         Write(folders);
     }
+    // Empty when the file cannot be opened.
     static std::string ReadFile(const std::u16string& path) {
-        int error = 0;
-        auto file = platform::FileStream::Open(
-            path, platform::fmOpenRead | platform::fmShareDenyNone, error);
-        if (!file) return {};
         std::string bytes;
-        char buffer[4096];
-        for (std::int64_t n; (n = file->Read(buffer, sizeof buffer)) > 0;)
-            bytes.append(buffer, static_cast<std::size_t>(n));
+        int error = 0;
+        platform::ReadWholeFile(path, bytes, error);
         return bytes;
     }
 

@@ -55,6 +55,11 @@ class FileStream {
     int lastError_ = 0;
 };
 
+// Appends the whole file at `path` to `data`, opened for reading with every share allowed;
+// reading ends at the file's end or at the first failed read. False, with the system's error
+// code in `error`, when the file cannot be opened.
+bool ReadWholeFile(const std::u16string& path, std::string& data, int& error);
+
 // The system's text for an error code, in the ANSI code page.
 std::string SystemErrorText(int error);
 

@@ -4,6 +4,7 @@
 
 #include "util/filez.h"
 #include "util/system_access.h"
+#include "util/texts.h"
 
 namespace klv::util {
 
@@ -31,7 +32,7 @@ void CreateShortcuts(std::string_view programFolder, std::string_view programNam
     // Without a folder name the link would land in the current folder: that counts as a
     // failure.
     const std::string desktop = DesktopFolder();
-    const std::string desktopFailure = "Geen shortcut op desktop [" + desktop + "] geplaatst";
+    const std::string desktopFailure = texts::DesktopShortcutFailed(desktop);
     if (desktop.empty()) {
         if (!onlyReplace) Report(report, desktopFailure);
     } else {
@@ -52,13 +53,13 @@ void CreateShortcuts(std::string_view programFolder, std::string_view programNam
         existed = RemoveExisting(WithTrailingBackslash(startMenu) + linkFileName);
     if (onlyReplace && !existed) return;
     if (!FolderExistsSafe(startMenu)) {
-        Report(report, "[" + startMenu + "] niet gevonden");
+        Report(report, texts::StartMenuNotFound(startMenu));
         return;
     }
     try {
         CreateShellLink(target, WithTrailingBackslash(startMenu) + linkFileName, "", "");
     } catch (const std::exception&) {
-        Report(report, "Geen shortcut in startmenu [" + startMenu + "] geplaatst");
+        Report(report, texts::StartMenuShortcutFailed(startMenu));
     }
 }
 

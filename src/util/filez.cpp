@@ -6,6 +6,7 @@
 #include "platform/ansi_text.h"
 #include "platform/text.h"
 #include "util/FastStrings.h"
+#include "util/ascii_text.h"
 #include "util/assertion.h"
 #include "util/system_access.h"
 
@@ -20,10 +21,6 @@ namespace {
 
 constexpr unsigned kQuietErrorMode =
     platform::emFailCriticalErrors | platform::emNoOpenFileErrorBox;
-
-char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-}
 
 bool Contains(std::string_view text, std::string_view part) {
     return text.find(part) != std::string_view::npos;
@@ -99,6 +96,10 @@ std::string ProgramFilesFolder() {
     return folder;
 }
 
+std::string ProgramFilesRoot() {
+    return ProgramFilesFolder().substr(0, 3);
+}
+
 std::string CommonFilesFolder() {
     std::string folder = sys::Folders().SpecialFolder(platform::sfProgramFilesCommon);
     if (folder.empty()) folder = sys::Folders().SpecialFolder(platform::sfCommonPrograms);
@@ -131,15 +132,7 @@ std::string WithTrailingBackslash(std::string_view path) {
 }
 
 std::string LowerTrim(std::string_view text) {
-    auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
-    while (!text.empty() && blank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && blank(text.back()))
-        text.remove_suffix(1);
-    std::string result(text);
-    for (char& c : result)
-        c = LowerAscii(c);
-    return result;
+    return LowerAscii(TrimmedView(text));
 }
 
 std::string IntText(int value) {

@@ -21,7 +21,9 @@ extern std::string CachedBrowserPath;
 std::string TempFolder();         // with a trailing backslash, as the system gives it
 std::string WindowsFolder();      // with a trailing backslash
 std::string ProgramFilesFolder(); // the shell's, else the registry's
-std::string CommonFilesFolder();  // the shell's (two tries), else the registry's
+// The drive root of ProgramFilesFolder (its first three characters, such as "C:\").
+std::string ProgramFilesRoot();
+std::string CommonFilesFolder(); // the shell's (two tries), else the registry's
 std::string DesktopFolder();
 std::string StartMenuFolder(); // its root, not its Programs folder
 std::string AppDataFolder();

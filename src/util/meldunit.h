@@ -6,11 +6,13 @@
 #include <string>
 #include <string_view>
 
+#include "util/texts.h"
+
 namespace klv::util {
 
-inline const std::string YesWord = "Ja";
-inline const std::string NoWord = "Nee";
-inline const std::string NoticeTitle = "Mededeling";
+inline const std::string YesWord{texts::YesWord};
+inline const std::string NoWord{texts::NoWord};
+inline const std::string NoticeTitle{texts::NoticeTitle};
 
 // Asks `message` under `title` with the buttons Yes and No; No is the default button when
 // `defaultButton` is 2. A non-empty meaning adds its explanation line. 1 for Yes, else 2.

@@ -5,8 +5,10 @@
 #include <stdexcept>
 
 #include "platform/ansi_text.h"
+#include "util/ascii_text.h"
 #include "util/filez.h"
 #include "util/system_access.h"
+#include "util/texts.h"
 
 namespace klv::util {
 
@@ -20,18 +22,6 @@ constexpr int kMaxEntries = 100000;
 
 // Matches of the program files: read-only, hidden, system, volume label, archive (no folders).
 constexpr std::uint32_t kFileAttributes = 0x2F;
-
-bool IsBlank(char c) {
-    return static_cast<unsigned char>(c) <= ' ';
-}
-
-std::string Trim(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back()))
-        text.remove_suffix(1);
-    return std::string(text);
-}
 
 // A directory search's entry passes an attribute set as a file search sees it: hidden,
 // system, volume-label and folder entries only when the set asks for them.
@@ -67,8 +57,7 @@ std::vector<std::string> Patterns(std::string_view names) {
 // The drive letter of an absolute path, lower-cased; 0 for any other text.
 char DriveLetter(std::string_view path) {
     if (path.size() < 3 || path[1] != ':' || path[2] != '\\') return 0;
-    char c = path[0];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    const char c = LowerAscii(path[0]);
     return c >= 'a' && c <= 'z' ? c : 0;
 }
 
@@ -137,8 +126,7 @@ void SearchInstallations(std::vector<std::string>& found, const SearchFilter& fi
     std::vector<std::string> roots;
     DriveRoots(roots);
     for (const std::string& root : roots) {
-        char letter = root[0];
-        if (letter >= 'A' && letter <= 'Z') letter = static_cast<char>(letter + 32);
+        const char letter = LowerAscii(root[0]);
         if (letter == 'a' || letter == 'b') continue;
         const std::string name(1, letter);
         if (!Searchable(DriveKind(name))) continue;
@@ -251,7 +239,7 @@ void FindFiles(std::vector<std::string>* found, std::string folder, std::string 
                const SearchProgressCallback& progress, bool skipThumbnails, bool recurse,
                const std::vector<std::string>* skip) {
     if (SearchStopFlag) return;
-    if (!found) throw std::logic_error("FindFiles met nil aangeroepen");
+    if (!found) throw std::logic_error(std::string(texts::FindFilesWithoutList));
     Enter(Walk{*found, progress, skipThumbnails, recurse, skip}, std::move(folder),
           std::move(names), false);
 }

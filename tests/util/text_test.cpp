@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "util/FastStrings.h"
+#include "util/ascii_text.h"
 #include "util/assertion.h"
 #include "util/filez.h"
 #include "util/meldunit.h"
@@ -80,6 +81,7 @@ TEST(PathText, TrailingBackslashLowerTrimAndEndings) {
     EXPECT_EQ(LowerTrim(" \t\r\n.HTM Page\x01 "), ".htm page");
     EXPECT_EQ(LowerTrim("\xC9T\xC9"), "\xC9t\xC9"); // only A-Z change
     EXPECT_EQ(LowerTrim("   "), "");
+    EXPECT_EQ(Trim("\x01 Kelvaro  Upgrade \r\n"), "Kelvaro  Upgrade"); // case and inner blanks kept
 
     EXPECT_TRUE(EndsWithText("D:\\Pictures\\Thumbnails", "thumbnails"));
     EXPECT_TRUE(EndsWithText("D:\\Pictures\\THUMBNAILS\\", "thumbnails\\"));

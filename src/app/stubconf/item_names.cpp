@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "app/stubconf/ascii.h"
+
 namespace klv::stubconf {
 
 namespace {
@@ -13,17 +15,6 @@ bool IsSeparator(char16_t c) {
     return c == u'\\' || c == u'/';
 }
 
-char16_t AsciiLower(char16_t c) {
-    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
-}
-
-bool SameAscii(std::u16string_view a, std::u16string_view lower) {
-    if (a.size() != lower.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (AsciiLower(a[i]) != lower[i]) return false;
-    return true;
-}
-
 // Windows opens a device, not a file, for these names, whatever extension follows and with
 // blanks before it ("NUL .txt").
 bool IsDeviceName(std::u16string_view part) {
@@ -31,18 +22,18 @@ bool IsDeviceName(std::u16string_view part) {
     while (!base.empty() && base.back() == u' ')
         base.remove_suffix(1);
     for (std::u16string_view device : {u"con", u"prn", u"aux", u"nul", u"conin$", u"conout$"})
-        if (SameAscii(base, device)) return true;
+        if (SameAsciiNoCase(base, device)) return true;
     if (base.size() != 4) return false;
     const std::u16string_view stem = base.substr(0, 3);
     const char16_t digit = base[3];
-    return (SameAscii(stem, u"com") || SameAscii(stem, u"lpt")) &&
+    return (SameAsciiNoCase(stem, u"com") || SameAsciiNoCase(stem, u"lpt")) &&
            ((digit >= u'1' && digit <= u'9') || digit == u'\u00B9' || digit == u'\u00B2' ||
             digit == u'\u00B3');
 }
 
 bool IsReserved(std::u16string_view part) {
     return part.size() >= ReservedPrefix.size() &&
-           SameAscii(part.substr(0, ReservedPrefix.size()), ReservedPrefix);
+           SameAsciiNoCase(part.substr(0, ReservedPrefix.size()), ReservedPrefix);
 }
 
 std::u16string Quoted(std::u16string_view s) {

@@ -2,33 +2,9 @@
 
 #include <algorithm>
 
+#include "app/stubconf/ascii.h"
+
 namespace klv::stubconf {
-
-namespace {
-
-char LowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool SameAsciiNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return LowerAscii(x) == LowerAscii(y);
-           });
-}
-
-bool IsBlank(char c) {
-    return static_cast<unsigned char>(c) <= ' ';
-}
-
-std::string_view Trimmed(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
-} // namespace
 
 StubIni::StubIni(std::string_view text) {
     while (!text.empty()) {
@@ -56,8 +32,8 @@ bool HidesFolderChoice(std::string_view folderChoice) {
 }
 
 bool IsHelpCaption(std::string_view caption) {
-    std::string lower(Trimmed(caption));
-    std::transform(lower.begin(), lower.end(), lower.begin(), LowerAscii);
+    std::string lower(TrimmedView(caption));
+    std::transform(lower.begin(), lower.end(), lower.begin(), LowerAscii<char>);
     return lower.find("help") != std::string::npos;
 }
 
@@ -71,7 +47,7 @@ std::string PackageVersionFromCaption(std::string_view caption) {
 }
 
 std::optional<VersionNumbers> ParseVersion(std::string_view text) {
-    text = Trimmed(text);
+    text = TrimmedView(text);
     VersionNumbers numbers{};
     std::size_t part = 0;
     while (true) {

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <string>
+
+#include "util/texts.h"
 
 namespace klv::app::win32 {
 
@@ -25,14 +28,15 @@ constexpr int kLabelId = 0xFFFF; // labels are never addressed by id
 
 NativeChoiceDialog::NativeChoiceDialog(HINSTANCE instance, HWND owner)
     : owner_(owner), font_(StoredFont(kFontPixels)) {
-    RegisterDialogClass(instance, kClassName, Procedure, nullptr);
-    window_.reset(CreateWindowExA(kExStyle, kClassName, "Nieuw persoon vanuit zoekscherm", kStyle,
+    RegisterDialogClass(instance, kClassName, OwnerProcedure<NativeChoiceDialog>, nullptr);
+    window_.reset(CreateWindowExA(kExStyle, kClassName,
+                                  std::string(util::texts::StoredChoiceCaption).c_str(), kStyle,
                                   kLeft, kTop, kWidth, kHeight, owner, nullptr, instance, this));
-    if (!window_) throw std::runtime_error("Het keuzevenster kan niet worden gemaakt.");
-    cancel_ =
-        CreateChild(window_.get(), "BUTTON", "&Annuleren", BS_PUSHBUTTON | WS_TABSTOP | WS_VISIBLE,
-                    0, kCancel.left, kCancel.top, kCancel.right - kCancel.left,
-                    kCancel.bottom - kCancel.top, IDCANCEL, font_.get());
+    if (!window_) throw std::runtime_error(std::string(util::texts::ChoiceWindowNotMade));
+    cancel_ = CreateChild(window_.get(), "BUTTON", util::texts::CancelButton,
+                          BS_PUSHBUTTON | WS_TABSTOP | WS_VISIBLE, 0, kCancel.left, kCancel.top,
+                          kCancel.right - kCancel.left, kCancel.bottom - kCancel.top, IDCANCEL,
+                          font_.get());
     heading_ = CreateChild(window_.get(), "STATIC", "", SS_LEFT | WS_VISIBLE, 0, kHeading.left,
                            kHeading.top, kHeading.right - kHeading.left,
                            kHeading.bottom - kHeading.top, kHeadingId, font_.get());
@@ -44,18 +48,6 @@ NativeChoiceDialog::NativeChoiceDialog(HINSTANCE instance, HWND owner)
 
 NativeChoiceDialog::~NativeChoiceDialog() {
     if (window_) SetWindowLongPtrA(window_.get(), GWLP_USERDATA, 0);
-}
-
-LRESULT CALLBACK NativeChoiceDialog::Procedure(HWND window, UINT message, WPARAM wParam,
-                                               LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
-        SetWindowLongPtrA(window, GWLP_USERDATA,
-                          reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* self = reinterpret_cast<NativeChoiceDialog*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    if (self && self->window_.get() == window) return self->HandleMessage(message, wParam, lParam);
-    return DefDlgProcA(window, message, wParam, lParam);
 }
 
 LRESULT NativeChoiceDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -44,6 +44,22 @@ void RegisterWindowClass(HINSTANCE instance, const char* name, WNDPROC procedure
 // IsDialogMessage. The procedure must end in DefDlgProcA.
 void RegisterDialogClass(HINSTANCE instance, const char* name, WNDPROC procedure, HICON icon);
 
+// The window procedure of a window made by an object of `Owner` that passed itself as
+// CreateWindowEx's creation parameter: the object is kept in the window's user data at
+// WM_NCCREATE, and the window's messages go to its HandleMessage. Messages that come before,
+// or after the object has let go of the window (user data 0), go to the dialog manager.
+template <class Owner>
+LRESULT CALLBACK OwnerProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
+        SetWindowLongPtrA(window, GWLP_USERDATA,
+                          reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<Owner*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (self && self->window_.get() == window) return self->HandleMessage(message, wParam, lParam);
+    return DefDlgProcA(window, message, wParam, lParam);
+}
+
 // A child control at pixel position, with the given font.
 HWND CreateChild(HWND parent, const char* className, std::string_view text, DWORD style,
                  DWORD exStyle, int left, int top, int width, int height, int id, HFONT font);

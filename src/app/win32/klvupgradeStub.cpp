@@ -1,11 +1,11 @@
 // The program entry: the DLL search restricted, the installer window made with its logic,
 // the entry sequence, the message loop. The application's default error handler lives here:
 // an exception that leaves an event handler is shown in a message box with its message.
-#include <windows.h>
 #include <cstdlib>
 #include <exception>
 #include <string>
 #include <vector>
+#include <windows.h>
 
 #include "app/command_line.h"
 #include "app/install_journal.h"
@@ -18,6 +18,7 @@
 #include "platform/system.h"
 #include "platform/text.h"
 #include "stub_version.h"
+#include "util/texts.h"
 
 namespace klv::app::win32 {
 
@@ -133,16 +134,6 @@ int klvupgradeStub(HINSTANCE instance, int showCommand) {
 
 // ---- the command line ----------------------------------------------------------------------
 
-const char* const SwitchHelp =
-    "Opties:\r\n\r\n"
-    "/SILENT  -  installeren zonder vragen; het venster toont de voortgang\r\n"
-    "/VERYSILENT  -  installeren zonder venster en zonder vragen\r\n"
-    "/DIR=\"map\"  -  in deze Kelvaro 3 map installeren\r\n"
-    "/LOG=\"bestand\"  -  het verslag in dit bestand schrijven\r\n"
-    "/NOSTART  -  Kelvaro na afloop niet starten\r\n"
-    "/?  -  deze uitleg\r\n\r\n"
-    "Zonder opties vraagt het programma wat nodig is.";
-
 // The command line read into Options; the run's log started. 0 or more: the run ends at once
 // with this exit code (/?, a bad switch).
 int StartRun(RunLog*& log, std::unique_ptr<RunLog>& owned) {
@@ -164,16 +155,14 @@ int StartRun(RunLog*& log, std::unique_ptr<RunLog>& owned) {
         const std::string bad = !s.malformed.empty() ? s.malformed.front() : s.unknown.front();
         EndRun(ExitCode::BadSwitch, "unknown or malformed switch " + bad);
         if (Options.mode != RunMode::VerySilent)
-            MessageBoxA(nullptr,
-                        ("Onbekende of onjuiste optie: " + bad + "\r\n\r\n" + SwitchHelp +
-                         "\r\n\r\nEr is niets gewijzigd.")
-                            .c_str(),
-                        ApplicationTitle().c_str(), MB_OK | MB_ICONERROR);
+            MessageBoxA(nullptr, util::texts::BadSwitch(bad).c_str(), ApplicationTitle().c_str(),
+                        MB_OK | MB_ICONERROR);
         return ExitValue(ExitCode::BadSwitch);
     }
     if (s.help) {
         EndRun(ExitCode::Installed, "the switches were shown (/?)");
-        MessageBoxA(nullptr, SwitchHelp, ApplicationTitle().c_str(), MB_OK | MB_ICONINFORMATION);
+        MessageBoxA(nullptr, std::string(util::texts::SwitchHelp).c_str(),
+                    ApplicationTitle().c_str(), MB_OK | MB_ICONINFORMATION);
         return ExitValue(ExitCode::Installed);
     }
     return -1;

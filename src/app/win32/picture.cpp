@@ -1,8 +1,7 @@
 #include "app/win32/picture.h"
 #include "app/win32/gui.h"
+#include "util/ascii_text.h"
 
-#include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <string>
 
@@ -16,10 +15,7 @@ constexpr int kMaxShownPixels = 2048;
 std::string LowerExtension(std::string_view path) {
     const auto dot = path.find_last_of(".\\/");
     if (dot == std::string_view::npos || path[dot] != '.') return {};
-    std::string ext(path.substr(dot));
-    std::transform(ext.begin(), ext.end(), ext.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return ext;
+    return util::LowerAscii(path.substr(dot));
 }
 
 LRESULT CALLBACK PictureProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

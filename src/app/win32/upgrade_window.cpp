@@ -4,6 +4,7 @@
 
 #include "app/win32/choice_dialog.h"
 #include "app/win32/resource_ids.h"
+#include "util/texts.h"
 
 namespace klv::app::win32 {
 
@@ -29,7 +30,7 @@ struct ControlSpec {
     DWORD exStyle;
     int left, top, width, height;
     unsigned anchors;
-    const char* text;
+    std::string_view text;
     int trailingBlanks; // stored captions padded with blanks
 };
 
@@ -37,21 +38,21 @@ struct ControlSpec {
 // take no focus.
 constexpr ControlSpec kControls[] = {
     {Control::bnExtract, "BUTTON", BS_DEFPUSHBUTTON | WS_TABSTOP, 0, 190, 108, 131, 25,
-     akLeft | akBottom, "&Installeren", 58},
+     akLeft | akBottom, util::texts::StoredInstallButton, 58},
     {Control::bnExit, "BUTTON", BS_PUSHBUTTON | WS_TABSTOP, 0, 328, 108, 75, 25, akLeft | akBottom,
-     "&Annuleren", 0},
+     util::texts::CancelButton, 0},
     {Control::edPath, "EDIT", ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE, 8, 64, 393,
      21, akLeft | akTop, "", 0},
     {Control::bnSelectDestPath, "BUTTON", BS_PUSHBUTTON | WS_TABSTOP, 0, 408, 62, 25, 25,
-     akLeft | akTop, "...", 0},
+     akLeft | akTop, util::texts::BrowseButton, 0},
     {Control::zoeklocs, "BUTTON", BS_PUSHBUTTON | WS_TABSTOP, 0, 8, 108, 161, 25, akLeft | akBottom,
-     "&Zoek locaties", 0},
+     util::texts::SearchButton, 0},
     {Control::MakeShortcuts, "BUTTON", BS_AUTOCHECKBOX | WS_TABSTOP, 0, 8, 88, 393, 17,
-     akLeft | akBottom, "Snelkoppelingen maken / aanpassen", 0},
+     akLeft | akBottom, util::texts::ShortcutsCheckBox, 0},
     {Control::Label1, "STATIC", SS_LEFTNOWORDWRAP, 0, 8, 8, 425, 25, akLeft | akTop,
-     "Kelvaro map:", 32},
+     util::texts::StoredHeading, 32},
     {Control::Label2, "STATIC", SS_LEFT, 0, 8, 32, 337, 25, akLeft | akTop | akRight,
-     "(Kies alleen een andere map indien u zeker weet dat Kelvaro elders is ge\xEFnstalleerd)", 0},
+     util::texts::Explanation, 0},
     {Control::Image1, PictureClassName, 0, 0, 352, 4, 84, 55, akTop | akRight, "", 0},
 };
 
@@ -82,7 +83,7 @@ NativeUpgradeWindow::NativeUpgradeWindow(HINSTANCE instance, std::string_view ca
                                           IMAGE_ICON, 0, 0, LR_DEFAULTSIZE))),
       font_(StoredFont(kFontPixels)), headingFont_(StoredFont(kHeadingFontPixels)),
       picture_(Picture::FromIconResource(instance, KLV_IDI_APPLICATION, 32)) {
-    RegisterDialogClass(instance, kClassName, Procedure, icon_.get());
+    RegisterDialogClass(instance, kClassName, OwnerProcedure<NativeUpgradeWindow>, icon_.get());
     RegisterPictureClass(instance);
 
     const SIZE outer = OuterSize(kStyle, kExStyle, kClientWidth, kClientHeight);
@@ -91,7 +92,7 @@ NativeUpgradeWindow::NativeUpgradeWindow(HINSTANCE instance, std::string_view ca
     const std::string text(caption);
     window_.reset(CreateWindowExA(kExStyle, kClassName, text.c_str(), kStyle, left, top, outer.cx,
                                   outer.cy, nullptr, nullptr, instance, this));
-    if (!window_) throw std::runtime_error("Het venster kan niet worden gemaakt.");
+    if (!window_) throw std::runtime_error(std::string(util::texts::WindowNotMade));
 
     for (const ControlSpec& spec : kControls) {
         HFONT font = spec.control == Control::Label1 ? headingFont_.get() : font_.get();
@@ -123,18 +124,6 @@ void NativeUpgradeWindow::Connect(EventHandler events, ErrorHandler errors) {
 
 void NativeUpgradeWindow::Show(int showCommand) {
     ShowWindow(window_.get(), showCommand);
-}
-
-LRESULT CALLBACK NativeUpgradeWindow::Procedure(HWND window, UINT message, WPARAM wParam,
-                                                LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
-        SetWindowLongPtrA(window, GWLP_USERDATA,
-                          reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* self = reinterpret_cast<NativeUpgradeWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    if (self && self->window_.get() == window) return self->HandleMessage(message, wParam, lParam);
-    return DefDlgProcA(window, message, wParam, lParam);
 }
 
 LRESULT NativeUpgradeWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -175,8 +164,7 @@ LRESULT NativeUpgradeWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM l
     case WM_SETCURSOR:
         // While the program is busy (the hourglass set by its logic, as during a drive search
         // that keeps the window responding), moving the mouse does not bring the arrow back.
-        if (LOWORD(lParam) == HTCLIENT && GetCursor() == LoadCursor(nullptr, IDC_WAIT))
-            return TRUE;
+        if (LOWORD(lParam) == HTCLIENT && GetCursor() == LoadCursor(nullptr, IDC_WAIT)) return TRUE;
         break;
     case WM_CLOSE:
         Close();

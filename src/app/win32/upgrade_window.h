@@ -56,7 +56,8 @@ class NativeUpgradeWindow final : public UpgradeView {
     std::unique_ptr<ChoiceView> NewChoiceDialog() override;
 
   private:
-    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    template <class Owner>
+    friend LRESULT CALLBACK OwnerProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     // The one place where window events reach the logic.
     void Dispatch(WindowEvent event, Control sender);
