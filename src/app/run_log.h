@@ -6,6 +6,7 @@
 // swallowed and the run goes on exactly as without a log.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -69,5 +70,13 @@ void SetRunLog(RunLog* log);
 RunLog* CurrentRunLog();
 void Log(LogCategory category, std::string_view text) noexcept;
 void Log(LogCategory category, std::u16string_view text) noexcept;
+
+// "N ms": the time since `start`, as the log gives durations.
+inline std::string Since(std::chrono::steady_clock::time_point start) {
+    return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::steady_clock::now() - start)
+                              .count()) +
+           " ms";
+}
 
 } // namespace klv::app

@@ -1,11 +1,13 @@
 #include "app/staged_install.h"
 
 #include <algorithm>
+#include <chrono>
 #include <set>
 #include <vector>
 
 #include "app/install_journal.h"
 #include "app/install_plan.h"
+#include "app/run_log.h"
 #include "platform/file_stream.h"
 #include "platform/files.h"
 #include "platform/path_names.h"
@@ -100,14 +102,28 @@ InstallOutcome InstallPayload(zip::TZipArchive& archive, const std::u16string& p
     // The old program file must not be running: a running program can be renamed, so the
     // switch would not notice. Any other file another program holds refuses its move aside,
     // and the switch is undone and names it: no probe of every file beforehand.
-    if (!programFile.empty() &&
-        platform::ProbeFileUse(folder + programFile) == platform::FileUse::InUse) {
-        outcome.kind = InstallOutcome::ProgramInUse;
-        outcome.file = programFile;
-        return outcome;
+    std::size_t replaced = 0;
+    for (const PlannedFile& file : plan.files)
+        replaced += file.existed ? 1 : 0;
+    Log(LogCategory::Phase, "plan: " + std::to_string(items.size()) + " items, " +
+                                std::to_string(plan.files.size()) + " files (" +
+                                std::to_string(replaced) + " replaced), " +
+                                std::to_string(plan.newFolders.size()) + " new folders");
+    if (!programFile.empty()) {
+        const bool inUse = platform::ProbeFileUse(folder + programFile) == platform::FileUse::InUse;
+        Log(LogCategory::Check, u"in use: " + programFile + (inUse ? u" is in use" : u" is free"));
+        if (inUse) {
+            outcome.kind = InstallOutcome::ProgramInUse;
+            outcome.file = programFile;
+            return outcome;
+        }
     }
 
-    if (const auto available = platform::FreeBytes(folder); available && *available < needed) {
+    const auto available = platform::FreeBytes(folder);
+    Log(LogCategory::Check,
+        "room: needed " + std::to_string((needed + kMB - 1) / kMB) + " MB, available " +
+            (available ? std::to_string(*available / kMB) + " MB" : std::string("unknown")));
+    if (available && *available < needed) {
         outcome.kind = InstallOutcome::NoRoom;
         outcome.neededMB = (needed + kMB - 1) / kMB;
         outcome.availableMB = *available / kMB;
@@ -148,6 +164,7 @@ InstallOutcome InstallPayload(zip::TZipArchive& archive, const std::u16string& p
         diskFull = true;
         cancel = true;
     };
+    const auto stagingStart = std::chrono::steady_clock::now();
     try {
         archive.ExtractMatching(u"*.*");
     } catch (const zip::EZAException& e) {
@@ -190,8 +207,15 @@ InstallOutcome InstallPayload(zip::TZipArchive& archive, const std::u16string& p
         return outcome;
     }
 
+    Log(LogCategory::Phase,
+        "staged and checked " + std::to_string(items.size()) + " items, " + Since(stagingStart));
+    const auto switchStart = std::chrono::steady_clock::now();
     SwitchFailure failure;
-    if (!journal.SwitchOver(plan, failure)) {
+    const bool switched = journal.SwitchOver(plan, failure);
+    Log(LogCategory::Phase, std::string(switched ? "switched over " : "switch-over undone, ") +
+                                std::to_string(plan.files.size()) + " files, " +
+                                Since(switchStart));
+    if (!switched) {
         outcome.file = failure.file;
         outcome.kind = failure.restored ? KindOf(failure.status) : InstallOutcome::NotRestored;
         if (outcome.kind == InstallOutcome::NoRoom) noRoom(platform::FreeBytes(folder));

@@ -118,7 +118,10 @@ void TUpgradeForm::bnSelectDestPathClick(TObject*) {
     std::string start = view_.Text(Control::edPath);
     if (IsBlankText(start) || !util::FolderExistsSafe(start)) start = util::ProgramFilesRoot();
     std::string chosen;
-    if (view_.BrowseForFolder(start, chosen)) view_.SetText(Control::edPath, chosen);
+    if (view_.BrowseForFolder(start, chosen)) {
+        view_.SetText(Control::edPath, chosen);
+        Log(LogCategory::Folder, chosen + " (browse)");
+    }
 }
 
 bool TUpgradeForm::IsHelpPackage() {

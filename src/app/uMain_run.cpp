@@ -24,14 +24,6 @@ void SetCursor(platform::Cursor cursor) {
     util::sys::Windows().SetCursorShape(cursor);
 }
 
-// Milliseconds since `start`, for the log.
-std::string Since(std::chrono::steady_clock::time_point start) {
-    return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
-                              std::chrono::steady_clock::now() - start)
-                              .count()) +
-           " ms";
-}
-
 // How an exception that ends a run is counted: an archive that cannot be read is a damaged
 // package, anything else unexpected.
 ExitCode ExitCodeForException(std::exception_ptr error) {

@@ -1,6 +1,7 @@
 // The drive search from the window: progress in the folder field and the caption, a stop by
 // Escape or the cancel button, and the findings reduced to one folder.
 #include "app/keuzedlgu.h"
+#include "app/run_log.h"
 #include "app/uMain.h"
 #include "util/filez.h"
 #include "util/meldunit.h"
@@ -71,6 +72,9 @@ void TUpgradeForm::zoeklocsClick(TObject*) {
         util::ShowNotice(util::texts::NoLocationsFound);
     }
     view_.SetText(Control::edPath, result);
+    Log(LogCategory::Folder, "search: " + std::to_string(found.size()) +
+                                 " installations found; folder " +
+                                 (result.empty() ? std::string("none") : result));
 }
 
 void TUpgradeForm::SearchProgress(const std::string& folder) {

@@ -8,6 +8,7 @@
 #include "platform/file_stream.h"
 #include "platform/text.h"
 #include "util/filez.h"
+#include "util/system_access.h"
 #include "util/texts.h"
 #include "zip/signed_view.h"
 #include "zip/streams.h"
@@ -22,7 +23,19 @@ std::string FolderSource(std::string_view folder) {
     } catch (...) {
         registry.clear();
     }
-    return !registry.empty() && registry == folder ? "registry" : "default";
+    if (registry.empty() || registry != folder) return "default";
+    // The registry's folder: the user's VirtualStore gives it when it holds a value there.
+    std::string virtualStore;
+    try {
+        auto& machine = util::sys::Registry();
+        if (auto key = machine.OpenKey(platform::RootKey::CurrentUser,
+                                       machine.VirtualStorePath("\\SOFTWARE\\KLV\\"),
+                                       platform::KeyAccess::Read))
+            virtualStore = key->ReadText("Kelvaro");
+    } catch (...) {
+        virtualStore.clear();
+    }
+    return virtualStore == registry ? "registry, the user's VirtualStore" : "registry";
 }
 
 void TUpgradeForm::RunUnattended() {
