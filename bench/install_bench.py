@@ -130,7 +130,7 @@ def main():
     files["kelvaro.exe"] = update.read_bytes()
     total = sum(len(v) for v in files.values())
     with Display() as display:
-        prefix = Prefix.template(args.work, display).copy(args.work / "prefix")
+        prefix = Prefix.template(display).copy(args.work / "prefix")
         downloads = prefix.unix(prefix.downloads_windows)
         package = make_package(stub, downloads / "klvupgrade.exe", files, caption=CAPTION)
         shutil.copy2(klvpack_exe, downloads / "klvpack.exe")

@@ -113,7 +113,7 @@ def main():
     e2e = build / "tests" / "e2e"
     require_locale()
     with Display() as display:
-        prefix = Prefix.template(args.work, display).copy(args.work / "prefix")
+        prefix = Prefix.template(display).copy(args.work / "prefix")
         stage_installation(prefix, e2e / "klv_kelvaro_installed" / "klv_kelvaro_installed.exe")
         downloads = prefix.unix(prefix.downloads_windows)
         make_package(stub, downloads / "klvupgrade.exe",

@@ -14,7 +14,7 @@ import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from harness import (CAFE, INSTALL_DIR, Display, Failure, MachineFailure, Prefix,  # noqa: E402
+from harness import (CAFE, INSTALL_DIR, Display, Failure, MachineFailure, Prefix, TEMPLATES,  # noqa: E402
                      Run, differences, lnk_target, make_package, payload, require_locale,
                      snapshot, stage_installation)
 
@@ -32,7 +32,7 @@ def build_machine(work: Path, display: Display, installed_program: Path):
     for attempt in (1, 2):
         prefix = None
         try:
-            template = Prefix.template(work, display)
+            template = Prefix.template(display)
             prefix = template.copy(work / "machine")
             return prefix, stage_installation(prefix, installed_program)
         except (Failure, OSError) as e:
@@ -41,7 +41,7 @@ def build_machine(work: Path, display: Display, installed_program: Path):
                   file=sys.stderr, flush=True)
             if prefix:
                 prefix.remove()
-            Prefix(work / "template", display).remove()
+            Prefix(TEMPLATES / "win64", display).remove()
             if attempt == 2:
                 raise MachineFailure("the Wine machine could not be made twice; see above") from None
             print("demo: making the Wine machine again from nothing", file=sys.stderr, flush=True)

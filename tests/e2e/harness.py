@@ -7,6 +7,7 @@ scenario expects; it only stages, runs, reads and compares.
 """
 from __future__ import annotations
 
+import fcntl
 import getpass
 import hashlib
 import os
@@ -34,6 +35,9 @@ CAFE_DIR = "Genealogie/Rapporten één/"
 STAGED_MTIME = 1577836800
 # Quiet Wine: no Mono/Gecko prompts, no desktop menu entries made from start-menu links.
 BASE_OVERRIDES = "mscoree,mshtml=;winemenubuilder.exe=d"
+# The prefix templates of this checkout (KLV_WINE_TEMPLATES elsewhere).
+TEMPLATES = Path(os.environ.get("KLV_WINE_TEMPLATES") or
+                 Path(__file__).resolve().parents[2] / "build" / "wine-templates")
 
 
 class Failure(Exception):
@@ -263,25 +267,32 @@ class Prefix:
 
     # -- making ------------------------------------------------------------------------------
     @classmethod
-    def template(cls, work: Path, display: Display, arch: str = "win64") -> "Prefix":
-        """The prepared template under `work`, made (about 15 s) when missing or made by
-        another Wine version, or by a Wine without its i386 side (such a prefix has no
-        32-bit system)."""
+    def template(cls, display: Display, arch: str = "win64") -> "Prefix":
+        """The prepared template of kind `arch`, one per checkout (TEMPLATES), shared by every
+        suite, benchmark and build: made (about 15 s) when missing or made by another Wine
+        version, or by a Wine without its i386 side (such a prefix has no 32-bit system).
+        Each is over a gigabyte of system files, so every other prefix is a copy that links
+        them (copy); a lock keeps suites run at once from making it twice."""
         check(arch in ARCHES, f"no such kind of prefix: {arch}")
-        name = "template" if arch == "win64" else "template-" + arch
-        prefix = cls(Path(work) / name, display, arch)
+        TEMPLATES.mkdir(parents=True, exist_ok=True)
+        prefix = cls(TEMPLATES / arch, display, arch)
         stamp = prefix.path / "klv-template.txt"
         made_by = f"{wine_version()} {arch} i386={'yes' if wine_runs_32bit() else 'no'}"
-        if stamp.exists() and stamp.read_text() == made_by:
-            return prefix
-        shutil.rmtree(prefix.path, ignore_errors=True)
-        prefix.path.mkdir(parents=True)
-        prefix.start(desktop=False)
-        boot = run_machine(["wineboot", "-i"], prefix.env())
-        prefix.stop()
-        users = prefix.path / "drive_c" / "users"
-        if not users.is_dir() or not (prefix.path / "system.reg").is_file():
-            raise MachineFailure(f"wineboot -i (WINEPREFIX={prefix.path}) ended without making "
+        with open(TEMPLATES / f"{arch}.lock", "w") as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            if not (stamp.exists() and stamp.read_text() == made_by):
+                prefix._make(stamp, made_by)
+        return prefix
+
+    def _make(self, stamp: Path, made_by: str):
+        shutil.rmtree(self.path, ignore_errors=True)
+        self.path.mkdir(parents=True)
+        self.start(desktop=False)
+        boot = run_machine(["wineboot", "-i"], self.env())
+        self.stop()
+        users = self.path / "drive_c" / "users"
+        if not users.is_dir() or not (self.path / "system.reg").is_file():
+            raise MachineFailure(f"wineboot -i (WINEPREFIX={self.path}) ended without making "
                                  f"the prefix (no drive_c/users or system.reg)\n"
                                  f"{_tail(boot.stdout)}")
         # A real machine's shell folders: not links into the Unix home (shortcuts would land
@@ -291,11 +302,10 @@ class Prefix:
                 if entry.is_symlink():
                     entry.unlink()
                     entry.mkdir()
-        z = prefix.path / "dosdevices" / "z:"
+        z = self.path / "dosdevices" / "z:"
         if z.is_symlink():
             z.unlink()
         stamp.write_text(made_by)
-        return prefix
 
     def copy(self, path: Path) -> "Prefix":
         """A fresh prefix at `path`, a copy of this one (system binaries hard-linked)."""
@@ -305,9 +315,12 @@ class Prefix:
 
         def copy_one(src, dst):
             if _LINKABLE.search(src) and "/drive_c/windows/" in src:
-                os.link(src, dst)
-            else:
-                shutil.copy2(src, dst)
+                try:
+                    os.link(src, dst)
+                    return
+                except OSError:  # another file system
+                    pass
+            shutil.copy2(src, dst)
 
         shutil.copytree(self.path, path, symlinks=True, copy_function=copy_one)
         prefix = Prefix(path, self.display, self.arch)
@@ -807,3 +820,28 @@ def lnk_target(link: Path) -> str:
         if key.strip().lower() in ("local path", "full path"):
             return value.strip()
     raise Failure(f"lnkinfo {link} names no local path:\n{res.stdout}")
+
+
+def make_build_prefix(dest: Path, arch: str = "win64"):
+    """The prefix a build's test programs run in (scripts/test, scripts/wine-run), made once:
+    a copy of the template with the Z: drive over the Unix root, where they find their files
+    by Unix path."""
+    dest = Path(dest).resolve()
+    dest.parent.mkdir(parents=True, exist_ok=True)
+    with open(dest.parent / f".{dest.name}.lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if (dest / "system.reg").is_file():
+            return
+        with Display() as display:
+            Prefix.template(display, arch).copy(dest)
+        (dest / "dosdevices" / "z:").symlink_to("/")
+
+
+if __name__ == "__main__":
+    import argparse
+    parser = argparse.ArgumentParser(description="Makes a build's Wine prefix from the template.")
+    parser.add_argument("command", choices=["prefix"])
+    parser.add_argument("dest", type=Path)
+    parser.add_argument("--arch", choices=ARCHES, default="win64")
+    args = parser.parse_args()
+    make_build_prefix(args.dest, args.arch)

@@ -62,7 +62,7 @@ class Suite:
         self.shots = self.work / "screenshots"
         # Screenshots for people show each window with its title bar and frame.
         self.display = Display(framed=bool(args.screenshots))
-        self.template = Prefix.template(self.work, self.display, args.arch)
+        self.template = Prefix.template(self.display, args.arch)
         self.results: list[tuple[str, bool, str]] = []
 
     # -- shared steps ----------------------------------------------------------------------
