@@ -321,8 +321,13 @@ TEST(RecoveryTest, CommittedRunsFinishAndIncompleteUndosWait) {
     EXPECT_TRUE(fs::exists(journal));
     // An installation into the folder is refused meanwhile, and changes nothing.
     const auto seen = Snapshot(folder);
+    test::ZipWriter w;
+    w.prefix = test::FakeExecutable(4096);
+    w.add("a.txt", "newer");
+    WriteBytes(dir / "package.exe", w.build());
     zip::TZipArchive archive;
-    const InstallOutcome refused = InstallPayload(archive, u"/no/package", f, u"");
+    const InstallOutcome refused =
+        InstallPayload(archive, (dir / "package.exe").u16string(), f, u"");
     EXPECT_EQ(refused.kind, InstallOutcome::Blocked);
     EXPECT_EQ(refused.recovery, RecoveryResult::Incomplete);
     EXPECT_EQ(Snapshot(folder), seen);
