@@ -75,6 +75,16 @@ ExitCode ExitCodeFor(const InstallOutcome& outcome) {
     return RowOf(outcome.kind).code;
 }
 
+ExitCode ExitCodeFor(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const zip::EZAError&) {
+        return ExitCode::DamagedPackage;
+    } catch (...) {
+        return ExitCode::UnexpectedError;
+    }
+}
+
 std::string FailureNotice(const InstallOutcome& outcome, const std::string& folder,
                           const std::string& programFile) {
     const std::string file = Ansi(outcome.file);

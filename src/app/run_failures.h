@@ -3,6 +3,7 @@
 // InstallOutcome kind); nothing else sorts engine or system codes.
 #pragma once
 
+#include <exception>
 #include <string>
 
 #include "app/exit_codes.h"
@@ -26,6 +27,9 @@ FailureReport ReportFailure(const InstallOutcome& outcome, const std::string& fo
 
 // The parts of the report, for callers that need one.
 ExitCode ExitCodeFor(const InstallOutcome& outcome);
+// An exception that ends a run: an archive that cannot be read is a damaged package, anything
+// else unexpected.
+ExitCode ExitCodeFor(std::exception_ptr error);
 std::string FailureNotice(const InstallOutcome& outcome, const std::string& folder,
                           const std::string& programFile = {});
 

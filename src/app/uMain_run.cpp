@@ -25,18 +25,6 @@ void SetCursor(platform::Cursor cursor) {
     util::sys::Windows().SetCursorShape(cursor);
 }
 
-// How an exception that ends a run is counted: an archive that cannot be read is a damaged
-// package, anything else unexpected.
-ExitCode ExitCodeForException(std::exception_ptr error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const zip::EZAError&) {
-        return ExitCode::DamagedPackage;
-    } catch (...) {
-        return ExitCode::UnexpectedError;
-    }
-}
-
 // A run that ends without installing: its exit code, its line in the log and its notice.
 void EndFailedRun(const InstallOutcome& outcome, const std::string& folder,
                   const std::string& programFile) {
@@ -63,7 +51,7 @@ void TUpgradeForm::bnExtractClick(TObject*) {
         RunInstallation(view_.Text(Control::edPath));
     } catch (...) {
         const std::exception_ptr error = std::current_exception();
-        EndRun(ExitCodeForException(error), ExceptionMessage(error));
+        EndRun(ExitCodeFor(error), ExceptionMessage(error));
         Log(LogCategory::Failure, "the run ended with: " + ExceptionMessage(error));
         try {
             CloseAndTerminate();
