@@ -126,11 +126,12 @@ InstallOutcome OpenedPayload::Install(const std::u16string& folder,
                                 std::to_string(plan.newFolders.size()) + " new folders");
     if (!programFile.empty()) {
         const bool inUse = platform::ProbeFileUse(folder + programFile) == platform::FileUse::InUse;
+        const int probeError = inUse ? platform::LastSystemError() : 0; // before the log writes
         Log(LogCategory::Check, u"in use: " + programFile + (inUse ? u" is in use" : u" is free"));
         if (inUse) {
             outcome.kind = InstallOutcome::ProgramInUse;
             outcome.file = programFile;
-            outcome.systemError = platform::LastSystemError();
+            outcome.systemError = probeError;
             return outcome;
         }
     }
