@@ -10,10 +10,8 @@
 #include "app/run_failures.h"
 #include "app/run_log.h"
 #include "platform/file_stream.h"
-#include "platform/files.h"
 #include "platform/path_names.h"
 #include "platform/text.h"
-#include "platform/tree_files.h"
 #include "zip/archiver.h"
 #include "zip/errors.h"
 
@@ -102,7 +100,7 @@ InstallOutcome OpenedPayload::Install(const std::u16string& folder,
 
     // Items that cannot go into this installation make the payload damaged.
     std::u16string refused;
-    const std::optional<SwitchPlan> planned = MakePlan(folder, items_, refused);
+    const std::optional<SwitchPlan> planned = MakePlan(folder, items_, refused, disk);
     if (!planned) {
         outcome.kind = InstallOutcome::Damaged;
         outcome.file = refused;
@@ -125,7 +123,7 @@ InstallOutcome OpenedPayload::Install(const std::u16string& folder,
                                 std::to_string(replaced) + " replaced), " +
                                 std::to_string(plan.newFolders.size()) + " new folders");
     if (!programFile.empty()) {
-        const bool inUse = platform::ProbeFileUse(folder + programFile) == platform::FileUse::InUse;
+        const bool inUse = disk.Use(folder + programFile) == platform::FileUse::InUse;
         const int probeError = inUse ? platform::LastSystemError() : 0; // before the log writes
         Log(LogCategory::Check, u"in use: " + programFile + (inUse ? u" is in use" : u" is free"));
         if (inUse) {
@@ -141,7 +139,7 @@ InstallOutcome OpenedPayload::Install(const std::u16string& folder,
         outcome.neededMB = (needed + kMB - 1) / kMB;
         outcome.availableMB = available ? *available / kMB : 0;
     };
-    const auto available = platform::FreeBytes(folder);
+    const auto available = disk.FreeBytes(folder);
     Log(LogCategory::Check,
         "room: needed " + std::to_string((needed + kMB - 1) / kMB) + " MB, available " +
             (available ? std::to_string(*available / kMB) + " MB" : std::string("unknown")));
@@ -156,7 +154,7 @@ InstallOutcome OpenedPayload::Install(const std::u16string& folder,
         outcome.kind = KindOf(status);
         outcome.journal = true;
         outcome.systemError = status.code;
-        if (outcome.kind == InstallOutcome::NoRoom) noRoom(platform::FreeBytes(folder));
+        if (outcome.kind == InstallOutcome::NoRoom) noRoom(disk.FreeBytes(folder));
         if (outcome.kind == InstallOutcome::FileInUse) outcome.kind = InstallOutcome::WriteFailed;
         return outcome;
     }
@@ -212,7 +210,7 @@ InstallOutcome OpenedPayload::Install(const std::u16string& folder,
 
     bool complete = failure.engineCode == 0 && !failure.diskFull;
     for (std::size_t i = 0; complete && i < plan.files.size(); ++i)
-        if (!platform::FileExists(journal.StagingFolder() + plan.files[i].name)) {
+        if (!disk.IsFile(journal.StagingFolder() + plan.files[i].name)) {
             complete = false;
             outcome.file = plan.files[i].name;
         }
@@ -220,7 +218,7 @@ InstallOutcome OpenedPayload::Install(const std::u16string& folder,
         failure.refusedName = failure.engineCode == zip::neCannotCreateFile &&
                               TakesNewFiles(disk, journal.StagingFolder());
         journal.Discard();
-        const auto left = platform::FreeBytes(folder);
+        const auto left = disk.FreeBytes(folder);
         failure.lowRoom = left && *left < kMB;
         outcome.engineCode = failure.engineCode;
         outcome.kind = KindOf(failure);
@@ -242,7 +240,7 @@ InstallOutcome OpenedPayload::Install(const std::u16string& folder,
         outcome.journal = switchFailure.file.empty();
         outcome.kind =
             switchFailure.restored ? KindOf(switchFailure.status) : InstallOutcome::NotRestored;
-        if (outcome.kind == InstallOutcome::NoRoom) noRoom(platform::FreeBytes(folder));
+        if (outcome.kind == InstallOutcome::NoRoom) noRoom(disk.FreeBytes(folder));
         if (outcome.kind == InstallOutcome::FileInUse && switchFailure.file.empty())
             outcome.kind = InstallOutcome::WriteFailed; // the journal, not a file of Kelvaro
         return outcome;
