@@ -1,12 +1,16 @@
 #include "app/install_journal.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <set>
 
+#include "app/run_log.h"
 #include "app/stubconf/item_names.h"
 #include "platform/file_stream.h"
+#include "platform/files.h"
 #include "platform/path_names.h"
 #include "platform/text.h"
+#include "platform/tree_files.h"
 
 namespace klv::app {
 
@@ -153,6 +157,110 @@ bool HoldsFiles(platform::Disk& disk, const std::u16string& folder) {
         if (HoldsFiles(disk, folder + entry.name + u'\\')) return true;
     }
     return false;
+}
+
+// The folders awaiting recovery, one a line (UTF-8), in the temporary folder.
+class PendingList {
+  public:
+    static std::vector<std::u16string> Read() {
+        std::vector<std::u16string> folders;
+        std::string text;
+        int error = 0;
+        platform::ReadWholeFile(Path(), text, error);
+        for (std::size_t start = 0; start < text.size();) {
+            std::size_t end = text.find('\n', start);
+            if (end == std::string::npos) end = text.size();
+            if (end > start) {
+                const std::u16string folder =
+                    platform::Utf8ToUtf16(std::string_view(text).substr(start, end - start));
+                if (IsAbsoluteFolder(folder) && !Contains(folders, folder))
+                    folders.push_back(folder);
+            }
+            start = end + 1;
+        }
+        return folders;
+    }
+    static void Add(const std::u16string& folder) {
+        std::vector<std::u16string> folders = Read();
+        if (Contains(folders, folder)) return;
+        folders.push_back(folder);
+        Write(folders);
+    }
+    static void Remove(const std::u16string& folder) {
+        std::vector<std::u16string> folders = Read();
+        if (!Contains(folders, folder)) return;
+        std::erase_if(folders, [&](const std::u16string& f) { return Same(f, folder); });
+        Write(folders);
+    }
+    static bool Same(const std::u16string& a, const std::u16string& b) {
+        return platform::UpperCase(a) == platform::UpperCase(b);
+    }
+    static bool Contains(const std::vector<std::u16string>& folders, const std::u16string& f) {
+        return std::any_of(folders.begin(), folders.end(),
+                           [&](const std::u16string& g) { return Same(f, g); });
+    }
+
+  private:
+    static std::u16string Path() { return platform::TempDirectory() + u"klvupgrade.pending"; }
+    // "X:\..." or "\\server\share\..." (on Linux "/..."), ending with a separator.
+    static bool IsAbsoluteFolder(const std::u16string& f) {
+        if (f.empty() || (f.back() != u'\\' && f.back() != u'/')) return false;
+        const bool drive = f.size() >= 3 && ((f[0] | 0x20) >= u'a' && (f[0] | 0x20) <= u'z') &&
+                           f[1] == u':' && (f[2] == u'\\' || f[2] == u'/');
+        const bool share = f.size() > 2 && f[0] == u'\\' && f[1] == u'\\';
+        return drive || share || f[0] == u'/';
+    }
+    // The whole list replaced at once: written beside it, then moved over it.
+    static void Write(const std::vector<std::u16string>& folders) {
+        if (folders.empty()) {
+            platform::RemoveFile(Path());
+            return;
+        }
+        std::string text;
+        for (const std::u16string& folder : folders)
+            text += platform::Utf16ToUtf8(folder) + "\n";
+        const std::u16string fresh = Path() + u".new";
+        {
+            int error = 0;
+            auto file = platform::FileStream::Open(fresh, platform::fmCreate, error);
+            if (!file) return;
+            const auto size = static_cast<std::int64_t>(text.size());
+            if (file->Write(text.data(), size) != size || !file->Flush()) {
+                file.reset();
+                platform::RemoveFile(fresh);
+                return;
+            }
+        }
+        if (!platform::MoveReplacing(fresh, Path())) platform::RemoveFile(fresh);
+    }
+};
+
+// The log's account of what recovery found in `folder` and what it did.
+void LogRecovery(RecoveryResult result, const std::u16string& folder) {
+    const char* what = "";
+    switch (result) {
+    case RecoveryResult::Nothing:
+        return;
+    case RecoveryResult::Restored:
+        what = "an interrupted earlier update was undone: the old files are back";
+        break;
+    case RecoveryResult::Completed:
+        what = "an interrupted earlier update was finished: its backups are removed";
+        break;
+    case RecoveryResult::Incomplete:
+        what = "an interrupted earlier update could not be undone wholly; its journal stays";
+        break;
+    case RecoveryResult::Unreadable:
+        what = "an earlier update's journal cannot be read; nothing was changed";
+        break;
+    case RecoveryResult::OrphanBackup:
+        what = "an earlier update's backup folder without a journal is kept";
+        break;
+    case RecoveryResult::Busy:
+        what = "another update is running in this folder";
+        break;
+    }
+    Log(LogCategory::Recovery, std::string(what) + ": " + platform::Utf16ToAnsi(folder));
 }
 
 } // namespace
@@ -326,6 +434,37 @@ RecoveryResult RecoverInterruptedRun(const std::u16string& folder, bool ownFolde
         return journal.Finish() ? RecoveryResult::Completed : RecoveryResult::Incomplete;
     }
     return journal.Discard() ? RecoveryResult::Restored : RecoveryResult::Incomplete;
+}
+
+std::vector<RecoveredFolder> RecoverEarlierRuns(const std::u16string& folder, bool recorded,
+                                                platform::Disk& disk) {
+    const std::vector<std::u16string> noted = PendingList::Read();
+    std::vector<RecoveredFolder> found;
+    auto recover = [&](const std::u16string& f, bool own) {
+        const RecoveryResult result = RecoverInterruptedRun(f, own, disk);
+        if (result == RecoveryResult::Nothing) {
+            if (recorded) PendingList::Remove(f);
+            return;
+        }
+        LogRecovery(result, f);
+        if (!BlocksInstallation(result)) PendingList::Remove(f);
+        found.push_back({f, result});
+    };
+    if (recorded)
+        for (const std::u16string& f : noted)
+            recover(f, false);
+    if (!folder.empty() && !(recorded && PendingList::Contains(noted, folder)))
+        recover(folder, true);
+    return found;
+}
+
+void RecordPendingRun(const std::u16string& folder) {
+    PendingList::Add(folder);
+}
+
+void SettlePendingRun(const std::u16string& folder) {
+    if (platform::KindOf(folder + JournalFileName) == EntryKind::Missing)
+        PendingList::Remove(folder);
 }
 
 } // namespace klv::app

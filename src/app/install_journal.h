@@ -98,9 +98,31 @@ class InstallJournal {
     std::unique_ptr<platform::DiskFile> file_;
 };
 
-// Undoes (or finishes) a run that was cut off in `folder` (with a trailing separator). Acts only
-// where a journal lies; with `ownFolder` (the folder this run installs into) it also removes a
-// staging folder left without a journal (a run cut off before its plan was written).
+// What the recovery found in one folder.
+struct RecoveredFolder {
+    std::u16string folder; // with a trailing separator
+    RecoveryResult result = RecoveryResult::Nothing;
+};
+
+// The one entry point of recovery: undoes (or finishes) what runs cut off by a crash or a
+// killed process left. With `recorded`, first in every folder the note of pending runs names
+// (a run of any package recovers them); then in `folder`, the folder this run installs into
+// (none when empty). Each finding is logged with what was done, and answered, one entry per
+// folder where something was found. A folder whose remains are resolved leaves the note; one
+// whose recovery could not be completed stays recorded for the next start.
+std::vector<RecoveredFolder> RecoverEarlierRuns(const std::u16string& folder, bool recorded,
+                                                platform::Disk& disk = platform::SystemDisk());
+
+// The note of pending runs, in the temporary folder: a run records its folder (with a trailing
+// separator) before it may change it, and settles it afterwards, which drops it unless its
+// journal is still there for the next start.
+void RecordPendingRun(const std::u16string& folder);
+void SettlePendingRun(const std::u16string& folder);
+
+// The step RecoverEarlierRuns takes in each folder: undoes (or finishes) a run that was cut off
+// in `folder` (with a trailing separator). Acts only where a journal lies; with `ownFolder`
+// (the folder this run installs into) it also removes a staging folder left without a journal
+// (a run cut off before its plan was written).
 RecoveryResult RecoverInterruptedRun(const std::u16string& folder, bool ownFolder = true,
                                      platform::Disk& disk = platform::SystemDisk());
 

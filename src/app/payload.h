@@ -36,20 +36,22 @@ class Payload {
     // The bytes of a configuration file in the folder given above; empty when unreadable.
     virtual std::string ReadConfiguration(const std::string& path) = 0;
 
-    // A first look before anything is asked: true when the payload opens, its directory
-    // reads as recorded (not rebuilt from local headers, as after a cut-off download) and no
-    // item is encrypted. Writes nothing. Never raises for a damaged payload: that answers false.
-    virtual bool Verify(const std::string& folder) = 0;
-    // Installs every item below `folder` with its stored relative path, all or nothing: the
-    // items are extracted and checked beside the installation first, and only when all are
-    // intact do they replace the old files. `programFile` (relative to the folder) is the old
-    // program file that must not be in use, or empty. Whatever fails, the folder is left as
-    // it was. An archive that cannot be opened at all raises zip::EZAException.
+    // Opens the payload for the installation run and checks it once, before anything is asked:
+    // Installed when it opens, its directory reads as recorded (not rebuilt from local headers,
+    // as after a cut-off download), no item is encrypted and every name is one the installer
+    // writes; otherwise Damaged, with the engine's code and message. Writes nothing, never
+    // raises for a damaged payload. A sound payload stays open for Install.
+    virtual InstallOutcome Check(const std::string& folder) = 0;
+    // Installs every item of the payload Check opened below `folder` with its stored relative
+    // path, all or nothing: the items are extracted and checked beside the installation first,
+    // and only when all are intact do they replace the old files. `programFile` (relative to
+    // the folder) is the old program file that must not be in use, or empty. Whatever fails,
+    // the folder is left as it was. Closes the payload.
     virtual InstallOutcome Install(const std::string& folder, const std::string& programFile) = 0;
-    // Undoes what an installation run cut off by a crash or a killed process left: in the
-    // folders recorded by runs that did not end, and in `folder`. Answers what it found, one
-    // entry for each folder where it found something; a folder whose recovery could not be
-    // completed stays recorded for the next start.
+    // At start: undoes what an installation run cut off by a crash or a killed process left,
+    // in the folders recorded by runs that did not end and in `folder` (the journal's
+    // RecoverEarlierRuns). Answers what it found, one entry for each folder where it found
+    // something.
     virtual std::vector<EarlierRun> RecoverInterruptedRuns(const std::string& folder) = 0;
 };
 

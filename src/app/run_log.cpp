@@ -5,8 +5,10 @@
 #include <ctime>
 #include <memory>
 
+#include "platform/disk.h"
 #include "platform/file_stream.h"
 #include "platform/files.h"
+#include "platform/path_names.h"
 #include "platform/text.h"
 #include "platform/tree_files.h"
 
@@ -105,6 +107,11 @@ std::u16string RunLog::RotatedPath(const std::u16string& path, int n) {
 RunLog::RunLog(std::u16string path, LogLimits limits) : path_(std::move(path)), limits_(limits) {
     if (path_.empty() || limits_.keep < 1) return;
     try {
+        // A log in a folder that does not exist yet (a /LOG of a fresh machine) makes it.
+        const std::u16string folder(platform::PathHead(path_, u"\\/"));
+        if (!folder.empty() && folder != path_ && !platform::DirectoryExists(folder) &&
+            !platform::MakeFolders(platform::SystemDisk(), folder).ok())
+            return;
         // The oldest goes, each other moves one place down. A log that cannot move (another
         // run writing it, no rights) stays, and this run appends to it.
         platform::RemoveFile(RotatedPath(path_, limits_.keep - 1));

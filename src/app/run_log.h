@@ -1,9 +1,9 @@
 // The run's log: a plain UTF-8 text file, one line per event, each with the local time to the
 // millisecond and a category, for the people who support, script and package the installer.
-// By default %TEMP%\klvupgrade.log; /LOG names another file. Each run starts a new file and
-// the earlier runs' logs move one place down (klvupgrade.log -> klvupgrade.1.log -> ...); a
-// file stops growing at a bound. A log that cannot be written is no failure: every error is
-// swallowed and the run goes on exactly as without a log.
+// By default %TEMP%\klvupgrade.log; /LOG names another file (its folder is made when missing). Each
+// run starts a new file and the earlier runs' logs move one place down (klvupgrade.log ->
+// klvupgrade.1.log -> ...); a file stops growing at a bound. A log that cannot be written is no
+// failure: every error is swallowed and the run goes on exactly as without a log.
 #pragma once
 
 #include <chrono>

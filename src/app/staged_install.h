@@ -6,8 +6,10 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/install_journal.h"
+#include "app/install_plan.h"
 #include "platform/disk.h"
 
 namespace klv::zip {
@@ -31,30 +33,50 @@ struct InstallOutcome {
     Kind kind = Installed;
     RecoveryResult recovery = RecoveryResult::Nothing; // for Blocked
     std::u16string file;                               // the file concerned, relative to the folder
+    bool journal = false;       // the run's own journal failed, not a file of the installation
     std::uint64_t neededMB = 0; // for NoRoom: what the payload needs and what the drive has
     std::uint64_t availableMB = 0;
+    int engineCode = 0;  // the engine's native code of the failure (zip/errors.h), 0 for none
+    int systemError = 0; // the system's error number (a Windows error code), 0 when unknown
     std::string message; // the engine's message, 8-bit ANSI, when it gave one
 };
 
-// Installs every item of the package's payload into `folder` (with a trailing '\').
-// `programFile` is the program file's name relative to the folder when the run replaces it
-// (a program upgrade), else empty: when it is there and in use, nothing is done. `archive`
-// is the window's archive component; it is opened and closed here.
-// Every change on the disk goes through `disk`.
+// The package's payload opened for one installation run: opened and checked once, and staged
+// from the same open archive. The archive stays open (read-only, shared) while this lives.
+class OpenedPayload {
+  public:
+    // Opens `package` with `archive` (the window's archive component) and checks it: the
+    // directory reads as recorded (not rebuilt from local headers, as after a cut-off
+    // download), no item is encrypted, every name is one the installer writes. Never raises:
+    // a payload that fails is Damaged, with the engine's code and message.
+    OpenedPayload(zip::TZipArchive& archive, const std::u16string& package);
+    ~OpenedPayload();
+    OpenedPayload(const OpenedPayload&) = delete;
+    OpenedPayload& operator=(const OpenedPayload&) = delete;
+
+    // Installed when the payload may be installed; otherwise why not.
+    const InstallOutcome& Check() const { return check_; }
+
+    // Installs every item into `folder` (with a trailing '\'), all or nothing; only when the
+    // check passed. What an earlier run left in the folder is finished first (the journal's
+    // recovery); what cannot be finished keeps this run out. `programFile` is the program
+    // file's name relative to the folder when the run replaces it (a program upgrade), else
+    // empty: when it is there and in use, nothing is done. Every change on the disk goes
+    // through `disk`.
+    InstallOutcome Install(const std::u16string& folder, const std::u16string& programFile,
+                           platform::Disk& disk = platform::SystemDisk());
+
+  private:
+    zip::TZipArchive& archive_;
+    bool open_ = false;
+    InstallOutcome check_;
+    std::vector<PayloadItem> items_;
+};
+
+// Opens, checks and installs in one: OpenedPayload(archive, package).Install(...), or the
+// check's failure.
 InstallOutcome InstallPayload(zip::TZipArchive& archive, const std::u16string& package,
                               const std::u16string& folder, const std::u16string& programFile,
                               platform::Disk& disk = platform::SystemDisk());
-
-// The Dutch notice for a failed outcome (8-bit ANSI); empty for Installed and ProgramInUse,
-// whose message the caller builds.
-std::string FailureNotice(const InstallOutcome& outcome, const std::string& folder);
-
-// The Dutch notice for what the recovery of an earlier run found in `folder`; empty for
-// Nothing.
-std::string RecoveryNotice(RecoveryResult result, const std::string& folder);
-// The notice of a package the engine cannot read, or that fails its checks.
-std::string DamagedPackageNotice();
-// The notice of a second copy while another runs.
-std::string AlreadyRunningNotice();
 
 } // namespace klv::app

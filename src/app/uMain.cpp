@@ -2,6 +2,7 @@
 // dialog and the payload configuration.
 #include "app/uMain.h"
 
+#include "app/run_failures.h"
 #include "app/run_log.h"
 #include "app/stubconf/stub_ini.h"
 #include "app/unattended.h"
@@ -60,10 +61,8 @@ void TUpgradeForm::FormPaint(TObject*) {
         const std::string caption = view_.Caption();
         const std::string folder = Options.folder.empty() ? DefaultFolder() : Options.folder;
         // An earlier run cut off while switching the installation over is undone first.
-        for (const EarlierRun& earlier : payload_->RecoverInterruptedRuns(folder)) {
-            LogRecovery(earlier.result, earlier.folder);
+        for (const EarlierRun& earlier : payload_->RecoverInterruptedRuns(folder))
             util::ShowNotice(RecoveryNotice(earlier.result, earlier.folder));
-        }
         if (!Options.folder.empty() && !Unattended()) {
             // A folder named on the command line (a relaunch as administrator names the one
             // chosen) stands as if typed: the timer and the validation judge it.

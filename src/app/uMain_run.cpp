@@ -2,6 +2,7 @@
 // for the default error handler.
 #include <chrono>
 
+#include "app/run_failures.h"
 #include "app/run_log.h"
 #include "app/stubconf/stub_ini.h"
 #include "app/uMain.h"
@@ -24,16 +25,14 @@ void SetCursor(platform::Cursor cursor) {
     util::sys::Windows().SetCursorShape(cursor);
 }
 
-// How an exception that ends a run is counted: an archive that cannot be read is a damaged
-// package, anything else unexpected.
-ExitCode ExitCodeForException(std::exception_ptr error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const zip::EZAError&) {
-        return ExitCode::DamagedPackage;
-    } catch (...) {
-        return ExitCode::UnexpectedError;
-    }
+// A run that ends without installing: its exit code, its line in the log and its notice.
+void EndFailedRun(const InstallOutcome& outcome, const std::string& folder,
+                  const std::string& programFile) {
+    const FailureReport report = ReportFailure(outcome, folder, programFile);
+    EndRun(report.code, ExitName(report.code));
+    Log(LogCategory::Failure, report.logLine);
+    SetCursor(platform::Cursor::Normal);
+    util::ShowNotice(report.notice);
 }
 
 } // namespace
@@ -52,7 +51,7 @@ void TUpgradeForm::bnExtractClick(TObject*) {
         RunInstallation(view_.Text(Control::edPath));
     } catch (...) {
         const std::exception_ptr error = std::current_exception();
-        EndRun(ExitCodeForException(error), ExceptionMessage(error));
+        EndRun(ExitCodeFor(error), ExceptionMessage(error));
         Log(LogCategory::Failure, "the run ended with: " + ExceptionMessage(error));
         try {
             CloseAndTerminate();
@@ -72,16 +71,16 @@ void TUpgradeForm::RunInstallation(const std::string& folder) {
     }
     if (!FolderIsWritable(folder)) return;
     Log(LogCategory::Phase, "run into " + folder);
-    // A cut-off download is told before any question is asked.
-    const auto verifyStart = std::chrono::steady_clock::now();
-    const bool sound = payload_->Verify(folder);
-    Log(LogCategory::Phase, std::string("first look at the payload: ") +
-                                (sound ? "sound" : "damaged or cut off") + ", " +
-                                Since(verifyStart));
-    if (!sound) {
-        EndRun(ExitCode::DamagedPackage, "the package is damaged or incomplete");
-        SetCursor(platform::Cursor::Normal);
-        util::ShowNotice(DamagedPackageNotice());
+    // The payload is opened and checked once, and stays open for the installation: a cut-off
+    // download is told before any question is asked.
+    const auto checkStart = std::chrono::steady_clock::now();
+    const InstallOutcome check = payload_->Check(folder);
+    Log(LogCategory::Phase,
+        std::string("first look at the payload: ") +
+            (check.kind == InstallOutcome::Installed ? "sound" : "damaged or cut off") + ", " +
+            Since(checkStart));
+    if (check.kind != InstallOutcome::Installed) {
+        EndFailedRun(check, folder, {});
         return;
     }
 
@@ -103,27 +102,11 @@ void TUpgradeForm::RunInstallation(const std::string& folder) {
     const InstallOutcome outcome = payload_->Install(folder, replacedProgram);
     Log(LogCategory::Phase,
         "install: " + std::string(ExitName(ExitCodeFor(outcome))) + ", " + Since(installStart));
-    EndRun(ExitCodeFor(outcome), outcome.kind == InstallOutcome::Installed
-                                     ? "the payload is in " + folder
-                                     : std::string(ExitName(ExitCodeFor(outcome))));
     if (outcome.kind != InstallOutcome::Installed) {
-        Log(LogCategory::Failure, u"item: " + (outcome.file.empty() ? u"(none)" : outcome.file));
-        if (!outcome.message.empty()) Log(LogCategory::Failure, "engine: " + outcome.message);
-        if (outcome.kind == InstallOutcome::NoRoom)
-            Log(LogCategory::Check, "room: needed " + std::to_string(outcome.neededMB) +
-                                        " MB, available " + std::to_string(outcome.availableMB) +
-                                        " MB");
-    }
-    if (outcome.kind == InstallOutcome::ProgramInUse) {
-        SetCursor(platform::Cursor::Normal);
-        util::ShowNotice(util::texts::DeleteFailed(programFile));
+        EndFailedRun(outcome, folder, programFile);
         return;
     }
-    if (outcome.kind != InstallOutcome::Installed) {
-        SetCursor(platform::Cursor::Normal);
-        util::ShowNotice(FailureNotice(outcome, folder));
-        return;
-    }
+    EndRun(ExitCode::Installed, "the payload is in " + folder);
 
     const bool help = IsHelpPackage();
     if (!configured && !help && util::FileExistsSafe(programFile)) {

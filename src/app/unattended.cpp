@@ -1,6 +1,7 @@
 #include "app/unattended.h"
 
 #include "app/run_log.h"
+#include "util/texts.h"
 
 namespace klv::app {
 
@@ -16,11 +17,11 @@ std::string Answer(int answer) {
     case platform::idOk:
         return "OK";
     case platform::idYes:
-        return "Ja";
+        return std::string(util::texts::YesWord);
     case platform::idNo:
-        return "Nee";
+        return std::string(util::texts::NoWord);
     case platform::idCancel:
-        return "gesloten";
+        return std::string(util::texts::ClosedAnswer);
     default:
         return std::to_string(answer);
     }
@@ -44,59 +45,6 @@ const std::string& RunEndReason() {
 void ResetRunEnd() {
     endCode = ExitCode::Cancelled;
     endReason.clear();
-}
-
-ExitCode ExitCodeFor(const InstallOutcome& outcome) {
-    switch (outcome.kind) {
-    case InstallOutcome::Installed:
-        return ExitCode::Installed;
-    case InstallOutcome::Damaged:
-        return ExitCode::DamagedPackage;
-    case InstallOutcome::NoRoom:
-        return ExitCode::NoRoom;
-    case InstallOutcome::ProgramInUse:
-        return ExitCode::InUse;
-    case InstallOutcome::FileInUse:
-        return ExitCode::InUse;
-    case InstallOutcome::NoRights:
-        return ExitCode::NoRights;
-    case InstallOutcome::WriteFailed:
-        return ExitCode::NoRoom;
-    case InstallOutcome::NotRestored:
-        return ExitCode::NotRestored;
-    case InstallOutcome::Blocked:
-        // Another run holds the folder's journal, or an earlier run's remains close it.
-        return outcome.recovery == RecoveryResult::Busy ? ExitCode::AlreadyRunning
-                                                        : ExitCode::NotRestored;
-    }
-    return ExitCode::UnexpectedError;
-}
-
-void LogRecovery(RecoveryResult result, const std::string& folder) {
-    const char* what = "";
-    switch (result) {
-    case RecoveryResult::Nothing:
-        return;
-    case RecoveryResult::Restored:
-        what = "an interrupted earlier update was undone";
-        break;
-    case RecoveryResult::Completed:
-        what = "an interrupted earlier update was finished";
-        break;
-    case RecoveryResult::Incomplete:
-        what = "an interrupted earlier update could not be undone wholly; its journal stays";
-        break;
-    case RecoveryResult::Unreadable:
-        what = "an earlier update's journal cannot be read";
-        break;
-    case RecoveryResult::OrphanBackup:
-        what = "an earlier update's backup folder without a journal is kept";
-        break;
-    case RecoveryResult::Busy:
-        what = "another update is running in this folder";
-        break;
-    }
-    Log(LogCategory::Recovery, std::string(what) + ": " + folder);
 }
 
 int LoggedWindowSystem::ShowMessageBox(std::string_view text, std::string_view caption,

@@ -7,7 +7,6 @@
 #include <string_view>
 
 #include "app/exit_codes.h"
-#include "app/staged_install.h"
 #include "platform/system.h"
 
 namespace klv::app {
@@ -40,11 +39,6 @@ void EndRun(ExitCode code, std::string_view reason);
 const std::string& RunEndReason();
 // Back to the start (Cancelled, no reason): for a new run in the same process (tests).
 void ResetRunEnd();
-
-// The exit code of an installation outcome.
-ExitCode ExitCodeFor(const InstallOutcome& outcome);
-// What the recovery of an earlier run found in `folder`, for the log.
-void LogRecovery(RecoveryResult result, const std::string& folder);
 
 // The window system as the run's boxes pass through it: each box's text, title and answer
 // go to the log; in a silent run no box is shown and each gets its safe answer: OK for a

@@ -42,87 +42,6 @@ class OpenArchive {
     zip::TZipArchive& archive_;
 };
 
-// The folders awaiting recovery, one a line (UTF-8), in the temporary folder: each run adds
-// its own line before it may change its folder and removes it when nothing is left to finish.
-class PendingList {
-  public:
-    static std::vector<std::u16string> Read() {
-        std::vector<std::u16string> folders;
-        const std::string text = ReadFile(Path());
-        for (std::size_t start = 0; start < text.size();) {
-            std::size_t end = text.find('\n', start);
-            if (end == std::string::npos) end = text.size();
-            if (end > start) {
-                const std::u16string folder =
-                    platform::Utf8ToUtf16(std::string_view(text).substr(start, end - start));
-                if (IsAbsoluteFolder(folder) && !Contains(folders, folder))
-                    folders.push_back(folder);
-            }
-            start = end + 1;
-        }
-        return folders;
-    }
-    static void Add(const std::u16string& folder) {
-        std::vector<std::u16string> folders = Read();
-        if (Contains(folders, folder)) return;
-        folders.push_back(folder);
-        Write(folders);
-    }
-    static void Remove(const std::u16string& folder) {
-        std::vector<std::u16string> folders = Read();
-        std::erase_if(folders, [&](const std::u16string& f) { return Same(f, folder); });
-        Write(folders);
-    }
-    // Empty when the file cannot be opened.
-    static std::string ReadFile(const std::u16string& path) {
-        std::string bytes;
-        int error = 0;
-        platform::ReadWholeFile(path, bytes, error);
-        return bytes;
-    }
-
-  private:
-    static std::u16string Path() { return platform::TempDirectory() + u"klvupgrade.pending"; }
-    static bool Same(const std::u16string& a, const std::u16string& b) {
-        return platform::UpperCase(a) == platform::UpperCase(b);
-    }
-    static bool Contains(const std::vector<std::u16string>& folders, const std::u16string& f) {
-        return std::any_of(folders.begin(), folders.end(),
-                           [&](const std::u16string& g) { return Same(f, g); });
-    }
-    // "X:\..." or "\\server\share\..." (on Linux "/..."), ending with a separator.
-    static bool IsAbsoluteFolder(const std::u16string& f) {
-        if (f.empty() || (f.back() != u'\\' && f.back() != u'/')) return false;
-        const bool drive = f.size() >= 3 && ((f[0] | 0x20) >= u'a' && (f[0] | 0x20) <= u'z') &&
-                           f[1] == u':' && (f[2] == u'\\' || f[2] == u'/');
-        const bool share = f.size() > 2 && f[0] == u'\\' && f[1] == u'\\';
-        return drive || share || f[0] == u'/';
-    }
-    // The whole list replaced at once: written beside it, then moved over it.
-    static void Write(const std::vector<std::u16string>& folders) {
-        if (folders.empty()) {
-            platform::RemoveFile(Path());
-            return;
-        }
-        std::string text;
-        for (const std::u16string& folder : folders)
-            text += platform::Utf16ToUtf8(folder) + "\n";
-        const std::u16string fresh = Path() + u".new";
-        {
-            int error = 0;
-            auto file = platform::FileStream::Open(fresh, platform::fmCreate, error);
-            if (!file) return;
-            const auto size = static_cast<std::int64_t>(text.size());
-            if (file->Write(text.data(), size) != size || !file->Flush()) {
-                file.reset();
-                platform::RemoveFile(fresh);
-                return;
-            }
-        }
-        if (!platform::MoveReplacing(fresh, Path())) platform::RemoveFile(fresh);
-    }
-};
-
 class ZipPayload final : public Payload {
   public:
     explicit ZipPayload(const std::string& executablePath)
@@ -183,69 +102,50 @@ class ZipPayload final : public Payload {
     }
 
     std::string ReadConfiguration(const std::string& path) override {
-        return PendingList::ReadFile(platform::AnsiToUtf16(path));
+        std::string bytes;
+        int error = 0;
+        platform::ReadWholeFile(platform::AnsiToUtf16(path), bytes, error);
+        return bytes;
     }
 
-    bool Verify(const std::string& folder) override {
+    InstallOutcome Check(const std::string& folder) override {
         Prepare(folder);
-        try {
-            OpenArchive open(archive_, true);
-            const zip::TZADirManager* dir = archive_.DirManager();
-            if (!dir || dir->Rebuilt) return false;
-            // An encrypted item would ask for a password part-way: the package is refused.
-            for (std::int32_t i = 0; i < dir->Directory.Count(); ++i)
-                if (dir->Directory.Item(i).Encrypted()) return false;
-            return true;
-        } catch (const zip::EZAError&) {
-            return false;
-        }
+        opened_.reset();
+        opened_ = std::make_unique<OpenedPayload>(archive_, executable_);
+        InstallOutcome check = opened_->Check();
+        if (check.kind != InstallOutcome::Installed) opened_.reset();
+        return check;
     }
 
     InstallOutcome Install(const std::string& folder, const std::string& programFile) override {
-        Prepare(folder);
+        if (!opened_) {
+            // Install without a sound Check: the payload is checked here.
+            if (InstallOutcome check = Check(folder); check.kind != InstallOutcome::Installed)
+                return check;
+        }
+        const std::unique_ptr<OpenedPayload> opened = std::move(opened_);
         // While the run may change the folder, the temporary folder remembers where it is, so
         // that the next run of any package can undo a run that was cut off.
         const std::u16string target = platform::AnsiToUtf16(util::WithTrailingBackslash(folder));
-        PendingList::Add(target);
-        InstallOutcome outcome;
-        try {
-            outcome =
-                InstallPayload(archive_, executable_, target, platform::AnsiToUtf16(programFile));
-        } catch (...) {
-            Settle(target);
-            throw;
-        }
-        Settle(target);
-        return outcome;
+        RecordPendingRun(target);
+        struct Settle {
+            const std::u16string& target;
+            ~Settle() { SettlePendingRun(target); }
+        } settle{target};
+        return opened->Install(target, platform::AnsiToUtf16(programFile));
     }
 
     std::vector<EarlierRun> RecoverInterruptedRuns(const std::string& folder) override {
-        std::vector<std::u16string> folders = PendingList::Read();
+        const std::u16string own = folder.empty()
+                                       ? std::u16string()
+                                       : platform::AnsiToUtf16(util::WithTrailingBackslash(folder));
         std::vector<EarlierRun> found;
-        auto recover = [&](const std::u16string& f) {
-            const RecoveryResult result = RecoverInterruptedRun(f, false);
-            if (!BlocksInstallation(result)) PendingList::Remove(f);
-            if (result != RecoveryResult::Nothing)
-                found.push_back({platform::Utf16ToAnsi(f), result});
-        };
-        for (const std::u16string& f : folders)
-            recover(f);
-        if (!folder.empty()) {
-            const std::u16string own = platform::AnsiToUtf16(util::WithTrailingBackslash(folder));
-            if (std::none_of(folders.begin(), folders.end(), [&](const std::u16string& f) {
-                    return platform::UpperCase(f) == platform::UpperCase(own);
-                }))
-                recover(own);
-        }
+        for (const RecoveredFolder& earlier : RecoverEarlierRuns(own, true))
+            found.push_back({platform::Utf16ToAnsi(earlier.folder), earlier.result});
         return found;
     }
 
   private:
-    // The folder's line goes when the run left nothing to finish.
-    static void Settle(const std::u16string& target) {
-        if (!platform::FileExists(target + JournalFileName)) PendingList::Remove(target);
-    }
-
     void Prepare(const std::string& folder) {
         archive_.Options.OverwriteMode = zip::TZAOverwriteMode::omAlways;
         archive_.FileName = executable_;
@@ -257,6 +157,7 @@ class ZipPayload final : public Payload {
 
     std::u16string executable_;
     zip::TZipArchive archive_;
+    std::unique_ptr<OpenedPayload> opened_; // from Check to Install
     std::unique_ptr<platform::InstallerClaim> claim_;
     std::vector<std::u16string> extracted_; // files, and folders (with a trailing '\\')
 };

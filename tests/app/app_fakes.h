@@ -123,9 +123,11 @@ class ScriptedPayload final : public app::Payload {
     std::string ReadConfiguration(const std::string& path) override {
         return written_[fakes::CanonicalPath(path)];
     }
-    bool Verify(const std::string& folder) override {
-        m_.journal.push_back("payload verify " + folder);
-        return s_.intact;
+    app::InstallOutcome Check(const std::string& folder) override {
+        m_.journal.push_back("payload check " + folder);
+        app::InstallOutcome check;
+        if (!s_.intact) check.kind = app::InstallOutcome::Damaged;
+        return check;
     }
     std::vector<app::EarlierRun> RecoverInterruptedRuns(const std::string&) override {
         return s_.earlierRuns;

@@ -8,6 +8,7 @@
 #include "app/stubconf/item_names.h"
 #include "app/stubconf/stub_ini.h"
 #include "platform/text.h"
+#include "zip/errors.h"
 #include "zip/test_util.h"
 
 using namespace klv;
@@ -236,7 +237,7 @@ TEST(ZipPayload, ConfigurationFilesOnlyWhenThePayloadHoldsStubIni) {
     EXPECT_TRUE(FilesBelow(temp2).empty());
 }
 
-TEST(ZipPayload, SoundPayloadVerifiesWithoutWritingThenInstallsWhole) {
+TEST(ZipPayload, SoundPayloadIsCheckedWithoutWritingThenInstalledFromTheSameOpening) {
     test::ScratchDir dir;
     test::ZipWriter w;
     w.add("kelvaro.exe", std::string(70000, 'k'), 8);
@@ -246,9 +247,21 @@ TEST(ZipPayload, SoundPayloadVerifiesWithoutWritingThenInstallsWhole) {
     const std::string target = Folder(dir, "Kelvaro");
     test::WriteBytes(dir / "Kelvaro" / "kelvaro.exe", "old program");
 
-    EXPECT_TRUE(payload->Verify(target));
+    EXPECT_EQ(payload->Check(target).kind, app::InstallOutcome::Installed);
     EXPECT_EQ(FilesBelow(target), (std::vector<std::string>{"kelvaro.exe"}));
     EXPECT_EQ(test::ReadBytes(dir / "Kelvaro" / "kelvaro.exe"), "old program");
+    // The run stages from the archive it checked, held open from the check on: a package
+    // replaced on disk meanwhile is not read again (on Linux, where an open file can be
+    // replaced); on Windows the open package cannot be replaced at all.
+    const std::filesystem::path package = dir / "klvupgradeStub.exe";
+    test::WriteBytes(dir / "other.exe", test::FakeExecutable(5000));
+    std::error_code replaced;
+    std::filesystem::rename(dir / "other.exe", package, replaced);
+#ifdef _WIN32
+    EXPECT_TRUE(replaced);
+#else
+    EXPECT_FALSE(replaced) << replaced.message();
+#endif
 
     ASSERT_EQ(payload->Install(target, "kelvaro.exe").kind, app::InstallOutcome::Installed);
     EXPECT_EQ(test::ReadBytes(dir / "Kelvaro" / "kelvaro.exe"), std::string(70000, 'k'));
@@ -264,12 +277,14 @@ TEST(ZipPayload, DamagedOrCutOffPayloadIsRefused) {
 
     // Cut off by an interrupted download: the directory is rebuilt from local headers.
     test::ScratchDir cut;
-    EXPECT_FALSE(app::NewZipPayload(sound.Write(cut, 1000))->Verify(Folder(cut, "Kelvaro")));
+    EXPECT_EQ(app::NewZipPayload(sound.Write(cut, 1000))->Check(Folder(cut, "Kelvaro")).kind,
+              app::InstallOutcome::Damaged);
     EXPECT_TRUE(FilesBelow(cut / "Kelvaro").empty());
 
     // Only the end record missing: every item would still read, but the download is short.
     test::ScratchDir tail;
-    EXPECT_FALSE(app::NewZipPayload(sound.Write(tail, 10))->Verify(Folder(tail, "Kelvaro")));
+    EXPECT_EQ(app::NewZipPayload(sound.Write(tail, 10))->Check(Folder(tail, "Kelvaro")).kind,
+              app::InstallOutcome::Damaged);
 
     // One item's data damaged: its check fails while it is staged, and nothing is installed.
     test::ZipWriter bad;
@@ -279,7 +294,12 @@ TEST(ZipPayload, DamagedOrCutOffPayloadIsRefused) {
     test::ScratchDir crc;
     const auto payload = app::NewZipPayload(Package(bad).Write(crc));
     const std::string target = Folder(crc, "Kelvaro");
-    EXPECT_EQ(payload->Install(target, "").kind, app::InstallOutcome::Damaged);
+    ASSERT_EQ(payload->Check(target).kind, app::InstallOutcome::Installed);
+    const app::InstallOutcome staged = payload->Install(target, "");
+    EXPECT_EQ(staged.kind, app::InstallOutcome::Damaged);
+    EXPECT_EQ(staged.engineCode, zip::neNotIntact);
+    EXPECT_EQ(platform::Utf16ToAnsi(staged.file).find("voornamen.txt") != std::string::npos, true)
+        << platform::Utf16ToAnsi(staged.file);
     EXPECT_TRUE(FilesBelow(crc / "Kelvaro").empty());
 
     // An encrypted item would ask for a password part-way: refused at the first look.
@@ -287,7 +307,11 @@ TEST(ZipPayload, DamagedOrCutOffPayloadIsRefused) {
     locked.add("kelvaro.exe", std::string(700, 'k'), 0);
     locked.add("Data/geheim.txt", "x", 0).flags = 0x0001;
     test::ScratchDir enc;
-    EXPECT_FALSE(app::NewZipPayload(Package(locked).Write(enc))->Verify(Folder(enc, "Kelvaro")));
+    const app::InstallOutcome lockedCheck =
+        app::NewZipPayload(Package(locked).Write(enc))->Check(Folder(enc, "Kelvaro"));
+    EXPECT_EQ(lockedCheck.kind, app::InstallOutcome::Damaged);
+    EXPECT_EQ(lockedCheck.file, u"Data\\geheim.txt");
+    // Install without a sound check checks first, and refuses the same.
     EXPECT_EQ(
         app::NewZipPayload(Package(locked).Write(enc))->Install(Folder(enc, "Kelvaro"), "").kind,
         app::InstallOutcome::Damaged);
@@ -296,6 +320,9 @@ TEST(ZipPayload, DamagedOrCutOffPayloadIsRefused) {
     // Not an archive at all.
     test::ScratchDir none;
     test::WriteBytes(none / "klvupgradeStub.exe", test::FakeExecutable(5000));
-    EXPECT_FALSE(app::NewZipPayload((none / "klvupgradeStub.exe").string())
-                     ->Verify(Folder(none, "Kelvaro")));
+    const app::InstallOutcome noArchive =
+        app::NewZipPayload((none / "klvupgradeStub.exe").string())->Check(Folder(none, "Kelvaro"));
+    EXPECT_EQ(noArchive.kind, app::InstallOutcome::Damaged);
+    EXPECT_NE(noArchive.engineCode, 0);
+    EXPECT_FALSE(noArchive.message.empty());
 }

@@ -84,7 +84,7 @@ TEST(RunLog, EachRunStartsAFileOlderOnesMoveDownAndAFileStopsAtItsBound) {
     EXPECT_EQ(RunLog::DefaultPath(), platform::TempDirectory() + u"klvupgrade.log");
 }
 
-TEST(RunLog, ALogThatCannotBeWrittenIsNoFailureAndTouchesNothing) {
+TEST(RunLog, AMissingFolderIsMadeAndALogThatCannotBeWrittenIsNoFailure) {
     test::ScratchDir dir;
     test::WriteBytes(dir / "a file", "not a folder");
     std::filesystem::create_directories(dir / "a folder.log");
@@ -92,7 +92,7 @@ TEST(RunLog, ALogThatCannotBeWrittenIsNoFailureAndTouchesNothing) {
     const auto before = NamesIn(dir.Path());
     for (const auto& path : {test::U16(dir / "a file" / "klvupgrade.log"), // below a file
                              test::U16(dir / "a folder.log"),              // a folder
-                             test::U16(dir / "missing" / "klvupgrade.log"), std::u16string()}) {
+                             std::u16string()}) {
         RunLog log(path);
         EXPECT_FALSE(log.Writing());
         log.Line(LogCategory::Start, "klvupgradeStub /VERYSILENT");
@@ -101,6 +101,16 @@ TEST(RunLog, ALogThatCannotBeWrittenIsNoFailureAndTouchesNothing) {
     EXPECT_EQ(NamesIn(dir.Path()), before);
     EXPECT_EQ(test::ReadBytes(dir / "a file"), "not a folder");
     EXPECT_EQ(NamesIn(dir / "a folder.log"), std::vector<std::string>{"inside"});
+
+    // A log in folders that do not exist yet: they are made, and the log is written.
+    {
+        RunLog made(test::U16(dir / "logs" / "nieuw" / "update.log"));
+        EXPECT_TRUE(made.Writing());
+        made.Line(LogCategory::Start, "klvupgradeStub /LOG");
+        EXPECT_NE(test::ReadBytes(dir / "logs" / "nieuw" / "update.log").find("/LOG"),
+                  std::string::npos);
+    }
+    std::filesystem::remove_all(dir / "logs");
 
     // A file that goes away during the run (replaced by a folder): later lines are dropped.
     const auto path = test::U16(dir / "klvupgrade.log");

@@ -353,7 +353,7 @@ TEST_F(Run, ProgramUpgradeVerifiesDeletesInstallsLinksAndStarts) {
     m.QueueAnswer(platform::idYes);
     Install();
     EXPECT_EQ(Story(),
-              (Strings{"payload verify C:\\Kelvaro3", "payload install C:\\Kelvaro3 kelvaro.exe",
+              (Strings{"payload check C:\\Kelvaro3", "payload install C:\\Kelvaro3 kelvaro.exe",
                        "link Save C:\\Users\\jan\\Desktop\\Kelvaro.lnk",
                        "link Save C:\\Users\\jan\\Start Menu\\Kelvaro.lnk", "box: Direct starten ?",
                        "execute C:\\Kelvaro3\\kelvaro.exe", "close", "terminate x1"}));
@@ -367,7 +367,7 @@ TEST_F(Run, ProgramUpgradeVerifiesDeletesInstallsLinksAndStarts) {
 TEST_F(Run, DamagedPayloadEndsTheRunWithTheInstallationUntouched) {
     script.intact = false;
     Install();
-    EXPECT_EQ(Story(), (Strings{"payload verify C:\\Kelvaro3",
+    EXPECT_EQ(Story(), (Strings{"payload check C:\\Kelvaro3",
                                 "box: Het updatebestand is beschadigd of onvolledig.", "close",
                                 "terminate x1"}));
     EXPECT_EQ(m.boxes.back().text, "Het updatebestand is beschadigd of onvolledig.\r\nDownload "
@@ -379,7 +379,7 @@ TEST_F(Run, AFailedInstallationSaysWhatWentWrongAndEnds) {
     script.outcome = app::InstallOutcome::FileInUse;
     Install();
     EXPECT_EQ(Story(),
-              (Strings{"payload verify C:\\Kelvaro3", "payload install C:\\Kelvaro3 kelvaro.exe",
+              (Strings{"payload check C:\\Kelvaro3", "payload install C:\\Kelvaro3 kelvaro.exe",
                        "box: Het bestand \"\" is in gebruik door een ander programma.", "close",
                        "terminate x1"}));
     EXPECT_TRUE(m.boxes.back().text.ends_with("\r\n\r\nEr is niets gewijzigd."));
@@ -390,7 +390,7 @@ TEST_F(Run, AFolderAnEarlierRunStillHoldsIsRefusedWithTheReason) {
     script.recovery = app::RecoveryResult::OrphanBackup;
     Install();
     EXPECT_EQ(Story(),
-              (Strings{"payload verify C:\\Kelvaro3", "payload install C:\\Kelvaro3 kelvaro.exe",
+              (Strings{"payload check C:\\Kelvaro3", "payload install C:\\Kelvaro3 kelvaro.exe",
                        "box: In [C:\\Kelvaro3] staat nog een reservekopie van een eerdere update:",
                        "close", "terminate x1"}));
     EXPECT_EQ(m.boxes.back().text,
@@ -404,7 +404,7 @@ TEST_F(Run, KeepingTheNewerVersionChangesNothing) {
     StageProgram(V(4, 0), 0);
     m.QueueAnswer(platform::idYes);
     Install();
-    EXPECT_EQ(Story(), (Strings{"payload verify C:\\Kelvaro3",
+    EXPECT_EQ(Story(), (Strings{"payload check C:\\Kelvaro3",
                                 "box: De versie die u al heeft (4.0.0.0) is nieuwer dan de versie "
                                 "die u nu wilt installeren (3.2.0.1).",
                                 "close", "terminate x1"}));
@@ -415,7 +415,7 @@ TEST_F(Run, ProgramInUseGivesTheSixPieceMessageAndExtractsNothing) {
     m.LockFile(ProgramFile);
     Install();
     EXPECT_EQ(Story(),
-              (Strings{"payload verify C:\\Kelvaro3", "payload install C:\\Kelvaro3 kelvaro.exe",
+              (Strings{"payload check C:\\Kelvaro3", "payload install C:\\Kelvaro3 kelvaro.exe",
                        "box: Verwijderen van het bestaande bestand", "close", "terminate x1"}));
     EXPECT_EQ(m.boxes.back().text,
               "Verwijderen van het bestaande bestand\r\n\"C:\\Kelvaro3\\kelvaro.exe\"lukt "
@@ -435,7 +435,7 @@ TEST_F(Run, ArchiveFailureClosesFirstThenReachesTheErrorHandler) {
     }
     EXPECT_EQ(shown.substr(shown.size() - 22), " - Native error: 00008");
     EXPECT_EQ(Story(),
-              (Strings{"payload verify C:\\Kelvaro3", "payload install C:\\Kelvaro3 kelvaro.exe",
+              (Strings{"payload check C:\\Kelvaro3", "payload install C:\\Kelvaro3 kelvaro.exe",
                        "close", "terminate x1"}));
     EXPECT_EQ(m.cursors.back(), platform::Cursor::Normal);
     EXPECT_EQ(app::ExceptionMessage(std::make_exception_ptr(
@@ -447,7 +447,7 @@ TEST_F(Run, UntickedShortcutsEndSilentlyAndAMissingProgramIsReported) {
     view.unchecked[Control::MakeShortcuts] = true;
     Install();
     EXPECT_EQ(Story(),
-              (Strings{"payload verify C:\\Kelvaro3", "payload install C:\\Kelvaro3 kelvaro.exe",
+              (Strings{"payload check C:\\Kelvaro3", "payload install C:\\Kelvaro3 kelvaro.exe",
                        "close", "terminate x1"}));
 }
 
@@ -456,7 +456,7 @@ TEST_F(Run, AProgramUpgradeWithoutTheProgramSaysSo) {
     m.Remove(ProgramFile);
     typed = Installation + "\\"; // the same program file path with a trailing backslash
     Install();
-    EXPECT_EQ(Story(), (Strings{"payload verify C:\\Kelvaro3\\", "payload install C:\\Kelvaro3\\",
+    EXPECT_EQ(Story(), (Strings{"payload check C:\\Kelvaro3\\", "payload install C:\\Kelvaro3\\",
                                 "box: Upgrade (C:\\Kelvaro3\\kelvaro.exe) niet ge\xEFnstalleerd",
                                 "close", "terminate x1"}));
 }
@@ -466,7 +466,7 @@ TEST_F(Run, HelpPackageNeverTouchesTheProgramAndReportsDone) {
     script.items = {"Help\\kelvaro.chm"};
     caption = "Kelvaro Schermhelp Update 1.0]";
     Install();
-    EXPECT_EQ(Story(), (Strings{"payload verify C:\\Kelvaro3", "payload install C:\\Kelvaro3",
+    EXPECT_EQ(Story(), (Strings{"payload check C:\\Kelvaro3", "payload install C:\\Kelvaro3",
                                 "box: Installatie voltooid", "close", "terminate x1"}));
     EXPECT_TRUE(m.HasFile(ProgramFile));
 }
@@ -487,7 +487,7 @@ TEST_F(Run, ConfiguredPackageInstallsWithoutVersionOrShortcuts) {
     typed = "C:\\Kaarten";
     m.AddFolder("C:\\Kaarten"); // not an installation: only the folder must exist
     Install();
-    EXPECT_EQ(Story(), (Strings{"payload verify C:\\Kaarten", "payload install C:\\Kaarten",
+    EXPECT_EQ(Story(), (Strings{"payload check C:\\Kaarten", "payload install C:\\Kaarten",
                                 "box: Installatie voltooid", "close", "terminate x1"}));
 }
 

@@ -232,6 +232,12 @@ class AllOrNothing(Suite):
             self.failing_run(prefix, exe, UPGRADE_CAPTION, in_use_notice("Data\\voornamen.txt"),
                              "file_in_use")
             check(holder.proc.poll() is None, "the holding program ended")
+            # The run's log says why: the Windows error of the refused move and the item.
+            log = prefix.unix(prefix.user_windows + r"\Temp\klvupgrade.log").read_text("utf-8")
+            failure = [line for line in log.splitlines() if " failure " in line]
+            check(any(("Windows-fout 32," in line or "Windows-fout 33," in line)
+                      and "item: Data\\voornamen.txt" in line for line in failure),
+                  f"no failure line with the Windows error and the item: {failure}")
         finally:
             Path(f"{signal}.release").write_text("")
             try:

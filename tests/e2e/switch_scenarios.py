@@ -10,6 +10,7 @@ from __future__ import annotations
 
 import os
 import re
+import shutil
 import sys
 import time
 from pathlib import Path
@@ -21,6 +22,7 @@ from scenarios import Suite, main  # noqa: E402
 
 CAPTION = "Kelvaro Update 3.2.0.1]"
 LOG = r"C:\Beheer\logs\kelvaro-update.log"
+NEW_LOG = r"C:\Beheer\nieuw\logs\update.log"  # in folders that do not exist yet
 # Exit codes (src/app/exit_codes.h).
 INSTALLED, NO_INSTALLATION, DAMAGED, BAD_SWITCH = 0, 2, 4, 10
 LINE = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (\w+) +(.*)$")
@@ -120,15 +122,20 @@ class SwitchSuite(Suite):
     def verysilent_damaged(self, prefix: Prefix):
         root = stage_installation(prefix, self.args.installed_program)
         before = snapshot(root)
-        run, _ = self.start(prefix, "verysilent_damaged", "/verysilent", f"/log={LOG}", cut=1000)
+        shutil.rmtree(prefix.unix(NEW_LOG).parent.parent, ignore_errors=True)
+        run, _ = self.start(prefix, "verysilent_damaged", "/verysilent", f"/log={NEW_LOG}",
+                            cut=1000)
         shown, code = self.watch(run)
         check(code == DAMAGED, f"exit code {code}, expected {DAMAGED}")
         check(not shown and not run.box_texts(), f"shown: {shown} {run.box_texts()}")
         check(not differences(before, snapshot(root)), "the installation changed")
-        self.expect_lines(self.read_log(prefix), ("phase", "damaged or cut off"),
+        # The log's folders were made; the failure line says what the check found.
+        self.expect_lines(self.read_log(prefix, NEW_LOG), ("phase", "damaged or cut off"),
+                          ("failure", "damaged package: engine code 0, Windows-fout 0, item: "
+                                      "(none); the directory was rebuilt"),
                           ("question", "notice [Mededeling] Het updatebestand is beschadigd"),
                           ("result", "damaged package (exit code 4)"))
-        return "lower-case switches; exit 4, nothing changed"
+        return "lower-case switches; the log's new folders made; exit 4, nothing changed"
 
     def silent_shows_progress(self, prefix: Prefix):
         root = stage_installation(prefix, self.args.installed_program)

@@ -15,6 +15,7 @@
 #include <map>
 
 #include "app/install_journal.h"
+#include "app/run_failures.h"
 #include "app/staged_install.h"
 #include "zip/test_util.h"
 
@@ -295,6 +296,13 @@ TEST_F(FaultInjection, EachFailureIsToldByItsCause) {
         EXPECT_EQ(std::string(outcome.file.begin(), outcome.file.end()), c.file);
         EXPECT_TRUE(FailureNotice(outcome, shown).starts_with(c.notice))
             << FailureNotice(outcome, shown);
+        // The log says why: the system's error number and the item (or the run's journal).
+        const std::string logLine = ReportFailure(outcome, shown).logLine;
+        EXPECT_NE(logLine.find("Windows-fout " + std::to_string(c.code) + ","), std::string::npos)
+            << logLine;
+        EXPECT_NE(logLine.find(c.file.empty() ? std::string("item: ") : "item: " + c.file),
+                  std::string::npos)
+            << logLine;
         EXPECT_EQ(Snapshot(root), before);
     }
 }

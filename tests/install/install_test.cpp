@@ -13,6 +13,7 @@
 #include <map>
 
 #include "app/install_journal.h"
+#include "app/run_log.h"
 #include "app/staged_install.h"
 #include "zip/test_util.h"
 
@@ -387,8 +388,13 @@ TEST(RecoveryTest, CommittedRunsFinishAndIncompleteUndosWait) {
     EXPECT_TRUE(fs::exists(journal));
     // An installation into the folder is refused meanwhile, and changes nothing.
     const auto seen = Snapshot(folder);
+    test::ZipWriter w;
+    w.prefix = test::FakeExecutable(4096);
+    w.add("a.txt", "newer");
+    WriteBytes(dir / "package.exe", w.build());
     zip::TZipArchive archive;
-    const InstallOutcome refused = InstallPayload(archive, u"/no/package", f, u"");
+    const InstallOutcome refused =
+        InstallPayload(archive, (dir / "package.exe").u16string(), f, u"");
     EXPECT_EQ(refused.kind, InstallOutcome::Blocked);
     EXPECT_EQ(refused.recovery, RecoveryResult::Incomplete);
     EXPECT_EQ(Snapshot(folder), seen);
@@ -398,6 +404,68 @@ TEST(RecoveryTest, CommittedRunsFinishAndIncompleteUndosWait) {
     EXPECT_EQ(ReadBytes(folder / "a.txt"), "old");
     EXPECT_FALSE(fs::exists(backup));
     EXPECT_FALSE(fs::exists(journal));
+}
+
+// The one entry point of recovery at start: every folder the note of pending runs names, then
+// the run's own folder; each finding logged. A resolved folder leaves the note, one that still
+// blocks stays for the next start; the run's own call (without the note) touches no other folder.
+TEST(RecoveryTest, EarlierRunsFromTheNoteAndTheOwnFolderAreRecoveredAndLogged) {
+    ScratchDir dir;
+    fs::create_directories(dir / "temp");
+    const std::string oldTemp = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
+    ::setenv("TMPDIR", (dir / "temp").c_str(), 1);
+    const auto folderOf = [&](const char* name) {
+        fs::create_directories(dir / name);
+        return (dir / name).u16string() + u"/";
+    };
+    // Finished after its commit; a backup without a journal; torn while planning (own folder).
+    const std::u16string committed = folderOf("Voltooid"), orphan = folderOf("Wees"),
+                         own = folderOf("Eigen");
+    WriteBytes(dir / "Voltooid" / "a.txt", "new");
+    fs::create_directories(dir / "Voltooid" / "~klvupgrade.backup");
+    WriteBytes(dir / "Voltooid" / "~klvupgrade.backup" / "a.txt", "old");
+    WriteBytes(dir / "Voltooid" / "~klvupgrade.journal",
+               "KLVUPGRADE-JOURNAL 2\nF 1 a.txt\nPLAN\nSWITCH\nCOMMITTED\n");
+    fs::create_directories(dir / "Wees" / "~klvupgrade.backup");
+    WriteBytes(dir / "Eigen" / "~klvupgrade.journal", "KLVUPGRADE-JOURNAL 2\nF 0 ne");
+    RecordPendingRun(committed);
+    RecordPendingRun(orphan);
+
+    // The own folder alone: the noted ones are not visited.
+    EXPECT_TRUE(RecoverEarlierRuns(u"", false).empty());
+    EXPECT_TRUE(fs::exists(dir / "Voltooid" / "~klvupgrade.journal"));
+
+    RunLog log((dir / "klvupgrade.log").u16string());
+    SetRunLog(&log);
+    const std::vector<RecoveredFolder> found = RecoverEarlierRuns(own, true);
+    SetRunLog(nullptr);
+    ASSERT_EQ(found.size(), 3u);
+    EXPECT_EQ(found[0].folder, committed);
+    EXPECT_EQ(found[0].result, RecoveryResult::Completed);
+    EXPECT_EQ(found[1].folder, orphan);
+    EXPECT_EQ(found[1].result, RecoveryResult::OrphanBackup);
+    EXPECT_EQ(found[2].folder, own);
+    EXPECT_EQ(found[2].result, RecoveryResult::Restored);
+    EXPECT_EQ(ReadBytes(dir / "Voltooid" / "a.txt"), "new");
+    EXPECT_FALSE(fs::exists(dir / "Eigen" / "~klvupgrade.journal"));
+    const std::string logged = ReadBytes(dir / "klvupgrade.log");
+    for (const char* seen : {"recovery an interrupted earlier update was finished",
+                             "recovery an earlier update's backup folder without a journal",
+                             "recovery an interrupted earlier update was undone"})
+        EXPECT_NE(logged.find(seen), std::string::npos) << seen << "\n" << logged;
+    EXPECT_NE(logged.find((dir / "Voltooid").string()), std::string::npos) << logged;
+
+    // The next start finds only what still blocks; once resolved, nothing and no note.
+    const std::vector<RecoveredFolder> again = RecoverEarlierRuns(own, true);
+    ASSERT_EQ(again.size(), 1u);
+    EXPECT_EQ(again[0].folder, orphan);
+    fs::remove_all(dir / "Wees" / "~klvupgrade.backup");
+    EXPECT_TRUE(RecoverEarlierRuns(own, true).empty());
+    EXPECT_FALSE(fs::exists(dir / "temp" / "klvupgrade.pending"));
+    if (oldTemp.empty())
+        ::unsetenv("TMPDIR");
+    else
+        ::setenv("TMPDIR", oldTemp.c_str(), 1);
 }
 
 } // namespace

@@ -1,0 +1,190 @@
+#include "app/run_failures.h"
+
+#include "platform/text.h"
+#include "util/texts.h"
+#include "zip/errors.h"
+
+namespace klv::app {
+
+namespace {
+
+std::string Ansi(const std::u16string& text) {
+    return platform::Utf16ToAnsi(text);
+}
+
+// Each named failure: its exit code and how the log names it.
+struct FailureRow {
+    InstallOutcome::Kind kind;
+    ExitCode code;
+    const char* name;
+};
+
+constexpr FailureRow kFailures[] = {
+    {InstallOutcome::Installed, ExitCode::Installed, "installed"},
+    {InstallOutcome::Damaged, ExitCode::DamagedPackage, "damaged package"},
+    {InstallOutcome::NoRoom, ExitCode::NoRoom, "not enough room"},
+    {InstallOutcome::ProgramInUse, ExitCode::InUse, "Kelvaro in use"},
+    {InstallOutcome::FileInUse, ExitCode::InUse, "file in use"},
+    {InstallOutcome::NoRights, ExitCode::NoRights, "no rights"},
+    {InstallOutcome::WriteFailed, ExitCode::NoRoom, "write failed"},
+    {InstallOutcome::NotRestored, ExitCode::NotRestored, "not restored"},
+    {InstallOutcome::Blocked, ExitCode::NotRestored, "folder closed by an earlier update"},
+};
+
+const FailureRow& RowOf(InstallOutcome::Kind kind) {
+    for (const FailureRow& row : kFailures)
+        if (row.kind == kind) return row;
+    static constexpr FailureRow unknown{InstallOutcome::WriteFailed, ExitCode::UnexpectedError,
+                                        "unexpected"};
+    return unknown;
+}
+
+// The item as the payload names it, not the staging path the engine wrote to.
+std::string ItemName(const std::u16string& file) {
+    std::string item = Ansi(file);
+    const std::string staging = Ansi(StagingFolderName) + "\\";
+    if (const std::size_t at = item.find(staging); at != std::string::npos)
+        item = item.substr(at + staging.size());
+    return item;
+}
+
+std::string LogLine(const InstallOutcome& outcome) {
+    std::string line = RowOf(outcome.kind).name;
+    if (outcome.kind == InstallOutcome::Blocked && outcome.recovery == RecoveryResult::Busy)
+        line = "another update is running in the folder";
+    line += ": engine code " + std::to_string(outcome.engineCode);
+    line += ", Windows-fout " + std::to_string(outcome.systemError);
+    if (outcome.journal)
+        line += ", item: the run's journal";
+    else
+        line +=
+            ", item: " + (outcome.file.empty() ? std::string("(none)") : ItemName(outcome.file));
+    if (outcome.kind == InstallOutcome::NoRoom)
+        line += ", needed " + std::to_string(outcome.neededMB) + " MB, available " +
+                std::to_string(outcome.availableMB) + " MB";
+    if (!outcome.message.empty()) line += "; " + outcome.message;
+    return line;
+}
+
+} // namespace
+
+ExitCode ExitCodeFor(const InstallOutcome& outcome) {
+    // Another run holds the folder's journal: it is not cut off, only busy.
+    if (outcome.kind == InstallOutcome::Blocked && outcome.recovery == RecoveryResult::Busy)
+        return ExitCode::AlreadyRunning;
+    return RowOf(outcome.kind).code;
+}
+
+ExitCode ExitCodeFor(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const zip::EZAError&) {
+        return ExitCode::DamagedPackage;
+    } catch (...) {
+        return ExitCode::UnexpectedError;
+    }
+}
+
+std::string FailureNotice(const InstallOutcome& outcome, const std::string& folder,
+                          const std::string& programFile) {
+    const std::string file = Ansi(outcome.file);
+    switch (outcome.kind) {
+    case InstallOutcome::Installed:
+        break;
+    case InstallOutcome::Damaged:
+        return DamagedPackageNotice();
+    case InstallOutcome::NoRoom:
+        return util::texts::NoRoom(folder, outcome.neededMB, outcome.availableMB);
+    case InstallOutcome::ProgramInUse:
+        return util::texts::DeleteFailed(programFile);
+    case InstallOutcome::FileInUse:
+        return util::texts::FileInUse(file);
+    case InstallOutcome::WriteFailed:
+        return util::texts::NotUnpacked(folder, ItemName(outcome.file));
+    case InstallOutcome::NoRights:
+        return util::texts::NoRights(folder, file);
+    case InstallOutcome::Blocked:
+        return RecoveryNotice(outcome.recovery, folder);
+    case InstallOutcome::NotRestored:
+        return util::texts::NotRestored(file);
+    }
+    return {};
+}
+
+FailureReport ReportFailure(const InstallOutcome& outcome, const std::string& folder,
+                            const std::string& programFile) {
+    FailureReport report;
+    report.code = ExitCodeFor(outcome);
+    if (outcome.kind == InstallOutcome::Installed) return report;
+    report.notice = FailureNotice(outcome, folder, programFile);
+    report.logLine = LogLine(outcome);
+    return report;
+}
+
+InstallOutcome::Kind KindOf(const platform::DiskStatus& status) {
+    switch (status.failure) {
+    case platform::DiskFailure::InUse:
+        return InstallOutcome::FileInUse;
+    case platform::DiskFailure::Denied:
+        return InstallOutcome::NoRights;
+    case platform::DiskFailure::Full:
+        return InstallOutcome::NoRoom;
+    case platform::DiskFailure::None:
+    case platform::DiskFailure::Other:
+        break;
+    }
+    return InstallOutcome::WriteFailed;
+}
+
+InstallOutcome::Kind KindOf(const StagingFailure& failure) {
+    const platform::DiskFailure stream = failure.streamError
+                                             ? platform::FailureOf(failure.streamError)
+                                             : platform::DiskFailure::None;
+    if (failure.diskFull || failure.lowRoom || stream == platform::DiskFailure::Full)
+        return InstallOutcome::NoRoom;
+    if (stream == platform::DiskFailure::Denied) return InstallOutcome::NoRights;
+    // What the payload itself is to blame for: an item that fails its checks, cannot be
+    // unpacked or read, or a name the drive refuses while it takes other new files.
+    switch (failure.engineCode) {
+    case 0:
+    case zip::neNotIntact:
+    case zip::neDeflate64:
+    case zip::neInvalidPassword:
+        return InstallOutcome::Damaged;
+    default:
+        return failure.refusedName ? InstallOutcome::Damaged : InstallOutcome::WriteFailed;
+    }
+}
+
+std::string DamagedPackageNotice() {
+    return util::texts::DamagedPackage();
+}
+
+std::string AlreadyRunningNotice() {
+    return std::string(util::texts::AlreadyRunning);
+}
+
+std::string RecoveryNotice(RecoveryResult result, const std::string& folder) {
+    std::string shown = folder;
+    while (shown.size() > 3 && (shown.back() == '\\' || shown.back() == '/'))
+        shown.pop_back();
+    switch (result) {
+    case RecoveryResult::Nothing:
+        break;
+    case RecoveryResult::Restored:
+        return std::string(util::texts::EarlierRunRestored);
+    case RecoveryResult::Completed:
+        return std::string(util::texts::EarlierRunCompleted);
+    case RecoveryResult::Incomplete:
+        return util::texts::EarlierRunIncomplete(shown);
+    case RecoveryResult::Unreadable:
+        return util::texts::EarlierRunUnreadable(shown);
+    case RecoveryResult::OrphanBackup:
+        return util::texts::OrphanBackup(shown, shown + "\\" + Ansi(BackupFolderName));
+    case RecoveryResult::Busy:
+        return AlreadyRunningNotice();
+    }
+    return {};
+}
+
+} // namespace klv::app
