@@ -5,10 +5,8 @@
 
 #include "app/stubconf/item_names.h"
 #include "platform/file_stream.h"
-#include "platform/files.h"
 #include "platform/path_names.h"
 #include "platform/text.h"
-#include "platform/tree_files.h"
 
 namespace klv::app {
 
@@ -18,7 +16,6 @@ namespace {
 
 using platform::DiskStatus;
 using platform::EntryKind;
-using platform::KindOf;
 
 constexpr std::string_view kHeader = "KLVUPGRADE-JOURNAL 2";
 constexpr std::string_view kPlanLine = "PLAN";
@@ -116,7 +113,7 @@ DiskStatus Delete(platform::Disk& disk, const std::u16string& path) {
 // Moves `from` over `to`, clearing a read-only `to` that refuses to be replaced.
 DiskStatus MoveOver(platform::Disk& disk, const std::u16string& from, const std::u16string& to) {
     DiskStatus status = disk.Move(from, to);
-    if (status.ok() || KindOf(to) != EntryKind::File) return status;
+    if (status.ok() || disk.Kind(to) != EntryKind::File) return status;
     disk.SetAttributes(to, kNormalFile);
     return disk.Move(from, to);
 }
@@ -133,10 +130,10 @@ bool Undo(platform::Disk& disk, const std::u16string& folder, const std::u16stri
         if (it->existed) {
             // Without a backup the old file was never moved: it is still in place.
             const std::u16string saved = backup + it->name;
-            if (KindOf(saved) != EntryKind::File) continue;
+            if (disk.Kind(saved) != EntryKind::File) continue;
             if (!MoveOver(disk, saved, target).ok()) complete = false;
-        } else if (KindOf(target) == EntryKind::File &&
-                   KindOf(staging + it->name) == EntryKind::Missing) {
+        } else if (disk.Kind(target) == EntryKind::File &&
+                   disk.Kind(staging + it->name) == EntryKind::Missing) {
             if (!Delete(disk, target).ok()) complete = false;
         }
     }
@@ -144,16 +141,16 @@ bool Undo(platform::Disk& disk, const std::u16string& folder, const std::u16stri
         const std::u16string path = folder + *it;
         // A folder the plan made is gone again; one that is still there holds something that
         // is not the run's (it was emptied of the run's files above).
-        if (KindOf(path) == EntryKind::Folder) disk.RemoveFolder(path);
+        if (disk.Kind(path) == EntryKind::Folder) disk.RemoveFolder(path);
     }
     return complete;
 }
 
 // True when a file lies anywhere below `folder` (links are not entered, but count).
-bool HoldsFiles(const std::u16string& folder) {
-    for (const platform::FolderEntry& entry : platform::ListFolder(folder)) {
+bool HoldsFiles(platform::Disk& disk, const std::u16string& folder) {
+    for (const platform::FolderEntry& entry : disk.List(folder)) {
         if (!entry.folder || entry.link) return true;
-        if (HoldsFiles(folder + entry.name + u'\\')) return true;
+        if (HoldsFiles(disk, folder + entry.name + u'\\')) return true;
     }
     return false;
 }
@@ -233,11 +230,11 @@ bool InstallJournal::SwitchOver(const SwitchPlan& plan, SwitchFailure& failure) 
         return false;
     };
     for (const auto& name : plan.newFolders) {
-        if (inMovedFolder(name) || KindOf(folder_ + name) == EntryKind::Folder) continue;
+        if (inMovedFolder(name) || disk_.Kind(folder_ + name) == EntryKind::Folder) continue;
         const std::u16string parent(platform::PathHead(name, u"\\"));
-        if ((parent.empty() || KindOf(folder_ + parent) == EntryKind::Folder) &&
-            KindOf(staging + name) == EntryKind::Folder &&
-            KindOf(folder_ + name) == EntryKind::Missing &&
+        if ((parent.empty() || disk_.Kind(folder_ + parent) == EntryKind::Folder) &&
+            disk_.Kind(staging + name) == EntryKind::Folder &&
+            disk_.Kind(folder_ + name) == EntryKind::Missing &&
             disk_.Move(staging + name, folder_ + name).ok()) {
             movedWhole.push_back(platform::UpperCase(name) + u'\\');
             StopHere(++step);
@@ -260,7 +257,7 @@ bool InstallJournal::SwitchOver(const SwitchPlan& plan, SwitchFailure& failure) 
             if (const DiskStatus status = disk_.Move(target, saved); !status.ok())
                 return fail(file.name, status);
             StopHere(++step);
-        } else if (KindOf(target) != EntryKind::Missing) {
+        } else if (disk_.Kind(target) != EntryKind::Missing) {
             // A file that appeared since the plan was made: it has no backup, so it is not
             // replaced.
             return fail(file.name, DiskStatus{platform::DiskFailure::InUse, 0});
@@ -280,19 +277,19 @@ bool InstallJournal::Discard() {
     // tells the next start what to finish.
     if (!gone) return false;
     file_.reset();
-    return KindOf(journalPath_) == EntryKind::Missing || Delete(disk_, journalPath_).ok();
+    return disk_.Kind(journalPath_) == EntryKind::Missing || Delete(disk_, journalPath_).ok();
 }
 
 RecoveryResult RecoverInterruptedRun(const std::u16string& folder, bool ownFolder,
                                      platform::Disk& disk) {
-    if (KindOf(folder) != EntryKind::Folder) return RecoveryResult::Nothing;
+    if (disk.Kind(folder) != EntryKind::Folder) return RecoveryResult::Nothing;
     InstallJournal journal(folder, disk);
     const std::u16string journalPath = folder + JournalFileName;
-    const bool backupThere = KindOf(folder + BackupFolderName) != EntryKind::Missing;
-    const EntryKind journalKind = KindOf(journalPath);
+    const bool backupThere = disk.Kind(folder + BackupFolderName) != EntryKind::Missing;
+    const EntryKind journalKind = disk.Kind(journalPath);
     if (journalKind == EntryKind::Missing) {
         if (backupThere) return RecoveryResult::OrphanBackup;
-        if (!ownFolder || KindOf(folder + StagingFolderName) == EntryKind::Missing)
+        if (!ownFolder || disk.Kind(folder + StagingFolderName) == EntryKind::Missing)
             return RecoveryResult::Nothing;
         // Staged files without a journal: nothing had been moved.
         return platform::RemoveTree(disk, journal.StagingFolder()) ? RecoveryResult::Restored
@@ -322,7 +319,7 @@ RecoveryResult RecoverInterruptedRun(const std::u16string& folder, bool ownFolde
     case JournalText::Switching:
         // Every saved file must be back before the backup folder may go.
         if (!Undo(disk, folder, journal.StagingFolder(), journal.BackupFolder(), text.plan) ||
-            HoldsFiles(journal.BackupFolder()))
+            HoldsFiles(disk, journal.BackupFolder()))
             return RecoveryResult::Incomplete;
         break;
     case JournalText::Committed:

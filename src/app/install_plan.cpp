@@ -3,7 +3,6 @@
 #include <unordered_set>
 
 #include "app/stubconf/item_names.h"
-#include "platform/files.h"
 #include "platform/path_names.h"
 #include "platform/text.h"
 #include "zip/archiver.h"
@@ -49,7 +48,8 @@ PayloadItems ListPayload(zip::TZipArchive& archive) {
 }
 
 std::optional<SwitchPlan> MakePlan(const std::u16string& folder,
-                                   const std::vector<PayloadItem>& items, std::u16string& refused) {
+                                   const std::vector<PayloadItem>& items, std::u16string& refused,
+                                   platform::Disk& disk) {
     SwitchPlan plan;
     std::unordered_set<std::u16string> seenFolders;
     // The folders of a path (the whole path too for a folder item), parents first; false when
@@ -59,21 +59,20 @@ std::optional<SwitchPlan> MakePlan(const std::u16string& folder,
             if (p == std::u16string::npos && !includeLast) return true;
             const std::u16string part = name.substr(0, p);
             if (seenFolders.insert(platform::UpperCase(part)).second) {
-                if (platform::FileExists(folder + part)) return false;
-                if (!platform::DirectoryExists(folder + part)) plan.newFolders.push_back(part);
+                if (disk.IsFile(folder + part)) return false;
+                if (!disk.IsFolder(folder + part)) plan.newFolders.push_back(part);
             }
             if (p == std::u16string::npos) return true;
         }
     };
     for (const PayloadItem& item : items) {
         const bool fits = addFolders(item.name, item.folder) &&
-                          (item.folder || !platform::DirectoryExists(folder + item.name));
+                          (item.folder || !disk.IsFolder(folder + item.name));
         if (!fits) {
             refused = item.name;
             return std::nullopt;
         }
-        if (!item.folder)
-            plan.files.push_back({item.name, platform::FileExists(folder + item.name)});
+        if (!item.folder) plan.files.push_back({item.name, disk.IsFile(folder + item.name)});
     }
     return plan;
 }

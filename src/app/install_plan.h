@@ -38,6 +38,7 @@ PayloadItems ListPayload(zip::TZipArchive& archive);
 // into this installation (a part of its path is a file there, or it is a file where the
 // installation has a folder); `refused` then names the item.
 std::optional<SwitchPlan> MakePlan(const std::u16string& folder,
-                                   const std::vector<PayloadItem>& items, std::u16string& refused);
+                                   const std::vector<PayloadItem>& items, std::u16string& refused,
+                                   platform::Disk& disk = platform::SystemDisk());
 
 } // namespace klv::app

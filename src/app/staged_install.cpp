@@ -9,10 +9,8 @@
 #include "app/install_plan.h"
 #include "app/run_log.h"
 #include "platform/file_stream.h"
-#include "platform/files.h"
 #include "platform/path_names.h"
 #include "platform/text.h"
-#include "platform/tree_files.h"
 #include "util/texts.h"
 #include "zip/archiver.h"
 #include "zip/errors.h"
@@ -87,7 +85,7 @@ InstallOutcome InstallPayload(zip::TZipArchive& archive, const std::u16string& p
     const PayloadItems payload = ListPayload(archive);
     std::u16string refused;
     const std::optional<SwitchPlan> planned =
-        payload.refused ? std::nullopt : MakePlan(folder, payload.items, refused);
+        payload.refused ? std::nullopt : MakePlan(folder, payload.items, refused, disk);
     if (!planned) {
         outcome.kind = InstallOutcome::Damaged;
         outcome.file = payload.refused ? *payload.refused : refused;
@@ -110,7 +108,7 @@ InstallOutcome InstallPayload(zip::TZipArchive& archive, const std::u16string& p
                                 std::to_string(replaced) + " replaced), " +
                                 std::to_string(plan.newFolders.size()) + " new folders");
     if (!programFile.empty()) {
-        const bool inUse = platform::ProbeFileUse(folder + programFile) == platform::FileUse::InUse;
+        const bool inUse = disk.Use(folder + programFile) == platform::FileUse::InUse;
         Log(LogCategory::Check, u"in use: " + programFile + (inUse ? u" is in use" : u" is free"));
         if (inUse) {
             outcome.kind = InstallOutcome::ProgramInUse;
@@ -119,7 +117,7 @@ InstallOutcome InstallPayload(zip::TZipArchive& archive, const std::u16string& p
         }
     }
 
-    const auto available = platform::FreeBytes(folder);
+    const auto available = disk.FreeBytes(folder);
     Log(LogCategory::Check,
         "room: needed " + std::to_string((needed + kMB - 1) / kMB) + " MB, available " +
             (available ? std::to_string(*available / kMB) + " MB" : std::string("unknown")));
@@ -139,7 +137,7 @@ InstallOutcome InstallPayload(zip::TZipArchive& archive, const std::u16string& p
     if (const platform::DiskStatus status = journal.Begin(plan); !status.ok()) {
         // The run's own file: the notice names the folder, not the file.
         outcome.kind = KindOf(status);
-        if (outcome.kind == InstallOutcome::NoRoom) noRoom(platform::FreeBytes(folder));
+        if (outcome.kind == InstallOutcome::NoRoom) noRoom(disk.FreeBytes(folder));
         if (outcome.kind == InstallOutcome::FileInUse) outcome.kind = InstallOutcome::WriteFailed;
         return outcome;
     }
@@ -184,7 +182,7 @@ InstallOutcome InstallPayload(zip::TZipArchive& archive, const std::u16string& p
 
     bool complete = failureCode == 0 && !diskFull;
     for (std::size_t i = 0; complete && i < plan.files.size(); ++i)
-        if (!platform::FileExists(journal.StagingFolder() + plan.files[i].name)) {
+        if (!disk.IsFile(journal.StagingFolder() + plan.files[i].name)) {
             complete = false;
             outcome.file = plan.files[i].name;
         }
@@ -192,7 +190,7 @@ InstallOutcome InstallPayload(zip::TZipArchive& archive, const std::u16string& p
         const bool refusedName =
             failureCode == zip::neCannotCreateFile && TakesNewFiles(disk, journal.StagingFolder());
         journal.Discard();
-        const auto available = platform::FreeBytes(folder);
+        const auto available = disk.FreeBytes(folder);
         if (diskFull || (available && *available < kMB) ||
             streamFailure == platform::DiskFailure::Full) {
             noRoom(available);
@@ -218,7 +216,7 @@ InstallOutcome InstallPayload(zip::TZipArchive& archive, const std::u16string& p
     if (!switched) {
         outcome.file = failure.file;
         outcome.kind = failure.restored ? KindOf(failure.status) : InstallOutcome::NotRestored;
-        if (outcome.kind == InstallOutcome::NoRoom) noRoom(platform::FreeBytes(folder));
+        if (outcome.kind == InstallOutcome::NoRoom) noRoom(disk.FreeBytes(folder));
         if (outcome.kind == InstallOutcome::FileInUse && failure.file.empty())
             outcome.kind = InstallOutcome::WriteFailed; // the journal, not a file of Kelvaro
         return outcome;

@@ -70,7 +70,7 @@ bool TUpgradeForm::ValidateTargetFolder() {
         util::ShowNotice(util::texts::PathNotFound);
         return false;
     }
-    if (!util::sys::Files().FolderExists(folder)) {
+    if (!util::FolderExists(folder)) {
         EndRun(ExitCode::NoInstallation, "the folder " + folder + " does not exist");
         util::ShowNotice(util::texts::PathNotFoundAt(folder));
         return false;

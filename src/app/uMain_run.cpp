@@ -65,7 +65,7 @@ void TUpgradeForm::bnExtractClick(TObject*) {
 }
 
 void TUpgradeForm::RunInstallation(const std::string& folder) {
-    if (!util::sys::Files().FolderExists(folder)) {
+    if (!util::FolderExists(folder)) {
         EndRun(ExitCode::NoInstallation, "the folder " + folder + " does not exist");
         util::ShowNotice(util::texts::FolderDoesNotExist(folder));
         return;
@@ -90,7 +90,7 @@ void TUpgradeForm::RunInstallation(const std::string& folder) {
     std::string replacedProgram; // the old program file that must be free to replace
     if (!configured) {
         programFile = util::WithTrailingBackslash(folder) + ProgramFileName;
-        if (!IsHelpPackage() && util::sys::Files().FileExists(programFile)) {
+        if (!IsHelpPackage() && util::FileExists(programFile)) {
             if (!ConfirmVersion(programFile)) return;
             SetCursor(platform::Cursor::HourGlass);
             replacedProgram = ProgramFileName;

@@ -1,14 +1,19 @@
-// The one way the installation run changes the disk. Every change (create, write, flush, move,
-// delete, make or remove a folder, set attributes) is a call on a Disk, so that a test can
-// stand a Disk of its own between the run and the system and fail or stop any of them; the
-// run reads (exists, list, kind of entry) through the plain file services. SystemDisk() is the
-// real one: the Win32 or POSIX file services behind it.
+// The installer's one way to the disk. Every change (create, write, flush, move, delete, make or
+// remove a folder, set attributes) and every question (is there a file or folder, what kind of
+// entry, a folder's entries, free room, a file in use) is a call on a Disk, so that a test can
+// stand a Disk of its own between the installer and the system and fail or stop any change.
+// SystemDisk() is the real one: the Win32 or POSIX file services (files.h, tree_files.h) behind
+// it. The window logic's ANSI `Files` service (system.h) is the narrow view of the same disk.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "platform/tree_files.h"
 
 namespace klv::platform {
 
@@ -37,9 +42,28 @@ class DiskFile {
     virtual DiskStatus Flush() = 0;
 };
 
+// What a path names, the path's last component itself (a link is not followed).
+enum class EntryKind { Missing, File, Folder, Link };
+
 class Disk {
   public:
     virtual ~Disk() = default;
+
+    // ---- questions. The defaults ask the system, so a Disk that stands in for the changes
+    // alone reads what is really there.
+    // True when `path` names an existing file (not a folder), or an existing folder; a link
+    // is followed.
+    virtual bool IsFile(const std::u16string& path);
+    virtual bool IsFolder(const std::u16string& path);
+    virtual EntryKind Kind(const std::u16string& path);
+    // The entries of `folder`, without "." and ".."; empty when it cannot be read.
+    virtual std::vector<FolderEntry> List(const std::u16string& folder);
+    // The bytes the calling user may still write on the volume that holds `folder`.
+    virtual std::optional<std::uint64_t> FreeBytes(const std::u16string& folder);
+    // Whether the file could be replaced now (see ProbeFileUse).
+    virtual FileUse Use(const std::u16string& path);
+
+    // ---- changes
     // Creates a file that must not exist yet, held open without sharing.
     virtual std::unique_ptr<DiskFile> Create(const std::u16string& path, DiskStatus& status) = 0;
     // Moves a file or folder; an existing file at `to` is replaced.
@@ -55,8 +79,7 @@ class Disk {
 // The system's disk.
 Disk& SystemDisk();
 
-// What a path names, the path's last component itself (a link is not followed).
-enum class EntryKind { Missing, File, Folder, Link };
+// The system's answer to Disk::Kind.
 EntryKind KindOf(const std::u16string& path);
 
 // Makes `path` and its missing parents, one MakeFolder each.

@@ -26,5 +26,7 @@ bool MoveReplacing(const std::u16string& from, const std::u16string& to);
 // The file's last-write time as a DOS stamp (date << 16 | time) in local time.
 std::optional<std::uint32_t> DosStampOf(const std::u16string& path);
 std::u16string CurrentDirectory();
+// The full path of the running program's own file; empty when the system cannot tell.
+std::u16string ExecutablePath();
 
 } // namespace klv::platform

@@ -63,7 +63,7 @@ bool ExistsQuietly(std::string_view path, bool folder) {
     unsigned kind = DriveKind(std::string_view(full).substr(0, 1));
     if ((kind == platform::dkRemovable || kind == platform::dkCdRom) && !DriveReady(full[0]))
         return false;
-    return folder ? sys::Files().FolderExists(full) : sys::Files().FileExists(full);
+    return folder ? FolderExists(full) : FileExists(full);
 }
 
 bool OnCdDrive(std::string_view fullPath) {
@@ -189,6 +189,14 @@ bool DriveReady(char letter) {
     KLV_ASSERT("filez", letter >= 'A' && letter <= 'Z');
     platform::ErrorModeScope quiet(sys::Drives(), kQuietErrorMode);
     return sys::Drives().DiskSize(letter - 'A' + 1) != -1;
+}
+
+bool FileExists(std::string_view path) {
+    return sys::Files().FileExists(path);
+}
+
+bool FolderExists(std::string_view path) {
+    return sys::Files().FolderExists(path);
 }
 
 bool FileExistsSafe(std::string_view path) {

@@ -55,6 +55,10 @@ std::vector<std::string> DistinctList(const std::vector<std::string>& list);
 unsigned DriveKind(std::string_view letter);
 // True when drive `letter` (A-Z or a-z) answers a size query; asked quietly.
 bool DriveReady(char letter);
+// The plain existence tests: the system's answer as it is (a network path included; an empty
+// drive may make the system show its box).
+bool FileExists(std::string_view path);
+bool FolderExists(std::string_view path);
 // Existence tests that never make the system show a box or wait for an empty drive; false
 // for a path that begins with two backslashes.
 bool FileExistsSafe(std::string_view path);

@@ -220,7 +220,7 @@ void SearchOnce(const Walk& walk, const std::string& folder,
 // `listed`: the folder came from its parent's directory search a moment ago, so it exists.
 void Enter(const Walk& walk, std::string folder, std::string names, bool listed) {
     if (SearchStopFlag) return;
-    if (!listed && !sys::Files().FolderExists(folder)) return;
+    if (!listed && !FolderExists(folder)) return;
     if (walk.skip && InSkipList(*walk.skip, WithTrailingBackslash(folder))) return;
     // A name list that begins with the folder itself loses that folder text.
     if (!folder.empty() && names.starts_with(folder)) names.erase(0, folder.size());

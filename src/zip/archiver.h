@@ -22,7 +22,7 @@ inline constexpr std::uint16_t kOpenModeCreate = 0xFFFF;
 inline constexpr std::uint16_t kOpenModeProbe = 0x22;     // read/write, deny write
 inline constexpr std::uint16_t kOpenModeShareRead = 0x40; // read, deny none
 
-class TZABaseArchiver {
+class TZABaseArchiver : public TZAComponent {
   public:
     TZABaseArchiver();
     virtual ~TZABaseArchiver();
@@ -30,7 +30,7 @@ class TZABaseArchiver {
     TZABaseArchiver& operator=(const TZABaseArchiver&) = delete;
 
     // Published properties.
-    std::u16string Name; // the component's name; prefixes its error messages
+    // Name (the component's name, prefixing its error messages) comes from TZAComponent.
     std::u16string FileName;
     std::u16string BaseDir;
     std::u16string TempDir;

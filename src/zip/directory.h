@@ -15,7 +15,7 @@
 
 namespace klv::zip {
 
-class TZABaseArchiver;
+class TZAComponent;
 
 // Fields of an entry that only the archive-updating operations use; absent while reading.
 struct TDirItemUpdate {
@@ -143,7 +143,7 @@ class TZADirArray {
     std::int32_t IndexOfName(std::u16string_view lowerName) const;
     void Reserve(std::size_t n) { items_.reserve(n); }
 
-    const TZABaseArchiver* Owner = nullptr;
+    const TZAComponent* Owner = nullptr;
 
   private:
     void Grow(std::size_t required);
@@ -175,7 +175,7 @@ struct TZADirManager {
     TZAStream* Stream = nullptr;
     bool Creating = false;
     bool StreamSupplied = false;
-    TZABaseArchiver* Owner = nullptr;
+    TZAComponent* Owner = nullptr;
     TZADirArray Directory;
     TZADirArray UpdateDirectory;
     std::string Comment;

@@ -20,7 +20,7 @@ struct TZADirectorySettings {
     bool oemNames = true;     // names without the UTF-8 flag are in the OEM code page
     bool tolerant = true;     // an unusable central directory is rebuilt from local headers
     bool multiVolume = false; // a split or spanned archive
-    const TZABaseArchiver* component = nullptr; // names the errors' messages
+    const TZAComponent* component = nullptr; // names the errors' messages
 };
 
 // The volumes of a split or spanned archive, as the reader asks for them.

@@ -3,8 +3,8 @@
 #include <array>
 #include <utility>
 
+#include "platform/file_stream.h"
 #include "platform/text.h"
-#include "zip/archiver.h"
 
 namespace klv::zip {
 
@@ -125,7 +125,7 @@ std::u16string EZAException::MessageText(std::int32_t errorCode) {
     return kMessages[static_cast<std::size_t>(errorCode)];
 }
 
-std::u16string EZAException::BuildMessage(int nativeError, const TZABaseArchiver* component,
+std::u16string EZAException::BuildMessage(int nativeError, const TZAComponent* component,
                                           const std::vector<TZAFormatArg>* args) {
     std::u16string text = MessageText(ErrorCodeOf(nativeError));
     if (args) text = FormatMessage(text, *args);
@@ -138,11 +138,11 @@ std::u16string EZAException::BuildMessage(int nativeError, const TZABaseArchiver
     return text + u" - Native error: " + Ascii(digits);
 }
 
-EZAException::EZAException(int nativeError, const TZABaseArchiver* component)
+EZAException::EZAException(int nativeError, const TZAComponent* component)
     : EZAError(BuildMessage(nativeError, component, nullptr)), ErrorCode(ErrorCodeOf(nativeError)),
       NativeError(nativeError) {}
 
-EZAException::EZAException(int nativeError, const TZABaseArchiver* component,
+EZAException::EZAException(int nativeError, const TZAComponent* component,
                            std::vector<TZAFormatArg> args)
     : EZAError(BuildMessage(nativeError, component, &args)), ErrorCode(ErrorCodeOf(nativeError)),
       NativeError(nativeError) {}

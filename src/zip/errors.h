@@ -8,7 +8,16 @@
 
 namespace klv::zip {
 
-class TZABaseArchiver;
+// What an engine error names as its source: a component with a name that prefixes the
+// message. The archiver is one; the errors know nothing else of it.
+class TZAComponent {
+  public:
+    std::u16string Name; // the component's name; prefixes its error messages
+
+  protected:
+    TZAComponent() = default;
+    ~TZAComponent() = default;
+};
 
 // The base of the engine's errors: a wide message, and what() in UTF-8.
 class EZAError : public std::exception {
@@ -74,8 +83,8 @@ using TZAFormatArg = std::variant<std::u16string, std::int64_t>;
 // ErrorCode the index of the message in the table.
 class EZAException : public EZAError {
   public:
-    EZAException(int nativeError, const TZABaseArchiver* component);
-    EZAException(int nativeError, const TZABaseArchiver* component, std::vector<TZAFormatArg> args);
+    EZAException(int nativeError, const TZAComponent* component);
+    EZAException(int nativeError, const TZAComponent* component, std::vector<TZAFormatArg> args);
 
     std::int32_t ErrorCode;
     std::int32_t NativeError;
@@ -84,7 +93,7 @@ class EZAException : public EZAError {
     static std::int32_t ErrorCodeOf(int nativeError);
     // The table text of an ErrorCode, unformatted ("Unknown error" when out of range).
     static std::u16string MessageText(std::int32_t errorCode);
-    static std::u16string BuildMessage(int nativeError, const TZABaseArchiver* component,
+    static std::u16string BuildMessage(int nativeError, const TZAComponent* component,
                                        const std::vector<TZAFormatArg>* args);
 };
 

@@ -39,6 +39,11 @@ RUNNING = ("Er wordt al een update ge\u00efnstalleerd.\r\nWacht tot die klaar is
            "daarna opnieuw.")
 CLOSED = ("\r\nZolang dat zo is, kan er in deze map geen update worden ge\u00efnstalleerd.")
 CONFIGURATION = {"stub.ini", "stub.bmp", "stub.jpg", "stub.ico"}
+# A deep installation folder, and its items whose full installed paths are 250 characters:
+# within the classic limit of 260 in place, past it in the run's staging and backup folders.
+DEEP_DIR = ("C:\\Stamboomonderzoek familie Verhoeven-Van den Broek\\Gemeentearchieven en "
+            "kerkelijke registers\\Kelvaro 3 werkversie")
+LONG_PATH = 250
 
 
 def unreadable_notice(folder):
@@ -56,6 +61,13 @@ def no_room_notice(needed_mb, available_mb):
     return (f"Er is niet genoeg vrije ruimte op de schijf van [{INSTALL_DIR}].\r\nNodig: "
             f"{needed_mb} MB, beschikbaar: {available_mb} MB.\r\nMaak ruimte vrij en probeer "
             "het opnieuw." + NOTHING_CHANGED)
+
+
+def long_item(stem: str) -> str:
+    """A payload name below DEEP_DIR whose installed path is LONG_PATH characters long."""
+    start = f"Bronnen/Doop-, trouw- en begraafboeken 1650-1811/Transcripties/{stem} "
+    room = LONG_PATH - len(DEEP_DIR) - 1 - len(start) - len(".txt")
+    return start + ("akte " * room)[:room] + ".txt"
 
 
 def many_files(count, size=2000, folder="Data/Bijlagen"):
@@ -512,8 +524,38 @@ class AllOrNothing(Suite):
         self.expect_unchanged(prefix, root, before, "unreadable configuration")
         return "encrypted item and unreadable Stub.ini: the damaged notice, nothing changed or left"
 
+    def long_paths(self, prefix: Prefix):
+        """An installation in a deep folder, a payload of items whose installed paths are 250
+        characters (one new, one replacing an installed file): staged and backed up, their
+        paths pass 260 characters. A run failing on a damaged item after staging them leaves
+        nothing; the intact package installs them byte for byte and leaves nothing."""
+        root = stage_installation(prefix, self.args.installed_program, folder=DEEP_DIR)
+        new, replaced = long_item("nieuw"), long_item("vervangen")
+        for name in (new, replaced):
+            check(len(DEEP_DIR + "\\" + name) == LONG_PATH, f"{name}: not {LONG_PATH} long")
+        (root / replaced).parent.mkdir(parents=True)
+        (root / replaced).write_bytes(b"oude transcriptie\r\n" * 40)
+        before = snapshot(root)
+        files = payload(self.args.update_program, {
+            new: "Doopakte, nieuw getranscribeerd\r\n".encode("cp1252") * 300,
+            replaced: "Trouwakte, opnieuw getranscribeerd\r\n".encode("cp1252") * 300,
+            **many_files(4)})
+        exe = self.package(prefix, "klvupgrade-beschadigd.exe", files, caption=UPGRADE_CAPTION)
+        damage(prefix.unix(exe), "Data/Bijlagen/bijlage02.txt", "data")
+        self.failing_run(prefix, exe, UPGRADE_CAPTION, DAMAGED, "long_paths-damaged")
+        self.expect_unchanged(prefix, root, before, "long paths, damaged item")
+        exe = self.package(prefix, "klvupgrade.exe", files, caption=UPGRADE_CAPTION)
+        self.upgrade_run(prefix, exe, "long_paths")
+        self.expect_installed(root, files)
+        self.expect_only(before, snapshot(root), self.changed_paths(files))
+        check(not self.leftovers(prefix, root), f"left behind: {self.leftovers(prefix, root)}")
+        staged = len(DEEP_DIR + "\\" + RESERVED + "staging\\" + new)
+        return (f"items of {LONG_PATH} characters ({staged} while staged), one replacing an "
+                "installed file: a damaged run left nothing, the intact one installed them")
+
     SCENARIOS = ("full_drive", "file_in_use", "damaged_item", "cut_off", "success",
-                 "untrusted_remains", "link_in_staging", "two_copies", "refused_packages")
+                 "untrusted_remains", "link_in_staging", "two_copies", "refused_packages",
+                 "long_paths")
 
 
 if __name__ == "__main__":

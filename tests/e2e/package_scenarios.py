@@ -54,12 +54,15 @@ class PackageSuite(Suite):
         out.parent.mkdir(parents=True, exist_ok=True)
         extra = ["--caption", caption] if caption is not None else []
         if self.args.klvpack.suffix.lower() == ".exe":
+            # The maker's kit: klvpack.exe beside the stub, which it takes without --stub.
             shutil.copy2(self.args.klvpack, maker / "klvpack.exe")
             shutil.copy2(self.args.stub, maker / "klvupgradeStub.exe")
-            res = prefix.wine(MAKER + "\\klvpack.exe", "build", "--stub",
-                              MAKER + "\\klvupgradeStub.exe", "--payload", MAKER + "\\payload",
+            res = prefix.wine(MAKER + "\\klvpack.exe", "build", "--payload", MAKER + "\\payload",
                               *extra, "-o", prefix.downloads_windows + "\\" + name,
                               check_ok=False)
+            told = f"stub: {MAKER}\\klvupgradeStub.exe (PE32".encode()
+            check(res.returncode != 0 or told in res.stdout,
+                  f"klvpack build did not take the stub beside it: {res.stdout[-300:]!r}")
         else:
             res = subprocess.run([str(self.args.klvpack), "build", "--stub", str(self.args.stub),
                                   "--payload", str(tree), *extra, "-o", str(out)],

@@ -2,7 +2,7 @@
 """The built stub (PE32 in the 32-bit build, PE32+ in the x86-64 one) as packages are made
 from it: klvpack builds a package, osslsigncode signs it, and klvpack reads both through the
 view that ends where the certificate table begins: the same items, the signature found and its
-digest matching.
+digest matching, and the stub's kind told.
 
     stub_signatures.py STUB.exe WORKDIR        (KLVPACK and KLV_RUNNER from the environment)
 """
@@ -48,6 +48,9 @@ def main():
         code, out, err = t.run("check", package)
         if code not in (0, 1):
             failures.append(f"{kind} {name}: check exit {code}: {out}{err}")
+        told = {"PE32": "PE32, 32-bit", "PE32+": "PE32+, x86-64"}.get(kind, "?")
+        if f"stub:            {told}" not in out:
+            failures.append(f"{kind} {name}: check does not tell the stub's kind:\n{out}")
         line = next((l for l in out.splitlines() if l.startswith("signature")), "")
         if name == "unsigned" and "none" not in line:
             failures.append(f"{kind} unsigned: {line!r}")

@@ -124,6 +124,72 @@ TEST_F(StagedInstallTest, FailuresBeforeTheSwitchChangeNothing) {
     EXPECT_EQ(Snapshot(folder), before);
 }
 
+// The checks before staging take the disk's word: a program file the disk reports in use,
+// or less room than the payload needs, ends the run with nothing written.
+TEST_F(StagedInstallTest, InUseAndNoRoomAsTheDiskReportsThemChangeNothing) {
+    struct ReportingDisk final : platform::Disk {
+        std::u16string busy;
+        std::optional<std::uint64_t> room;
+        platform::FileUse Use(const std::u16string& path) override {
+            return !busy.empty() && path.ends_with(busy) ? platform::FileUse::InUse
+                                                         : Disk::Use(path);
+        }
+        std::optional<std::uint64_t> FreeBytes(const std::u16string& folder) override {
+            return room ? room : Disk::FreeBytes(folder);
+        }
+        std::unique_ptr<platform::DiskFile> Create(const std::u16string& path,
+                                                   platform::DiskStatus& status) override {
+            ++changes;
+            return platform::SystemDisk().Create(path, status);
+        }
+        platform::DiskStatus Move(const std::u16string& from, const std::u16string& to) override {
+            ++changes;
+            return platform::SystemDisk().Move(from, to);
+        }
+        platform::DiskStatus RemoveFile(const std::u16string& path) override {
+            ++changes;
+            return platform::SystemDisk().RemoveFile(path);
+        }
+        platform::DiskStatus MakeFolder(const std::u16string& path) override {
+            ++changes;
+            return platform::SystemDisk().MakeFolder(path);
+        }
+        platform::DiskStatus RemoveFolder(const std::u16string& path) override {
+            ++changes;
+            return platform::SystemDisk().RemoveFolder(path);
+        }
+        platform::DiskStatus SetAttributes(const std::u16string& path,
+                                           std::uint32_t attributes) override {
+            ++changes;
+            return platform::SystemDisk().SetAttributes(path, attributes);
+        }
+        int changes = 0;
+    };
+    const auto before = Snapshot(folder);
+    const fs::path package = Package();
+    auto run = [&](ReportingDisk& disk) {
+        zip::TZipArchive archive;
+        return InstallPayload(archive, package.u16string(), folder.u16string() + u"/",
+                              u"kelvaro.exe", disk);
+    };
+
+    ReportingDisk inUse;
+    inUse.busy = u"kelvaro.exe";
+    const InstallOutcome busy = run(inUse);
+    EXPECT_EQ(busy.kind, InstallOutcome::ProgramInUse);
+    EXPECT_EQ(busy.file, u"kelvaro.exe");
+
+    ReportingDisk full;
+    full.room = 0;
+    const InstallOutcome noRoom = run(full);
+    EXPECT_EQ(noRoom.kind, InstallOutcome::NoRoom);
+    EXPECT_EQ(noRoom.availableMB, 0u);
+    EXPECT_GE(noRoom.neededMB, 1u);
+
+    EXPECT_EQ(inUse.changes + full.changes, 0);
+    EXPECT_EQ(Snapshot(folder), before);
+}
+
 // Whatever the installer's name rules refuse, and an item that cannot go into this
 // installation (its path runs through a file there, or it is a file where a folder is), makes
 // the payload damaged before anything is written, naming the item; one file never arrives

@@ -62,9 +62,9 @@ class Payloads:
                 f.write(data)
         return root
 
-    def package(self, files, caption=None, kelvaro="3.2.0.1"):
+    def package(self, files, caption=None, kelvaro="3.2.0.1", bits=32):
         out = os.path.join(self.work, f"{self.prefix}-package{self.n + 1}.exe")
-        self.t.build(self.t.stub(), self.make(files, kelvaro), out, caption=caption)
+        self.t.build(self.t.stub(bits), self.make(files, kelvaro), out, caption=caption)
         return out
 
 
@@ -74,8 +74,11 @@ def verdicts(t, work):
     data = {"Data/voornamen.txt": b"Jan\r\nPiet\r\n" * 200, "Data/Caf\u00e9 \u00e9\u00e9n.txt": b"utf-8"}
 
     expect(t, "program upgrade as made", p.package(data, upgrade), 0,
-           ["program upgrade", "package version: 3.2.0.1", "kelvaro.exe:     version 3.2.0.1, as the caption says",
+           ["stub:            PE32, 32-bit: runs on every Windows", "program upgrade", "package version: 3.2.0.1", "kelvaro.exe:     version 3.2.0.1, as the caption says",
             "picture:         the stub's own", "items:           4 tested, all intact", "the stub will install this package as made"])
+    expect(t, "an x86-64 stub", p.package(data, upgrade, bits=64), 1,
+           ["stub:            PE32+, x86-64: runs on 64-bit Windows only",
+            "warning:         the stub is an x86-64 program: the package does not run on 32-bit"])
     expect(t, "caption without a version", p.package(data), 1,
            ["stored caption:  \"Kwartierblad met plaats en datum", "the caption carries no version"])
     expect(t, "version in lower-case update", p.package(data, "Kelvaro update 3.2.0.1]"), 1, ["the caption carries no version"])

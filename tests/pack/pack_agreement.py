@@ -3,7 +3,7 @@
 zipfile and the installer's engine (`klvpack extract`), and two builds of one tree are
 identical; a build the tool must refuse exits 2 and leaves no file behind.
 
-    pack_agreement.py            the tree family, reproducibility, refusals
+    pack_agreement.py            the tree family, reproducibility, refusals, the default stub
     pack_agreement.py --zip64    more than 65,535 files, and a sparse file over 4 GiB
 
 Environment: KLVPACK (the built tool), KLV_RUNNER (emulator, empty natively), KLV_BINARY_DIR.
@@ -299,6 +299,39 @@ def refusals(t, work):
         fail("a refused output was changed")
 
 
+def default_stub(t, work):
+    """Without --stub, build takes the klvupgradeStub.exe beside klvpack (a maker's kit), else
+    the 32-bit build's; with neither it names where it looked and writes nothing."""
+    kit = os.path.join(work, "kit")
+    os.makedirs(kit)
+    shutil.copy2(t.klvpack, os.path.join(kit, "klvpack"))
+    beside = os.path.join(kit, "klvupgradeStub.exe")
+    kt = Tools(os.path.join(work, "kit-work"), klvpack=os.path.join(kit, "klvpack"), runner="")
+    payload = os.path.join(work, "kit-payload")
+    os.makedirs(payload)
+    open(os.path.join(payload, "a.txt"), "wb").write(b"a")
+    out = os.path.join(work, "kit.exe")
+    for bits, kind in ((32, "PE32, 32-bit: runs on every Windows"),
+                       (64, "PE32+, x86-64: runs on 64-bit Windows only")):
+        shutil.copy2(t.stub(bits), beside)
+        rc, text, err = kt.run("build", "--payload", payload, "-o", out)
+        if rc != 0 or f"stub: {beside} ({kind})" not in text:
+            fail(f"the {bits}-bit stub beside klvpack: exit {rc}, {text!r} {err!r}")
+        elif not open(out, "rb").read().startswith(open(beside, "rb").read()):
+            fail(f"the {bits}-bit stub beside klvpack is not the package's stub")
+        if (bits == 64) != ("will not run on 32-bit Windows" in err):
+            fail(f"the {bits}-bit stub beside klvpack: warning {err!r}")
+        os.remove(out)
+    os.remove(beside)
+    # The configured 32-bit build's stub, where that build was made; else the refusal.
+    rc, text, err = kt.run("build", "--payload", payload, "-o", out)
+    if rc == 0:
+        if beside in text or "(PE32, 32-bit" not in text:
+            fail(f"the configured default stub: {text!r}")
+    elif rc != 2 or f"no installer stub at {beside}" not in err or os.path.exists(out):
+        fail(f"no stub anywhere: exit {rc}, {err!r}")
+
+
 def zip64_family(t, work):
     stub = t.stub()
     many = os.path.join(work, "many")
@@ -390,6 +423,7 @@ def main():
         else:
             tree_family(t, work)
             refusals(t, work)
+            default_stub(t, work)
     finally:
         for dirpath, dirnames, filenames in os.walk(work):
             for n in dirnames + filenames:

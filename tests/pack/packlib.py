@@ -4,7 +4,8 @@ building and signing a package.
 
     from packlib import Tools
     t = Tools(work_dir)                    # KLVPACK and KLV_RUNNER from the environment
-    stub = t.stub()                        # a PE with the stored caption block
+    stub = t.stub()                        # a PE32 with the stored caption block
+    stub64 = t.stub(bits=64)               # the same as PE32+ (x86-64)
     exe = t.kelvaro("3.2.0.1")             # a PE whose version resource says 3.2.0.1
     t.build(stub, payload_dir, out, caption="Kelvaro Update 3.2.0.1]")
     t.sign(out, signed)                    # osslsigncode with a certificate made by openssl
@@ -21,6 +22,7 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 MINGW = "x86_64-w64-mingw32-"
+MINGW32 = "i686-w64-mingw32-"  # the shipped stub is a 32-bit program
 
 
 class Tools:
@@ -48,10 +50,10 @@ class Tools:
             raise AssertionError(f"klvpack {' '.join(args)}: exit {p.returncode}, wanted {check}\n{out}{err}")
         return p.returncode, out, err
 
-    def stub(self):
-        out = os.path.join(self.work, "stub.exe")
+    def stub(self, bits=32):
+        out = os.path.join(self.work, "stub.exe" if bits == 32 else f"stub{bits}.exe")
         if not os.path.exists(out):
-            subprocess.run([MINGW + "gcc", "-O2", "-s", os.path.join(HERE, "stub_standin.c"),
+            subprocess.run([(MINGW32 if bits == 32 else MINGW) + "gcc", "-O2", "-s", os.path.join(HERE, "stub_standin.c"),
                             "-o", out], check=True)
         return out
 

@@ -7,9 +7,11 @@
 
 #include "build_caption.h"
 #include "build_tree.h"
+#include "pe_image.h"
 #include "platform/file_stream.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "stub_default.h"
 #include "zip/records.h"
 #include "zip/signed_view.h"
 #include "zip/streams.h"
@@ -58,9 +60,22 @@ BuildArguments ParseBuild(const std::vector<std::u16string>& args) {
             throw PackError("unexpected argument " + Utf8(a));
         }
     }
-    if (out.stub.empty() || out.payload.empty() || out.output.empty())
-        throw PackError("build needs --stub, --payload and -o");
+    if (out.payload.empty() || out.output.empty()) throw PackError("build needs --payload and -o");
     return out;
+}
+
+// The stub named by --stub, else the shipped 32-bit one where klvpack knows to look.
+std::u16string StubPath(const std::u16string& given) {
+    if (!given.empty()) return given;
+    const std::vector<std::u16string> places = DefaultStubPlaces();
+    if (const auto found = FirstExisting(places)) return *found;
+    std::string looked;
+    for (const std::u16string& place : places)
+        looked += (looked.empty() ? "" : ", nor at ") + Utf8(place);
+    throw PackError("no --stub given, and no installer stub " +
+                    (looked.empty() ? std::string("beside klvpack") : "at " + looked) +
+                    ": name the stub with --stub (the shipped one is the 32-bit "
+                    "klvupgradeStub.exe)");
 }
 
 std::vector<std::uint8_t> ReadStub(const std::u16string& path) {
@@ -87,7 +102,7 @@ bool EndsInArchive(const std::vector<std::uint8_t>& b) {
 
 void CheckStub(const std::u16string& path, const std::vector<std::uint8_t>& stub) {
     const std::string name = Utf8(path);
-    if (stub.size() < 64 || stub[0] != 'M' || stub[1] != 'Z')
+    if (stub.size() < 64 || stub[0] != 'M' || stub[1] != 'Z' || !PeKindOf(stub))
         throw PackError(name + " is not a Windows executable");
     if (!FindCaptionBlock(stub))
         throw PackError(name +
@@ -145,8 +160,10 @@ class PendingOutput {
 } // namespace
 
 void PrintPackUsage(std::FILE* to) {
-    std::fputs("       klvpack build --stub STUB.exe --payload DIR [--caption TEXT] [--level 0-9]"
+    std::fputs("       klvpack build [--stub STUB.exe] --payload DIR [--caption TEXT] [--level 0-9]"
                " -o PACKAGE.exe\n"
+               "         (without --stub: the klvupgradeStub.exe beside klvpack, else the 32-bit"
+               " build's)\n"
                "       klvpack check PACKAGE.exe\n",
                to);
 }
@@ -154,11 +171,13 @@ void PrintPackUsage(std::FILE* to) {
 int Build(const std::vector<std::u16string>& args) {
     try {
         const BuildArguments a = ParseBuild(args);
+        const std::u16string stubPath = StubPath(a.stub);
         std::error_code ec;
-        if (fs::equivalent(ToPath(a.stub), ToPath(a.output), ec))
+        if (fs::equivalent(ToPath(stubPath), ToPath(a.output), ec))
             throw PackError("the output " + Utf8(a.output) + " is the stub itself");
-        std::vector<std::uint8_t> stub = ReadStub(a.stub);
-        CheckStub(a.stub, stub);
+        std::vector<std::uint8_t> stub = ReadStub(stubPath);
+        CheckStub(stubPath, stub);
+        const PeKind kind = *PeKindOf(stub);
         if (a.caption) SetCaption(stub, *a.caption);
         const std::vector<PackEntry> entries = CollectPayload(a.payload, a.output);
         WriterOptions options;
@@ -169,6 +188,11 @@ int Build(const std::vector<std::u16string>& args) {
         out.Commit();
         const auto files =
             std::count_if(entries.begin(), entries.end(), [](auto& e) { return !e.folder; });
+        std::printf("stub: %s (%s)\n", Utf8(stubPath).c_str(), PeKindText(kind).c_str());
+        if (kind != PeKind::Pe32)
+            std::fprintf(stderr,
+                         "klvpack build: warning: the stub is an x86-64 program: the package "
+                         "will not run on 32-bit Windows (the shipped stub is the 32-bit one)\n");
         std::printf("%s: %lld bytes: the stub (%zu bytes), %zu folders and %lld files\n",
                     Utf8(a.output).c_str(), static_cast<long long>(size), stub.size(),
                     entries.size() - static_cast<std::size_t>(files),

@@ -257,6 +257,12 @@ class PackageCheck {
 
     void StubCaption() {
         const auto stub = ReadFile(0, std::min(stubEnd_, kMaxReadIntoMemory));
+        if (const auto kind = PeKindOf(stub)) {
+            r_.Line("stub", PeKindText(*kind));
+            if (*kind != PeKind::Pe32)
+                r_.Warn("the stub is an x86-64 program: the package does not run on 32-bit "
+                        "Windows; build it with the shipped 32-bit stub");
+        }
         const auto block = FindCaptionBlock(stub);
         if (!block) {
             r_.Warn("the stub has no stored caption block: it is not the Kelvaro installer stub");

@@ -131,6 +131,25 @@ class PeImage {
 
 } // namespace
 
+std::optional<PeKind> PeKindOf(std::span<const std::uint8_t> image) {
+    ByteReader dos(image);
+    if (dos.U16() != 0x5A4D) return std::nullopt; // "MZ"
+    ByteReader lfanew = At(image, 0x3C);
+    ByteReader pe = At(image, lfanew.U32());
+    if (!lfanew.Ok() || pe.U32() != 0x00004550) return std::nullopt;
+    pe.Skip(20); // the file header; the optional header's magic follows
+    const std::uint16_t magic = pe.U16();
+    if (!pe.Ok()) return std::nullopt;
+    if (magic == 0x10B) return PeKind::Pe32;
+    if (magic == 0x20B) return PeKind::Pe32Plus;
+    return std::nullopt;
+}
+
+std::string PeKindText(PeKind kind) {
+    return kind == PeKind::Pe32 ? "PE32, 32-bit: runs on every Windows"
+                                : "PE32+, x86-64: runs on 64-bit Windows only";
+}
+
 std::optional<std::uint64_t> FileVersionOf(std::span<const std::uint8_t> image) {
     PeImage pe(image);
     if (!pe.Parse()) return std::nullopt;

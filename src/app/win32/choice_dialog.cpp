@@ -4,13 +4,14 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/text.h"
+#include "platform/win32/dialog_template.h"
 #include "util/texts.h"
 
 namespace klv::app::win32 {
 
 namespace {
 
-constexpr const char* kClassName = "TKeuzedlgf";
 constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_CLIPCHILDREN;
 constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
 constexpr int kLeft = 441, kTop = 221, kWidth = 400, kHeight = 133;
@@ -24,22 +25,58 @@ constexpr int kHeadingId = 100;
 constexpr int kFirstEntryId = 1000;
 constexpr int kLabelId = 0xFFFF; // labels are never addressed by id
 
+std::wstring Wide(std::string_view ansi) {
+    const std::u16string text = platform::AnsiToUtf16(ansi);
+    return std::wstring(text.begin(), text.end());
+}
+
+// The dialog's fixed part: the frame, the heading and the cancel button. The template's
+// geometry is replaced by the stored pixel positions once the window exists.
+platform::DialogTemplate ChoiceTemplate() {
+    platform::DialogTemplate t;
+    t.Dialog(kStyle, kWidth, kHeight, Wide(util::texts::StoredChoiceCaption), L"MS Sans Serif", 8,
+             kExStyle);
+    t.Item(BS_PUSHBUTTON | WS_TABSTOP | WS_CLIPSIBLINGS, kCancel.left, kCancel.top,
+           kCancel.right - kCancel.left, kCancel.bottom - kCancel.top, IDCANCEL,
+           platform::kButtonClass, Wide(util::texts::CancelButton));
+    t.Item(SS_LEFT | WS_CLIPSIBLINGS, kHeading.left, kHeading.top, kHeading.right - kHeading.left,
+           kHeading.bottom - kHeading.top, kHeadingId, platform::kStaticClass, L"");
+    return t;
+}
+
+void Place(HWND window, const RECT& r) {
+    SetWindowPos(window, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 } // namespace
+
+INT_PTR CALLBACK NativeChoiceDialog::Procedure(HWND window, UINT message, WPARAM wParam,
+                                               LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        SetWindowLongPtrA(window, DWLP_USER, lParam);
+        return FALSE; // the focus is set when the dialog is shown
+    }
+    auto* self = reinterpret_cast<NativeChoiceDialog*>(GetWindowLongPtrA(window, DWLP_USER));
+    if (!self || self->window_.get() != window) return FALSE;
+    return self->HandleMessage(message, wParam, lParam);
+}
 
 NativeChoiceDialog::NativeChoiceDialog(HINSTANCE instance, HWND owner)
     : owner_(owner), font_(StoredFont(kFontPixels)) {
-    RegisterDialogClass(instance, kClassName, OwnerProcedure<NativeChoiceDialog>, nullptr);
-    window_.reset(CreateWindowExA(kExStyle, kClassName,
-                                  std::string(util::texts::StoredChoiceCaption).c_str(), kStyle,
-                                  kLeft, kTop, kWidth, kHeight, owner, nullptr, instance, this));
+    const platform::DialogTemplate layout = ChoiceTemplate();
+    window_.reset(CreateDialogIndirectParamA(instance, layout.Get(), owner, Procedure,
+                                             reinterpret_cast<LPARAM>(this)));
     if (!window_) throw std::runtime_error(std::string(util::texts::ChoiceWindowNotMade));
-    cancel_ = CreateChild(window_.get(), "BUTTON", util::texts::CancelButton,
-                          BS_PUSHBUTTON | WS_TABSTOP | WS_VISIBLE, 0, kCancel.left, kCancel.top,
-                          kCancel.right - kCancel.left, kCancel.bottom - kCancel.top, IDCANCEL,
-                          font_.get());
-    heading_ = CreateChild(window_.get(), "STATIC", "", SS_LEFT | WS_VISIBLE, 0, kHeading.left,
-                           kHeading.top, kHeading.right - kHeading.left,
-                           kHeading.bottom - kHeading.top, kHeadingId, font_.get());
+    cancel_ = GetDlgItem(window_.get(), IDCANCEL);
+    heading_ = GetDlgItem(window_.get(), kHeadingId);
+    for (HWND control : {cancel_, heading_})
+        SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+    // The stored geometry, in pixels.
+    SetWindowPos(window_.get(), nullptr, kLeft, kTop, kWidth, kHeight,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    Place(cancel_, kCancel);
+    Place(heading_, kHeading);
     RECT client;
     GetClientRect(window_.get(), &client);
     clientWidthAtRest_ = client.right;
@@ -47,33 +84,33 @@ NativeChoiceDialog::NativeChoiceDialog(HINSTANCE instance, HWND owner)
 }
 
 NativeChoiceDialog::~NativeChoiceDialog() {
-    if (window_) SetWindowLongPtrA(window_.get(), GWLP_USERDATA, 0);
+    if (window_) SetWindowLongPtrA(window_.get(), DWLP_USER, 0);
 }
 
-LRESULT NativeChoiceDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR NativeChoiceDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_COMMAND: {
         const int id = LOWORD(wParam);
         if (id == IDCANCEL) { // the cancel button, or Escape
             if (IsWindowEnabled(cancel_)) Press(-1);
-            return 0;
+            return TRUE;
         }
         if (HIWORD(wParam) == BN_CLICKED && id >= kFirstEntryId && lParam != 0) {
             Press(id - kFirstEntryId);
-            return 0;
+            return TRUE;
         }
-        if (id == IDOK) return 0; // Enter with no button focused: no choice is made
-        break;
+        if (id == IDOK) return TRUE; // Enter with no button focused: no choice is made
+        return FALSE;
     }
-    case WM_CLOSE: // the close box: no choice
+    case WM_CLOSE: // the close box: no choice (not the cancel button's IDCANCEL)
         done_ = true;
         ok_ = false;
-        return 0;
+        return TRUE;
     case WM_GETMINMAXINFO: {
         auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
         limits->ptMinTrackSize.x = kMinWidth;
         limits->ptMaxTrackSize.x = kMaxWidth;
-        return 0;
+        return TRUE;
     }
     case WM_SIZE:
         if (heading_) { // the heading keeps its distance to the right edge
@@ -82,11 +119,10 @@ LRESULT NativeChoiceDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lP
                          kHeading.bottom - kHeading.top,
                          SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
         }
-        break;
+        return FALSE;
     default:
-        break;
+        return FALSE;
     }
-    return DefDlgProcA(window_.get(), message, wParam, lParam);
 }
 
 void NativeChoiceDialog::Press(int tag) {

@@ -1,6 +1,7 @@
-// TKeuzedlgf's native window: a sizeable dialog owned by the installer window, with the
-// heading, the cancel button and the entries' buttons and labels at pixel positions. Shown
-// with a modal loop of its own, so the owner's timer goes on firing.
+// TKeuzedlgf's native window: a sizeable dialog owned by the installer window, made from an
+// in-memory template (the heading and the cancel button), with the entries' buttons and labels
+// added at pixel positions. Shown with a modal loop of its own, so the owner's timer goes on
+// firing.
 #pragma once
 
 #include <windows.h>
@@ -35,9 +36,8 @@ class NativeChoiceDialog final : public ChoiceView {
     bool ShowModal(int& pressedTag) override;
 
   private:
-    template <class Owner>
-    friend LRESULT CALLBACK OwnerProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    static INT_PTR CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void Press(int tag);
 
     HWND owner_;

@@ -71,6 +71,30 @@ std::u16string WithoutSeparator(std::u16string path) {
 
 } // namespace
 
+bool Disk::IsFile(const std::u16string& path) {
+    return FileExists(path);
+}
+
+bool Disk::IsFolder(const std::u16string& path) {
+    return DirectoryExists(path);
+}
+
+EntryKind Disk::Kind(const std::u16string& path) {
+    return KindOf(path);
+}
+
+std::vector<FolderEntry> Disk::List(const std::u16string& folder) {
+    return ListFolder(folder);
+}
+
+std::optional<std::uint64_t> Disk::FreeBytes(const std::u16string& folder) {
+    return platform::FreeBytes(folder);
+}
+
+FileUse Disk::Use(const std::u16string& path) {
+    return ProbeFileUse(path);
+}
+
 Disk& SystemDisk() {
     static SystemDiskImpl disk;
     return disk;
@@ -78,7 +102,7 @@ Disk& SystemDisk() {
 
 DiskStatus MakeFolders(Disk& disk, const std::u16string& path) {
     const std::u16string folder = WithoutSeparator(path);
-    if (DirectoryExists(folder)) return {};
+    if (disk.IsFolder(folder)) return {};
     const std::u16string parent(PathHead(folder, u"\\/"));
     if (!parent.empty() && parent != folder) {
         if (const DiskStatus status = MakeFolders(disk, parent); !status.ok()) return status;
@@ -88,7 +112,7 @@ DiskStatus MakeFolders(Disk& disk, const std::u16string& path) {
 
 bool RemoveTree(Disk& disk, const std::u16string& folder) {
     const std::u16string top = WithoutSeparator(folder);
-    switch (KindOf(top)) {
+    switch (disk.Kind(top)) {
     case EntryKind::Missing:
         return true;
     case EntryKind::File:
@@ -98,7 +122,7 @@ bool RemoveTree(Disk& disk, const std::u16string& folder) {
     case EntryKind::Folder:
         break;
     }
-    for (const FolderEntry& entry : ListFolder(top)) {
+    for (const FolderEntry& entry : disk.List(top)) {
         const std::u16string path = top + u'\\' + entry.name;
         if (entry.link) {
             // Removed itself: a folder link as a folder, a file link as a file.
@@ -111,7 +135,7 @@ bool RemoveTree(Disk& disk, const std::u16string& folder) {
         }
     }
     disk.RemoveFolder(top);
-    return KindOf(top) == EntryKind::Missing;
+    return disk.Kind(top) == EntryKind::Missing;
 }
 
 } // namespace klv::platform

@@ -6,6 +6,9 @@
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __APPLE__
+#include <mach-o/dyld.h>
+#endif
 
 #include "platform/posix/native_path.h"
 #include "platform/text.h"
@@ -98,6 +101,21 @@ std::u16string CurrentDirectory() {
     char buffer[PATH_MAX];
     if (!::getcwd(buffer, sizeof buffer)) return {};
     return Utf8ToUtf16(buffer);
+}
+
+std::u16string ExecutablePath() {
+    std::error_code ec;
+#ifdef __APPLE__
+    std::uint32_t size = 0;
+    _NSGetExecutablePath(nullptr, &size);
+    std::string raw(size, '\0');
+    if (_NSGetExecutablePath(raw.data(), &size) != 0) return {};
+    raw.resize(raw.find('\0'));
+    const std::filesystem::path path = std::filesystem::canonical(raw, ec);
+#else
+    const std::filesystem::path path = std::filesystem::read_symlink("/proc/self/exe", ec);
+#endif
+    return ec ? std::u16string() : Utf8ToUtf16(path.string());
 }
 
 } // namespace klv::platform

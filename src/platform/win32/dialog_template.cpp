@@ -3,10 +3,10 @@
 namespace klv::platform {
 
 void DialogTemplate::Dialog(DWORD style, short cx, short cy, std::wstring_view caption,
-                            std::wstring_view font, WORD pointSize) {
+                            std::wstring_view font, WORD pointSize, DWORD exStyle) {
     words_.clear();
     PutDword(style | DS_SETFONT);
-    PutDword(0); // extended style
+    PutDword(exStyle);
     countAt_ = words_.size();
     Put(0);         // item count, raised by Item()
     Put(0), Put(0); // x, y

@@ -23,7 +23,7 @@ class DialogTemplate {
     // x and y are 0: the dialog procedure places the window (CentreOnScreen). DS_SETFONT is
     // added to `style`.
     void Dialog(DWORD style, short cx, short cy, std::wstring_view caption,
-                std::wstring_view font = L"MS Shell Dlg", WORD pointSize = 8);
+                std::wstring_view font = L"MS Shell Dlg", WORD pointSize = 8, DWORD exStyle = 0);
     // WS_CHILD and WS_VISIBLE are added to `style`.
     void Item(DWORD style, short x, short y, short cx, short cy, WORD id, WORD classAtom,
               std::wstring_view text);

@@ -98,4 +98,16 @@ std::u16string CurrentDirectory() {
     return std::u16string(buffer.begin(), buffer.begin() + n);
 }
 
+std::u16string ExecutablePath() {
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD n =
+            GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0) return {};
+        if (n < buffer.size()) return std::u16string(buffer.begin(), buffer.begin() + n);
+        if (buffer.size() >= 32768) return {};
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
 } // namespace klv::platform
