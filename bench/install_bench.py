@@ -2,7 +2,7 @@
 """A whole installation run under Wine against `klvpack.exe extract` of the same payload.
 
 The payload: about 50 MB in 2,000 files (text-like, compressible binary and random data, in
-nested folders, deflated by Python's zipfile) plus kelvaro.exe 3.2.0.1, appended to
+nested folders) plus kelvaro.exe 3.2.0.1, packed by `klvpack build` behind
 klvupgradeStub.exe with the caption "Kelvaro Update 3.2.0.1]" (a program upgrade of a staged
 Kelvaro 3.1.0.5 installation: no version question). Per run, in one prefix and display:
 

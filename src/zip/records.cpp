@@ -22,6 +22,22 @@ LocalHeader LocalHeader::Parse(std::span<const std::uint8_t, kLocalHeaderSize> b
     return h;
 }
 
+std::array<std::uint8_t, kLocalHeaderSize> LocalHeader::Bytes() const {
+    std::array<std::uint8_t, kLocalHeaderSize> b{};
+    PutU32(&b[0], signature);
+    PutU16(&b[4], versionNeeded);
+    PutU16(&b[6], flags);
+    PutU16(&b[8], method);
+    PutU16(&b[10], dosTime);
+    PutU16(&b[12], dosDate);
+    PutU32(&b[14], crc32);
+    PutU32(&b[18], compressedSize);
+    PutU32(&b[22], uncompressedSize);
+    PutU16(&b[26], nameLength);
+    PutU16(&b[28], extraLength);
+    return b;
+}
+
 std::optional<std::size_t> FindEndRecordIn(std::span<const std::uint8_t> tail,
                                            std::uint32_t signature, bool* sawSignature) {
     if (sawSignature) *sawSignature = false;

@@ -57,7 +57,7 @@ inline constexpr std::uint16_t kMethodDeflate64 = 9;
 inline constexpr std::uint16_t kMethodAes = 99;
 
 inline constexpr std::uint16_t kExtraZip64 = 0x0001;
-inline constexpr std::uint16_t kExtraUnicodeName = 0x554E; // "NU"
+inline constexpr std::uint16_t kExtraUnicodeName = 0x554E;   // "NU"
 inline constexpr std::uint32_t kUnicodeNameTag = 0x5843554E; // "NUCX"
 inline constexpr std::uint16_t kExtraAes = 0x9901;
 inline constexpr std::size_t kMaxLocalExtraForRebuild = 260;
@@ -136,6 +136,8 @@ struct LocalHeader {
     std::uint16_t extraLength = 0;
 
     static LocalHeader Parse(std::span<const std::uint8_t, kLocalHeaderSize> b);
+    // The 30 bytes as stored, the reverse of Parse.
+    std::array<std::uint8_t, kLocalHeaderSize> Bytes() const;
 };
 
 struct EndRecord {
@@ -151,6 +153,11 @@ struct EndRecord {
     std::uint16_t CommentLength() const { return U16At(bytes, 20); }
 
     void SetSignature(std::uint32_t v) { PutU32(&bytes[0], v); }
+    void SetThisDisk(std::uint16_t v) { PutU16(&bytes[4], v); }
+    void SetDirectoryDisk(std::uint16_t v) { PutU16(&bytes[6], v); }
+    void SetEntriesOnDisk(std::uint16_t v) { PutU16(&bytes[8], v); }
+    void SetTotalEntries(std::uint16_t v) { PutU16(&bytes[10], v); }
+    void SetDirectorySize(std::uint32_t v) { PutU32(&bytes[12], v); }
     void SetDirectoryOffset(std::uint32_t v) { PutU32(&bytes[16], v); }
     void SetCommentLength(std::uint16_t v) { PutU16(&bytes[20], v); }
 };
@@ -177,6 +184,11 @@ struct Zip64Locator {
     std::uint32_t EndRecordDisk() const { return U32At(bytes, 4); }
     std::uint64_t EndRecordPosition() const { return U64At(bytes, 8); }
     std::uint32_t TotalDisks() const { return U32At(bytes, 16); }
+
+    void SetSignature(std::uint32_t v) { PutU32(&bytes[0], v); }
+    void SetEndRecordDisk(std::uint32_t v) { PutU32(&bytes[4], v); }
+    void SetEndRecordPosition(std::uint64_t v) { PutU64(&bytes[8], v); }
+    void SetTotalDisks(std::uint32_t v) { PutU32(&bytes[16], v); }
 };
 
 struct Zip64EndRecord {
@@ -188,6 +200,18 @@ struct Zip64EndRecord {
     std::uint64_t TotalEntries() const { return U64At(bytes, 32); }
     std::uint64_t DirectorySize() const { return U64At(bytes, 40); }
     std::uint64_t DirectoryOffset() const { return U64At(bytes, 48); }
+
+    void SetSignature(std::uint32_t v) { PutU32(&bytes[0], v); }
+    // The size of the record after this field (44 without extensible data).
+    void SetRecordSize(std::uint64_t v) { PutU64(&bytes[4], v); }
+    void SetVersionMadeBy(std::uint16_t v) { PutU16(&bytes[12], v); }
+    void SetVersionNeeded(std::uint16_t v) { PutU16(&bytes[14], v); }
+    void SetThisDisk(std::uint32_t v) { PutU32(&bytes[16], v); }
+    void SetDirectoryDisk(std::uint32_t v) { PutU32(&bytes[20], v); }
+    void SetEntriesOnDisk(std::uint64_t v) { PutU64(&bytes[24], v); }
+    void SetTotalEntries(std::uint64_t v) { PutU64(&bytes[32], v); }
+    void SetDirectorySize(std::uint64_t v) { PutU64(&bytes[40], v); }
+    void SetDirectoryOffset(std::uint64_t v) { PutU64(&bytes[48], v); }
 };
 
 // An entry's extra blocks in one buffer, in order, each as ID (2), size (2) and data, with
@@ -211,7 +235,10 @@ class ExtraFields {
         if (this != &other) Assign({other.buffer_.get(), other.length_});
         return *this;
     }
-    void Clear() { buffer_.reset(); length_ = 0; }
+    void Clear() {
+        buffer_.reset();
+        length_ = 0;
+    }
     std::size_t Count() const;
     std::vector<Block> Blocks() const;
     template <class F> void ForEach(F&& f) const {

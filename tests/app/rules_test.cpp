@@ -7,6 +7,7 @@
 #include "app/payload.h"
 #include "app/stubconf/item_names.h"
 #include "app/stubconf/stub_ini.h"
+#include "fixtures/archive.h"
 #include "platform/text.h"
 #include "zip/errors.h"
 #include "zip/test_util.h"
@@ -179,10 +180,16 @@ TEST(VersionComparison, AnythingButADottedNumberIsUnknown) {
 
 namespace {
 
-// A package as built: an executable with a ZIP appended.
+// A package as built: an executable with a ZIP appended, by the package maker's writer (its
+// offsets count from the package's start), or, for a payload that lies, record by record
+// behind it (offsets from the archive's start).
 class Package {
   public:
-    explicit Package(test::ZipWriter& writer) {
+    explicit Package(test::Archive archive) {
+        archive.prefix = test::FakeExecutable(40000);
+        bytes_ = archive.build();
+    }
+    explicit Package(test::RawRecords& writer) {
         bytes_ = test::FakeExecutable(40000) + writer.build();
     }
     std::string Write(const test::ScratchDir& dir, std::size_t cut = 0) const {
@@ -212,10 +219,10 @@ std::vector<std::string> FilesBelow(const std::filesystem::path& folder) {
 
 TEST(ZipPayload, ConfigurationFilesOnlyWhenThePayloadHoldsStubIni) {
     test::ScratchDir dir;
-    test::ZipWriter w;
+    test::Archive w;
     w.add("stub.ini", "Caption=Kelvaro Schermhelp\r\n");
-    w.add("Stub.jpg", std::string(3000, 'j'), 8);
-    w.add("kelvaro.exe", std::string(5000, 'k'), 8);
+    w.add("Stub.jpg", std::string(3000, 'j'));
+    w.add("kelvaro.exe", std::string(5000, 'k'));
     w.add("Data/voornamen.txt", "Jan\r\n");
     auto payload = app::NewZipPayload(Package(w).Write(dir));
     const std::string temp = Folder(dir, "temp");
@@ -228,7 +235,7 @@ TEST(ZipPayload, ConfigurationFilesOnlyWhenThePayloadHoldsStubIni) {
     payload.reset();
     EXPECT_EQ(FilesBelow(temp), (std::vector<std::string>{"someone else's.txt"}));
 
-    test::ZipWriter plain;
+    test::Archive plain;
     plain.add("kelvaro.exe", "new program");
     plain.add("Stub.bmp", "a picture without a Stub.ini");
     test::ScratchDir other;
@@ -239,10 +246,10 @@ TEST(ZipPayload, ConfigurationFilesOnlyWhenThePayloadHoldsStubIni) {
 
 TEST(ZipPayload, SoundPayloadIsCheckedWithoutWritingThenInstalledFromTheSameOpening) {
     test::ScratchDir dir;
-    test::ZipWriter w;
-    w.add("kelvaro.exe", std::string(70000, 'k'), 8);
-    w.add("Genealogie/Overzichten/Caf\xC3\xA9.txt", "koffie", 0).flags = 0x800;
-    w.add("Data/voornamen.txt", "Jan\r\nPiet\r\n", 8);
+    test::Archive w;
+    w.add("kelvaro.exe", std::string(70000, 'k'));
+    w.add("Genealogie/Overzichten/Caf\xC3\xA9.txt", "koffie"); // flagged UTF-8
+    w.add("Data/voornamen.txt", "Jan\r\nPiet\r\n");
     const auto payload = app::NewZipPayload(Package(w).Write(dir));
     const std::string target = Folder(dir, "Kelvaro");
     test::WriteBytes(dir / "Kelvaro" / "kelvaro.exe", "old program");
@@ -270,9 +277,9 @@ TEST(ZipPayload, SoundPayloadIsCheckedWithoutWritingThenInstalledFromTheSameOpen
 }
 
 TEST(ZipPayload, DamagedOrCutOffPayloadIsRefused) {
-    test::ZipWriter w;
-    w.add("kelvaro.exe", std::string(70000, 'k'), 0);
-    w.add("Data/voornamen.txt", std::string(4000, 'v'), 0);
+    test::Archive w;
+    w.add("kelvaro.exe", std::string(70000, 'k')).store = true;
+    w.add("Data/voornamen.txt", std::string(4000, 'v')).store = true;
     const Package sound(w);
 
     // Cut off by an interrupted download: the directory is rebuilt from local headers.
@@ -287,7 +294,7 @@ TEST(ZipPayload, DamagedOrCutOffPayloadIsRefused) {
               app::InstallOutcome::Damaged);
 
     // One item's data damaged: its check fails while it is staged, and nothing is installed.
-    test::ZipWriter bad;
+    test::RawRecords bad;
     bad.add("kelvaro.exe", std::string(70000, 'k'), 8);
     auto& damaged = bad.add("Data/voornamen.txt", "Jan\r\nPiet\r\n", 0);
     damaged.packed = "Jan\r\nPiEt\r\n";
@@ -303,7 +310,7 @@ TEST(ZipPayload, DamagedOrCutOffPayloadIsRefused) {
     EXPECT_TRUE(FilesBelow(crc / "Kelvaro").empty());
 
     // An encrypted item would ask for a password part-way: refused at the first look.
-    test::ZipWriter locked;
+    test::RawRecords locked;
     locked.add("kelvaro.exe", std::string(700, 'k'), 0);
     locked.add("Data/geheim.txt", "x", 0).flags = 0x0001;
     test::ScratchDir enc;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "fixtures/zipwriter.h"
+#include "fixtures/zip_values.h"
 #include "zip/archiver.h"
 #include "zip/crypto.h"
 #include "zip/directory.h"

@@ -17,7 +17,6 @@ import signal
 import subprocess
 import tempfile
 import time
-import zipfile
 from dataclasses import dataclass
 from pathlib import Path
 
@@ -612,35 +611,60 @@ def set_caption(stub: bytes, caption: str) -> bytes:
     return stub[:start] + text.ljust(CAPTION_CAPACITY, b"\0") + stub[start + CAPTION_CAPACITY:]
 
 
+# The stamp of every payload file and folder: 2026-11-30 12:00:00 UTC.
+PAYLOAD_MTIME = 1796040000
+WINE_RUN = Path(__file__).resolve().parents[2] / "scripts" / "wine-run"
+
+
+def find_klvpack(stub: Path) -> Path:
+    """klvpack of the build that made `stub` (KLVPACK names another)."""
+    if os.environ.get("KLVPACK"):
+        return Path(os.environ["KLVPACK"])
+    for build in Path(stub).resolve().parents:
+        if (build / "CMakeCache.txt").is_file():
+            for name in ("klvpack.exe", "klvpack"):
+                if (build / "tools" / "klvpack" / name).is_file():
+                    return build / "tools" / "klvpack" / name
+            break
+    raise Failure(f"no klvpack built beside {stub}; set KLVPACK")
+
+
 def make_package(stub: Path, out: Path, files: dict[str, bytes], caption: str | None = None,
-                 cut: int = 0) -> Path:
-    """The stub with a deflated ZIP of `files` appended (offsets from the package's start, as a
-    package maker writes them; folder entries included); `cut` bytes cut off its end, as by
-    an interrupted download."""
-    data = Path(stub).read_bytes()
-    if caption is not None:
-        data = set_caption(data, caption)
+                 cut: int = 0, klvpack: Path | None = None) -> Path:
+    """The package as a package maker makes it: `klvpack build` of a folder holding `files`
+    (a name ending in '/' is an empty folder; every folder becomes an entry), with `caption`
+    as the stored caption; `cut` bytes cut off its end, as by an interrupted download. A
+    Windows klvpack runs in the build's prefix (scripts/wine-run), which sees the Unix root
+    as Z:."""
+    tool = Path(klvpack) if klvpack else find_klvpack(stub)
+    windows = tool.suffix.lower() == ".exe"
+
+    def arg(path: Path) -> str:
+        path = str(Path(path).resolve())
+        return "Z:" + path.replace("/", "\\") if windows else path
+
     out = Path(out)
     out.parent.mkdir(parents=True, exist_ok=True)
-    out.write_bytes(data)
-    folders = set()
-    for name in files:
-        parts = name.split("/")[:-1]
-        for i in range(1, len(parts) + 1):
-            folders.add("/".join(parts[:i]) + "/")
-    stamp = (2026, 11, 30, 12, 0, 0)
-    with zipfile.ZipFile(out, "a", zipfile.ZIP_DEFLATED) as z:  # appends behind the stub
-        for name in sorted(folders):
-            info = zipfile.ZipInfo(name, stamp)
-            info.external_attr = (0o40755 << 16) | 0x10  # as Info-ZIP marks a folder
-            z.writestr(info, b"")
-        for name in sorted(files):
+    with tempfile.TemporaryDirectory(prefix="klv-payload-") as tmp:
+        tree = Path(tmp) / "payload"
+        tree.mkdir()
+        for name, data in files.items():
+            path = tree / name
             if name.endswith("/"):
+                path.mkdir(parents=True, exist_ok=True)
                 continue
-            info = zipfile.ZipInfo(name, stamp)
-            info.compress_type = zipfile.ZIP_DEFLATED
-            info.external_attr = 0x20
-            z.writestr(info, files[name])
+            path.parent.mkdir(parents=True, exist_ok=True)
+            path.write_bytes(data)
+        for path in tree.rglob("*"):
+            os.utime(path, (PAYLOAD_MTIME, PAYLOAD_MTIME))
+        command = [str(tool), "build", "--stub", arg(stub), "--payload", arg(tree), "-o", arg(out)]
+        if caption is not None:
+            command += ["--caption", caption]
+        env = dict(os.environ, TZ="UTC")
+        res = subprocess.run(([str(WINE_RUN)] if windows else []) + command, env=env,
+                             capture_output=True, stdin=subprocess.DEVNULL)
+    check(res.returncode == 0 and out.is_file(),
+          f"klvpack build: exit {res.returncode}: {(res.stdout + res.stderr)[-600:]!r}")
     if cut:
         size = out.stat().st_size
         with open(out, "r+b") as f:

@@ -17,6 +17,7 @@
 #include "app/install_journal.h"
 #include "app/run_failures.h"
 #include "app/staged_install.h"
+#include "fixtures/archive.h"
 #include "zip/test_util.h"
 
 namespace klv::app {
@@ -176,15 +177,16 @@ class FaultInjection : public ::testing::Test {
     // The payload: 60 of the old files replaced (the read-only one among them), 140 new ones,
     // 40 of them in existing folders and 100 in new folders two levels deep.
     static std::string Package() {
-        test::ZipWriter w;
+        test::Archive w;
         w.prefix = test::FakeExecutable(4096);
         for (int i = 0; i < 60; ++i)
-            w.add(OldName(i), "new " + std::to_string(i) + std::string(i * 11, 'n'), i % 2 ? 8 : 0);
+            w.add(OldName(i), "new " + std::to_string(i) + std::string(i * 11, 'n')).store =
+                i % 2 == 0;
         for (int i = 0; i < 40; ++i)
             w.add(OldName(100 + i), "added " + std::to_string(i));
         for (int i = 0; i < 100; ++i)
             w.add("Nieuw/Deel" + std::to_string(i % 5) + "/item" + std::to_string(i) + ".txt",
-                  std::string(200 + i, static_cast<char>('a' + i % 26)), 8);
+                  std::string(200 + i, static_cast<char>('a' + i % 26)));
         w.addDir("Nieuw/Leeg/");
         return w.build();
     }

@@ -15,6 +15,7 @@
 #include "app/install_journal.h"
 #include "app/run_log.h"
 #include "app/staged_install.h"
+#include "fixtures/archive.h"
 #include "zip/test_util.h"
 
 namespace klv::app {
@@ -65,19 +66,22 @@ class StagedInstallTest : public ::testing::Test {
     // A package: an executable stub with a payload that replaces three files and adds a file
     // in a new folder (and an empty folder).
     fs::path Package(bool damaged = false, const std::string& extraName = {}) {
-        test::ZipWriter w;
+        test::Archive w;
         w.prefix = test::FakeExecutable(4096);
-        w.add("kelvaro.exe", std::string(20000, 'P'), 8);
-        w.add("Data/voornamen.txt", "new names", 8);
+        w.add("kelvaro.exe", std::string(20000, 'P'));
+        w.add("Data/voornamen.txt", "new names");
         w.add("readonly.dat", "new read-only");
-        auto& middle = w.add("Genealogie/Overzichten/rapport.txt", std::string(5000, 'r'), 8);
-        if (damaged) middle.central.crc = 0x12345678u, middle.local.crc = 0x12345678u;
+        const std::string report(5000, 'r');
+        w.add("Genealogie/Overzichten/rapport.txt", report).store = damaged;
         w.addDir("Leeg/");
         w.add("Ook leeg/"); // a folder marked only by its trailing '/'
         w.add("Genealogie/laatste.txt", "last");
         if (!extraName.empty()) w.add(extraName, "x");
+        std::string bytes = w.build();
+        // Damaged as by a bad download: one byte in the middle of the report's data.
+        if (damaged) bytes[bytes.find(report) + report.size() / 2] ^= 0x55;
         const fs::path path = dir / "package.exe";
-        WriteBytes(path, w.build());
+        WriteBytes(path, bytes);
         return path;
     }
 
@@ -219,12 +223,15 @@ TEST_F(StagedInstallTest, RefusedNamesAndPathsThroughFilesChangeNothing) {
         EXPECT_EQ(outcome.file, std::u16string(file.begin(), file.end())) << name;
         EXPECT_EQ(Snapshot(folder), before) << name;
     }
-    test::ZipWriter w;
-    w.prefix = test::FakeExecutable(4096);
-    w.add("Data/Caf\xC3\xA9 \xC3\xA9\xC3\xA9n.txt", "utf-8").flags = 0x0800;
-    WriteBytes(dir / "package.exe", w.build());
+    test::Archive utf8;
+    utf8.prefix = test::FakeExecutable(4096);
+    utf8.add("Data/Caf\xC3\xA9 \xC3\xA9\xC3\xA9n.txt", "utf-8"); // flagged UTF-8
+    WriteBytes(dir / "package.exe", utf8.build());
     ASSERT_EQ(Install(dir / "package.exe").kind, InstallOutcome::Installed);
     // An encrypted item: the installer has no password to give.
+    test::RawRecords w;
+    w.prefix = test::FakeExecutable(4096);
+    w.add("Data/Caf\xC3\xA9 \xC3\xA9\xC3\xA9n.txt", "utf-8").flags = 0x0800;
     w.add("Data/geheim.txt", "x").flags = 0x0001;
     WriteBytes(dir / "package.exe", w.build());
     const InstallOutcome encrypted = Install(dir / "package.exe");

@@ -2,6 +2,7 @@
 // archive opens as before signing, through the end record, without a rebuilt directory.
 #include <gtest/gtest.h>
 
+#include "fixtures/archive.h"
 #include "zip/signed_view.h"
 #include "zip/test_util.h"
 
@@ -39,16 +40,14 @@ void SetSecurityEntry(std::string& file, bool plus, std::uint64_t offset, std::u
 // A package: headers, a stub body, an archive with offsets from the file's start, and a
 // certificate table behind it when `signed`.
 std::string Package(bool plus, bool sign) {
-    ZipWriter w;
+    Archive w;
     w.prefix = PeHeaders(plus) + FakeExecutable(3000).substr(2);
-    w.offsetsIncludePrefix = true;
     w.addDir("Data/");
-    w.add("Data/voornamen.txt", std::string(5000, 'j'), 8);
+    w.add("Data/voornamen.txt", std::string(5000, 'j'));
     w.add("kelvaro.exe", "program");
     const std::string certificate =
         sign ? std::string("\x10\x05\0\0\0\x02\x02\0", 8) + std::string(1296, 'c') : "";
-    w.trailer = certificate;
-    std::string file = w.build();
+    std::string file = w.build() + certificate;
     if (sign) SetSecurityEntry(file, plus, file.size() - certificate.size(), certificate.size());
     return file;
 }
@@ -103,7 +102,7 @@ TEST(SignedView, UnsignedAndImplausibleTablesReadTheWholeFile) {
         ExpectIntact(*b);
     }
     // A ZIP archive that is no executable at all.
-    ZipWriter w;
+    Archive w;
     w.add("a.txt", "a");
     auto c = OpenPackage(dir, w.build(), true);
     EXPECT_EQ(Dir(*c).Count(), 1);

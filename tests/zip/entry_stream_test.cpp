@@ -4,7 +4,7 @@
 #include "zip/entry_stream.h"
 
 using namespace klv::zip;
-using klv::test::ZipWriter;
+using klv::test::RawRecords;
 
 namespace {
 
@@ -54,7 +54,7 @@ class EntryStream : public ::testing::Test {
 
 TEST_F(EntryStream, OneResultForEachFailure) {
     const std::string text(300000, 't');
-    ZipWriter w;
+    RawRecords w;
     w.add("good.txt", text, 8);
     w.add("crc.txt", "crc").central.crc = 1;
     w.add("name.txt", "name").local.name = "nome.txt";
@@ -80,7 +80,7 @@ TEST_F(EntryStream, OneResultForEachFailure) {
 
 TEST_F(EntryStream, PasswordsAreAskedUntilOneOpensTheEntry) {
     const std::string secret = "encrypted entry";
-    ZipWriter w;
+    RawRecords w;
     auto& e = w.add("locked.txt", secret);
     e.flags = 1;
     e.packed = klv::test::pkzipEncrypt(secret, "pw", klv::test::crc32Of(secret) >> 24);

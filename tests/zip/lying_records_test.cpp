@@ -5,7 +5,7 @@
 #include "test_util.h"
 
 using namespace klv::zip;
-using klv::test::ZipWriter;
+using klv::test::RawRecords;
 namespace fs = std::filesystem;
 
 namespace {
@@ -66,7 +66,7 @@ class Lies : public ::testing::Test {
 using Strings = std::vector<std::string>;
 
 // Swaps the first two central records (the directory keeps its size and place).
-std::string SwapFirstCentralRecords(ZipWriter& w) {
+std::string SwapFirstCentralRecords(RawRecords& w) {
     std::string bytes = w.build();
     const std::size_t a = w.layout.centralHeaders[0], b = w.layout.centralHeaders[1];
     const std::size_t end = w.layout.centralHeaders.size() > 2
@@ -77,7 +77,7 @@ std::string SwapFirstCentralRecords(ZipWriter& w) {
 }
 
 TEST_F(Lies, CentralAndLocalNamesMustAgreeAsStoredBytes) {
-    ZipWriter w;
+    RawRecords w;
     w.add("kelvaro.exe", "the new program").central.name = "kelvaro.exd"; // one flipped bit
     w.add("readme.txt", "read me");
     w.add("other.txt", "other").local.name = "other.txu";
@@ -101,7 +101,7 @@ TEST_F(Lies, CentralAndLocalNamesMustAgreeAsStoredBytes) {
 }
 
 TEST_F(Lies, NamesBeyondAsciiAndEncryptedItemsAreComparedToo) {
-    ZipWriter w;
+    RawRecords w;
     auto& utf8 = w.add("caf\xC3\xA9.txt", "utf-8 name"); // é, flagged UTF-8
     utf8.flags = 0x800;
     w.add("\x82t\x82.txt", "OEM name"); // été in code page 850
@@ -133,7 +133,7 @@ TEST_F(Lies, NamesBeyondAsciiAndEncryptedItemsAreComparedToo) {
 
 TEST_F(Lies, ItemsSharingOneLocalHeaderAreRefusedAtOpen) {
     // The classic shape: one compressed kernel, many central records pointing at it.
-    ZipWriter w;
+    RawRecords w;
     const std::string kernel(1 << 20, '\0');
     w.add("k0.bin", kernel, 8);
     for (int i = 1; i < 20; ++i) {
@@ -152,7 +152,7 @@ TEST_F(Lies, ItemsSharingOneLocalHeaderAreRefusedAtOpen) {
 TEST_F(Lies, DataRunningIntoTheNextLocalHeaderIsRefused) {
     // A stored item whose data "quotes" the next item's local record: CRC and sizes are right
     // for the bytes it covers, so a reader that trusts the directory writes both.
-    ZipWriter w;
+    RawRecords w;
     w.add("a.txt", "aaaa");
     w.add("b.txt", "bbbb");
     w.build();
@@ -166,7 +166,7 @@ TEST_F(Lies, DataRunningIntoTheNextLocalHeaderIsRefused) {
 
     // Only the local header tells: its extra field moves the data past the next header. The
     // item fails when it is read; the next one is fine.
-    ZipWriter x;
+    RawRecords x;
     x.add("a.txt", "aaaa").local.extraLength = 40;
     x.add("b.txt", "bbbb");
     auto a = Open(x.build(), "extra.zip");
@@ -177,7 +177,7 @@ TEST_F(Lies, DataRunningIntoTheNextLocalHeaderIsRefused) {
 TEST_F(Lies, HonestArchivesInAnyOrderStillOpenAndExtract) {
     // Behind an executable (relative offsets, folder entries left unshifted), an empty file,
     // a data descriptor, a Zip64 item, the directory not in file order.
-    ZipWriter w;
+    RawRecords w;
     w.prefix = klv::test::FakeExecutable(70000);
     w.add("z.txt", std::string(70000, 'z'), 8);
     w.add("last.txt", "last");
@@ -202,11 +202,11 @@ TEST_F(Lies, HonestArchivesInAnyOrderStillOpenAndExtract) {
 
 TEST_F(Lies, RebuiltDirectoriesTakeSignaturesInsideDataAsData) {
     // A stored archive inside an archive whose directory is gone: two items, not four.
-    ZipWriter inner;
+    RawRecords inner;
     inner.add("i1.txt", "inner one");
     inner.add("i2.txt", "inner two");
     const std::string nested = inner.build();
-    ZipWriter w;
+    RawRecords w;
     w.add("inner.zip", nested);
     w.add("after.txt", "after");
     w.writeDirectory = false;

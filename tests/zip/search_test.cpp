@@ -1,9 +1,10 @@
 // Finding items by mask, exclusion mask and attributes; the wildcard matcher.
+#include "fixtures/archive.h"
 #include "platform/text.h"
 #include "test_util.h"
 
 using namespace klv::zip;
-using klv::test::ZipWriter;
+using klv::test::Archive;
 
 namespace {
 
@@ -31,14 +32,14 @@ TEST(MatchesMask, WildcardsCaseAndDots) {
 class Search : public ::testing::Test {
   protected:
     void SetUp() override {
-        ZipWriter w;
+        Archive w;
         w.add("stub.ini", "1");
         w.add("Stub.jpg", "2");
         w.add("data/xstub.ini", "3");
         w.addDir("data/");
         w.add("data/Stub", "4");
         auto& hidden = w.add("hidden.txt", "5");
-        hidden.externalAttr = kAttrHidden | kAttrArchive;
+        hidden.attributes = kAttrHidden | kAttrArchive;
         w.add("x/y/deep.txt", "6");
         w.add("top.txt", "7");
         a = klv::test::OpenBytes(dir, "s.zip", w.build());
@@ -47,7 +48,8 @@ class Search : public ::testing::Test {
                                  std::uint32_t attr = kDefaultSearchAttr) {
         std::vector<std::string> out;
         TZAArchiveItem item;
-        for (bool ok = a->FindFirstItem(mask, item, exclusion, attr); ok; ok = a->FindNextItem(item))
+        for (bool ok = a->FindFirstItem(mask, item, exclusion, attr); ok;
+             ok = a->FindNextItem(item))
             out.push_back(klv::platform::Utf16ToUtf8(item.FolderPath + item.FileName));
         return out;
     }

@@ -9,7 +9,7 @@
 #include <random>
 #include <string>
 
-#include "fixtures/zipwriter.h"
+#include "fixtures/raw_records.h"
 #include "zip/archiver.h"
 
 namespace klv::test {
@@ -44,7 +44,9 @@ inline std::string ReadBytes(const std::filesystem::path& path) {
     return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
-inline std::u16string U16(const std::filesystem::path& p) { return p.u16string(); }
+inline std::u16string U16(const std::filesystem::path& p) {
+    return p.u16string();
+}
 
 // Bytes that look like an executable and contain no ZIP signature.
 inline std::string FakeExecutable(std::size_t size) {

@@ -3,9 +3,11 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -24,64 +26,143 @@ constexpr std::size_t kDictionarySize = 32 * 1024;
 constexpr std::size_t kMaxPendingBytes = 24 << 20;
 constexpr std::size_t kMaxPendingPieces = 512;
 
-struct Record {
-    Bytes b;
-    void U16(std::uint64_t v) { Put(v, 2); }
-    void U32(std::uint64_t v) { Put(v, 4); }
-    void U64(std::uint64_t v) { Put(v, 8); }
-    void Text(const std::string& s) { b.insert(b.end(), s.begin(), s.end()); }
-    void Put(std::uint64_t v, int n) {
-        for (int i = 0; i < n; ++i)
-            b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+void Append(Bytes& to, const std::uint8_t* data, std::size_t count) {
+    to.insert(to.end(), data, data + count);
+}
+template <std::size_t N> void Append(Bytes& to, const std::array<std::uint8_t, N>& record) {
+    Append(to, record.data(), N);
+}
+void Append(Bytes& to, const std::string& text) {
+    Append(to, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+}
+
+// A Zip64 extended information block holding `values` in their standard order.
+Bytes Zip64Block(std::initializer_list<std::uint64_t> values) {
+    Bytes b(zip::kExtraBlockHeaderSize + 8 * values.size());
+    zip::PutU16(&b[0], zip::kExtraZip64);
+    zip::PutU16(&b[2], static_cast<std::uint16_t>(8 * values.size()));
+    std::size_t at = zip::kExtraBlockHeaderSize;
+    for (std::uint64_t v : values) {
+        zip::PutU64(&b[at], v);
+        at += 8;
     }
+    return b;
+}
+
+[[noreturn]] void FailToWrite(int error) {
+    throw PackError("cannot write the package: " + platform::SystemErrorText(error));
+}
+
+class FileSink final : public PackageSink {
+  public:
+    explicit FileSink(platform::FileStream& file) : file_(file) {}
+    void Append(const std::uint8_t* data, std::size_t count) override {
+        file_.Seek(static_cast<std::int64_t>(end_));
+        Raw(data, count);
+        end_ += count;
+    }
+    void Overwrite(std::uint64_t at, const std::uint8_t* data, std::size_t count) override {
+        file_.Seek(static_cast<std::int64_t>(at));
+        Raw(data, count);
+    }
+    void Truncate(std::uint64_t size) override {
+        if (!file_.SetSize(static_cast<std::int64_t>(size))) FailToWrite(file_.LastError());
+        end_ = size;
+    }
+
+  private:
+    void Raw(const std::uint8_t* data, std::size_t count) {
+        if (count == 0) return;
+        if (file_.Write(data, static_cast<std::int64_t>(count)) != static_cast<std::int64_t>(count))
+            FailToWrite(file_.LastError());
+    }
+    platform::FileStream& file_;
+    std::uint64_t end_ = 0;
 };
 
-// The package file behind a write buffer; patches go to the file directly.
+class MemorySink final : public PackageSink {
+  public:
+    std::string bytes;
+    void Append(const std::uint8_t* data, std::size_t count) override {
+        bytes.append(reinterpret_cast<const char*>(data), count);
+    }
+    void Overwrite(std::uint64_t at, const std::uint8_t* data, std::size_t count) override {
+        bytes.replace(static_cast<std::size_t>(at), count, reinterpret_cast<const char*>(data),
+                      count);
+    }
+    void Truncate(std::uint64_t size) override { bytes.resize(static_cast<std::size_t>(size)); }
+};
+
+// The package behind a write buffer; patches go to the sink directly.
 class Output {
   public:
-    explicit Output(platform::FileStream& file) : file_(file) { buffer_.reserve(kBufferSize); }
+    explicit Output(PackageSink& sink) : sink_(sink) { buffer_.reserve(kBufferSize); }
     void Put(const void* data, std::size_t count) {
         if (buffer_.size() + count > kBufferSize) Flush();
-        if (count >= kBufferSize) {
-            Raw(data, count);
-        } else {
-            const auto* p = static_cast<const std::uint8_t*>(data);
+        const auto* p = static_cast<const std::uint8_t*>(data);
+        if (count >= kBufferSize)
+            sink_.Append(p, count);
+        else
             buffer_.insert(buffer_.end(), p, p + count);
-        }
         position_ += count;
     }
     void Put(const Bytes& b) { Put(b.data(), b.size()); }
     std::uint64_t Position() const { return position_; }
     void Flush() {
-        Raw(buffer_.data(), buffer_.size());
+        if (!buffer_.empty()) sink_.Append(buffer_.data(), buffer_.size());
         buffer_.clear();
     }
     void Patch(std::uint64_t at, const Bytes& b) {
         Flush();
-        file_.Seek(static_cast<std::int64_t>(at));
-        Raw(b.data(), b.size());
-        file_.Seek(static_cast<std::int64_t>(position_));
+        sink_.Overwrite(at, b.data(), b.size());
     }
     void Truncate(std::uint64_t at) {
         Flush();
-        if (!file_.SetSize(static_cast<std::int64_t>(at))) Fail(file_.LastError());
+        sink_.Truncate(at);
         position_ = at;
-        file_.Seek(static_cast<std::int64_t>(at));
     }
 
   private:
     static constexpr std::size_t kBufferSize = 1 << 20;
-    void Raw(const void* data, std::size_t count) {
-        if (count == 0) return;
-        if (file_.Write(data, static_cast<std::int64_t>(count)) != static_cast<std::int64_t>(count))
-            Fail(file_.LastError());
-    }
-    [[noreturn]] static void Fail(int error) {
-        throw PackError("cannot write the package: " + platform::SystemErrorText(error));
-    }
-    platform::FileStream& file_;
+    PackageSink& sink_;
     Bytes buffer_;
     std::uint64_t position_ = 0;
+};
+
+std::uint64_t SizeOf(const PackEntry& e) {
+    return e.folder ? 0 : e.source.empty() ? e.content.size() : e.size;
+}
+
+// An entry's bytes: its file, or what it holds in memory.
+class EntryInput {
+  public:
+    explicit EntryInput(const PackEntry& e) : entry_(e) {
+        if (e.source.empty()) return;
+        int error = 0;
+        file_ = platform::FileStream::Open(e.source,
+                                           platform::fmOpenRead | platform::fmShareDenyNone, error);
+        if (!file_) Fail(error);
+    }
+    // Up to `count` bytes; 0 at the end.
+    std::size_t Read(std::uint8_t* into, std::size_t count) {
+        if (!file_) {
+            const std::size_t n = std::min(count, entry_.content.size() - held_);
+            std::memcpy(into, entry_.content.data() + held_, n);
+            held_ += n;
+            return n;
+        }
+        const std::int64_t n = file_->Read(into, static_cast<std::int64_t>(count));
+        if (n < 0) Fail(file_->LastError());
+        return static_cast<std::size_t>(n);
+    }
+
+  private:
+    [[noreturn]] void Fail(int error) const {
+        throw PackError(entry_.name + ": cannot read: " + platform::SystemErrorText(error));
+    }
+    const PackEntry& entry_;
+    std::unique_ptr<platform::FileStream> file_;
+    std::size_t held_ = 0;
 };
 
 // One piece of a file on its way through the deflating threads.
@@ -208,6 +289,12 @@ bool Ascii(const std::string& s) {
                        [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
+// Version needed to extract: stored, deflated, Zip64 records.
+constexpr std::uint16_t kVersionStored = 10;
+constexpr std::uint16_t kVersionDeflated = 20;
+constexpr std::uint16_t kVersionZip64 = 45;
+constexpr std::uint16_t kMadeByNtfs = 0x0B00; // the host byte: NTFS, DOS attributes
+
 // Writes the entries' local headers and data in order, and keeps their central records.
 class ArchiveWriter {
   public:
@@ -219,13 +306,14 @@ class ArchiveWriter {
         if (p.first) {
             current_ = Item{};
             current_.offset = out_.Position();
+            current_.size = SizeOf(e);
             current_.single = p.last;
-            current_.method = (p.last && p.stored) || e.folder ? zip::kMethodStored
-                              : options_.level == 0            ? zip::kMethodStored
-                                                               : zip::kMethodDeflated;
+            current_.method = (p.last && p.stored) || e.folder || e.store || options_.level == 0
+                                  ? zip::kMethodStored
+                                  : zip::kMethodDeflated;
             current_.crc = p.crc;
             current_.compressed = p.output.size();
-            current_.zip64Local = e.size >= kMax32;
+            current_.zip64Local = current_.size >= kMax32;
             WriteLocalHeader(e);
         } else {
             current_.crc = static_cast<std::uint32_t>(
@@ -240,48 +328,50 @@ class ArchiveWriter {
 
     void WriteEnd() {
         const std::uint64_t start = out_.Position();
-        out_.Put(central_.b);
-        const std::uint64_t size = central_.b.size();
+        out_.Put(central_);
+        const std::uint64_t size = central_.size();
         const std::uint64_t count = count_;
         const bool zip64 = count >= kMax16 || start >= kMax32 || size >= kMax32;
         if (zip64) {
             const std::uint64_t at = out_.Position();
-            Record r;
-            r.U32(zip::kZip64EndRecordSignature);
-            r.U64(zip::kZip64EndRecordSize - 12);
-            r.U16(45);
-            r.U16(45);
-            r.U32(0);
-            r.U32(0);
-            r.U64(count);
-            r.U64(count);
-            r.U64(size);
-            r.U64(start);
-            r.U32(zip::kZip64LocatorSignature);
-            r.U32(0);
-            r.U64(at);
-            r.U32(1);
-            out_.Put(r.b);
+            zip::Zip64EndRecord r;
+            r.SetSignature(zip::kZip64EndRecordSignature);
+            r.SetRecordSize(zip::kZip64EndRecordSize - 12);
+            r.SetVersionMadeBy(kVersionZip64);
+            r.SetVersionNeeded(kVersionZip64);
+            r.SetEntriesOnDisk(count);
+            r.SetTotalEntries(count);
+            r.SetDirectorySize(size);
+            r.SetDirectoryOffset(start);
+            zip::Zip64Locator l;
+            l.SetSignature(zip::kZip64LocatorSignature);
+            l.SetEndRecordPosition(at);
+            l.SetTotalDisks(1);
+            Bytes b;
+            Append(b, r.bytes);
+            Append(b, l.bytes);
+            out_.Put(b);
         }
         // The comment pads the package to a multiple of 8 bytes (see WritePackage).
         const std::size_t pad = (8 - (out_.Position() + zip::kEndRecordSize) % 8) % 8;
-        Record r;
-        r.U32(zip::kStandardSignatures.endRecord);
-        r.U16(0);
-        r.U16(0);
-        r.U16(std::min(count, kMax16));
-        r.U16(std::min(count, kMax16));
-        r.U32(std::min(size, kMax32));
-        r.U32(std::min(start, kMax32));
-        r.U16(pad);
-        r.Text(std::string(pad, ' '));
-        out_.Put(r.b);
+        zip::EndRecord r;
+        r.SetSignature(zip::kStandardSignatures.endRecord);
+        r.SetEntriesOnDisk(static_cast<std::uint16_t>(std::min(count, kMax16)));
+        r.SetTotalEntries(static_cast<std::uint16_t>(std::min(count, kMax16)));
+        r.SetDirectorySize(static_cast<std::uint32_t>(std::min(size, kMax32)));
+        r.SetDirectoryOffset(static_cast<std::uint32_t>(std::min(start, kMax32)));
+        r.SetCommentLength(static_cast<std::uint16_t>(pad));
+        Bytes b;
+        Append(b, r.bytes);
+        Append(b, std::string(pad, ' '));
+        out_.Put(b);
         out_.Flush();
     }
 
   private:
     struct Item {
         std::uint64_t offset = 0;
+        std::uint64_t size = 0;
         std::uint64_t compressed = 0;
         std::uint64_t dataStart = 0;
         std::uint32_t crc = 0;
@@ -291,33 +381,34 @@ class ArchiveWriter {
     };
 
     std::uint16_t Flags(const PackEntry& e) const { return Ascii(e.name) ? 0 : zip::kFlagUtf8; }
+    std::uint16_t VersionNeeded(bool zip64) const {
+        return zip64                                     ? kVersionZip64
+               : current_.method == zip::kMethodDeflated ? kVersionDeflated
+                                                         : kVersionStored;
+    }
 
     Bytes LocalHeader(const PackEntry& e) const {
-        Record r;
-        r.U32(zip::kStandardSignatures.localHeader);
-        r.U16(current_.zip64Local ? 45 : current_.method == zip::kMethodDeflated ? 20 : 10);
-        r.U16(Flags(e));
-        r.U16(current_.method);
-        r.U16(e.dosStamp & 0xFFFF);
-        r.U16(e.dosStamp >> 16);
-        r.U32(current_.crc);
-        if (current_.zip64Local) {
-            r.U32(kMax32);
-            r.U32(kMax32);
-        } else {
-            r.U32(current_.compressed);
-            r.U32(e.size);
-        }
-        r.U16(e.name.size());
-        r.U16(current_.zip64Local ? 20 : 0);
-        r.Text(e.name);
-        if (current_.zip64Local) {
-            r.U16(zip::kExtraZip64);
-            r.U16(16);
-            r.U64(e.size);
-            r.U64(current_.compressed);
-        }
-        return r.b;
+        const Bytes extra =
+            current_.zip64Local ? Zip64Block({current_.size, current_.compressed}) : Bytes();
+        zip::LocalHeader h;
+        h.signature = zip::kStandardSignatures.localHeader;
+        h.versionNeeded = VersionNeeded(current_.zip64Local);
+        h.flags = Flags(e);
+        h.method = current_.method;
+        h.dosTime = static_cast<std::uint16_t>(e.dosStamp & 0xFFFF);
+        h.dosDate = static_cast<std::uint16_t>(e.dosStamp >> 16);
+        h.crc32 = current_.crc;
+        h.compressedSize = current_.zip64Local ? zip::kZip64Marker32
+                                               : static_cast<std::uint32_t>(current_.compressed);
+        h.uncompressedSize =
+            current_.zip64Local ? zip::kZip64Marker32 : static_cast<std::uint32_t>(current_.size);
+        h.nameLength = static_cast<std::uint16_t>(e.name.size());
+        h.extraLength = static_cast<std::uint16_t>(extra.size());
+        Bytes b;
+        Append(b, h.Bytes());
+        Append(b, e.name);
+        Append(b, extra.data(), extra.size());
+        return b;
     }
 
     void WriteLocalHeader(const PackEntry& e) {
@@ -329,131 +420,123 @@ class ArchiveWriter {
     // A file written in pieces: the header gets its CRC and sizes, or, when deflating did
     // not make it smaller, the file is written again as it is.
     void Finish(const PackEntry& e) {
-        if (current_.method == zip::kMethodDeflated && current_.compressed >= e.size) {
+        if (current_.method == zip::kMethodDeflated && current_.compressed >= current_.size) {
             out_.Truncate(current_.dataStart);
             CopyStored(e);
             current_.method = zip::kMethodStored;
-            current_.compressed = e.size;
+            current_.compressed = current_.size;
         }
         out_.Patch(current_.offset, LocalHeader(e));
     }
 
     void CopyStored(const PackEntry& e) {
-        int error = 0;
-        auto in = platform::FileStream::Open(
-            e.source, platform::fmOpenRead | platform::fmShareDenyNone, error);
-        if (!in) throw PackError(e.name + ": cannot read: " + platform::SystemErrorText(error));
+        EntryInput in(e);
         Bytes buffer(options_.chunkSize);
         std::uint64_t copied = 0;
         for (;;) {
-            const std::int64_t n =
-                in->Read(buffer.data(), static_cast<std::int64_t>(buffer.size()));
-            if (n < 0)
-                throw PackError(e.name +
-                                ": cannot read: " + platform::SystemErrorText(in->LastError()));
+            const std::size_t n = in.Read(buffer.data(), buffer.size());
             if (n == 0) break;
-            copied += static_cast<std::uint64_t>(n);
-            if (copied > e.size) break;
-            out_.Put(buffer.data(), static_cast<std::size_t>(n));
+            copied += n;
+            if (copied > current_.size) break;
+            out_.Put(buffer.data(), n);
         }
-        if (copied != e.size)
+        if (copied != current_.size)
             throw PackError(e.name + ": the file changed while the package was built");
     }
 
     void AddCentralRecord(const PackEntry& e) {
-        const std::uint64_t size = e.size;
+        const std::uint64_t size = current_.size;
         // A large file gets both sizes in the Zip64 block, as in its local header.
         const bool bigSizes = size >= kMax32 || current_.compressed >= kMax32;
-        Record extra;
-        if (bigSizes) {
-            extra.U64(size);
-            extra.U64(current_.compressed);
-        }
-        if (current_.offset >= kMax32) extra.U64(current_.offset);
-        const bool zip64 = !extra.b.empty() || current_.zip64Local;
-        Record& r = central_;
-        r.U32(zip::kStandardSignatures.centralHeader);
-        r.U16((zip64 ? 45 : 20) | 0x0B00); // made by: NTFS, DOS attributes
-        r.U16(zip64 ? 45 : current_.method == zip::kMethodDeflated ? 20 : 10);
-        r.U16(Flags(e));
-        r.U16(current_.method);
-        r.U16(e.dosStamp & 0xFFFF);
-        r.U16(e.dosStamp >> 16);
-        r.U32(current_.crc);
-        r.U32(bigSizes ? kMax32 : current_.compressed);
-        r.U32(bigSizes ? kMax32 : size);
-        r.U16(e.name.size());
-        r.U16(extra.b.empty() ? 0 : extra.b.size() + 4);
-        r.U16(0);
-        r.U16(0);
-        r.U16(0);
-        r.U32(e.attributes);
-        r.U32(std::min(current_.offset, kMax32));
-        r.Text(e.name);
-        if (!extra.b.empty()) {
-            r.U16(zip::kExtraZip64);
-            r.U16(extra.b.size());
-            r.b.insert(r.b.end(), extra.b.begin(), extra.b.end());
-        }
+        const bool bigOffset = current_.offset >= kMax32;
+        Bytes extra;
+        if (bigSizes && bigOffset)
+            extra = Zip64Block({size, current_.compressed, current_.offset});
+        else if (bigSizes)
+            extra = Zip64Block({size, current_.compressed});
+        else if (bigOffset)
+            extra = Zip64Block({current_.offset});
+        const bool zip64 = !extra.empty() || current_.zip64Local;
+        zip::CentralHeader h;
+        h.SetSignature(zip::kStandardSignatures.centralHeader);
+        h.SetVersionMadeBy(
+            static_cast<std::uint16_t>((zip64 ? kVersionZip64 : kVersionDeflated) | kMadeByNtfs));
+        h.SetVersionNeeded(VersionNeeded(zip64));
+        h.SetFlags(Flags(e));
+        h.SetMethod(current_.method);
+        h.SetDosTime(static_cast<std::uint16_t>(e.dosStamp & 0xFFFF));
+        h.SetDosDate(static_cast<std::uint16_t>(e.dosStamp >> 16));
+        h.SetCrc32(current_.crc);
+        h.SetCompressedSize(bigSizes ? zip::kZip64Marker32
+                                     : static_cast<std::uint32_t>(current_.compressed));
+        h.SetUncompressedSize(bigSizes ? zip::kZip64Marker32 : static_cast<std::uint32_t>(size));
+        h.SetNameLength(static_cast<std::uint16_t>(e.name.size()));
+        h.SetExtraLength(static_cast<std::uint16_t>(extra.size()));
+        h.SetExternalAttributes(e.attributes);
+        h.SetLocalHeaderOffset(static_cast<std::uint32_t>(std::min(current_.offset, kMax32)));
+        Append(central_, h.bytes);
+        Append(central_, e.name);
+        Append(central_, extra.data(), extra.size());
         ++count_;
     }
 
     Output& out_;
     const WriterOptions& options_;
     Item current_;
-    Record central_;
+    Bytes central_;
     std::uint64_t count_ = 0;
 };
 
-// Reads the entries' files in order and hands them to the pool in pieces.
+// Reads the entries' bytes in order and hands them to the pool in pieces.
 class Reader {
   public:
     Reader(const WriterOptions& options) : options_(options) {}
 
     template <typename Emit> void Read(const PackEntry& e, Emit&& emit) {
-        if (e.folder || e.size == 0) {
+        const std::uint64_t size = SizeOf(e);
+        if (e.folder || size == 0) {
             auto p = std::make_shared<Piece>();
             p->entry = &e;
             p->stored = true;
             emit(std::move(p), false);
             return;
         }
-        int error = 0;
-        auto in = platform::FileStream::Open(
-            e.source, platform::fmOpenRead | platform::fmShareDenyNone, error);
-        if (!in) throw PackError(e.name + ": cannot read: " + platform::SystemErrorText(error));
+        EntryInput in(e);
         std::uint64_t done = 0;
         Bytes previousTail;
-        while (done < e.size) {
+        while (done < size) {
             auto p = std::make_shared<Piece>();
             p->entry = &e;
             p->first = done == 0;
-            const std::size_t want = static_cast<std::size_t>(
-                std::min<std::uint64_t>(options_.chunkSize, e.size - done));
+            const std::size_t want =
+                static_cast<std::size_t>(std::min<std::uint64_t>(options_.chunkSize, size - done));
             p->input.resize(want);
             std::size_t have = 0;
             while (have < want) {
-                const std::int64_t n =
-                    in->Read(p->input.data() + have, static_cast<std::int64_t>(want - have));
-                if (n < 0)
-                    throw PackError(e.name +
-                                    ": cannot read: " + platform::SystemErrorText(in->LastError()));
+                const std::size_t n = in.Read(p->input.data() + have, want - have);
                 if (n == 0)
                     throw PackError(e.name + ": the file changed while the package was built");
-                have += static_cast<std::size_t>(n);
+                have += n;
             }
             done += want;
-            p->last = done == e.size;
+            p->last = done == size;
             p->dictionary = std::move(previousTail);
             if (!p->last) {
                 const std::size_t tail = std::min(kDictionarySize, want);
                 previousTail.assign(p->input.end() - static_cast<std::ptrdiff_t>(tail),
                                     p->input.end());
             }
-            emit(std::move(p), true);
+            if (e.store) {
+                p->crc = static_cast<std::uint32_t>(crc32_z(0, p->input.data(), want));
+                p->length = want;
+                p->output.swap(p->input);
+                p->stored = true;
+                Bytes().swap(p->dictionary);
+            }
+            emit(std::move(p), !e.store);
         }
         std::uint8_t probe;
-        if (in->Read(&probe, 1) != 0)
+        if (in.Read(&probe, 1) != 0)
             throw PackError(e.name + ": the file changed while the package was built");
     }
 
@@ -463,9 +546,9 @@ class Reader {
 
 } // namespace
 
-void WritePackage(platform::FileStream& file, std::span<const std::uint8_t> prefix,
+void WritePackage(PackageSink& sink, std::span<const std::uint8_t> prefix,
                   const std::vector<PackEntry>& entries, const WriterOptions& options) {
-    Output out(file);
+    Output out(sink);
     out.Put(prefix.data(), prefix.size());
     ArchiveWriter writer(out, options);
     unsigned threads = options.threads ? options.threads : std::thread::hardware_concurrency();
@@ -483,11 +566,12 @@ void WritePackage(platform::FileStream& file, std::span<const std::uint8_t> pref
     Reader reader(options);
     for (const PackEntry& e : entries) {
         reader.Read(e, [&](std::shared_ptr<Piece> p, bool deflate) {
-            while (!pending.empty() && (pending.size() >= kMaxPendingPieces ||
-                                        pendingBytes + 2 * p->input.size() > kMaxPendingBytes))
+            while (!pending.empty() &&
+                   (pending.size() >= kMaxPendingPieces ||
+                    pendingBytes + 2 * p->input.size() + p->output.size() > kMaxPendingBytes))
                 writeOldest();
             if (!deflate) p->done = true;
-            p->cost = 2 * p->input.size() + p->dictionary.size() + 1024;
+            p->cost = 2 * p->input.size() + p->output.size() + p->dictionary.size() + 1024;
             pendingBytes += p->cost;
             pending.push_back(p);
             if (deflate) pool.Submit(std::move(p));
@@ -496,6 +580,19 @@ void WritePackage(platform::FileStream& file, std::span<const std::uint8_t> pref
     while (!pending.empty())
         writeOldest();
     writer.WriteEnd();
+}
+
+void WritePackage(platform::FileStream& file, std::span<const std::uint8_t> prefix,
+                  const std::vector<PackEntry>& entries, const WriterOptions& options) {
+    FileSink sink(file);
+    WritePackage(sink, prefix, entries, options);
+}
+
+std::string PackageBytes(std::span<const std::uint8_t> prefix,
+                         const std::vector<PackEntry>& entries, const WriterOptions& options) {
+    MemorySink sink;
+    WritePackage(sink, prefix, entries, options);
+    return std::move(sink.bytes);
 }
 
 } // namespace klv::klvpack
