@@ -395,10 +395,10 @@ TEST(RecoveryTest, CommittedRunsFinishAndIncompleteUndosWait) {
     EXPECT_TRUE(fs::exists(journal));
     // An installation into the folder is refused meanwhile, and changes nothing.
     const auto seen = Snapshot(folder);
-    test::ZipWriter w;
-    w.prefix = test::FakeExecutable(4096);
-    w.add("a.txt", "newer");
-    WriteBytes(dir / "package.exe", w.build());
+    test::Archive package;
+    package.prefix = test::FakeExecutable(4096);
+    package.add("a.txt", "newer");
+    package.write(dir / "package.exe");
     zip::TZipArchive archive;
     const InstallOutcome refused =
         InstallPayload(archive, (dir / "package.exe").u16string(), f, u"");
