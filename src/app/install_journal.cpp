@@ -6,8 +6,6 @@
 
 #include "app/run_log.h"
 #include "app/stubconf/item_names.h"
-#include "platform/file_stream.h"
-#include "platform/files.h"
 #include "platform/path_names.h"
 #include "platform/text.h"
 #include "platform/tree_files.h"
@@ -162,11 +160,11 @@ bool HoldsFiles(platform::Disk& disk, const std::u16string& folder) {
 // The folders awaiting recovery, one a line (UTF-8), in the temporary folder.
 class PendingList {
   public:
-    static std::vector<std::u16string> Read() {
+    explicit PendingList(platform::Disk& disk) : disk_(disk) {}
+    std::vector<std::u16string> Read() {
         std::vector<std::u16string> folders;
         std::string text;
-        int error = 0;
-        platform::ReadWholeFile(Path(), text, error);
+        disk_.Read(Path(), text);
         for (std::size_t start = 0; start < text.size();) {
             std::size_t end = text.find('\n', start);
             if (end == std::string::npos) end = text.size();
@@ -180,13 +178,13 @@ class PendingList {
         }
         return folders;
     }
-    static void Add(const std::u16string& folder) {
+    void Add(const std::u16string& folder) {
         std::vector<std::u16string> folders = Read();
         if (Contains(folders, folder)) return;
         folders.push_back(folder);
         Write(folders);
     }
-    static void Remove(const std::u16string& folder) {
+    void Remove(const std::u16string& folder) {
         std::vector<std::u16string> folders = Read();
         if (!Contains(folders, folder)) return;
         std::erase_if(folders, [&](const std::u16string& f) { return Same(f, folder); });
@@ -211,28 +209,28 @@ class PendingList {
         return drive || share || f[0] == u'/';
     }
     // The whole list replaced at once: written beside it, then moved over it.
-    static void Write(const std::vector<std::u16string>& folders) {
+    void Write(const std::vector<std::u16string>& folders) {
         if (folders.empty()) {
-            platform::RemoveFile(Path());
+            disk_.RemoveFile(Path());
             return;
         }
         std::string text;
         for (const std::u16string& folder : folders)
             text += platform::Utf16ToUtf8(folder) + "\n";
         const std::u16string fresh = Path() + u".new";
+        // One left by a run that stopped here is not this list.
+        if (disk_.Kind(fresh) != EntryKind::Missing) disk_.RemoveFile(fresh);
+        DiskStatus status;
         {
-            int error = 0;
-            auto file = platform::FileStream::Open(fresh, platform::fmCreate, error);
+            const auto file = disk_.Create(fresh, status);
             if (!file) return;
-            const auto size = static_cast<std::int64_t>(text.size());
-            if (file->Write(text.data(), size) != size || !file->Flush()) {
-                file.reset();
-                platform::RemoveFile(fresh);
-                return;
-            }
+            status = file->Write(text);
+            if (status.ok()) status = file->Flush();
         }
-        if (!platform::MoveReplacing(fresh, Path())) platform::RemoveFile(fresh);
+        if (!status.ok() || !disk_.Move(fresh, Path()).ok()) disk_.RemoveFile(fresh);
     }
+
+    platform::Disk& disk_;
 };
 
 // The log's account of what recovery found in `folder` and what it did.
@@ -405,10 +403,9 @@ RecoveryResult RecoverInterruptedRun(const std::u16string& folder, bool ownFolde
     }
     if (journalKind != EntryKind::File) return RecoveryResult::Unreadable;
     std::string data;
-    if (int error = 0; !platform::ReadWholeFile(journalPath, data, error))
-        return platform::FailureOf(error) == platform::DiskFailure::InUse
-                   ? RecoveryResult::Busy
-                   : RecoveryResult::Unreadable;
+    if (const DiskStatus status = disk.Read(journalPath, data); !status.ok())
+        return status.failure == platform::DiskFailure::InUse ? RecoveryResult::Busy
+                                                              : RecoveryResult::Unreadable;
     const JournalText text = ParseJournal(data);
     switch (text.state) {
     case JournalText::Unreadable:
@@ -438,16 +435,17 @@ RecoveryResult RecoverInterruptedRun(const std::u16string& folder, bool ownFolde
 
 std::vector<RecoveredFolder> RecoverEarlierRuns(const std::u16string& folder, bool recorded,
                                                 platform::Disk& disk) {
-    const std::vector<std::u16string> noted = PendingList::Read();
+    PendingList pending(disk);
+    const std::vector<std::u16string> noted = pending.Read();
     std::vector<RecoveredFolder> found;
     auto recover = [&](const std::u16string& f, bool own) {
         const RecoveryResult result = RecoverInterruptedRun(f, own, disk);
         if (result == RecoveryResult::Nothing) {
-            if (recorded) PendingList::Remove(f);
+            if (recorded) pending.Remove(f);
             return;
         }
         LogRecovery(result, f);
-        if (!BlocksInstallation(result)) PendingList::Remove(f);
+        if (!BlocksInstallation(result)) pending.Remove(f);
         found.push_back({f, result});
     };
     if (recorded)
@@ -458,13 +456,12 @@ std::vector<RecoveredFolder> RecoverEarlierRuns(const std::u16string& folder, bo
     return found;
 }
 
-void RecordPendingRun(const std::u16string& folder) {
-    PendingList::Add(folder);
+void RecordPendingRun(const std::u16string& folder, platform::Disk& disk) {
+    PendingList(disk).Add(folder);
 }
 
-void SettlePendingRun(const std::u16string& folder) {
-    if (platform::KindOf(folder + JournalFileName) == EntryKind::Missing)
-        PendingList::Remove(folder);
+void SettlePendingRun(const std::u16string& folder, platform::Disk& disk) {
+    if (disk.Kind(folder + JournalFileName) == EntryKind::Missing) PendingList(disk).Remove(folder);
 }
 
 } // namespace klv::app

@@ -116,8 +116,8 @@ std::vector<RecoveredFolder> RecoverEarlierRuns(const std::u16string& folder, bo
 // The note of pending runs, in the temporary folder: a run records its folder (with a trailing
 // separator) before it may change it, and settles it afterwards, which drops it unless its
 // journal is still there for the next start.
-void RecordPendingRun(const std::u16string& folder);
-void SettlePendingRun(const std::u16string& folder);
+void RecordPendingRun(const std::u16string& folder, platform::Disk& disk = platform::SystemDisk());
+void SettlePendingRun(const std::u16string& folder, platform::Disk& disk = platform::SystemDisk());
 
 // The step RecoverEarlierRuns takes in each folder: undoes (or finishes) a run that was cut off
 // in `folder` (with a trailing separator). Acts only where a journal lies; with `ownFolder`

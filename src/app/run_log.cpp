@@ -6,8 +6,6 @@
 #include <memory>
 
 #include "platform/disk.h"
-#include "platform/file_stream.h"
-#include "platform/files.h"
 #include "platform/path_names.h"
 #include "platform/text.h"
 #include "platform/tree_files.h"
@@ -39,24 +37,6 @@ std::string LocalTimestamp() {
                   local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
                   static_cast<int>(millis));
     return text;
-}
-
-// Appends `bytes` to the end of an existing file; false when it cannot.
-bool Append(const std::u16string& path, const std::string& bytes) {
-    int error = 0;
-    auto file =
-        platform::FileStream::Open(path, platform::fmOpenWrite | platform::fmShareDenyNone, error);
-    if (!file) return false;
-    file->Seek(file->Size());
-    return file->Write(bytes.data(), static_cast<std::int64_t>(bytes.size())) ==
-           static_cast<std::int64_t>(bytes.size());
-}
-
-std::int64_t SizeOf(const std::u16string& path) {
-    int error = 0;
-    auto file =
-        platform::FileStream::Open(path, platform::fmOpenRead | platform::fmShareDenyNone, error);
-    return file ? file->Size() : -1;
 }
 
 } // namespace
@@ -104,25 +84,25 @@ std::u16string RunLog::RotatedPath(const std::u16string& path, int n) {
     return path.substr(0, dot) + number + path.substr(dot);
 }
 
-RunLog::RunLog(std::u16string path, LogLimits limits) : path_(std::move(path)), limits_(limits) {
+RunLog::RunLog(std::u16string path, LogLimits limits, platform::Disk& disk)
+    : path_(std::move(path)), limits_(limits), disk_(disk) {
     if (path_.empty() || limits_.keep < 1) return;
     try {
         // A log in a folder that does not exist yet (a /LOG of a fresh machine) makes it.
         const std::u16string folder(platform::PathHead(path_, u"\\/"));
-        if (!folder.empty() && folder != path_ && !platform::DirectoryExists(folder) &&
-            !platform::MakeFolders(platform::SystemDisk(), folder).ok())
+        if (!folder.empty() && folder != path_ && !disk_.IsFolder(folder) &&
+            !platform::MakeFolders(disk_, folder).ok())
             return;
         // The oldest goes, each other moves one place down. A log that cannot move (another
         // run writing it, no rights) stays, and this run appends to it.
-        platform::RemoveFile(RotatedPath(path_, limits_.keep - 1));
+        disk_.RemoveFile(RotatedPath(path_, limits_.keep - 1));
         for (int n = limits_.keep - 2; n >= 0; --n) {
             const std::u16string from = RotatedPath(path_, n);
-            if (platform::FileExists(from))
-                platform::MoveReplacing(from, RotatedPath(path_, n + 1));
+            if (disk_.IsFile(from)) disk_.Move(from, RotatedPath(path_, n + 1));
         }
-        if (!platform::FileExists(path_)) {
-            int error = 0;
-            if (!platform::FileStream::CreateNew(path_, error)) return;
+        if (!disk_.IsFile(path_)) {
+            platform::DiskStatus status;
+            if (!disk_.Create(path_, status)) return;
         }
         writing_ = true;
     } catch (...) {
@@ -156,16 +136,19 @@ void RunLog::Write(LogCategory category, const std::string& utf8) {
         line += c == '\r' || c == '\n' ? ' ' : c;
     line += "\r\n";
 
-    const std::int64_t size = SizeOf(path_);
-    if (size < 0) return; // gone for now; perhaps back for the next line
+    // Opened for each line: another run may move the file away between two lines.
+    platform::DiskStatus status;
+    const auto file = disk_.Extend(path_, status);
+    if (!file) return; // gone for now; perhaps back for the next line
+    const std::int64_t size = file->Size();
+    if (size < 0) return;
     if (size + static_cast<std::int64_t>(line.size()) > limits_.maxBytes - kFullNoteRoom) {
         writing_ = false;
-        Append(path_, LocalTimestamp() + " log      the log is full (" +
-                          std::to_string(limits_.maxBytes) +
-                          " bytes); later lines are left out\r\n");
+        file->Write(LocalTimestamp() + " log      the log is full (" +
+                    std::to_string(limits_.maxBytes) + " bytes); later lines are left out\r\n");
         return;
     }
-    Append(path_, line);
+    file->Write(line);
 }
 
 void SetRunLog(RunLog* log) {

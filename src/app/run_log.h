@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/disk.h"
+
 namespace klv::app {
 
 enum class LogCategory {
@@ -35,8 +37,10 @@ struct LogLimits {
 
 class RunLog {
   public:
-    // Rotates the logs at `path` and starts a new file there. An empty path writes nothing.
-    explicit RunLog(std::u16string path, LogLimits limits = {});
+    // Rotates the logs at `path` and starts a new file there, all through `disk`. An empty path
+    // writes nothing.
+    explicit RunLog(std::u16string path, LogLimits limits = {},
+                    platform::Disk& disk = platform::SystemDisk());
     RunLog(const RunLog&) = delete;
     RunLog& operator=(const RunLog&) = delete;
 
@@ -61,6 +65,7 @@ class RunLog {
 
     std::u16string path_;
     LogLimits limits_;
+    platform::Disk& disk_;
     bool writing_ = false;
 };
 

@@ -4,11 +4,8 @@
 #include "app/payload.h"
 #include "app/staged_install.h"
 #include "platform/disk.h"
-#include "platform/file_stream.h"
-#include "platform/files.h"
 #include "platform/path_names.h"
 #include "platform/text.h"
-#include "platform/tree_files.h"
 #include "util/filez.h"
 #include "zip/archiver.h"
 #include "zip/errors.h"
@@ -52,9 +49,9 @@ class ZipPayload final : public Payload {
         // temporary folder.
         for (auto it = extracted_.rbegin(); it != extracted_.rend(); ++it) {
             if (it->back() == u'\\')
-                platform::RemoveEmptyFolder(*it);
+                disk_.RemoveFolder(*it);
             else
-                platform::RemoveFile(*it);
+                disk_.RemoveFile(*it);
         }
     }
 
@@ -78,7 +75,7 @@ class ZipPayload final : public Payload {
             if (!path.empty() && path.back() != u'\\') path += u'\\';
             for (std::size_t at = path.find(u'\\'); at != std::u16string::npos;
                  at = path.find(u'\\', at + 1))
-                if (!platform::DirectoryExists(base + path.substr(0, at + 1)))
+                if (!disk_.IsFolder(base + path.substr(0, at + 1)))
                     extracted_.push_back(base + path.substr(0, at + 1));
             extracted_.push_back(base + path + item.FileName);
         }
@@ -103,8 +100,7 @@ class ZipPayload final : public Payload {
 
     std::string ReadConfiguration(const std::string& path) override {
         std::string bytes;
-        int error = 0;
-        platform::ReadWholeFile(platform::AnsiToUtf16(path), bytes, error);
+        disk_.Read(platform::AnsiToUtf16(path), bytes);
         return bytes;
     }
 
@@ -155,6 +151,7 @@ class ZipPayload final : public Payload {
         archive_.SignedView = true;
     }
 
+    platform::Disk& disk_ = platform::SystemDisk(); // the temporary folder's, outside the run
     std::u16string executable_;
     zip::TZipArchive archive_;
     std::unique_ptr<OpenedPayload> opened_; // from Check to Install

@@ -40,6 +40,8 @@ class DiskFile {
     // Appends `bytes`.
     virtual DiskStatus Write(std::string_view bytes) = 0;
     virtual DiskStatus Flush() = 0;
+    // The file's size now; -1 when the system cannot tell.
+    virtual std::int64_t Size() = 0;
 };
 
 // What a path names, the path's last component itself (a link is not followed).
@@ -62,10 +64,14 @@ class Disk {
     virtual std::optional<std::uint64_t> FreeBytes(const std::u16string& folder);
     // Whether the file could be replaced now (see ProbeFileUse).
     virtual FileUse Use(const std::u16string& path);
+    // Appends the whole file to `data`, read with every share allowed.
+    virtual DiskStatus Read(const std::u16string& path, std::string& data);
 
     // ---- changes
     // Creates a file that must not exist yet, held open without sharing.
     virtual std::unique_ptr<DiskFile> Create(const std::u16string& path, DiskStatus& status) = 0;
+    // Opens an existing file to write at its end, shared with every other writer.
+    virtual std::unique_ptr<DiskFile> Extend(const std::u16string& path, DiskStatus& status) = 0;
     // Moves a file or folder; an existing file at `to` is replaced.
     virtual DiskStatus Move(const std::u16string& from, const std::u16string& to) = 0;
     virtual DiskStatus RemoveFile(const std::u16string& path) = 0;

@@ -53,6 +53,15 @@ class FaultyDisk final : public platform::Disk {
         auto file = real_.Create(path, status);
         return file ? std::make_unique<File>(*this, std::move(file)) : nullptr;
     }
+    std::unique_ptr<platform::DiskFile> Extend(const std::u16string& path,
+                                               DiskStatus& status) override {
+        if (Fails()) {
+            status = Failure();
+            return nullptr;
+        }
+        auto file = real_.Extend(path, status);
+        return file ? std::make_unique<File>(*this, std::move(file)) : nullptr;
+    }
     DiskStatus Move(const std::u16string& from, const std::u16string& to) override {
         return Fails() || Named(from) ? Failure() : real_.Move(from, to);
     }
@@ -80,6 +89,7 @@ class FaultyDisk final : public platform::Disk {
             return disk_.Fails() || named ? disk_.Failure() : real_->Write(bytes);
         }
         DiskStatus Flush() override { return disk_.Fails() ? disk_.Failure() : real_->Flush(); }
+        std::int64_t Size() override { return real_->Size(); }
 
       private:
         FaultyDisk& disk_;

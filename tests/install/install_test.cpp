@@ -143,6 +143,11 @@ TEST_F(StagedInstallTest, InUseAndNoRoomAsTheDiskReportsThemChangeNothing) {
             ++changes;
             return platform::SystemDisk().Create(path, status);
         }
+        std::unique_ptr<platform::DiskFile> Extend(const std::u16string& path,
+                                                   platform::DiskStatus& status) override {
+            ++changes;
+            return platform::SystemDisk().Extend(path, status);
+        }
         platform::DiskStatus Move(const std::u16string& from, const std::u16string& to) override {
             ++changes;
             return platform::SystemDisk().Move(from, to);

@@ -29,6 +29,7 @@ class SystemFile final : public DiskFile {
         return DiskStatus::Failed(written < 0 ? stream_->LastError() : 0);
     }
     DiskStatus Flush() override { return Result(stream_->Flush()); }
+    std::int64_t Size() override { return stream_->Size(); }
 
   private:
     std::unique_ptr<FileStream> stream_;
@@ -43,6 +44,22 @@ class SystemDiskImpl final : public Disk {
             status = DiskStatus::Failed(error);
             return nullptr;
         }
+        status = {};
+        return std::make_unique<SystemFile>(std::move(stream));
+    }
+    std::unique_ptr<DiskFile> Extend(const std::u16string& path, DiskStatus& status) override {
+        int error = 0;
+        auto stream = FileStream::Open(path, fmOpenWrite | fmShareDenyNone, error);
+        if (!stream) {
+            status = DiskStatus::Failed(error);
+            return nullptr;
+        }
+        const std::int64_t end = stream->Size();
+        if (end < 0) {
+            status = DiskStatus::Failed(LastSystemError());
+            return nullptr;
+        }
+        stream->Seek(end);
         status = {};
         return std::make_unique<SystemFile>(std::move(stream));
     }
@@ -93,6 +110,11 @@ std::optional<std::uint64_t> Disk::FreeBytes(const std::u16string& folder) {
 
 FileUse Disk::Use(const std::u16string& path) {
     return ProbeFileUse(path);
+}
+
+DiskStatus Disk::Read(const std::u16string& path, std::string& data) {
+    int error = 0;
+    return ReadWholeFile(path, data, error) ? DiskStatus{} : DiskStatus::Failed(error);
 }
 
 Disk& SystemDisk() {
