@@ -9,7 +9,6 @@
 #include "app/install_plan.h"
 #include "app/run_failures.h"
 #include "app/run_log.h"
-#include "platform/file_stream.h"
 #include "platform/path_names.h"
 #include "platform/text.h"
 #include "zip/archiver.h"
