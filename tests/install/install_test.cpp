@@ -440,6 +440,8 @@ TEST(RecoveryTest, EarlierRunsFromTheNoteAndTheOwnFolderAreRecoveredAndLogged) {
                "KLVUPGRADE-JOURNAL 2\nF 1 a.txt\nPLAN\nSWITCH\nCOMMITTED\n");
     fs::create_directories(dir / "Wees" / "~klvupgrade.backup");
     WriteBytes(dir / "Eigen" / "~klvupgrade.journal", "KLVUPGRADE-JOURNAL 2\nF 0 ne");
+    // A list half written by a run that stopped there is replaced, never read.
+    WriteBytes(dir / "temp" / "klvupgrade.pending.new", "/elders/\n");
     RecordPendingRun(committed);
     RecordPendingRun(orphan);
 
@@ -474,6 +476,7 @@ TEST(RecoveryTest, EarlierRunsFromTheNoteAndTheOwnFolderAreRecoveredAndLogged) {
     fs::remove_all(dir / "Wees" / "~klvupgrade.backup");
     EXPECT_TRUE(RecoverEarlierRuns(own, true).empty());
     EXPECT_FALSE(fs::exists(dir / "temp" / "klvupgrade.pending"));
+    EXPECT_FALSE(fs::exists(dir / "temp" / "klvupgrade.pending.new"));
     if (oldTemp.empty())
         ::unsetenv("TMPDIR");
     else
