@@ -62,6 +62,7 @@ CommandLine ParseCommandLine(std::string_view arguments) {
                      : name == "/SILENT"   ? &result.silent
                      : name == "/NOSTART"  ? &result.noStart
                      : name == "/?"        ? &result.help
+                     : name == "/ELEVATED" ? &result.elevated
                                            : nullptr;
         std::optional<std::string>* text = name == "/DIR"   ? &result.dir
                                            : name == "/LOG" ? &result.log
@@ -97,6 +98,51 @@ std::string_view ArgumentsOf(std::string_view commandLine) {
 
 std::string DirArgument(std::string_view folder) {
     return "/DIR=\"" + std::string(folder) + "\"";
+}
+
+std::string QuoteArgument(std::string_view argument) {
+    if (!argument.empty() && argument.find_first_of(" \t\"") == std::string_view::npos)
+        return std::string(argument);
+    std::string quoted = "\"";
+    std::size_t backslashes = 0;
+    for (char c : argument) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes are literal unless a quote follows them: then each is doubled.
+        quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(2 * backslashes, '\\');
+    return quoted + '"';
+}
+
+namespace {
+
+// A path without its trailing separators; a drive's root as "X:\.".
+std::string WithoutTrailingSeparators(std::string path) {
+    while (!path.empty() && (path.back() == '\\' || path.back() == '/'))
+        path.pop_back();
+    if (path.size() == 2 && path[1] == ':') path += "\\.";
+    return path;
+}
+
+} // namespace
+
+std::string RelaunchArguments(const CommandLine& run) {
+    std::vector<std::string> arguments;
+    if (run.verySilent) arguments.push_back("/VERYSILENT");
+    if (run.silent && !run.verySilent) arguments.push_back("/SILENT");
+    if (run.noStart) arguments.push_back("/NOSTART");
+    if (run.log) arguments.push_back(QuoteArgument("/LOG=" + WithoutTrailingSeparators(*run.log)));
+    if (run.dir) arguments.push_back(QuoteArgument("/DIR=" + WithoutTrailingSeparators(*run.dir)));
+    arguments.push_back("/ELEVATED");
+    std::string line;
+    for (const std::string& argument : arguments)
+        line += (line.empty() ? "" : " ") + argument;
+    return line;
 }
 
 } // namespace klv::app

@@ -3,6 +3,8 @@
 //
 //   /VERYSILENT  /SILENT  /NOSTART  /?  /DIR=folder  /LOG=file
 //
+// and /ELEVATED, which only the installer itself passes: the copy it starts as administrator.
+//
 // Parsing never shows anything: a switch it does not know, or a known one in the wrong form
 // (a missing or empty value, a value on a switch that takes none, an open quote), is reported
 // in the result and the caller decides.
@@ -20,6 +22,7 @@ struct CommandLine {
     bool silent = false;
     bool noStart = false;
     bool help = false;                  // "/?"
+    bool elevated = false;              // "/ELEVATED": started as administrator by another copy
     std::optional<std::string> dir;     // "/DIR=": the installation folder
     std::optional<std::string> log;     // "/LOG=": the log file
     std::vector<std::string> unknown;   // arguments that are no switch of the installer
@@ -34,5 +37,17 @@ CommandLine ParseCommandLine(std::string_view arguments);
 std::string_view ArgumentsOf(std::string_view commandLine);
 // The argument that names `folder` for a new run: /DIR="folder".
 std::string DirArgument(std::string_view folder);
+
+// `argument` as one argument of a Windows command line, read back unchanged by the system's
+// rules (CommandLineToArgvW, the C runtime): in double quotes when it holds a blank, a tab, a
+// quote or nothing; a quote escaped as \", the backslashes before a quote (and before the
+// closing one) doubled.
+std::string QuoteArgument(std::string_view argument);
+
+// The command line of the copy started as administrator: every switch of this run (the mode,
+// /NOSTART, /LOG, /DIR) and /ELEVATED, each quoted as QuoteArgument does. A folder or file
+// name holds no quote and is given without trailing separators, so this parser and the
+// system's read the same values.
+std::string RelaunchArguments(const CommandLine& run);
 
 } // namespace klv::app

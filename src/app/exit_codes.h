@@ -15,7 +15,7 @@ enum class ExitCode : int {
     DamagedPackage = 4,   // the package is damaged or incomplete
     InUse = 5,            // Kelvaro or another file to replace is in use
     NoRoom = 6,           // not enough room on the drive, or writing the files failed
-    AlreadyRunning = 7,   // another update is already running for this installation
+    AlreadyRunning = 7,   // another update is already running on this computer
     NotRestored = 8,      // an earlier update could not be undone
     NoRights = 9,         // the installation folder cannot be written
     BadSwitch = 10,       // an unknown or malformed command-line switch; nothing was done
@@ -44,7 +44,7 @@ constexpr std::string_view ExitName(ExitCode code) {
     case ExitCode::NoRoom:
         return "not enough room or a failed write";
     case ExitCode::AlreadyRunning:
-        return "another update already running";
+        return "another update is already running on this computer";
     case ExitCode::NotRestored:
         return "an earlier update could not be undone";
     case ExitCode::NoRights:

@@ -1,8 +1,13 @@
 #include "app/install_journal.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <set>
+#include <unordered_set>
+
+#include <zlib.h>
 
 #include "app/run_log.h"
 #include "app/stubconf/item_names.h"
@@ -19,7 +24,7 @@ namespace {
 using platform::DiskStatus;
 using platform::EntryKind;
 
-constexpr std::string_view kHeader = "KLVUPGRADE-JOURNAL 2";
+constexpr std::string_view kHeader = "KLVUPGRADE-JOURNAL 3";
 constexpr std::string_view kPlanLine = "PLAN";
 constexpr std::string_view kSwitchLine = "SWITCH";
 constexpr std::string_view kCommitLine = "COMMITTED";
@@ -32,27 +37,64 @@ void StopHere(int step) {
 struct JournalText {
     enum State { Unreadable, TornPlan, Planned, Switching, Committed } state = Unreadable;
     SwitchPlan plan;
+    std::vector<std::u16string> movedWhole; // new folders recorded before they moved whole
 };
 
-// Reads a journal as this run writes it: LF-ended lines, the header, the plan, "PLAN", then
-// "SWITCH" and "COMMITTED". A journal cut off before its plan was complete is TornPlan (no file
-// was moved yet); anything else that is not exactly so is Unreadable.
+std::uint32_t Crc(std::string_view text) {
+    return static_cast<std::uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size())));
+}
+
+// One record as it is written: its CRC-32 (eight hex digits), a space, the text, LF.
+std::string Record(std::string_view text) {
+    char crc[10];
+    std::snprintf(crc, sizeof crc, "%08x ", static_cast<unsigned>(Crc(text)));
+    return std::string(crc) + std::string(text) + '\n';
+}
+
+// The text of a record whose checksum holds; none otherwise.
+std::optional<std::string_view> Checked(std::string_view line) {
+    if (line.size() < 9 || line[8] != ' ') return std::nullopt;
+    std::uint32_t crc = 0;
+    for (const char c : line.substr(0, 8)) {
+        const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        if (digit < 0) return std::nullopt;
+        crc = crc << 4 | static_cast<std::uint32_t>(digit);
+    }
+    const std::string_view text = line.substr(9);
+    if (Crc(text) != crc) return std::nullopt;
+    return text;
+}
+
+// Reads a journal as this run writes it: the header line, then checksummed records: the plan,
+// "PLAN", "SWITCH", a "W" record for each folder about to move whole, "COMMITTED". Each record
+// is written and flushed at once, so only the last can be cut off by a crash: what follows the
+// last LF (a torn write, or the zeros a power cut leaves) counts as not written. A whole line
+// whose checksum fails was changed after it was written: the journal is Unreadable. A journal
+// cut off before its plan was complete is TornPlan (no file was moved yet).
 JournalText ParseJournal(std::string_view data) {
     JournalText text;
     if (data.find('\r') != std::string_view::npos) return text;
     enum { Header, Plan, Switch, Commit, End } expect = Header;
     std::size_t start = 0;
-    while (start < data.size()) {
+    for (;;) {
         const std::size_t end = data.find('\n', start);
+        std::string_view line =
+            data.substr(start, end == std::string_view::npos ? end : end - start);
         if (end == std::string_view::npos) {
-            // A last line without its end: a write cut off.
-            const std::string_view rest = data.substr(start);
-            if (expect == Header && kHeader.starts_with(rest)) text.state = JournalText::TornPlan;
-            if (expect == Plan) text.state = JournalText::TornPlan;
-            return text;
+            // A last record whole but for its LF (or with that LF changed) counts; anything
+            // else there was not written.
+            std::optional<std::string_view> whole = expect == Header ? std::nullopt : Checked(line);
+            if (!whole && expect != Header && !line.empty())
+                whole = Checked(line.substr(0, line.size() - 1));
+            if (!whole) break;
+            line = *whole;
+        } else if (expect != Header) {
+            const std::optional<std::string_view> checked = Checked(line);
+            if (!checked) return text;
+            line = *checked;
         }
-        const std::string_view line = data.substr(start, end - start);
-        start = end + 1;
+        start = end == std::string_view::npos ? data.size() : end + 1;
         switch (expect) {
         case Header:
             if (line != kHeader) return text;
@@ -79,12 +121,30 @@ JournalText ParseJournal(std::string_view data) {
             expect = Commit;
             break;
         case Commit:
+            if (line.starts_with("W ")) {
+                // Only a folder the plan makes moves whole.
+                const std::u16string name = platform::Utf8ToUtf16(line.substr(2));
+                if (std::find(text.plan.newFolders.begin(), text.plan.newFolders.end(), name) ==
+                    text.plan.newFolders.end())
+                    return text;
+                text.movedWhole.push_back(name);
+                break;
+            }
             if (line != kCommitLine) return text;
             expect = End;
             break;
         case End:
             return text;
         }
+        if (start >= data.size()) break;
+    }
+    // Before the header is whole, only what could be its beginning (and the zeros of a write
+    // a power cut lost) is a journal of this run.
+    if (expect == Header) {
+        std::string_view begun = data;
+        while (!begun.empty() && begun.back() == '\0')
+            begun.remove_suffix(1);
+        if (!kHeader.starts_with(begun)) return text;
     }
     switch (expect) {
     case Header:
@@ -120,13 +180,21 @@ DiskStatus MoveOver(platform::Disk& disk, const std::u16string& from, const std:
     return disk.Move(from, to);
 }
 
-// Puts every file of the plan back as it was before the switch, from the last to the first,
-// and removes the folders the plan made. A new file is removed only once its staged copy has
+// Puts every file of the plan back as it was before the switch, from the last to the first
+// (a folder recorded as moved whole back into the staging folder first), and removes the
+// folders the plan made. A new file is removed only once its staged copy has
 // left the staging folder: until then the file in its place is not the run's. False when
 // something could not be put back.
 bool Undo(platform::Disk& disk, const std::u16string& folder, const std::u16string& staging,
-          const std::u16string& backup, const SwitchPlan& plan) {
+          const std::u16string& backup, const SwitchPlan& plan,
+          const std::vector<std::u16string>& movedWhole) {
     bool complete = true;
+    // A folder that moved into place whole goes back whole, with everything in it (where that
+    // fails, its files are removed one by one below).
+    for (auto it = movedWhole.rbegin(); it != movedWhole.rend(); ++it)
+        if (disk.Kind(folder + *it) == EntryKind::Folder &&
+            disk.Kind(staging + *it) == EntryKind::Missing)
+            disk.Move(folder + *it, staging + *it);
     for (auto it = plan.files.rbegin(); it != plan.files.rend(); ++it) {
         const std::u16string target = folder + it->name;
         if (it->existed) {
@@ -157,48 +225,55 @@ bool HoldsFiles(platform::Disk& disk, const std::u16string& folder) {
     return false;
 }
 
-// The folders awaiting recovery, one a line (UTF-8), in the temporary folder.
+// The folders awaiting recovery, one a line (UTF-8), in the temporary folder. Read once, kept
+// and changed in memory (folders compared without case, through a set), written once.
 class PendingList {
   public:
-    explicit PendingList(platform::Disk& disk) : disk_(disk) {}
-    std::vector<std::u16string> Read() {
-        std::vector<std::u16string> folders;
+    explicit PendingList(platform::Disk& disk, bool load = true) : disk_(disk) {
+        if (!load) return;
         std::string text;
         disk_.Read(Path(), text);
         for (std::size_t start = 0; start < text.size();) {
             std::size_t end = text.find('\n', start);
             if (end == std::string::npos) end = text.size();
             if (end > start) {
-                const std::u16string folder =
+                std::u16string folder =
                     platform::Utf8ToUtf16(std::string_view(text).substr(start, end - start));
-                if (IsAbsoluteFolder(folder) && !Contains(folders, folder))
-                    folders.push_back(folder);
+                // A line that names no absolute folder, or one named before, is dropped.
+                if (!IsAbsoluteFolder(folder) || !keys_.insert(Key(folder)).second)
+                    changed_ = true;
+                else
+                    folders_.push_back(std::move(folder));
             }
             start = end + 1;
         }
-        return folders;
     }
+    // The folders noted, in the order they were noted.
+    const std::vector<std::u16string>& Folders() const { return folders_; }
+    bool Contains(const std::u16string& folder) const { return keys_.count(Key(folder)) != 0; }
     void Add(const std::u16string& folder) {
-        std::vector<std::u16string> folders = Read();
-        if (Contains(folders, folder)) return;
-        folders.push_back(folder);
-        Write(folders);
+        if (!keys_.insert(Key(folder)).second) return;
+        folders_.push_back(folder);
+        changed_ = true;
     }
     void Remove(const std::u16string& folder) {
-        std::vector<std::u16string> folders = Read();
-        if (!Contains(folders, folder)) return;
-        std::erase_if(folders, [&](const std::u16string& f) { return Same(f, folder); });
-        Write(folders);
+        changed_ = keys_.erase(Key(folder)) != 0 || changed_;
     }
-    static bool Same(const std::u16string& a, const std::u16string& b) {
-        return platform::UpperCase(a) == platform::UpperCase(b);
-    }
-    static bool Contains(const std::vector<std::u16string>& folders, const std::u16string& f) {
-        return std::any_of(folders.begin(), folders.end(),
-                           [&](const std::u16string& g) { return Same(f, g); });
+    // The list as it now stands, written when it changed.
+    void Save() {
+        if (!changed_) return;
+        std::vector<std::u16string> kept;
+        std::unordered_set<std::u16string> written;
+        for (const std::u16string& folder : folders_) {
+            const std::u16string key = Key(folder);
+            if (keys_.count(key) && written.insert(key).second) kept.push_back(folder);
+        }
+        Write(kept);
+        changed_ = false;
     }
 
   private:
+    static std::u16string Key(const std::u16string& folder) { return platform::UpperCase(folder); }
     static std::u16string Path() { return platform::TempDirectory() + u"klvupgrade.pending"; }
     // "X:\..." or "\\server\share\..." (on Linux "/..."), ending with a separator.
     static bool IsAbsoluteFolder(const std::u16string& f) {
@@ -211,7 +286,7 @@ class PendingList {
     // The whole list replaced at once: written beside it, then moved over it.
     void Write(const std::vector<std::u16string>& folders) {
         if (folders.empty()) {
-            disk_.RemoveFile(Path());
+            if (disk_.Kind(Path()) != EntryKind::Missing) disk_.RemoveFile(Path());
             return;
         }
         std::string text;
@@ -231,6 +306,9 @@ class PendingList {
     }
 
     platform::Disk& disk_;
+    std::vector<std::u16string> folders_;
+    std::unordered_set<std::u16string> keys_; // upper case: the folders still noted
+    bool changed_ = false;
 };
 
 // The log's account of what recovery found in `folder` and what it did.
@@ -247,6 +325,10 @@ void LogRecovery(RecoveryResult result, const std::u16string& folder) {
         break;
     case RecoveryResult::Incomplete:
         what = "an interrupted earlier update could not be undone wholly; its journal stays";
+        break;
+    case RecoveryResult::Unfinished:
+        what = "an earlier update is in place, but its backups cannot be removed yet; its "
+               "journal stays";
         break;
     case RecoveryResult::Unreadable:
         what = "an earlier update's journal cannot be read; nothing was changed";
@@ -287,12 +369,11 @@ DiskStatus InstallJournal::Begin(const SwitchPlan& plan) {
     std::string text(kHeader);
     text += '\n';
     for (const auto& name : plan.newFolders)
-        text += "D " + platform::Utf16ToUtf8(name) + '\n';
+        text += Record("D " + platform::Utf16ToUtf8(name));
     for (const auto& file : plan.files)
-        text += std::string("F ") + (file.existed ? '1' : '0') + ' ' +
-                platform::Utf16ToUtf8(file.name) + '\n';
-    text += kPlanLine;
-    text += '\n';
+        text += Record(std::string("F ") + (file.existed ? '1' : '0') + ' ' +
+                       platform::Utf16ToUtf8(file.name));
+    text += Record(kPlanLine);
     DiskStatus status;
     file_ = disk_.Create(journalPath_, status);
     if (!file_) return status;
@@ -307,27 +388,26 @@ DiskStatus InstallJournal::Begin(const SwitchPlan& plan) {
 
 DiskStatus InstallJournal::Append(std::string_view line) {
     if (!file_) return DiskStatus::Failed(0);
-    std::string text(line);
-    text += '\n';
-    DiskStatus status = file_->Write(text);
+    DiskStatus status = file_->Write(Record(line));
     return status.ok() ? file_->Flush() : status;
 }
 
 bool InstallJournal::SwitchOver(const SwitchPlan& plan, SwitchFailure& failure) {
     const std::u16string staging = StagingFolder();
     const std::u16string backup = BackupFolder();
+    std::vector<std::u16string> recorded; // folders recorded as moving whole
     auto fail = [&](const std::u16string& name, DiskStatus status) {
         failure.file = name;
         failure.status = status;
-        failure.restored = Undo(disk_, folder_, staging, backup, plan) && Discard();
+        failure.restored = Undo(disk_, folder_, staging, backup, plan, recorded) && Discard();
         return false;
     };
     if (const DiskStatus status = Append(kSwitchLine); !status.ok()) return fail(u"", status);
     int step = 0;
     StopHere(step);
     // A folder the installation lacks moves into place whole, with everything staged in it
-    // (one rename instead of one per file). Only if that fails is it made, and its files
-    // moved one by one. The undo needs no record of it: every file below it is new.
+    // (one rename instead of one per file), recorded first so that an undo moves it back.
+    // Only if that fails is it made, and its files moved one by one.
     std::vector<std::u16string> movedWhole; // upper case, with a trailing '\'
     auto inMovedFolder = [&](const std::u16string& name) {
         const std::u16string upper = platform::UpperCase(name);
@@ -340,7 +420,12 @@ bool InstallJournal::SwitchOver(const SwitchPlan& plan, SwitchFailure& failure) 
         const std::u16string parent(platform::PathHead(name, u"\\"));
         if ((parent.empty() || disk_.Kind(folder_ + parent) == EntryKind::Folder) &&
             disk_.Kind(staging + name) == EntryKind::Folder &&
-            disk_.Kind(folder_ + name) == EntryKind::Missing &&
+            disk_.Kind(folder_ + name) == EntryKind::Missing) {
+            if (const DiskStatus status = Append("W " + platform::Utf16ToUtf8(name)); !status.ok())
+                return fail(u"", status);
+            recorded.push_back(name);
+        }
+        if (!recorded.empty() && recorded.back() == name &&
             disk_.Move(staging + name, folder_ + name).ok()) {
             movedWhole.push_back(platform::UpperCase(name) + u'\\');
             StopHere(++step);
@@ -388,7 +473,12 @@ bool InstallJournal::Discard() {
 
 RecoveryResult RecoverInterruptedRun(const std::u16string& folder, bool ownFolder,
                                      platform::Disk& disk) {
-    if (disk.Kind(folder) != EntryKind::Folder) return RecoveryResult::Nothing;
+    // The installation folder itself is followed once when it is a link (a junction left by a
+    // move to another drive, a symbolic link, a mount point), as the run followed it; links
+    // inside it are never entered.
+    const EntryKind top = disk.Kind(folder);
+    if (top != EntryKind::Folder && !(top == EntryKind::Link && disk.IsFolder(folder)))
+        return RecoveryResult::Nothing;
     InstallJournal journal(folder, disk);
     const std::u16string journalPath = folder + JournalFileName;
     const bool backupThere = disk.Kind(folder + BackupFolderName) != EntryKind::Missing;
@@ -418,25 +508,28 @@ RecoveryResult RecoverInterruptedRun(const std::u16string& folder, bool ownFolde
             return RecoveryResult::Nothing;
         break;
     case JournalText::Planned:
-        // Nothing is moved before the switch is recorded: a backup here is not this run's.
+        // Nothing is moved before the switch is recorded: a backup, or a folder the plan was to
+        // make, here is not this run's.
         if (backupThere) return RecoveryResult::Unreadable;
+        for (const std::u16string& name : text.plan.newFolders)
+            if (disk.Kind(folder + name) != EntryKind::Missing) return RecoveryResult::Unreadable;
         break;
     case JournalText::Switching:
         // Every saved file must be back before the backup folder may go.
-        if (!Undo(disk, folder, journal.StagingFolder(), journal.BackupFolder(), text.plan) ||
+        if (!Undo(disk, folder, journal.StagingFolder(), journal.BackupFolder(), text.plan,
+                  text.movedWhole) ||
             HoldsFiles(disk, journal.BackupFolder()))
             return RecoveryResult::Incomplete;
         break;
     case JournalText::Committed:
-        return journal.Finish() ? RecoveryResult::Completed : RecoveryResult::Incomplete;
+        return journal.Finish() ? RecoveryResult::Completed : RecoveryResult::Unfinished;
     }
     return journal.Discard() ? RecoveryResult::Restored : RecoveryResult::Incomplete;
 }
 
 std::vector<RecoveredFolder> RecoverEarlierRuns(const std::u16string& folder, bool recorded,
                                                 platform::Disk& disk) {
-    PendingList pending(disk);
-    const std::vector<std::u16string> noted = pending.Read();
+    PendingList pending(disk, recorded);
     std::vector<RecoveredFolder> found;
     auto recover = [&](const std::u16string& f, bool own) {
         const RecoveryResult result = RecoverInterruptedRun(f, own, disk);
@@ -448,20 +541,28 @@ std::vector<RecoveredFolder> RecoverEarlierRuns(const std::u16string& folder, bo
         if (!BlocksInstallation(result)) pending.Remove(f);
         found.push_back({f, result});
     };
-    if (recorded)
+    const bool ownNoted = recorded && !folder.empty() && pending.Contains(folder);
+    if (recorded) {
+        const std::vector<std::u16string> noted = pending.Folders();
         for (const std::u16string& f : noted)
             recover(f, false);
-    if (!folder.empty() && !(recorded && PendingList::Contains(noted, folder)))
-        recover(folder, true);
+    }
+    if (!folder.empty() && !ownNoted) recover(folder, true);
+    if (recorded) pending.Save();
     return found;
 }
 
 void RecordPendingRun(const std::u16string& folder, platform::Disk& disk) {
-    PendingList(disk).Add(folder);
+    PendingList pending(disk);
+    pending.Add(folder);
+    pending.Save();
 }
 
 void SettlePendingRun(const std::u16string& folder, platform::Disk& disk) {
-    if (disk.Kind(folder + JournalFileName) == EntryKind::Missing) PendingList(disk).Remove(folder);
+    if (disk.Kind(folder + JournalFileName) != EntryKind::Missing) return;
+    PendingList pending(disk);
+    pending.Remove(folder);
+    pending.Save();
 }
 
 } // namespace klv::app

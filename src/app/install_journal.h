@@ -43,6 +43,8 @@ enum class RecoveryResult {
     Restored,     // an interrupted run was undone: the folder is as before it
     Completed,    // a run cut off after its commit was finished: the update is in place
     Incomplete,   // something could not be put back; journal and backup stay for the next attempt
+    Unfinished,   // a run that had committed, whose old copies cannot be removed yet (a file held
+                  // open): the update is in place; journal and backup stay for the next start
     Unreadable,   // a journal that cannot be read: nothing was changed, journal and backup stay
     OrphanBackup, // a backup folder without a journal: kept for the user
     Busy,         // another run holds the journal: it is not cut off
@@ -50,8 +52,9 @@ enum class RecoveryResult {
 
 // Whether a result keeps installations out of the folder until a later start resolves it.
 inline bool BlocksInstallation(RecoveryResult result) {
-    return result == RecoveryResult::Incomplete || result == RecoveryResult::Unreadable ||
-           result == RecoveryResult::OrphanBackup || result == RecoveryResult::Busy;
+    return result == RecoveryResult::Incomplete || result == RecoveryResult::Unfinished ||
+           result == RecoveryResult::Unreadable || result == RecoveryResult::OrphanBackup ||
+           result == RecoveryResult::Busy;
 }
 
 // True when `name` (from a journal) could name a payload item: relative, not empty, no drive,

@@ -6,14 +6,9 @@
 #include "platform/path_names.h"
 #include "platform/text.h"
 #include "zip/archiver.h"
+#include "zip/folder_item.h"
 
 namespace klv::app {
-
-namespace {
-
-constexpr std::uint32_t kFolderAttribute = 0x10;
-
-} // namespace
 
 PayloadItems ListPayload(zip::TZipArchive& archive) {
     PayloadItems out;
@@ -22,10 +17,7 @@ PayloadItems ListPayload(zip::TZipArchive& archive) {
     names.reserve(static_cast<std::size_t>(dir.Count()));
     for (std::int32_t i = 0; i < dir.Count(); ++i) {
         const zip::TDirItem& entry = dir.Item(i);
-        const std::u16string& name = entry.FileName;
-        const bool folder = (entry.Header.ExternalAttributes() & kFolderAttribute) != 0 ||
-                            (!name.empty() && (name.back() == u'/' || name.back() == u'\\'));
-        names.push_back({name, folder});
+        names.push_back({entry.FileName, zip::IsFolderItem(entry)});
     }
     const stubconf::PayloadPaths paths =
         stubconf::CanonicalPayloadPaths(names, platform::UpperUnit);

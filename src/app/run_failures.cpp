@@ -1,5 +1,6 @@
 #include "app/run_failures.h"
 
+#include "platform/file_stream.h"
 #include "platform/text.h"
 #include "util/texts.h"
 #include "zip/errors.h"
@@ -7,10 +8,6 @@
 namespace klv::app {
 
 namespace {
-
-std::string Ansi(const std::u16string& text) {
-    return platform::Utf16ToAnsi(text);
-}
 
 // Each named failure: its exit code and how the log names it.
 struct FailureRow {
@@ -41,8 +38,8 @@ const FailureRow& RowOf(InstallOutcome::Kind kind) {
 
 // The item as the payload names it, not the staging path the engine wrote to.
 std::string ItemName(const std::u16string& file) {
-    std::string item = Ansi(file);
-    const std::string staging = Ansi(StagingFolderName) + "\\";
+    std::string item = platform::Utf16ToAnsi(file);
+    const std::string staging = platform::Utf16ToAnsi(StagingFolderName) + "\\";
     if (const std::size_t at = item.find(staging); at != std::string::npos)
         item = item.substr(at + staging.size());
     return item;
@@ -54,6 +51,8 @@ std::string LogLine(const InstallOutcome& outcome) {
         line = "another update is running in the folder";
     line += ": engine code " + std::to_string(outcome.engineCode);
     line += ", Windows-fout " + std::to_string(outcome.systemError);
+    if (const std::string name = platform::SystemErrorName(outcome.systemError); !name.empty())
+        line += ", " + name;
     if (outcome.journal)
         line += ", item: the run's journal";
     else
@@ -62,6 +61,7 @@ std::string LogLine(const InstallOutcome& outcome) {
     if (outcome.kind == InstallOutcome::NoRoom)
         line += ", needed " + std::to_string(outcome.neededMB) + " MB, available " +
                 std::to_string(outcome.availableMB) + " MB";
+    if (!outcome.holders.empty()) line += ", held by " + outcome.holders;
     if (!outcome.message.empty()) line += "; " + outcome.message;
     return line;
 }
@@ -87,7 +87,7 @@ ExitCode ExitCodeFor(std::exception_ptr error) {
 
 std::string FailureNotice(const InstallOutcome& outcome, const std::string& folder,
                           const std::string& programFile) {
-    const std::string file = Ansi(outcome.file);
+    const std::string file = platform::Utf16ToAnsi(outcome.file);
     switch (outcome.kind) {
     case InstallOutcome::Installed:
         break;
@@ -177,10 +177,13 @@ std::string RecoveryNotice(RecoveryResult result, const std::string& folder) {
         return std::string(util::texts::EarlierRunCompleted);
     case RecoveryResult::Incomplete:
         return util::texts::EarlierRunIncomplete(shown);
+    case RecoveryResult::Unfinished:
+        return util::texts::EarlierRunUnfinished(shown);
     case RecoveryResult::Unreadable:
         return util::texts::EarlierRunUnreadable(shown);
     case RecoveryResult::OrphanBackup:
-        return util::texts::OrphanBackup(shown, shown + "\\" + Ansi(BackupFolderName));
+        return util::texts::OrphanBackup(shown,
+                                         shown + "\\" + platform::Utf16ToAnsi(BackupFolderName));
     case RecoveryResult::Busy:
         return AlreadyRunningNotice();
     }

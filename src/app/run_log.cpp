@@ -84,6 +84,49 @@ std::u16string RunLog::RotatedPath(const std::u16string& path, int n) {
     return path.substr(0, dot) + number + path.substr(dot);
 }
 
+bool RunLog::IsOwnLog(platform::Disk& disk, const std::u16string& path) {
+    // "2026-12-08 17:20:01.123 start    ": the time, then a category padded to its column.
+    constexpr std::string_view kStamp = "0000-00-00 00:00:00.000 ";
+    constexpr std::size_t kColumn = 9;
+    std::string data;
+    if (disk.Kind(path) != platform::EntryKind::File || !disk.Read(path, data).ok()) return false;
+    if (data.size() < kStamp.size() + kColumn) return false;
+    for (std::size_t i = 0; i < kStamp.size(); ++i)
+        if (kStamp[i] == '0' ? data[i] < '0' || data[i] > '9' : data[i] != kStamp[i]) return false;
+    const std::string_view column = std::string_view(data).substr(kStamp.size(), kColumn);
+    for (int c = 0; c <= static_cast<int>(LogCategory::Result); ++c) {
+        const std::string_view name = CategoryName(static_cast<LogCategory>(c));
+        if (column.starts_with(name) &&
+            column.find_first_not_of(' ', name.size()) == std::string_view::npos)
+            return true;
+    }
+    return false;
+}
+
+bool RunLog::Rotate() {
+    const int last = limits_.keep - 1;
+    // The first place from the top that may be taken: a free name, the oldest kept log, or
+    // the last of ours before a file that is not.
+    int free = 0;
+    for (int n = 1; n <= last; ++n) {
+        const std::u16string at = RotatedPath(path_, n);
+        if (disk_.Kind(at) == platform::EntryKind::Missing) {
+            free = n;
+            break;
+        }
+        if (!IsOwnLog(disk_, at)) {
+            free = n - 1;
+            break;
+        }
+        free = n;
+    }
+    if (disk_.Kind(RotatedPath(path_, free)) != platform::EntryKind::Missing)
+        disk_.RemoveFile(RotatedPath(path_, free));
+    for (int n = free - 1; n >= 0; --n)
+        if (!disk_.Move(RotatedPath(path_, n), RotatedPath(path_, n + 1)).ok()) break;
+    return disk_.Kind(path_) == platform::EntryKind::Missing;
+}
+
 RunLog::RunLog(std::u16string path, LogLimits limits, platform::Disk& disk)
     : path_(std::move(path)), limits_(limits), disk_(disk) {
     if (path_.empty() || limits_.keep < 1) return;
@@ -93,12 +136,17 @@ RunLog::RunLog(std::u16string path, LogLimits limits, platform::Disk& disk)
         if (!folder.empty() && folder != path_ && !disk_.IsFolder(folder) &&
             !platform::MakeFolders(disk_, folder).ok())
             return;
-        // The oldest goes, each other moves one place down. A log that cannot move (another
-        // run writing it, no rights) stays, and this run appends to it.
-        disk_.RemoveFile(RotatedPath(path_, limits_.keep - 1));
-        for (int n = limits_.keep - 2; n >= 0; --n) {
-            const std::u16string from = RotatedPath(path_, n);
-            if (disk_.IsFile(from)) disk_.Move(from, RotatedPath(path_, n + 1));
+        const platform::EntryKind kind = disk_.Kind(path_);
+        if (kind != platform::EntryKind::Missing) {
+            // Only a log of ours is moved down or written on; a file of the user's stays.
+            if (!IsOwnLog(disk_, path_)) {
+                leftAlone_ = true;
+                return;
+            }
+            if (!limits_.carryOn && !Rotate()) {
+                leftAlone_ = true;
+                return;
+            }
         }
         if (!disk_.IsFile(path_)) {
             platform::DiskStatus status;
@@ -149,6 +197,15 @@ void RunLog::Write(LogCategory category, const std::string& utf8) {
         return;
     }
     file->Write(line);
+}
+
+std::unique_ptr<RunLog> OpenRunLog(const std::u16string& path, bool carryOn, platform::Disk& disk) {
+    LogLimits limits;
+    limits.carryOn = carryOn;
+    auto log = std::make_unique<RunLog>(path, limits, disk);
+    const std::u16string fallback = RunLog::DefaultPath();
+    if (!log->LeftAlone() || path == fallback) return log;
+    return std::make_unique<RunLog>(fallback, LogLimits{}, disk);
 }
 
 void SetRunLog(RunLog* log) {

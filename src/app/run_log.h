@@ -2,12 +2,16 @@
 // millisecond and a category, for the people who support, script and package the installer.
 // By default %TEMP%\klvupgrade.log; /LOG names another file (its folder is made when missing). Each
 // run starts a new file and the earlier runs' logs move one place down (klvupgrade.log ->
-// klvupgrade.1.log -> ...); a file stops growing at a bound. A log that cannot be written is no
+// klvupgrade.1.log -> ...); a file stops growing at a bound. Only this installer's own logs
+// (known by their first line) are ever moved or removed: a file of the user's at one of those
+// names stays as it is, and a file at the log's own name that is not a log of ours, or that
+// cannot be moved aside, is left alone and gets no lines. A log that cannot be written is no
 // failure: every error is swallowed and the run goes on exactly as without a log.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -33,6 +37,9 @@ std::string_view CategoryName(LogCategory category);
 struct LogLimits {
     std::int64_t maxBytes = 512 * 1024; // one file's size; later lines are dropped
     int keep = 5;                       // files kept: this run's and the 4 before it
+    // Go on in the file of the copy that started this one (the relaunch as administrator):
+    // nothing is rotated, the lines are appended to it when it is a log of ours.
+    bool carryOn = false;
 };
 
 class RunLog {
@@ -52,6 +59,9 @@ class RunLog {
 
     // True while lines reach the file.
     bool Writing() const { return writing_; }
+    // True when a file at the path is not a log of ours, or could not be moved aside: it was
+    // left as it was, and this log writes nothing.
+    bool LeftAlone() const { return leftAlone_; }
     const std::u16string& Path() const { return path_; }
 
     // %TEMP%\klvupgrade.log.
@@ -59,15 +69,26 @@ class RunLog {
     // The name of the n-th older log: "klvupgrade.log" -> "klvupgrade.2.log"; a name without
     // an extension gets ".2" appended.
     static std::u16string RotatedPath(const std::u16string& path, int n);
+    // True when the file at `path` is a log this installer wrote: its first line is a start
+    // line as Line writes it.
+    static bool IsOwnLog(platform::Disk& disk, const std::u16string& path);
 
   private:
     void Write(LogCategory category, const std::string& utf8);
+    // Moves the earlier logs one place down; false when the name of this run's file is not free.
+    bool Rotate();
 
     std::u16string path_;
     LogLimits limits_;
     platform::Disk& disk_;
     bool writing_ = false;
+    bool leftAlone_ = false;
 };
+
+// The log of a run at `path` (carrying on the starting copy's file with `carryOn`). When the
+// file there is left alone, the log is the default one instead, where the run says so.
+std::unique_ptr<RunLog> OpenRunLog(const std::u16string& path, bool carryOn = false,
+                                   platform::Disk& disk = platform::SystemDisk());
 
 // The log of this process's run, for the code that has no way to be handed one; lines go
 // nowhere while none is set.

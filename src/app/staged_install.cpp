@@ -7,6 +7,7 @@
 
 #include "app/install_journal.h"
 #include "app/install_plan.h"
+#include "app/placed_files.h"
 #include "app/run_failures.h"
 #include "app/run_log.h"
 #include "platform/path_names.h"
@@ -129,6 +130,7 @@ InstallOutcome OpenedPayload::Install(const std::u16string& folder,
             outcome.kind = InstallOutcome::ProgramInUse;
             outcome.file = programFile;
             outcome.systemError = probeError;
+            outcome.holders = HeldBy(disk, folder + programFile);
             return outcome;
         }
     }
@@ -161,6 +163,10 @@ InstallOutcome OpenedPayload::Install(const std::u16string& folder,
     // Staging: every item checked as the engine checks it; the first failure ends it.
     archive_.BaseDir = journal.StagingFolder();
     archive_.Options.OverwriteMode = zip::TZAOverwriteMode::omAlways;
+    // Every staged file through the run's disk, and on the medium before the switch is
+    // recorded.
+    archive_.OutputDisk = &disk;
+    archive_.DurableOutput = true;
     StagingFailure failure;
     archive_.OnProcessFileFailure = [&](zip::TZABaseArchiver&, const std::u16string& fileName,
                                         zip::TZAProcessOperation, int nativeError, int,
@@ -185,6 +191,8 @@ InstallOutcome OpenedPayload::Install(const std::u16string& folder,
         ~Unhook() {
             a.OnProcessFileFailure = nullptr;
             a.OnDiskFull = nullptr;
+            a.OutputDisk = nullptr;
+            a.DurableOutput = false;
         }
     };
     const auto stagingStart = std::chrono::steady_clock::now();
@@ -204,6 +212,16 @@ InstallOutcome OpenedPayload::Install(const std::u16string& folder,
         } catch (const zip::EZAError& e) {
             if (failure.engineCode == 0) failure.engineCode = -1;
             outcome.message = Ansi(e.Message());
+        }
+    }
+    // A staged file that could not be written, stamped or flushed as it must.
+    if (const auto& written = archive_.OutputFailure()) {
+        if (failure.engineCode == 0 || failure.engineCode == zip::neDiskFull) {
+            failure.engineCode = -1;
+            failure.streamError = written->status.code;
+            outcome.systemError = written->status.code;
+            outcome.file = written->file.substr(
+                std::min(written->file.size(), journal.StagingFolder().size()));
         }
     }
 
@@ -242,11 +260,14 @@ InstallOutcome OpenedPayload::Install(const std::u16string& folder,
         if (outcome.kind == InstallOutcome::NoRoom) noRoom(disk.FreeBytes(folder));
         if (outcome.kind == InstallOutcome::FileInUse && switchFailure.file.empty())
             outcome.kind = InstallOutcome::WriteFailed; // the journal, not a file of Kelvaro
+        if (outcome.kind == InstallOutcome::FileInUse)
+            outcome.holders = HeldBy(disk, folder + switchFailure.file);
         return outcome;
     }
     // Committed: the update is in place. Leftovers that cannot go now are finished by the
     // next start, which the journal tells.
     journal.Finish();
+    LogPlacedFiles(plan, items);
     return outcome;
 }
 

@@ -39,6 +39,7 @@ struct InstallOutcome {
     int engineCode = 0;  // the engine's native code of the failure (zip/errors.h), 0 for none
     int systemError = 0; // the system's error number (a Windows error code), 0 when unknown
     std::string message; // the engine's message, 8-bit ANSI, when it gave one
+    std::string holders; // for a file in use: the programs holding it, when the system tells
 };
 
 // The package's payload opened for one installation run: opened and checked once, and staged

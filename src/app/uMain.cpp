@@ -6,6 +6,7 @@
 #include "app/run_log.h"
 #include "app/stubconf/stub_ini.h"
 #include "app/unattended.h"
+#include "platform/text.h"
 #include "util/ascii_text.h"
 #include "util/filez.h"
 #include "util/meldunit.h"
@@ -17,11 +18,25 @@ namespace klv::app {
 
 bool StubConfigFound = false;
 bool FirstPaint = true;
+void (*FirstPaintHook)() = nullptr;
 
 namespace {
 
 bool IsBlankText(std::string_view text) {
     return util::TrimmedView(text).empty();
+}
+
+// Whether the engine failed to write the configuration files into `temp` (full, or no rights
+// there), not to read them: a name it refuses while the folder takes new files is the
+// package's.
+bool ConfigurationNotWritten(const zip::EZAError& error, const std::string& temp) {
+    int code = 0;
+    if (const auto* e = dynamic_cast<const zip::EZAException*>(&error)) code = e->NativeError;
+    const bool stream = dynamic_cast<const zip::EFileStreamError*>(&error) != nullptr;
+    if (code == zip::neDiskFull) return true;
+    if (!stream && code != zip::neCannotCreateFile && code != zip::neCannotCreateDirectory)
+        return false;
+    return !util::sys::Files().CanWriteIn(temp);
 }
 
 } // namespace
@@ -51,6 +66,7 @@ void TUpgradeForm::FormPaint(TObject*) {
     if (FirstPaint) {
         FirstPaint = false;
         view_.Repaint();
+        if (FirstPaintHook) FirstPaintHook();
         // One copy at a time: a second one touches nothing, not even the temporary folder.
         if (!payload_->Claim()) {
             EndRun(ExitCode::AlreadyRunning, "another copy of the installer is running");
@@ -61,8 +77,10 @@ void TUpgradeForm::FormPaint(TObject*) {
         const std::string caption = view_.Caption();
         const std::string folder = Options.folder.empty() ? DefaultFolder() : Options.folder;
         // An earlier run cut off while switching the installation over is undone first.
+        // A run that had committed is finished quietly (the log tells it): no update was lost.
         for (const EarlierRun& earlier : payload_->RecoverInterruptedRuns(folder))
-            util::ShowNotice(RecoveryNotice(earlier.result, earlier.folder));
+            if (earlier.result != RecoveryResult::Completed)
+                util::ShowNotice(RecoveryNotice(earlier.result, earlier.folder));
         if (!Options.folder.empty() && !Unattended()) {
             // A folder named on the command line (a relaunch as administrator names the one
             // chosen) stands as if typed: the timer and the validation judge it.
@@ -74,8 +92,10 @@ void TUpgradeForm::FormPaint(TObject*) {
             Log(LogCategory::Folder, folder + " (" + FolderSource(folder) + ")");
         } else {
             view_.SetText(Control::edPath, "");
-            Log(LogCategory::Folder,
-                "no Kelvaro 3 installation at " + folder + " (" + FolderSource(folder) + ")");
+            LogConsideredFolders(folder);
+            Log(LogCategory::Folder, "no Kelvaro 3 installation at " + folder + " (" +
+                                         FolderSource(folder) +
+                                         "): " + InstallationShortfall(folder));
             if (Unattended()) {
                 // Nobody to search or browse for: the run ends here.
                 EndRun(ExitCode::NoInstallation, "no Kelvaro 3 installation found");
@@ -92,7 +112,19 @@ void TUpgradeForm::FormPaint(TObject*) {
         view_.SetCaption(caption);
         try {
             ApplyPayloadConfiguration();
-        } catch (const zip::EZAError&) {
+        } catch (const zip::EZAError& e) {
+            const std::string temp = util::TempFolder();
+            if (ConfigurationNotWritten(e, temp)) {
+                // Downloading again would not help: the temporary folder took no files.
+                EndRun(ExitCode::NoRoom, "the configuration files cannot be written to " + temp +
+                                             ": " + platform::Utf16ToAnsi(e.Message()));
+                std::string shown = temp;
+                while (shown.size() > 3 && shown.back() == '\\')
+                    shown.pop_back();
+                util::ShowNotice(util::texts::NotUnpacked(shown, ""));
+                CloseAndTerminate();
+                return;
+            }
             // A payload the engine cannot read ends here, before anything was changed.
             EndRun(ExitCode::DamagedPackage, "the package cannot be read");
             util::ShowNotice(DamagedPackageNotice());

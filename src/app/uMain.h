@@ -40,6 +40,17 @@ std::string FolderSource(std::string_view folder);
 // True when `path` (a folder, or a file in one) is a complete Kelvaro 3 installation: not a
 // drive root, not below "program files", with BDE, SC, SC\Slavenreg.sc, Data\voornamen.txt.
 bool IsFullInstallation(std::string_view path);
+// Why `folder` is no complete installation, for the log: the first required item that is
+// missing or too small ("SC\Slavenreg.sc missing", "BDE\BDEADMIN.EXE 1024 bytes, needs
+// 989608"); empty for a complete one.
+std::string InstallationShortfall(std::string_view folder);
+// Logs each folder the registry and the default give, besides `chosen`, with where it came
+// from and its shortfall: the folders considered before `chosen`.
+void LogConsideredFolders(std::string_view chosen);
+
+// A folder named on the command line, made absolute against the current folder (the one the
+// package was started from); empty stays empty.
+std::string AbsoluteFolder(std::string_view folder);
 
 // The 8-bit text the application's default error handler shows for an exception that left
 // an event handler.
@@ -77,8 +88,10 @@ class TUpgradeForm {
     bool IsHelpPackage();
     bool ValidateTargetFolder();
     // True when files can be written in `folder`; else asks whether to start the package
-    // again as administrator (with /DIR=folder) and does so on Yes, or tells that nothing was
-    // changed. False means the run ends.
+    // again as administrator (with every switch of this run and /DIR=folder) and on Yes does
+    // so, waits for it and ends with its exit code; or tells that nothing was changed. A copy
+    // that is already an administrator's only says that it may not write. False means the
+    // run ends.
     bool FolderIsWritable(const std::string& folder);
     bool ConfirmVersion(const std::string& programFile);
     std::string PackageVersion();
@@ -89,6 +102,9 @@ class TUpgradeForm {
     // question given its safe answer. Always ends with the window closed and the application
     // terminated; the exit code says how (unattended.h).
     void RunUnattended();
+    // The copy started as administrator by another (/ELEVATED): the run the user asked for
+    // there starts by itself once the window shows, as if Installeren were pressed.
+    void RunHandedOver();
     // The package, as the log tells it: name, size, caption, version, run mode, signature.
     void LogPackage();
 
@@ -110,6 +126,14 @@ class TUpgradeForm {
     PayloadFactory openPayload_;
     std::unique_ptr<Payload> payload_; // the window's archive component
 };
+
+// Called when the first paint's one-time work begins; none in a shipped program. Test builds
+// raise a failure there that is no engine error.
+extern void (*FirstPaintHook)();
+
+// Answers for the token's elevation instead of the system when set; none in a shipped program.
+// Test builds use it under Wine, whose processes are always elevated.
+extern bool (*TokenElevatedHook)();
 
 // The entry sequence's settings after the window is made: program file name, heading,
 // explanation and the shortcuts check box. The caller then runs the message loop.

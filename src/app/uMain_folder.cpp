@@ -1,14 +1,22 @@
 // The target folder: the registry entry, the default, the installation check and the
 // validation before a run.
+#include <algorithm>
+#include <utility>
+#include <vector>
+
 #include "app/command_line.h"
+#include "app/run_log.h"
 #include "app/uMain.h"
 #include "app/unattended.h"
+#include "platform/text.h"
 #include "util/filez.h"
 #include "util/meldunit.h"
 #include "util/system_access.h"
 #include "util/texts.h"
 
 namespace klv::app {
+
+bool (*TokenElevatedHook)() = nullptr;
 
 namespace {
 
@@ -63,6 +71,59 @@ bool IsFullInstallation(std::string_view path) {
            util::FileExistsSafe(folder + "Data\\voornamen.txt");
 }
 
+std::string InstallationShortfall(std::string_view path) {
+    std::string folder(path);
+    if (util::LowerTrim(folder).empty()) return "no folder";
+    if (util::FileExistsSafe(folder)) {
+        const std::size_t slash = folder.rfind('\\');
+        folder = slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
+    }
+    if (!util::FolderExistsSafe(folder)) return "the folder does not exist";
+    folder = util::WithTrailingBackslash(folder);
+    if (folder.size() <= 3) return "a drive's root";
+    if (util::LowerTrim(folder).find("program files") != std::string::npos)
+        return "below \"Program Files\"";
+    for (const char* sub : {"BDE", "SC"})
+        if (!util::FolderExistsSafe(folder + sub)) return std::string(sub) + " missing";
+    for (const char* file : {"SC\\Slavenreg.sc", "Data\\voornamen.txt"})
+        if (!util::FileExistsSafe(folder + file)) return std::string(file) + " missing";
+    const std::string admin = folder + "BDE\\BDEADMIN.EXE";
+    if (!util::FileExistsSafe(admin)) return "BDE\\BDEADMIN.EXE missing";
+    const std::int64_t size = util::FileSizeOf(admin);
+    if (size < kFullBdeAdminSize)
+        return "BDE\\BDEADMIN.EXE " + std::to_string(size) + " bytes, needs " +
+               std::to_string(kFullBdeAdminSize);
+    return {};
+}
+
+void LogConsideredFolders(std::string_view chosen) {
+    std::vector<std::pair<std::string, std::string>> candidates; // folder, source
+    try {
+        auto& registry = util::sys::Registry();
+        constexpr std::string_view kKey = "\\SOFTWARE\\KLV\\";
+        if (auto key = registry.OpenKey(platform::RootKey::CurrentUser,
+                                        registry.VirtualStorePath(kKey), platform::KeyAccess::Read))
+            candidates.emplace_back(key->ReadText("Kelvaro"), "registry, the user's VirtualStore");
+        if (auto key =
+                registry.OpenKey(platform::RootKey::LocalMachine, kKey, platform::KeyAccess::Read))
+            candidates.emplace_back(key->ReadText("Kelvaro"),
+                                    "registry, as a 32-bit program reads it");
+    } catch (...) {
+        // A value that is not text: the folder named from it is logged as chosen.
+    }
+    candidates.emplace_back(util::WithTrailingBackslash(util::ProgramFilesRoot()) + "kelvaro",
+                            "default");
+    std::vector<std::string> logged{util::LowerTrim(chosen)};
+    for (const auto& [folder, source] : candidates) {
+        const std::string key = util::LowerTrim(folder);
+        if (key.empty() || std::find(logged.begin(), logged.end(), key) != logged.end()) continue;
+        logged.push_back(key);
+        const std::string shortfall = InstallationShortfall(folder);
+        Log(LogCategory::Folder, "considered " + folder + " (" + source + "): " +
+                                     (shortfall.empty() ? "a full installation" : shortfall));
+    }
+}
+
 bool TUpgradeForm::ValidateTargetFolder() {
     const std::string folder = view_.Text(Control::edPath);
     if (folder.empty()) {
@@ -76,14 +137,16 @@ bool TUpgradeForm::ValidateTargetFolder() {
         return false;
     }
     if (!IsFullInstallation(folder)) {
-        EndRun(ExitCode::NoInstallation, folder + " is no Kelvaro 3 installation");
+        EndRun(ExitCode::NoInstallation,
+               folder + " is no Kelvaro 3 installation: " + InstallationShortfall(folder));
         util::ShowNotice(util::texts::NotKelvaroLocation);
         util::sys::Windows().Terminate();
         return false;
     }
     if (util::FileSizeOf(util::WithTrailingBackslash(folder) + "BDE\\BDEADMIN.EXE") <
         kFullBdeAdminSize) {
-        EndRun(ExitCode::NoInstallation, folder + " is no complete Kelvaro 3 installation");
+        EndRun(ExitCode::NoInstallation,
+               folder + " is no complete Kelvaro 3 installation: " + InstallationShortfall(folder));
         util::ShowNotice(util::texts::NotFullKelvaroLocation);
         util::sys::Windows().Terminate();
         return false;
@@ -91,18 +154,48 @@ bool TUpgradeForm::ValidateTargetFolder() {
     return true;
 }
 
+std::string AbsoluteFolder(std::string_view folder) {
+    return folder.empty() ? std::string() : util::sys::Files().FullPath(folder);
+}
+
 bool TUpgradeForm::FolderIsWritable(const std::string& folder) {
     // A standard user may not change a folder below "Program Files" or one an administrator
     // made: nothing is written there before this copy or an elevated one may.
     if (util::sys::Files().CanWriteIn(folder)) return true;
     util::sys::Windows().SetCursorShape(platform::Cursor::Normal);
+    auto& shell = util::sys::Shell();
+    if (Options.elevated || (TokenElevatedHook ? TokenElevatedHook() : shell.Elevated())) {
+        // An administrator's copy that still may not write: starting another would only ask
+        // the same again.
+        EndRun(ExitCode::NoRights,
+               "the folder " + folder + " cannot be written, not even as administrator");
+        util::ShowNotice(util::texts::NoRights(folder, ""));
+        return false;
+    }
     if (util::AskQuestion(util::texts::NoWriteRightsQuestion(folder),
                           util::texts::RestartAsAdministratorMeaning, util::texts::StopMeaning,
                           util::texts::NoWriteRightsTitle, 1) == 1) {
-        // The new copy gets the folder chosen here; this one ends.
-        if (util::sys::Shell().Execute(view_.Handle(), "runas", executablePath_,
-                                       DirArgument(folder), "", platform::swShow) > 32)
+        // The new copy gets every switch of this run and the folder chosen here, writes on in
+        // this run's log, and starts the run itself; this one waits and ends as it ends.
+        CommandLine run;
+        run.verySilent = Options.mode == RunMode::VerySilent;
+        run.silent = Options.mode == RunMode::Silent;
+        run.noStart = Options.noStart;
+        run.dir = folder;
+        if (const RunLog* log = CurrentRunLog(); log && log->Writing())
+            run.log = platform::Utf16ToAnsi(log->Path());
+        const std::string arguments = RelaunchArguments(run);
+        Log(LogCategory::Phase,
+            "the run is handed over to a copy started as administrator: " + arguments);
+        ReleaseRun(); // the new copy claims the run
+        const std::optional<int> code =
+            shell.RunElevatedAndWait(view_.Handle(), executablePath_, arguments);
+        if (code) {
+            EndRun(static_cast<ExitCode>(*code),
+                   "the run was handed over to the copy started as administrator");
             return false;
+        }
+        ClaimRun();
         EndRun(ExitCode::NoRights, "the folder " + folder + " cannot be written");
         util::ShowNotice(util::texts::AdministratorStartFailed());
         return false;

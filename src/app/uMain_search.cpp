@@ -72,6 +72,8 @@ void TUpgradeForm::zoeklocsClick(TObject*) {
         util::ShowNotice(util::texts::NoLocationsFound);
     }
     view_.SetText(Control::edPath, result);
+    // Enter installs again, also after Tab and Shift+Tab: the search left the focus elsewhere.
+    view_.FocusWhenEnabled(Control::bnExtract);
     Log(LogCategory::Folder, "search: " + std::to_string(found.size()) +
                                  " installations found; folder " +
                                  (result.empty() ? std::string("none") : result));

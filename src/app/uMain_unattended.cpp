@@ -44,7 +44,8 @@ void TUpgradeForm::RunUnattended() {
     const std::string folder = view_.Text(Control::edPath);
     // The install button's own condition (the timer's): a folder that is a full installation.
     if (util::LowerTrim(folder).empty() || !IsFullInstallation(folder)) {
-        EndRun(ExitCode::NoInstallation, "no Kelvaro 3 installation in [" + folder + "]");
+        EndRun(ExitCode::NoInstallation,
+               "no Kelvaro 3 installation in [" + folder + "]: " + InstallationShortfall(folder));
         CloseAndTerminate();
         return;
     }
@@ -60,6 +61,12 @@ void TUpgradeForm::RunUnattended() {
     bnExtractClick();
     // A validation that refused the folder without ending the program leaves the window open.
     if (!closed_) CloseAndTerminate();
+}
+
+void TUpgradeForm::RunHandedOver() {
+    if (closed_ || !Options.elevated || Unattended()) return;
+    Log(LogCategory::Phase, "started as administrator by another copy: the run starts");
+    bnExtractClick();
 }
 
 void TUpgradeForm::LogPackage() {

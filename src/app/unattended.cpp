@@ -1,6 +1,9 @@
 #include "app/unattended.h"
 
+#include <memory>
+
 #include "app/run_log.h"
+#include "platform/disk.h"
 #include "util/texts.h"
 
 namespace klv::app {
@@ -11,6 +14,7 @@ namespace {
 
 ExitCode endCode = ExitCode::Cancelled;
 std::string endReason;
+std::unique_ptr<platform::InstallerClaim> claim;
 
 std::string Answer(int answer) {
     switch (answer) {
@@ -45,6 +49,15 @@ const std::string& RunEndReason() {
 void ResetRunEnd() {
     endCode = ExitCode::Cancelled;
     endReason.clear();
+}
+
+bool ClaimRun() {
+    if (!claim) claim = platform::ClaimInstaller();
+    return claim != nullptr;
+}
+
+void ReleaseRun() {
+    claim.reset();
 }
 
 int LoggedWindowSystem::ShowMessageBox(std::string_view text, std::string_view caption,

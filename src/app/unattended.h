@@ -19,8 +19,11 @@ enum class RunMode {
 
 struct RunOptions {
     RunMode mode = RunMode::Interactive;
-    bool noStart = false; // /NOSTART: Kelvaro is never started afterwards
-    std::string folder;   // /DIR: the target folder instead of the one found (8-bit ANSI)
+    bool noStart = false;  // /NOSTART: Kelvaro is never started afterwards
+    std::string folder;    // /DIR: the target folder instead of the one found (8-bit ANSI),
+                           // made absolute at the start against the folder the package was
+                           // started from
+    bool elevated = false; // /ELEVATED: this copy was started as administrator by another
 };
 
 // The options of this process's run, set once from the command line before the window is made.
@@ -39,6 +42,13 @@ void EndRun(ExitCode code, std::string_view reason);
 const std::string& RunEndReason();
 // Back to the start (Cancelled, no reason): for a new run in the same process (tests).
 void ResetRunEnd();
+
+// The one installer run on this machine, claimed once for the process before anything is
+// written (the log included) and held until the process ends: true when this process holds
+// it (now or from an earlier call), false when another copy does.
+bool ClaimRun();
+// Gives the claim up: the copy started as administrator takes the run over.
+void ReleaseRun();
 
 // The window system as the run's boxes pass through it: each box's text, title and answer
 // go to the log; in a silent run no box is shown and each gets its safe answer: OK for a

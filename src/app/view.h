@@ -60,6 +60,10 @@ class UpgradeView {
     // and the folder in `chosen` when the user confirms one.
     virtual bool BrowseForFolder(std::string_view start, std::string& chosen) = 0;
 
+    // Puts the keyboard focus on `control` as soon as it can take it: now, or when it is next
+    // enabled, unless the focus moved in between.
+    virtual void FocusWhenEnabled(Control control) { (void)control; }
+
     // Timer1: on (every 200 ms) or off.
     virtual void SetTimerEnabled(bool enabled) = 0;
 

@@ -3,6 +3,8 @@
 
 #include "app/payload.h"
 #include "app/staged_install.h"
+#include "app/stubconf/config_files.h"
+#include "app/unattended.h"
 #include "platform/disk.h"
 #include "platform/path_names.h"
 #include "platform/text.h"
@@ -55,10 +57,7 @@ class ZipPayload final : public Payload {
         }
     }
 
-    bool Claim() override {
-        claim_ = platform::ClaimInstaller();
-        return claim_ != nullptr;
-    }
+    bool Claim() override { return ClaimRun(); }
 
     bool ExtractConfiguration(const std::string& folder) override {
         Prepare(folder);
@@ -67,10 +66,14 @@ class ZipPayload final : public Payload {
         if (!archive_.FindFirstItem(u"*stub.ini", item, {}, kAllItems)) return false;
         // Remembered before they are written, so that a failure part-way leaves none behind.
         const std::u16string base = platform::AnsiToUtf16(util::WithTrailingBackslash(folder));
-        bool encrypted = false;
+        bool encrypted = false, tooLarge = false;
         for (bool found = archive_.FindFirstItem(u"*Stub.*", item, {}, kAllItems); found;
              found = archive_.FindNextItem(item)) {
             encrypted = encrypted || item.Encrypted;
+            // Bounded before a byte is written: the engine never writes more than declared.
+            tooLarge = tooLarge || item.UnpackedSize < 0 ||
+                       static_cast<std::uint64_t>(item.UnpackedSize) >
+                           stubconf::ConfigFileLimit(item.FileName);
             std::u16string path = platform::WithSeparators(item.FolderPath);
             if (!path.empty() && path.back() != u'\\') path += u'\\';
             for (std::size_t at = path.find(u'\\'); at != std::u16string::npos;
@@ -82,6 +85,7 @@ class ZipPayload final : public Payload {
         // No question of the engine's own (a password, retry or ignore) reaches the user: a
         // configuration that does not read is a damaged package.
         if (encrypted) throw zip::EZAException(zip::neInvalidPassword, nullptr);
+        if (tooLarge) throw zip::EZAException(zip::neNotIntact, nullptr);
         int failure = 0;
         archive_.OnProcessFileFailure = [&](zip::TZABaseArchiver&, const std::u16string&,
                                             zip::TZAProcessOperation, int nativeError, int,
@@ -155,7 +159,6 @@ class ZipPayload final : public Payload {
     std::u16string executable_;
     zip::TZipArchive archive_;
     std::unique_ptr<OpenedPayload> opened_; // from Check to Install
-    std::unique_ptr<platform::InstallerClaim> claim_;
     std::vector<std::u16string> extracted_; // files, and folders (with a trailing '\\')
 };
 

@@ -1,9 +1,10 @@
 // The installer's one way to the disk. Every change (create, write, flush, move, delete, make or
-// remove a folder, set attributes) and every question (is there a file or folder, what kind of
-// entry, a folder's entries, free room, a file in use) is a call on a Disk, so that a test can
-// stand a Disk of its own between the installer and the system and fail or stop any change.
-// SystemDisk() is the real one: the Win32 or POSIX file services (files.h, tree_files.h) behind
-// it. The window logic's ANSI `Files` service (system.h) is the narrow view of the same disk.
+// remove a folder, set times or attributes; the installation's staged files included) and every
+// question (is there a file or folder, what kind of entry, a folder's entries, free room, a file in
+// use) is a call on a Disk, so that a test can stand a Disk of its own between the installer and
+// the system and fail or stop any change. SystemDisk() is the real one: the Win32 or POSIX file
+// services (files.h, tree_files.h) behind it. The window logic's ANSI `Files` service (system.h) is
+// the narrow view of the same disk.
 #pragma once
 
 #include <cstdint>
@@ -33,13 +34,23 @@ struct DiskStatus {
     static DiskStatus Failed(int code);
 };
 
-// A file this run made, held open without sharing until it is released.
+// A file this run made, held open without sharing until it is released. Its data is on the
+// medium (a power cut keeps it) only once Flush has returned.
 class DiskFile {
   public:
     virtual ~DiskFile() = default;
-    // Appends `bytes`.
+    // Appends `bytes` after the last ones appended (a file opened by Extend: after its end).
     virtual DiskStatus Write(std::string_view bytes) = 0;
+    // Writes `bytes` at `offset`.
+    virtual DiskStatus WriteAt(std::int64_t offset, std::string_view bytes) = 0;
+    // Cuts the file off, or extends it, to `size` bytes.
+    virtual DiskStatus SetSize(std::int64_t size) = 0;
+    // Returns when everything written is on the medium (FlushFileBuffers, fsync).
     virtual DiskStatus Flush() = 0;
+    // The last-write time, from a DOS stamp (date << 16 | time) read as local time.
+    virtual DiskStatus SetDosStamp(std::uint32_t stamp) = 0;
+    // The Windows attribute bits (on Linux the read-only one alone).
+    virtual DiskStatus SetAttributes(std::uint32_t attributes) = 0;
     // The file's size now; -1 when the system cannot tell.
     virtual std::int64_t Size() = 0;
 };
@@ -64,6 +75,9 @@ class Disk {
     virtual std::optional<std::uint64_t> FreeBytes(const std::u16string& folder);
     // Whether the file could be replaced now (see ProbeFileUse).
     virtual FileUse Use(const std::u16string& path);
+    // The programs that hold the file open, "name (process N)" each, as the system's Restart
+    // Manager tells them; empty where it cannot (or has none to tell).
+    virtual std::vector<std::string> Holders(const std::u16string& path);
     // Appends the whole file to `data`, read with every share allowed.
     virtual DiskStatus Read(const std::u16string& path, std::string& data);
 

@@ -62,5 +62,8 @@ bool ReadWholeFile(const std::u16string& path, std::string& data, int& error);
 
 // The system's text for an error code, in the ANSI code page.
 std::string SystemErrorText(int error);
+// A short English name for the common error codes, the same on every machine ("sharing
+// violation" for Windows's 32): for logs that a help desk reads; empty for 0 and the others.
+std::string SystemErrorName(int error);
 
 } // namespace klv::platform

@@ -11,6 +11,14 @@ namespace klv::platform {
 // as '/').
 std::u16string WithSeparators(std::u16string name, char16_t from = u'/', char16_t to = u'\\');
 
+// True when `path` begins with a drive ("X:"), as Windows reads a path: ':' as its second unit.
+constexpr bool StartsWithDrive(std::string_view path) {
+    return path.size() >= 2 && path[1] == ':';
+}
+constexpr bool StartsWithDrive(std::u16string_view path) {
+    return path.size() >= 2 && path[1] == u':';
+}
+
 // The part of a path after its last separator (any unit of `separators`): the file name.
 std::u16string_view PathTail(std::u16string_view path, std::u16string_view separators = u"\\/:");
 // The part up to and including the last separator; empty when there is none.

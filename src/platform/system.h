@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -260,6 +261,13 @@ class Shell {
     virtual std::intptr_t Execute(WindowHandle owner, std::string_view verb, std::string_view file,
                                   std::string_view parameters, std::string_view folder,
                                   int show) = 0;
+    // Starts `file` as administrator (the "runas" verb) and waits until it ends, the owner
+    // window taking no input meanwhile while its other messages are served. The new process's
+    // exit code; none when it could not be started (the user refused the elevation prompt).
+    virtual std::optional<int> RunElevatedAndWait(WindowHandle owner, std::string_view file,
+                                                  std::string_view parameters) = 0;
+    // True when this process runs with an administrator's full (elevated) token.
+    virtual bool Elevated() = 0;
     // The program that opens the existing document `file`; empty when there is none.
     virtual std::string ExecutableFor(std::string_view file) = 0;
     // A new shell link object; raises ShellLinkError when the shell cannot make one.

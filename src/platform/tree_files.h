@@ -35,5 +35,8 @@ enum class FileUse { Free, InUse, Missing };
 // Whether the file could be replaced now: InUse when another program holds it open without
 // sharing, or runs it.
 FileUse ProbeFileUse(const std::u16string& path);
+// The programs holding `path` open, from the Restart Manager where the system has one:
+// "name (process N)" each.
+std::vector<std::string> FileHolders(const std::u16string& path);
 
 } // namespace klv::platform

@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "platform/ansi_text.h"
+#include "platform/path_names.h"
 #include "platform/text.h"
 #include "util/FastStrings.h"
 #include "util/ascii_text.h"
@@ -56,9 +57,9 @@ std::string ProgramFolderFromRegistry(std::string_view valueName) {
 bool ExistsQuietly(std::string_view path, bool folder) {
     if (path.size() < 2) return false;
     std::string full(path);
-    if (full[1] != ':') {
+    if (!platform::StartsWithDrive(full)) {
         full = sys::Files().FullPath(full);
-        if (full.size() < 2 || full[1] != ':') return false; // a network path
+        if (!platform::StartsWithDrive(full)) return false; // a network path
     }
     unsigned kind = DriveKind(std::string_view(full).substr(0, 1));
     if ((kind == platform::dkRemovable || kind == platform::dkCdRom) && !DriveReady(full[0]))

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "platform/ansi_text.h"
+#include "platform/path_names.h"
 #include "util/ascii_text.h"
 #include "util/filez.h"
 #include "util/system_access.h"
@@ -56,7 +57,7 @@ std::vector<std::string> Patterns(std::string_view names) {
 
 // The drive letter of an absolute path, lower-cased; 0 for any other text.
 char DriveLetter(std::string_view path) {
-    if (path.size() < 3 || path[1] != ':' || path[2] != '\\') return 0;
+    if (!platform::StartsWithDrive(path) || path.size() < 3 || path[2] != '\\') return 0;
     const char c = LowerAscii(path[0]);
     return c >= 'a' && c <= 'z' ? c : 0;
 }

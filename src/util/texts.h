@@ -30,6 +30,8 @@ inline constexpr std::string_view Explanation =
 inline constexpr std::string_view StoredInstallButton = "&Installeren"; // padded with 58 blanks
 inline constexpr std::string_view CancelButton = "&Annuleren";
 inline constexpr std::string_view BrowseButton = "...";
+// What a screen reader says for the "..." button.
+inline constexpr std::string_view BrowseButtonName = "Bladeren";
 inline constexpr std::string_view SearchButton = "&Zoek locaties";
 inline constexpr std::string_view ShortcutsCheckBox = "Snelkoppelingen maken / aanpassen";
 // The native windows' own failure, shown by the default error handler.
@@ -157,6 +159,12 @@ inline std::string NotRestored(std::string_view file) {
            "\").\r\nSluit alle programma's en start de update opnieuw: dan wordt "
            "het herstel afgemaakt.";
 }
+// A failure that is neither the package's nor the disk's: the run ended there.
+inline std::string UnexpectedFailure() {
+    return "Er is een onverwachte fout opgetreden; de update is gestopt.\r\nStart de update "
+           "opnieuw: wat een onderbroken update heeft achtergelaten, wordt dan eerst "
+           "hersteld.";
+}
 inline constexpr std::string_view AlreadyRunning =
     "Er wordt al een update ge\xEFnstalleerd.\r\nWacht tot die klaar is en probeer het "
     "daarna opnieuw.";
@@ -170,6 +178,12 @@ inline std::string EarlierRunIncomplete(std::string_view folder) {
     return "Een eerdere update in [" + std::string(folder) +
            "] is onderbroken en kon nog niet helemaal worden teruggedraaid.\r\nSluit alle "
            "programma's en start de update opnieuw.";
+}
+inline std::string EarlierRunUnfinished(std::string_view folder) {
+    return "Een eerdere update in [" + std::string(folder) +
+           "] is ge\xEFnstalleerd, maar de oude bestanden ervan konden nog niet worden "
+           "opgeruimd: een ander programma gebruikt ze.\r\nSluit alle programma's en start de "
+           "update opnieuw.";
 }
 // The end of a notice after which the folder stays closed to updates.
 inline constexpr std::string_view FolderClosed =

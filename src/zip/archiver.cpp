@@ -397,8 +397,4 @@ TZipArchive::TZipArchive() {
     UpdateNewItemMethod();
 }
 
-void TZipArchive::SetPassword(const std::string& password) {
-    TZABaseArchiver::SetPassword(password);
-}
-
 } // namespace klv::zip

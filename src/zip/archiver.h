@@ -3,13 +3,16 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/disk.h"
 #include "zip/directory.h"
 #include "zip/directory_reader.h"
 #include "zip/entry_stream.h"
 #include "zip/errors.h"
+#include "zip/flusher.h"
 #include "zip/streams.h"
 #include "zip/types.h"
 
@@ -45,6 +48,14 @@ class TZABaseArchiver : public TZAComponent {
     // Reads an executable only up to its certificate table, so a signed package opens as
     // it was before signing (see zip/signed_view.h). Off: the whole file.
     bool SignedView = false;
+    // Where extracted files and their folders are made: a Disk of the caller's (an
+    // installation run's), or null for the system's disk.
+    platform::Disk* OutputDisk = nullptr;
+    // Every extracted file flushed to the medium (on threads of its own while the next items
+    // are written); an extraction returns only when all are. A file whose data, time,
+    // attributes or flush failed is named by OutputFailure() afterwards.
+    bool DurableOutput = false;
+    const std::optional<TZAOutputFailure>& OutputFailure() const { return outputFailure_; }
 
     const std::string& Password() const { return password_; }
     virtual void SetPassword(const std::string& password) { password_ = password; }
@@ -214,6 +225,9 @@ class TZABaseArchiver : public TZAComponent {
     std::u16string cachedCurrentFolder_;
     std::u16string lastFolderMade_; // skips asking for a folder made for the previous item
     std::unique_ptr<TZAWriteBehind> writeBehind_; // made at the first extraction
+    platform::Disk& Output();
+    std::unique_ptr<TZAFlusher> flusher_; // for one extraction with DurableOutput
+    std::optional<TZAOutputFailure> outputFailure_;
     TZAEntryBuffers entryBuffers_;
     std::unique_ptr<Volumes> volumes_;
 };
@@ -225,8 +239,6 @@ class TZipArchive : public TZABaseArchiver {
     TZip64Mode Zip64Mode = TZip64Mode::zmDisabled;
     bool UnicodeFilenames = false;
     TZACryptoAlgorithm EncryptionMethod = TZACryptoAlgorithm::caPkzipClassic;
-
-    void SetPassword(const std::string& password) override;
 
   protected:
     void UpdateNewItemMethod() override { newItemMethod_ = CompressionMode() > 0 ? 8 : 0; }

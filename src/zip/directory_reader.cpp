@@ -130,22 +130,22 @@ class SignatureScanner {
     std::vector<std::uint8_t> data_;
 };
 
-// The first data-descriptor signature at or after a position, remembered between calls so
-// that many headers in a row cost one pass over the file.
-class DescriptorFinder {
+// The first hit of a signature at or after a position, remembered between calls so that
+// many headers in a row cost one pass over the file.
+class ForwardFinder {
   public:
-    explicit DescriptorFinder(TZAStream& s) : s_(s) {}
+    ForwardFinder(TZAStream& s, std::uint32_t signature) : scan_(s, signature, 0, 1 << 16, 0) {}
     std::int64_t Find(std::int64_t from) {
         if (searchedFrom_ >= 0 && from >= searchedFrom_ && (found_ < 0 || from <= found_))
             return found_;
-        SignatureScanner scan(s_, kDataDescriptorSignature, from, 1 << 16, 0);
+        scan_.ContinueAt(from);
         searchedFrom_ = from;
-        found_ = scan.Next();
+        found_ = scan_.Next();
         return found_;
     }
 
   private:
-    TZAStream& s_;
+    SignatureScanner scan_;
     std::int64_t searchedFrom_ = -1;
     std::int64_t found_ = -1;
 };
@@ -348,10 +348,13 @@ void TZADirectoryReader::ReadDirectory(std::int64_t p) {
     }
 
     const EndRecord& e = m_.End;
+    // Computed in 64 bits: a locator may claim any number of disks.
     const std::int32_t thisDisk =
         e.ThisDisk() != kZip64Marker16
             ? e.ThisDisk()
-            : (m_.IsZip64 ? static_cast<std::int32_t>(m_.Locator.TotalDisks()) - 1 : 0);
+            : (m_.IsZip64 ? static_cast<std::int32_t>(
+                                static_cast<std::int64_t>(m_.Locator.TotalDisks()) - 1)
+                          : 0);
     const std::int32_t dirDisk =
         e.DirectoryDisk() != kZip64Marker16
             ? e.DirectoryDisk()
@@ -362,10 +365,15 @@ void TZADirectoryReader::ReadDirectory(std::int64_t p) {
 
     std::int64_t position;
     if (!spanning) {
-        const std::int64_t dirSize = m_.IsZip64
-                                         ? static_cast<std::int64_t>(m_.Zip64End.DirectorySize())
-                                         : static_cast<std::int32_t>(e.DirectorySize());
-        position = p - dirSize;
+        // A Zip64 size larger than the part of the file before the records (up to 2^64 - 1)
+        // places the directory before the file's start: damaged, like any such position.
+        const std::uint64_t size64 = m_.Zip64End.DirectorySize();
+        if (m_.IsZip64)
+            position = size64 <= static_cast<std::uint64_t>(p)
+                           ? p - static_cast<std::int64_t>(size64)
+                           : -1;
+        else
+            position = p - static_cast<std::int32_t>(e.DirectorySize());
     } else {
         position = m_.IsZip64 ? static_cast<std::int64_t>(m_.Zip64End.DirectoryOffset())
                               : e.DirectoryOffset();
@@ -383,11 +391,14 @@ void TZADirectoryReader::ReadDirectory(std::int64_t p) {
     }
 
     if (!s_.tolerant && !spanning) {
+        // Summed without wrapping: a Zip64 size may be as large as 2^64 - 1.
+        const auto limit = static_cast<std::uint64_t>(Stream().Size());
         std::uint64_t sum = 0;
-        for (std::int32_t i = 0; i < m_.Directory.Count(); ++i)
-            sum += static_cast<std::uint64_t>(m_.Directory.Item(i).CompressedSize());
-        if (sum > static_cast<std::uint64_t>(Stream().Size()))
-            throw EZAException(nePackedSizesTooLarge, s_.component);
+        for (std::int32_t i = 0; i < m_.Directory.Count() && sum <= limit; ++i) {
+            const std::int64_t packed = m_.Directory.Item(i).CompressedSize();
+            sum = packed < 0 ? UINT64_MAX : sum + static_cast<std::uint64_t>(packed);
+        }
+        if (sum > limit) throw EZAException(nePackedSizesTooLarge, s_.component);
     }
     bool shifted = false;
     if (thisDisk == 0) {
@@ -509,9 +520,11 @@ void TZADirectoryReader::Rebuild() {
     const std::int64_t size = s.Size();
     const std::uint32_t localSignature = Signatures().localHeader;
     const bool oemAllowed = m_.LastEndCandidateSignature == kStandardSignatures.endRecord;
-    DescriptorFinder descriptors(s);
+    ForwardFinder descriptors(s, kDataDescriptorSignature);
+    ForwardFinder locals(s, localSignature);
     SignatureScanner scan(s, localSignature, 0, 65535, kLocalHeaderSize);
     bool anyHit = false;
+    std::int64_t damagedHeaders = 0;
     for (std::int64_t q; (q = scan.Next()) >= 0;) {
         if (q + static_cast<std::int64_t>(kLocalHeaderSize) > size) continue;
         anyHit = true;
@@ -526,6 +539,16 @@ void TZADirectoryReader::Rebuild() {
         if (static_cast<std::int64_t>(l.compressedSize) >= size ||
             l.extraLength > kMaxLocalExtraForRebuild)
             continue;
+        // A header whose name and extra field run past the file or into the next local
+        // header is damaged, not an item. So the headers taken never share a byte, and what
+        // the rebuild keeps is bounded by the file's size whatever the lengths claim.
+        const std::int64_t headerEnd =
+            q + static_cast<std::int64_t>(kLocalHeaderSize) + l.nameLength + l.extraLength;
+        const std::int64_t nextLocal = locals.Find(q + 1);
+        if (headerEnd > size || (nextLocal >= 0 && headerEnd > nextLocal)) {
+            ++damagedHeaders;
+            continue;
+        }
 
         TDirItem item;
         CentralHeader& h = item.Header;
@@ -552,20 +575,16 @@ void TZADirectoryReader::Rebuild() {
         }
         item.ActualMethod = l.method;
         const std::int64_t nameAt = q + static_cast<std::int64_t>(kLocalHeaderSize);
-        std::string name;
-        if (nameAt + l.nameLength <= size) {
-            name.resize(l.nameLength);
-            if (ReadAll(s, nameAt, name.data(), name.size()))
-                item.FileName = DecodeName(
-                    name, oemAllowed && OemNamesFor(l.flags, kStandardSignatures.endRecord), false);
-            else
-                name.clear();
-        }
+        std::string name(l.nameLength, '\0');
+        if (ReadAll(s, nameAt, name.data(), name.size()))
+            item.FileName = DecodeName(
+                name, oemAllowed && OemNamesFor(l.flags, kStandardSignatures.endRecord), false);
+        else
+            name.clear();
         StoredName stored(name);
         const std::int64_t extraAt = nameAt + l.nameLength;
-        const std::int64_t extraLen = std::clamp<std::int64_t>(size - extraAt, 0, l.extraLength);
-        if (extraLen > 0) {
-            std::vector<std::uint8_t> extra(static_cast<std::size_t>(extraLen));
+        if (l.extraLength > 0) {
+            std::vector<std::uint8_t> extra(l.extraLength);
             if (ReadAll(s, extraAt, extra.data(), extra.size())) item.Extra.Assign(extra);
         }
         stored.Keep(item, InterpretExtra(item), m_);
@@ -591,6 +610,9 @@ void TZADirectoryReader::Rebuild() {
         scan.ContinueAt(next);
     }
     if (!anyHit) throw EZAException(neNoArchive, s_.component);
+    // Headers were there, and every one was damaged: nothing is left to read.
+    if (m_.Directory.Count() == 0 && damagedHeaders > 0)
+        throw EZAException(neArchiveDamaged, s_.component);
     m_.DirectoryPosition = size;
     // Read in file order, each item after the one before: only the local extra fields can
     // still make one reach into the next, which extraction checks.

@@ -2,6 +2,7 @@
 // time stamps, attributes, the events and their default prompts.
 #include <mutex>
 
+#include "platform/disk.h"
 #include "platform/files.h"
 #include "platform/password_dialog.h"
 #include "platform/path_names.h"
@@ -142,6 +143,20 @@ void TZABaseArchiver::ProcessItems(TZAProcessOperation operation, std::int32_t i
     std::lock_guard lock(ItemOperationLock());
     lastFolderMade_.clear();
     RequireOpen();
+    // The files handed to the flusher are flushed and closed before the run returns, however
+    // it ends.
+    outputFailure_.reset();
+    struct Flushing {
+        std::unique_ptr<TZAFlusher>& flusher;
+        std::optional<TZAOutputFailure>& failure;
+        ~Flushing() {
+            if (!flusher) return;
+            if (auto failed = flusher->Wait(); failed && !failure) failure = std::move(failed);
+            flusher.reset();
+        }
+    } flushing{flusher_, outputFailure_};
+    if (DurableOutput && operation == TZAProcessOperation::poExtract)
+        flusher_ = std::make_unique<TZAFlusher>();
     TZADirArray& dir = dirManager_->Directory;
     processedCount_ = 0;
     cancel_ = false;
@@ -231,7 +246,7 @@ std::u16string TZABaseArchiver::TargetPath(std::u16string& fileName,
             lastSep == std::u16string::npos ? std::u16string() : fileName.substr(0, lastSep + 1);
         const std::u16string path = folder + part;
         if (!path.empty() && path != lastFolderMade_) {
-            if (!platform::MakeDirectories(path))
+            if (!platform::MakeFolders(Output(), path).ok())
                 throw EZAException(neCannotCreateDirectory, this, {path});
             lastFolderMade_ = path;
         }
@@ -283,15 +298,16 @@ void TZABaseArchiver::ExtractOneItem(std::int32_t index, std::u16string fileName
                           (!item.FileName.empty() && item.FileName.back() == u'/');
     if (isFolder) return;
 
-    int createError = 0;
-    auto fresh = platform::FileStream::CreateNew(target, createError);
-    bool exists = !fresh && platform::FileExists(target);
+    platform::Disk& disk = Output();
+    platform::DiskStatus createStatus;
+    auto fresh = disk.Create(target, createStatus);
+    bool exists = !fresh && disk.IsFile(target);
     if (exists && !MayReplace(item, fileName, target, exists)) return;
 
     // A new file for an existing target is written beside it and replaces it only when it
     // is complete.
     TZAPendingFile pending =
-        fresh ? TZAPendingFile(target, std::move(fresh)) : TZAPendingFile(target);
+        fresh ? TZAPendingFile(disk, target, std::move(fresh)) : TZAPendingFile(disk, target);
     if (!pending.Created()) throw EZAException(neCannotCreateFile, this, {target});
     bool failed = false;
     std::optional<EZAException> failure;
@@ -312,16 +328,34 @@ void TZABaseArchiver::ExtractOneItem(std::int32_t index, std::u16string fileName
             failure = e;
         }
     }
-    pending.File().SetDosStamp((static_cast<std::uint32_t>(item.Header.DosDate()) << 16) |
-                               item.Header.DosTime());
-    if (Options.FlushBuffers && platform::IsRemovableDrive(target)) pending.File().Flush();
+    // With durable output the file must be exactly the item: a time or attributes that do not
+    // take fail it.
+    auto must = [&](platform::DiskStatus status) {
+        if (status.ok() || !DurableOutput) return;
+        if (!outputFailure_) outputFailure_ = TZAOutputFailure{target, status};
+        throw EZAException(neDiskFull, this);
+    };
+    const platform::DiskStatus stamped = pending.File().SetDosStamp(
+        (static_cast<std::uint32_t>(item.Header.DosDate()) << 16) | item.Header.DosTime());
     if (failed) throw *failure;
+    must(stamped);
     if (skipFile_ || cancel_) return;
-    // The attributes go onto the new file before it takes the target's place.
-    if (Options.SetAttributes) pending.File().SetAttributes(attr);
+    // The attributes go onto the new file before it takes the target's place; a new file is
+    // made with the archive bit already.
+    if (Options.SetAttributes && attr != kAttrArchive) must(pending.File().SetAttributes(attr));
+    if (DurableOutput && pending.InPlace()) {
+        flusher_->Add(pending.Release(), target);
+        return;
+    }
+    if (DurableOutput || (Options.FlushBuffers && platform::IsRemovableDrive(target)))
+        must(pending.File().Flush());
     pending.Close();
-    if (exists) platform::SetAttributesOf(target, 0);
+    if (exists) disk.SetAttributes(target, 0);
     if (!pending.MoveOver(target)) throw EZAException(neCannotCreateFile, this, {target});
+}
+
+platform::Disk& TZABaseArchiver::Output() {
+    return OutputDisk ? *OutputDisk : platform::SystemDisk();
 }
 
 } // namespace klv::zip

@@ -1,6 +1,6 @@
 #include "zip/output.h"
 
-#include "platform/files.h"
+#include <string_view>
 
 namespace klv::zip {
 
@@ -33,8 +33,11 @@ bool TZAStreamOutput::Write(const std::uint8_t* data, std::int64_t count) {
 }
 
 bool TZAFileOutput::Write(const std::uint8_t* data, std::int64_t count) {
-    start_ = file_.Position();
-    return file_.Write(data, count) == count;
+    const std::string_view bytes(reinterpret_cast<const char*>(data),
+                                 static_cast<std::size_t>(count));
+    if (!file_.WriteAt(position_, bytes).ok()) return false;
+    position_ += count;
+    return true;
 }
 
 bool TZAWriteBehindOutput::Write(const std::uint8_t* data, std::int64_t count) {
@@ -42,22 +45,22 @@ bool TZAWriteBehindOutput::Write(const std::uint8_t* data, std::int64_t count) {
     return stream_.Write(data, count) == count;
 }
 
-TZAPendingFile::TZAPendingFile(const std::u16string& target) {
+TZAPendingFile::TZAPendingFile(platform::Disk& disk, const std::u16string& target) : disk_(disk) {
     for (int attempt = 0; attempt < 100 && !file_; ++attempt) {
         name_ = target + u".klv" + std::u16string(1, static_cast<char16_t>(u'0' + attempt / 10)) +
                 std::u16string(1, static_cast<char16_t>(u'0' + attempt % 10)) + u"~";
-        int error = 0;
-        file_ = platform::FileStream::CreateNew(name_, error);
+        platform::DiskStatus status;
+        file_ = disk_.Create(name_, status);
     }
 }
 
-TZAPendingFile::TZAPendingFile(const std::u16string& target,
-                               std::unique_ptr<platform::FileStream> file)
-    : name_(target), file_(std::move(file)), inPlace_(true) {}
+TZAPendingFile::TZAPendingFile(platform::Disk& disk, const std::u16string& target,
+                               std::unique_ptr<platform::DiskFile> file)
+    : disk_(disk), name_(target), file_(std::move(file)), inPlace_(true) {}
 
 TZAPendingFile::~TZAPendingFile() {
     Close();
-    if (!kept_ && created_) platform::RemoveFile(name_);
+    if (!kept_ && created_) disk_.RemoveFile(name_);
 }
 
 bool TZAPendingFile::Created() {
@@ -65,10 +68,15 @@ bool TZAPendingFile::Created() {
     return created_;
 }
 
+std::unique_ptr<platform::DiskFile> TZAPendingFile::Release() {
+    kept_ = true;
+    return std::move(file_);
+}
+
 bool TZAPendingFile::MoveOver(const std::u16string& target) {
     Close();
     if (inPlace_) return kept_ = true;
-    kept_ = platform::MoveReplacing(name_, target);
+    kept_ = disk_.Move(name_, target).ok();
     return kept_;
 }
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/file_stream.h"
+#include "platform/disk.h"
 #include "zip/streams.h"
 #include "zip/write_behind.h"
 
@@ -63,24 +63,25 @@ class TZAStreamOutput final : public TZAOutput {
     std::int64_t start_ = 0;
 };
 
-// A file being written, directly.
+// A file being written, directly. A write that comes up short leaves the position where it
+// began, so the same bytes go there again.
 class TZAFileOutput final : public TZAOutput {
   public:
-    explicit TZAFileOutput(platform::FileStream& file) : file_(file) {}
+    explicit TZAFileOutput(platform::DiskFile& file) : file_(file) {}
 
   protected:
     bool Write(const std::uint8_t* data, std::int64_t count) override;
-    void Rewind() override { file_.Seek(start_); }
+    void Rewind() override {}
 
   private:
-    platform::FileStream& file_;
-    std::int64_t start_ = 0;
+    platform::DiskFile& file_;
+    std::int64_t position_ = 0;
 };
 
 // A file written by the write-behind thread while the next blocks are inflated.
 class TZAWriteBehindOutput final : public TZAOutput {
   public:
-    TZAWriteBehindOutput(TZAWriteBehind& writer, platform::FileStream& file)
+    TZAWriteBehindOutput(TZAWriteBehind& writer, platform::DiskFile& file)
         : stream_(writer, file) {}
     bool TakeBlock(std::unique_ptr<std::uint8_t[]>& block, std::size_t length) override {
         return stream_.TakeBlock(block, length);
@@ -101,21 +102,26 @@ class TZAWriteBehindOutput final : public TZAOutput {
 class TZAPendingFile {
   public:
     // A new file named after the target (".klvNN~").
-    explicit TZAPendingFile(const std::u16string& target);
+    TZAPendingFile(platform::Disk& disk, const std::u16string& target);
     // A target that did not exist is written in place: there is nothing to keep safe.
-    TZAPendingFile(const std::u16string& target, std::unique_ptr<platform::FileStream> file);
+    TZAPendingFile(platform::Disk& disk, const std::u16string& target,
+                   std::unique_ptr<platform::DiskFile> file);
     ~TZAPendingFile();
     TZAPendingFile(const TZAPendingFile&) = delete;
     TZAPendingFile& operator=(const TZAPendingFile&) = delete;
 
     bool Created();
-    platform::FileStream& File() { return *file_; }
+    bool InPlace() const { return inPlace_; }
+    platform::DiskFile& File() { return *file_; }
+    // The file, written in place and complete, handed on open (to be flushed and closed).
+    std::unique_ptr<platform::DiskFile> Release();
     void Close() { file_.reset(); }
     bool MoveOver(const std::u16string& target);
 
   private:
+    platform::Disk& disk_;
     std::u16string name_;
-    std::unique_ptr<platform::FileStream> file_;
+    std::unique_ptr<platform::DiskFile> file_;
     bool created_ = false;
     bool kept_ = false;
     bool inPlace_ = false;

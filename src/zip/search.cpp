@@ -26,7 +26,7 @@ std::u16string_view UpToLastSeparator(std::u16string_view s) {
 
 // The drive part of a path: "X:" or "\\server\share".
 std::size_t DriveLength(std::u16string_view s) {
-    if (s.size() >= 2 && s[1] == u':') return 2;
+    if (platform::StartsWithDrive(s)) return 2;
     if (s.size() >= 2 && (s[0] == u'\\' || s[0] == u'/') && (s[1] == u'\\' || s[1] == u'/')) {
         std::size_t server = s.find_first_of(u"\\/", 2);
         if (server == std::u16string_view::npos) return s.size();
@@ -73,8 +73,8 @@ bool MatchesMask(std::u16string_view name, std::u16string_view mask) {
     if (trailingDot) {
         std::u16string_view file = AfterLastSeparator(n);
         std::size_t dot = file.rfind(u'.');
-        std::u16string_view ext = dot == std::u16string_view::npos ? std::u16string_view{}
-                                                                    : file.substr(dot);
+        std::u16string_view ext =
+            dot == std::u16string_view::npos ? std::u16string_view{} : file.substr(dot);
         return ext.empty() || ext == u".";
     }
     return true;
@@ -94,8 +94,7 @@ class ItemSearch {
                 const TDirItem& e = dir_.Item(i);
                 if (!a_.Options.Recurse && !SameFolder(e.FileName, mask)) continue;
                 if (!NameMatches(e.FileName, mask, rec)) continue;
-                if (e.Header.ExternalAttributes() & kFilteredAttributes & ~rec.Attributes)
-                    continue;
+                if (e.Header.ExternalAttributes() & kFilteredAttributes & ~rec.Attributes) continue;
                 rec.Index = i;
                 return true;
             }
@@ -153,9 +152,9 @@ void FillItem(const TDirItem& e, TZAArchiveItem& item) {
     item.PackedSize = e.CompressedSize();
     item.UnpackedSize = e.UncompressedSize();
     if (item.UnpackedSize > 0) {
-        item.Ratio = (1.0 - static_cast<double>(item.PackedSize) /
-                                static_cast<double>(item.UnpackedSize)) *
-                     100.0;
+        item.Ratio =
+            (1.0 - static_cast<double>(item.PackedSize) / static_cast<double>(item.UnpackedSize)) *
+            100.0;
         if (item.Ratio < 0) item.Ratio = 0;
     } else {
         item.Ratio = 100;
@@ -171,8 +170,7 @@ void FillItem(const TDirItem& e, TZAArchiveItem& item) {
 } // namespace
 
 bool TZABaseArchiver::FindFirstItem(const std::u16string& fileMask, TZAArchiveItem& item,
-                                    const std::u16string& exclusionMask,
-                                    std::uint32_t searchAttr) {
+                                    const std::u16string& exclusionMask, std::uint32_t searchAttr) {
     RequireOpen();
     std::u16string mask = fileMask;
     if (std::size_t drive = DriveLength(mask);

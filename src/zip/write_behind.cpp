@@ -2,8 +2,23 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 namespace klv::zip {
+
+struct TZAWriteBehind::Lane {
+    explicit Lane(platform::DiskFile& f) : file(f) {}
+    platform::DiskFile& file;
+    // The buffer being filled, not yet queued (the caller's thread alone touches it).
+    std::unique_ptr<std::uint8_t[]> current;
+    std::size_t currentLength = 0;
+    std::int64_t currentOffset = 0;
+    // Guarded by the writer's lock.
+    std::size_t outstanding = 0;
+    bool failed = false;
+    std::vector<Job> held; // jobs not written because the file came up short
+    bool retryArmed = false;
+};
 
 TZAWriteBehind::TZAWriteBehind() {
     for (std::size_t i = 0; i < kBuffers; ++i)
@@ -20,6 +35,22 @@ TZAWriteBehind::~TZAWriteBehind() {
     thread_.join();
 }
 
+TZAWriteBehind::Lane& TZAWriteBehind::Open(platform::DiskFile& file) {
+    std::lock_guard guard(lock_);
+    lanes_.push_back(std::make_unique<Lane>(file));
+    return *lanes_.back();
+}
+
+void TZAWriteBehind::Close(Lane& lane) {
+    std::unique_lock guard(lock_);
+    WaitIdle(lane, guard);
+    for (auto& job : lane.held)
+        free_.push_back(std::move(job.data));
+    if (lane.current) free_.push_back(std::move(lane.current));
+    std::erase_if(lanes_, [&](const std::unique_ptr<Lane>& l) { return l.get() == &lane; });
+    settled_.notify_all();
+}
+
 std::unique_ptr<std::uint8_t[]> TZAWriteBehind::TakeBuffer() {
     std::unique_lock guard(lock_);
     settled_.wait(guard, [&] { return !free_.empty(); });
@@ -31,10 +62,32 @@ std::unique_ptr<std::uint8_t[]> TZAWriteBehind::TakeBuffer() {
 void TZAWriteBehind::Submit(Job job) {
     {
         std::lock_guard guard(lock_);
-        ++job.stream->outstanding_;
+        ++job.lane->outstanding;
         queue_.push_back(std::move(job));
     }
     work_.notify_one();
+}
+
+void TZAWriteBehind::SubmitCurrent(Lane& lane) {
+    if (!lane.current || lane.currentLength == 0) return;
+    Submit({&lane, lane.currentOffset, std::move(lane.current), lane.currentLength});
+    lane.currentLength = 0;
+}
+
+void TZAWriteBehind::Resubmit(Lane& lane) {
+    std::vector<Job> again;
+    {
+        std::lock_guard guard(lock_);
+        again.swap(lane.held);
+        lane.failed = false;
+        lane.retryArmed = false;
+    }
+    for (auto& job : again)
+        Submit(std::move(job));
+}
+
+void TZAWriteBehind::WaitIdle(Lane& lane, std::unique_lock<std::mutex>& guard) {
+    settled_.wait(guard, [&] { return lane.outstanding == 0; });
 }
 
 void TZAWriteBehind::Run() {
@@ -44,115 +97,98 @@ void TZAWriteBehind::Run() {
         if (queue_.empty()) return;
         Job job = std::move(queue_.front());
         queue_.pop_front();
-        TZAWriteBehindStream& s = *job.stream;
+        Lane& lane = *job.lane;
         bool written = false;
-        if (!s.failed_) {
+        if (!lane.failed) {
             guard.unlock();
-            s.file_.Seek(job.offset);
-            written = s.file_.Write(job.data.get(), static_cast<std::int64_t>(job.length)) ==
-                      static_cast<std::int64_t>(job.length);
+            const std::string_view bytes(reinterpret_cast<const char*>(job.data.get()), job.length);
+            written = lane.file.WriteAt(job.offset, bytes).ok();
             guard.lock();
         }
         if (written) {
             free_.push_back(std::move(job.data));
         } else {
-            s.failed_ = true;
-            s.held_.push_back(std::move(job));
+            lane.failed = true;
+            lane.held.push_back(std::move(job));
         }
-        --s.outstanding_;
+        --lane.outstanding;
         settled_.notify_all();
     }
 }
 
-TZAWriteBehindStream::TZAWriteBehindStream(TZAWriteBehind& writer, platform::FileStream& file)
-    : w_(writer), file_(file) {}
-
-TZAWriteBehindStream::~TZAWriteBehindStream() {
-    std::unique_lock guard(w_.lock_);
-    WaitIdle(guard);
-    for (auto& job : held_)
-        w_.free_.push_back(std::move(job.data));
-    held_.clear();
-    if (current_) w_.free_.push_back(std::move(current_));
-    w_.settled_.notify_all();
-}
-
-void TZAWriteBehindStream::WaitIdle(std::unique_lock<std::mutex>& guard) {
-    w_.settled_.wait(guard, [&] { return outstanding_ == 0; });
-}
-
-void TZAWriteBehindStream::SubmitCurrent() {
-    if (!current_ || currentLength_ == 0) return;
-    w_.Submit({this, currentOffset_, std::move(current_), currentLength_});
-    currentLength_ = 0;
-}
-
-void TZAWriteBehindStream::Resubmit() {
-    std::vector<TZAWriteBehind::Job> again;
+bool TZAWriteBehind::Write(Lane& lane, std::int64_t offset, const void* data, std::size_t count) {
+    bool armed = false;
     {
-        std::lock_guard guard(w_.lock_);
-        again.swap(held_);
-        failed_ = false;
-        retryArmed_ = false;
+        std::lock_guard guard(lock_);
+        if (lane.failed && !lane.retryArmed) return false;
+        armed = lane.retryArmed;
     }
-    for (auto& job : again)
-        w_.Submit(std::move(job));
-}
-
-void TZAWriteBehindStream::Seek(std::int64_t position) {
-    std::lock_guard guard(w_.lock_);
-    retryArmed_ = failed_;
-    position_ = position;
-}
-
-std::int64_t TZAWriteBehindStream::Write(const void* buffer, std::int64_t count) {
-    {
-        std::unique_lock guard(w_.lock_);
-        if (failed_ && !retryArmed_) return 0;
-    }
-    if (retryArmed_) Resubmit();
-    const auto* in = static_cast<const std::uint8_t*>(buffer);
-    std::int64_t left = count;
-    if (current_ && currentOffset_ + static_cast<std::int64_t>(currentLength_) != position_)
-        SubmitCurrent();
-    while (left > 0) {
-        if (!current_) {
-            current_ = w_.TakeBuffer();
-            currentLength_ = 0;
-            currentOffset_ = position_;
+    if (armed) Resubmit(lane);
+    if (lane.current &&
+        lane.currentOffset + static_cast<std::int64_t>(lane.currentLength) != offset)
+        SubmitCurrent(lane);
+    const auto* in = static_cast<const std::uint8_t*>(data);
+    while (count > 0) {
+        if (!lane.current) {
+            lane.current = TakeBuffer();
+            lane.currentLength = 0;
+            lane.currentOffset = offset;
         }
-        const std::size_t take = std::min<std::size_t>(
-            static_cast<std::size_t>(left), TZAWriteBehind::kBufferSize - currentLength_);
-        std::memcpy(current_.get() + currentLength_, in, take);
-        currentLength_ += take;
+        const std::size_t take = std::min(count, kBufferSize - lane.currentLength);
+        std::memcpy(lane.current.get() + lane.currentLength, in, take);
+        lane.currentLength += take;
         in += take;
-        left -= static_cast<std::int64_t>(take);
-        position_ += static_cast<std::int64_t>(take);
-        if (currentLength_ == TZAWriteBehind::kBufferSize) SubmitCurrent();
+        count -= take;
+        offset += static_cast<std::int64_t>(take);
+        if (lane.currentLength == kBufferSize) SubmitCurrent(lane);
     }
-    return count;
+    return true;
 }
 
-bool TZAWriteBehindStream::TakeBlock(std::unique_ptr<std::uint8_t[]>& block, std::size_t length) {
+bool TZAWriteBehind::TakeBlock(Lane& lane, std::int64_t offset,
+                               std::unique_ptr<std::uint8_t[]>& block, std::size_t length) {
     {
-        std::lock_guard guard(w_.lock_);
-        if (failed_ || retryArmed_) return false;
+        std::lock_guard guard(lock_);
+        if (lane.failed || lane.retryArmed) return false;
     }
-    SubmitCurrent();
-    auto fresh = w_.TakeBuffer();
-    w_.Submit({this, position_, std::move(block), length});
-    position_ += static_cast<std::int64_t>(length);
+    SubmitCurrent(lane);
+    auto fresh = TakeBuffer();
+    Submit({&lane, offset, std::move(block), length});
     block = std::move(fresh);
     return true;
 }
 
-bool TZAWriteBehindStream::Drain() {
-    SubmitCurrent();
-    std::unique_lock guard(w_.lock_);
-    WaitIdle(guard);
-    return !failed_;
+bool TZAWriteBehind::Drain(Lane& lane) {
+    SubmitCurrent(lane);
+    std::unique_lock guard(lock_);
+    WaitIdle(lane, guard);
+    return !lane.failed;
 }
 
-void TZAWriteBehindStream::Retry() { Resubmit(); }
+void TZAWriteBehind::ArmRetry(Lane& lane) {
+    std::lock_guard guard(lock_);
+    lane.retryArmed = lane.failed;
+}
+
+void TZAWriteBehind::Retry(Lane& lane) {
+    Resubmit(lane);
+}
+
+std::int64_t TZAWriteBehindStream::Write(const void* buffer, std::int64_t count) {
+    if (!writer_.Write(lane_, position_, buffer, static_cast<std::size_t>(count))) return 0;
+    position_ += count;
+    return count;
+}
+
+void TZAWriteBehindStream::Seek(std::int64_t position) {
+    writer_.ArmRetry(lane_);
+    position_ = position;
+}
+
+bool TZAWriteBehindStream::TakeBlock(std::unique_ptr<std::uint8_t[]>& block, std::size_t length) {
+    if (!writer_.TakeBlock(lane_, position_, block, length)) return false;
+    position_ += static_cast<std::int64_t>(length);
+    return true;
+}
 
 } // namespace klv::zip

@@ -92,10 +92,11 @@ struct PayloadScript {
     // Files the installation writes, relative to the folder.
     std::vector<std::string> items = {"kelvaro.exe", "Data\\nieuw.txt"};
     bool intact = true;
-    bool failExtraction = false;              // the archive cannot be read at all
-    bool failConfiguration = false;           // the configuration read fails in the engine
-    bool claimed = true;                      // no other copy of the installer runs
-    std::vector<app::EarlierRun> earlierRuns; // what the recovery at start finds
+    bool failExtraction = false;               // the archive cannot be read at all
+    bool failConfiguration = false;            // the configuration read fails in the engine
+    int configurationError = zip::neNotIntact; // with this native code
+    bool claimed = true;                       // no other copy of the installer runs
+    std::vector<app::EarlierRun> earlierRuns;  // what the recovery at start finds
     // What the all-or-nothing installation ends in, when it does not succeed.
     app::InstallOutcome::Kind outcome = app::InstallOutcome::Installed;
     app::RecoveryResult recovery = app::RecoveryResult::Nothing; // with Blocked
@@ -109,7 +110,7 @@ class ScriptedPayload final : public app::Payload {
     bool Claim() override { return s_.claimed; }
     bool ExtractConfiguration(const std::string& folder) override {
         m_.journal.push_back("payload configuration");
-        if (s_.failConfiguration) throw zip::EZAException(zip::neNotIntact, nullptr);
+        if (s_.failConfiguration) throw zip::EZAException(s_.configurationError, nullptr);
         bool found = false;
         for (const auto& entry : s_.configuration)
             found = found || fakes::CanonicalPath(entry.first) == "STUB.INI";

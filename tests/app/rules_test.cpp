@@ -244,6 +244,38 @@ TEST(ZipPayload, ConfigurationFilesOnlyWhenThePayloadHoldsStubIni) {
     EXPECT_TRUE(FilesBelow(temp2).empty());
 }
 
+TEST(ZipPayload, ConfigurationFilesPastTheirBoundsAreRefusedBeforeAnyIsWritten) {
+    // Stub.ini up to 1 MiB and a picture up to 64 MiB are read; a byte more is a damaged
+    // package, refused before anything reaches the temporary folder.
+    const std::string ini = "Caption=Bronnen\r\n";
+    auto configured = [&](std::size_t iniBytes, std::size_t pictureBytes) {
+        test::Archive w;
+        w.add("Stub.ini", ini + std::string(iniBytes - ini.size(), ' '));
+        w.add("Stub.bmp", std::string(pictureBytes, 'b'));
+        w.add("kelvaro.exe", "new program");
+        return Package(w);
+    };
+    const std::size_t iniLimit = 1 << 20, pictureLimit = 64 << 20;
+    for (const auto& [iniBytes, pictureBytes] :
+         {std::pair{iniLimit + 1, std::size_t{10}}, std::pair{iniLimit, pictureLimit + 1}}) {
+        test::ScratchDir dir;
+        const std::string temp = Folder(dir, "temp");
+        try {
+            app::NewZipPayload(configured(iniBytes, pictureBytes).Write(dir))
+                ->ExtractConfiguration(temp);
+            ADD_FAILURE() << iniBytes << " and " << pictureBytes << " bytes were taken";
+        } catch (const zip::EZAException& e) {
+            EXPECT_EQ(e.NativeError, zip::neNotIntact);
+        }
+        EXPECT_TRUE(FilesBelow(temp).empty());
+    }
+    test::ScratchDir dir;
+    const std::string temp = Folder(dir, "temp");
+    const auto payload = app::NewZipPayload(configured(iniLimit, pictureLimit).Write(dir));
+    ASSERT_TRUE(payload->ExtractConfiguration(temp));
+    EXPECT_EQ(payload->ReadConfiguration(temp + "Stub.ini").size(), iniLimit);
+}
+
 TEST(ZipPayload, SoundPayloadIsCheckedWithoutWritingThenInstalledFromTheSameOpening) {
     test::ScratchDir dir;
     test::Archive w;

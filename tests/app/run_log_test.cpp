@@ -124,3 +124,73 @@ TEST(RunLog, AMissingFolderIsMadeAndALogThatCannotBeWrittenIsNoFailure) {
     app::Log(LogCategory::Result, "nowhere");
     EXPECT_TRUE(std::filesystem::is_empty(dir / "klvupgrade.log"));
 }
+
+// Only this installer's logs are moved down or removed: a report of the user's at the log's
+// name, or at one of the older names, stays byte for byte, and a log that cannot be moved
+// aside gets no lines of this run.
+TEST(RunLog, OnlyOurOwnLogsAreRotatedAndAFileThatIsNotOursIsLeftAlone) {
+    test::ScratchDir dir;
+    const auto path = test::U16(dir / "rapport.txt");
+    test::WriteBytes(dir / "rapport.txt", "Jaarverslag 2026\r\n");
+    test::WriteBytes(dir / "rapport.4.txt", "Kwartaal 4\r\n");
+    {
+        RunLog log(path);
+        EXPECT_FALSE(log.Writing());
+        EXPECT_TRUE(log.LeftAlone());
+        log.Line(LogCategory::Start, "klvupgradeStub /LOG=rapport.txt");
+    }
+    EXPECT_EQ(NamesIn(dir.Path()), (std::vector<std::string>{"rapport.4.txt", "rapport.txt"}));
+    EXPECT_EQ(test::ReadBytes(dir / "rapport.txt"), "Jaarverslag 2026\r\n");
+
+    // Our logs, with a file of the user's among the older names: ours move down to it and no
+    // further, the oldest of ours before it goes.
+    const auto log = test::U16(dir / "klvupgrade.log");
+    test::WriteBytes(dir / "klvupgrade.2.log", "notities\r\n");
+    for (int run = 1; run <= 3; ++run)
+        RunLog(log).Line(LogCategory::Start, "run " + std::to_string(run));
+    EXPECT_EQ(test::ReadBytes(dir / "klvupgrade.2.log"), "notities\r\n");
+    EXPECT_NE(test::ReadBytes(dir / "klvupgrade.1.log").find("run 2"), std::string::npos);
+    EXPECT_NE(test::ReadBytes(dir / "klvupgrade.log").find("run 3"), std::string::npos);
+    EXPECT_FALSE(RunLog::IsOwnLog(platform::SystemDisk(), test::U16(dir / "klvupgrade.2.log")));
+
+    // A log of ours that cannot be moved aside: left as it is, no line of this run in it.
+    struct NoMoves final : platform::Disk {
+        std::unique_ptr<platform::DiskFile> Create(const std::u16string& p,
+                                                   platform::DiskStatus& status) override {
+            return platform::SystemDisk().Create(p, status);
+        }
+        std::unique_ptr<platform::DiskFile> Extend(const std::u16string& p,
+                                                   platform::DiskStatus& status) override {
+            return platform::SystemDisk().Extend(p, status);
+        }
+        platform::DiskStatus Move(const std::u16string&, const std::u16string&) override {
+            return platform::DiskStatus::Failed(5);
+        }
+        platform::DiskStatus RemoveFile(const std::u16string& p) override {
+            return platform::SystemDisk().RemoveFile(p);
+        }
+        platform::DiskStatus MakeFolder(const std::u16string& p) override {
+            return platform::SystemDisk().MakeFolder(p);
+        }
+        platform::DiskStatus RemoveFolder(const std::u16string& p) override {
+            return platform::SystemDisk().RemoveFolder(p);
+        }
+        platform::DiskStatus SetAttributes(const std::u16string& p, std::uint32_t a) override {
+            return platform::SystemDisk().SetAttributes(p, a);
+        }
+    } noMoves;
+    const std::string before = test::ReadBytes(dir / "klvupgrade.log");
+    RunLog held(log, {}, noMoves);
+    EXPECT_FALSE(held.Writing());
+    EXPECT_TRUE(held.LeftAlone());
+    held.Line(LogCategory::Start, "run 4");
+    EXPECT_EQ(test::ReadBytes(dir / "klvupgrade.log"), before);
+
+    // The copy started as administrator goes on in the file of the copy that started it.
+    app::LogLimits carryOn;
+    carryOn.carryOn = true;
+    RunLog(log, carryOn, noMoves).Line(LogCategory::Phase, "run 3, as administrator");
+    const std::string carried = test::ReadBytes(dir / "klvupgrade.log");
+    EXPECT_TRUE(carried.starts_with(before)) << carried;
+    EXPECT_NE(carried.find("phase    run 3, as administrator"), std::string::npos);
+}

@@ -1,10 +1,16 @@
-// The Dutch texts the installer shows are the fixed ones, to the byte: the catalogue against a
-// table of the texts as the installer must show them, in the ANSI code page (1252), "\r\n" a
-// carriage return and a line feed. A text with a part that changes is checked with a sample
-// part in its place.
+// The Dutch texts the installer shows are the fixed ones, to the byte: the catalogue against
+// fixed_texts.txt, the texts as the installer must show them (also read by the end-to-end
+// scenarios), in the ANSI code page (1252), "\r\n" a carriage return and a line feed. A text
+// with a part that changes is checked with a sample part in its place.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <map>
+#include <set>
+#include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/stubconf/stored_caption.h"
 #include "util/texts.h"
@@ -14,10 +20,14 @@ namespace texts = util::texts;
 
 namespace {
 
-struct FixedText {
-    const char* what;
+using Parts = std::vector<std::pair<std::string, std::string>>;
+
+struct OurText {
+    OurText(const char* n, std::string text, Parts samples = {})
+        : name(n), ours(std::move(text)), parts(std::move(samples)) {}
+    const char* name;
     std::string ours;
-    std::string fixed;
+    Parts parts; // the sample parts, put in place of the file's {part}
 };
 
 const std::string kFolder = "D:\\Kelvaro";
@@ -27,87 +37,153 @@ std::string S(std::string_view text) {
     return std::string(text);
 }
 
-const FixedText kTexts[] = {
+// One C string literal from `at` (its opening quote) on; `at` ends behind its closing quote.
+std::string Literal(const std::string& line, std::size_t& at) {
+    std::string text;
+    for (++at; at < line.size() && line[at] != '"'; ++at) {
+        if (line[at] != '\\') {
+            text += line[at];
+            continue;
+        }
+        const char c = line.at(++at);
+        if (c == 'x') {
+            text += static_cast<char>(std::stoi(line.substr(at + 1, 2), nullptr, 16));
+            at += 2;
+        } else {
+            text += c == 'r' ? '\r' : c == 'n' ? '\n' : c;
+        }
+    }
+    if (at >= line.size()) throw std::runtime_error("unterminated text: " + line);
+    ++at;
+    return text;
+}
+
+std::map<std::string, std::string> ReadFixedTexts() {
+    std::ifstream in(KLV_FIXED_TEXTS, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + std::string(KLV_FIXED_TEXTS));
+    std::map<std::string, std::string> fixed;
+    std::string line, name;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const std::size_t quote = line.find('"');
+        if (line.empty() || line[0] == '#' || quote == std::string::npos) continue;
+        if (line[0] != ' ') name = line.substr(0, line.find(' '));
+        for (std::size_t at = quote; at < line.size() && line[at] == '"';) {
+            fixed[name] += Literal(line, at);
+            while (at < line.size() && line[at] == ' ')
+                ++at;
+        }
+    }
+    return fixed;
+}
+
+std::string WithParts(std::string text, const Parts& parts) {
+    for (const auto& [part, sample] : parts) {
+        const std::string mark = "{" + part + "}";
+        for (std::size_t at; (at = text.find(mark)) != std::string::npos;)
+            text.replace(at, mark.size(), sample);
+    }
+    return text;
+}
+
+const OurText kTexts[] = {
     // the message and question boxes
-    {"Yes word", S(texts::YesWord), "Ja"},
-    {"No word", S(texts::NoWord), "Nee"},
-    {"notice title", S(texts::NoticeTitle), "Mededeling"},
+    {"yes_word", S(texts::YesWord)},
+    {"no_word", S(texts::NoWord)},
+    {"notice_title", S(texts::NoticeTitle)},
     // the window as stored and the entry sequence
-    {"stored caption", S(stubconf::StoredCaption),
-     "Kwartierblad met plaats en datum" + std::string(26, ' ')},
-    {"stored heading", S(texts::StoredHeading), "Kelvaro map:"},
-    {"explanation", S(texts::Explanation),
-     "(Kies alleen een andere map indien u zeker weet dat Kelvaro elders is ge\xEFnstalleerd)"},
-    {"stored install button", S(texts::StoredInstallButton), "&Installeren"},
-    {"cancel button", S(texts::CancelButton), "&Annuleren"},
-    {"browse button", S(texts::BrowseButton), "..."},
-    {"search button", S(texts::SearchButton), "&Zoek locaties"},
-    {"shortcuts check box", S(texts::ShortcutsCheckBox), "Snelkoppelingen maken / aanpassen"},
-    {"product heading", S(texts::ProductHeading), "Kelvaro Upgrade"},
-    {"help heading", S(texts::HelpHeading), "Kelvaro Schermhelp"},
-    {"configured install button", S(texts::InstallButton), "Installeren"},
+    {"stored_caption", S(stubconf::StoredCaption)},
+    {"stored_heading", S(texts::StoredHeading)},
+    {"explanation", S(texts::Explanation)},
+    {"stored_install_button", S(texts::StoredInstallButton)},
+    {"cancel_button", S(texts::CancelButton)},
+    {"browse_button", S(texts::BrowseButton)},
+    {"search_button", S(texts::SearchButton)},
+    {"shortcuts_check_box", S(texts::ShortcutsCheckBox)},
+    {"product_heading", S(texts::ProductHeading)},
+    {"help_heading", S(texts::HelpHeading)},
+    {"install_button", S(texts::InstallButton)},
     // the first paint
-    {"not found question", S(texts::NotFoundQuestion),
-     "Kelvaro locatie niet gevonden. Nu zoeken naar juiste locatie ?"},
-    {"not found: Yes", S(texts::NotFoundSearchMeaning), "Nu zoeken"},
-    {"not found: No", S(texts::NotFoundBrowseMeaning), "Zelf naar juiste locatie bladeren"},
-    {"not found title", S(texts::NotFoundTitle), "Doelmap niet gevonden"},
+    {"not_found_question", S(texts::NotFoundQuestion)},
+    {"not_found_search_meaning", S(texts::NotFoundSearchMeaning)},
+    {"not_found_browse_meaning", S(texts::NotFoundBrowseMeaning)},
+    {"not_found_title", S(texts::NotFoundTitle)},
     // the target folder's validation
-    {"empty path", S(texts::PathNotFound), "Pad niet gevonden."},
-    {"missing path", texts::PathNotFoundAt(kFolder), "Pad [" + kFolder + "] niet gevonden."},
-    {"not Kelvaro", S(texts::NotKelvaroLocation),
-     "Deze locatie is geen Kelvaro 3 locatie.\r\n\r\nDeze update werkt alleen in een Kelvaro 3 "
-     "installatie. \r\n\r\n (Klik Ok om dit scherm te sluiten)"},
-    {"not full Kelvaro", S(texts::NotFullKelvaroLocation),
-     "Deze locatie is geen volledige Kelvaro 3 locatie.\r\n\r\nDeze update werkt alleen in een "
-     "Kelvaro 3 installatie. \r\n\r\n (Klik Ok om dit scherm te sluiten)"},
+    {"path_not_found", S(texts::PathNotFound)},
+    {"path_not_found_at", texts::PathNotFoundAt(kFolder), {{"folder", kFolder}}},
+    {"not_kelvaro_location", S(texts::NotKelvaroLocation)},
+    {"not_full_kelvaro_location", S(texts::NotFullKelvaroLocation)},
     // the drive search and the choice dialog
-    {"search caption", texts::FoundLocationsCaption(3), "3 gevonden locaties"},
-    {"choice caption", S(texts::ChoiceCaption), "Geschikte mappen"},
-    {"choice heading", S(texts::ChoiceHeading), " Maak uw keuze:"},
-    {"nothing found", S(texts::NoLocationsFound),
-     "Geen locaties gevonden. Installeer eerst een volledige installatie van Kelvaro 3."},
-    {"stored choice caption", S(texts::StoredChoiceCaption), "Nieuw persoon vanuit zoekscherm"},
-    {"FindFiles without a list", S(texts::FindFilesWithoutList), "FindFiles met nil aangeroepen"},
+    {"found_locations_caption", texts::FoundLocationsCaption(3), {{"count", "3"}}},
+    {"choice_caption", S(texts::ChoiceCaption)},
+    {"choice_heading", S(texts::ChoiceHeading)},
+    {"no_locations_found", S(texts::NoLocationsFound)},
+    {"stored_choice_caption", S(texts::StoredChoiceCaption)},
+    {"find_files_without_list", S(texts::FindFilesWithoutList)},
     // the version check
-    {"version question", texts::NewerVersionQuestion("3.1.0.6", "3.1.0.5"),
-     "De versie die u al heeft (3.1.0.6) is nieuwer dan de versie die u nu wilt installeren "
-     "(3.1.0.5).\r\nUpdate annuleren ?"},
-    {"version: Yes", S(texts::CancelUpdateMeaning), "Annuleren"},
-    {"version: No", texts::OlderVersionMeaning("3.1.0.5"),
-     "Toch oudere versie 3.1.0.5 installeren"},
-    {"version title", S(texts::VersionCheckTitle), "Versiecontrole"},
+    {"newer_version_question",
+     texts::NewerVersionQuestion("3.1.0.6", "3.1.0.5"),
+     {{"installed", "3.1.0.6"}, {"package", "3.1.0.5"}}},
+    {"cancel_update_meaning", S(texts::CancelUpdateMeaning)},
+    {"older_version_meaning", texts::OlderVersionMeaning("3.1.0.5"), {{"package", "3.1.0.5"}}},
+    {"version_check_title", S(texts::VersionCheckTitle)},
     // the installation run
-    {"folder missing", texts::FolderDoesNotExist(kFolder), "[" + kFolder + "] bestaat niet. "},
-    {"delete failed", texts::DeleteFailed(kProgram),
-     "Verwijderen van het bestaande bestand\r\n"
-     "\"" +
-         kProgram +
-         "\""
-         "lukt niet.\r\n"
-         "Heeft u Kelvaro misschien al gestart?\r\nSluit Kelvaro dan en probeer nog eens.\r\n\r\n"
-         "Lukt het nog niet ?\r\n"
-         "Schakel dan de PC uit en weer aan en probeer opnieuw."},
-    {"start question", S(texts::StartQuestion), "Direct starten ?"},
-    {"installed title", S(texts::InstalledTitle), "Update [xxxxx] ge\xEFnstalleerd"},
-    {"done", S(texts::InstallationDone), "Installatie voltooid"},
-    {"not installed", texts::UpgradeNotInstalled(kProgram),
-     "Upgrade (" + kProgram + ") niet ge\xEFnstalleerd"},
-    // the damaged package, which the run refuses before it changes anything
-    {"damaged package", texts::DamagedPackage(),
-     "Het updatebestand is beschadigd of onvolledig.\r\nDownload de update opnieuw.\r\n\r\nEr is "
-     "niets gewijzigd."},
+    {"folder_does_not_exist", texts::FolderDoesNotExist(kFolder), {{"folder", kFolder}}},
+    {"delete_failed", texts::DeleteFailed(kProgram), {{"file", kProgram}}},
+    {"start_question", S(texts::StartQuestion)},
+    {"installed_title", S(texts::InstalledTitle)},
+    {"installation_done", S(texts::InstallationDone)},
+    {"upgrade_not_installed", texts::UpgradeNotInstalled(kProgram), {{"file", kProgram}}},
+    // the all-or-nothing run and the recovery of an earlier one
+    {"nothing_changed", S(texts::NothingChanged)},
+    {"damaged_package", texts::DamagedPackage()},
+    // a committed run whose old files are still held by another program
+    {"earlier_run_unfinished", texts::EarlierRunUnfinished(kFolder), {{"folder", kFolder}}},
+    // a failure outside the engine and the disk, never a bare message of the program
+    {"unexpected_failure", texts::UnexpectedFailure()},
+    {"no_room",
+     texts::NoRoom(kFolder, 120, 7),
+     {{"folder", kFolder}, {"needed", "120"}, {"available", "7"}}},
+    {"file_in_use", texts::FileInUse(kProgram), {{"file", kProgram}}},
+    {"not_unpacked",
+     texts::NotUnpacked(kFolder, "Data\\a.txt"),
+     {{"folder", kFolder}, {"file", "Data\\a.txt"}}},
+    {"already_running", S(texts::AlreadyRunning)},
+    {"earlier_run_restored", S(texts::EarlierRunRestored)},
+    {"earlier_run_incomplete", texts::EarlierRunIncomplete(kFolder), {{"folder", kFolder}}},
+    {"folder_closed", S(texts::FolderClosed)},
+    {"earlier_run_unreadable", texts::EarlierRunUnreadable(kFolder), {{"folder", kFolder}}},
+    // a folder the user may not change
+    {"no_write_rights_question", texts::NoWriteRightsQuestion(kFolder), {{"folder", kFolder}}},
+    {"restart_as_administrator_meaning", S(texts::RestartAsAdministratorMeaning)},
+    {"stop_meaning", S(texts::StopMeaning)},
+    {"no_write_rights_title", S(texts::NoWriteRightsTitle)},
+    // the command line
+    {"bad_switch", texts::BadSwitch("/X"), {{"switch", "/X"}}},
     // shortcuts
-    {"desktop shortcut", texts::DesktopShortcutFailed("C:\\Users\\piet\\Desktop"),
-     "Geen shortcut op desktop [C:\\Users\\piet\\Desktop] geplaatst"},
-    {"no start menu", texts::StartMenuNotFound("C:\\Start Menu"), "[C:\\Start Menu] niet gevonden"},
-    {"start menu shortcut", texts::StartMenuShortcutFailed("C:\\Start Menu"),
-     "Geen shortcut in startmenu [C:\\Start Menu] geplaatst"},
+    {"desktop_shortcut_failed",
+     texts::DesktopShortcutFailed("C:\\Users\\piet\\Desktop"),
+     {{"folder", "C:\\Users\\piet\\Desktop"}}},
+    {"start_menu_not_found",
+     texts::StartMenuNotFound("C:\\Start Menu"),
+     {{"folder", "C:\\Start Menu"}}},
+    {"start_menu_shortcut_failed",
+     texts::StartMenuShortcutFailed("C:\\Start Menu"),
+     {{"folder", "C:\\Start Menu"}}},
 };
 
 } // namespace
 
 TEST(DutchTexts, AreTheFixedTextsToTheByte) {
-    for (const FixedText& text : kTexts)
-        EXPECT_EQ(text.ours, text.fixed) << text.what;
+    const std::map<std::string, std::string> fixed = ReadFixedTexts();
+    std::set<std::string> checked;
+    for (const OurText& text : kTexts) {
+        const auto found = fixed.find(text.name);
+        ASSERT_NE(found, fixed.end()) << text.name << " is not in fixed_texts.txt";
+        EXPECT_EQ(text.ours, WithParts(found->second, text.parts)) << text.name;
+        checked.insert(text.name);
+    }
+    // Every fixed text is held against the catalogue.
+    for (const auto& [name, text] : fixed)
+        EXPECT_TRUE(checked.count(name)) << name << " is checked against nothing";
 }

@@ -138,6 +138,23 @@ TEST_F(Unattended, NoInstallationFoundEndsWithoutSearchingOrBrowsing) {
     }
 }
 
+TEST_F(Unattended, TheLogSaysWhyNoFolderConsideredIsAnInstallation) {
+    m.Remove(Installation + "\\SC\\Slavenreg.sc");
+    // The user's VirtualStore names a folder that is gone; the default folder is one whose
+    // BDE administrator is cut short.
+    m.SetRegistryText(platform::RootKey::CurrentUser,
+                      m.VirtualStorePath("\\SOFTWARE\\KLV\\"), "Kelvaro", "D:\\Oud");
+    Stage("C:\\kelvaro");
+    m.AddFile("C:\\kelvaro\\BDE\\BDEADMIN.EXE", 1024);
+    EXPECT_EQ(RunIt(RunMode::VerySilent), ExitCode::NoInstallation);
+    const std::string log = LogText();
+    for (const char* line :
+         {"considered D:\\Oud (registry, the user's VirtualStore): the folder does not exist",
+          "considered C:\\kelvaro (default): BDE\\BDEADMIN.EXE 1024 bytes, needs 989608",
+          "no Kelvaro 3 installation at C:\\Kelvaro3 (registry): SC\\Slavenreg.sc missing"})
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+}
+
 TEST_F(Unattended, AnOlderVersionIsNeverInstalledUnasked) {
     m.SetFileVersion(ProgramFile, 4u << 16, 0);
     EXPECT_EQ(RunIt(RunMode::VerySilent), ExitCode::OlderVersion);

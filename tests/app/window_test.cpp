@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/uMain.h"
+#include "app/unattended.h"
 #include "app_fakes.h"
 #include "util/search.h"
 
@@ -172,11 +173,28 @@ TEST_F(Window, WhatTheRecoveryFoundIsToldFolderByFolder) {
     script.earlierRuns = {{"D:\\Oud\\", app::RecoveryResult::Unreadable},
                           {"C:\\Kelvaro3\\", app::RecoveryResult::Completed}};
     Shown();
+    // A run that had committed is finished quietly: only the log tells it.
     EXPECT_EQ(Story(), (Strings{"box: Een eerdere update in [D:\\Oud] is onderbroken en kon niet "
                                 "worden teruggedraaid: het logboek ervan is onleesbaar.",
-                                "box: Een eerdere update is onderbroken nadat alle bestanden "
-                                "waren geplaatst.",
                                 "payload configuration"}));
+}
+
+// Configuration files the temporary folder does not take (full, no rights) are a write that
+// failed: its notice and exit code 6, never the damaged package's "Download de update opnieuw".
+TEST_F(Window, ConfigurationFilesTheTempFolderRefusesAreAFailedWrite) {
+    StageInstallation();
+    m.SetRegistryText(platform::RootKey::LocalMachine, "SOFTWARE\\KLV", "Kelvaro", Installation);
+    m.DenyWrites(Temp);
+    script.failConfiguration = true;
+    script.configurationError = zip::neCannotCreateFile;
+    app::ResetRunEnd();
+    Shown();
+    EXPECT_EQ(Story(), (Strings{"payload configuration",
+                                "box: De update kon niet worden uitgepakt in [C:\\windows\\temp].",
+                                "close", "terminate x1"}));
+    EXPECT_EQ(app::RunExitCode(), app::ExitCode::NoRoom);
+    EXPECT_EQ(m.boxes.back().text.find("Download"), std::string::npos) << m.boxes.back().text;
+    app::ResetRunEnd();
 }
 
 TEST_F(Window, NoInstallationAsksBeforeTheConfigurationThenBrowses) {

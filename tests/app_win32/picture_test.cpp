@@ -127,6 +127,49 @@ TEST(PictureFiles, DamagedAndForeignFilesNeverBreakTheLoader) {
     EXPECT_TRUE(Near(canvas.At(10, 2), kRed));
 }
 
+std::string ReadData(const std::string& name) {
+    std::string bytes;
+    HANDLE file = CreateFileA(Data(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return bytes;
+    bytes.resize(GetFileSize(file, nullptr));
+    DWORD read = 0;
+    ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+    CloseHandle(file);
+    return bytes;
+}
+
+// Writes `bytes` to a file of that name in the temporary folder; returns its path.
+std::string TempFile(const std::string& name, const std::string& bytes) {
+    char folder[MAX_PATH];
+    GetTempPathA(MAX_PATH, folder);
+    const std::string path = std::string(folder) + name;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    return path;
+}
+
+TEST(PictureFiles, HeadersThatLieAreRefusedBeforeTheyAreDecoded) {
+    // The progressive picture declaring 12000 x 12000: decoded, it would take 864 MiB first.
+    std::string jpeg = ReadData("quad-progressive.jpg");
+    const std::size_t sof = jpeg.find("\xFF\xC2");
+    ASSERT_NE(sof, std::string::npos);
+    jpeg.replace(sof + 5, 4, "\x2E\xE0\x2E\xE0"); // height, width: 12000
+    const std::string large = TempFile("klv-large.jpg", jpeg);
+    EXPECT_FALSE(LoadJpegBitmap(large, 84, 55));
+    DeleteFileA(large.c_str());
+
+    // The bitmap claiming 20 x 1400 pixels in the file of 20 x 14: rows past its end.
+    std::string bitmap = ReadData("quad.bmp");
+    ASSERT_GT(bitmap.size(), 26u);
+    bitmap.replace(22, 4, std::string("\x78\x05\x00\x00", 4));
+    const std::string lying = TempFile("klv-lying.bmp", bitmap);
+    EXPECT_FALSE(Picture::FromFile(lying));
+    DeleteFileA(lying.c_str());
+}
+
 TEST(PictureFiles, TheExtensionChoosesTheReaderInAnyCase) {
     const auto bitmap = Picture::FromFile(Data("quad.BMP"));
     ASSERT_TRUE(bitmap);

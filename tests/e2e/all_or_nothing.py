@@ -20,24 +20,25 @@ import shutil
 import subprocess
 import sys
 import zipfile
+import zlib
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from harness import (INSTALL_DIR, Prefix, Run, check, differences, payload,  # noqa: E402
                      snapshot, stage_installation)
 from scenarios import DAMAGED, DONE, START_QUESTION, START_TITLE, Suite, main  # noqa: E402
+from texts import text  # noqa: E402
 
 UPGRADE_CAPTION = "Kelvaro Update 3.2.0.1]"  # a newer version: no version question
 HELP_CAPTION = "Kelvaro Schermhelp Update 3.2.0.1]"
-NOTHING_CHANGED = "\r\n\r\nEr is niets gewijzigd."
-RECOVERED = ("Een eerdere update is onderbroken. Kelvaro is teruggezet zoals het v\u00f3\u00f3r "
-             "die update was.")
-WRITE_FAILED = f"De update kon niet worden uitgepakt in [{INSTALL_DIR}].\r\n"
+NOTHING_CHANGED = text("nothing_changed")
+RECOVERED = text("earlier_run_restored")
+# The notice of a file that could not be written, up to the file's name.
+WRITE_FAILED = text("not_unpacked", folder=INSTALL_DIR, file="\0").split("\0")[0]
 STOPPED = 99  # the exit code of a run cut off by KLVUPGRADE_STOP_AFTER_STEP
 RESERVED = "~klvupgrade."
-RUNNING = ("Er wordt al een update ge\u00efnstalleerd.\r\nWacht tot die klaar is en probeer het "
-           "daarna opnieuw.")
-CLOSED = ("\r\nZolang dat zo is, kan er in deze map geen update worden ge\u00efnstalleerd.")
+RUNNING = text("already_running")
+UNEXPECTED = text("unexpected_failure")
 CONFIGURATION = {"stub.ini", "stub.bmp", "stub.jpg", "stub.ico"}
 # A deep installation folder, and its items whose full installed paths are 250 characters:
 # within the classic limit of 260 in place, past it in the run's staging and backup folders.
@@ -46,21 +47,22 @@ DEEP_DIR = ("C:\\Stamboomonderzoek familie Verhoeven-Van den Broek\\Gemeentearch
 LONG_PATH = 250
 
 
+def journal(*records: bytes) -> bytes:
+    """A journal as a run writes it: its header, then each record after its CRC-32."""
+    return b"KLVUPGRADE-JOURNAL 3\n" + b"".join(
+        b"%08x " % zlib.crc32(record) + record + b"\n" for record in records)
+
+
 def unreadable_notice(folder):
-    return (f"Een eerdere update in [{folder}] is onderbroken en kon niet worden teruggedraaid: "
-            "het logboek ervan is onleesbaar.\r\nEr is niets gewijzigd; de oude bestanden zijn "
-            "bewaard." + CLOSED)
+    return text("earlier_run_unreadable", folder=folder)
 
 
 def in_use_notice(name):
-    return (f"Het bestand \"{name}\" is in gebruik door een ander programma.\r\nSluit Kelvaro en "
-            "andere programma's en probeer het opnieuw." + NOTHING_CHANGED)
+    return text("file_in_use", file=name)
 
 
 def no_room_notice(needed_mb, available_mb):
-    return (f"Er is niet genoeg vrije ruimte op de schijf van [{INSTALL_DIR}].\r\nNodig: "
-            f"{needed_mb} MB, beschikbaar: {available_mb} MB.\r\nMaak ruimte vrij en probeer "
-            "het opnieuw." + NOTHING_CHANGED)
+    return text("no_room", folder=INSTALL_DIR, needed=needed_mb, available=available_mb)
 
 
 def long_item(stem: str) -> str:
@@ -235,7 +237,8 @@ class AllOrNothing(Suite):
             # The run's log says why: the Windows error of the refused move and the item.
             log = prefix.unix(prefix.user_windows + r"\Temp\klvupgrade.log").read_text("utf-8")
             failure = [line for line in log.splitlines() if " failure " in line]
-            check(any(("Windows-fout 32," in line or "Windows-fout 33," in line)
+            check(any(("Windows-fout 32, sharing violation," in line
+                       or "Windows-fout 33, lock violation," in line)
                       and "item: Data\\voornamen.txt" in line for line in failure),
                   f"no failure line with the Windows error and the item: {failure}")
         finally:
@@ -314,6 +317,210 @@ class AllOrNothing(Suite):
             done.append(f"{step}:{changed} paths changed")
         return "cut off after steps " + ", ".join(done) + "; each restored exactly, then installed"
 
+    def linked_folder(self, prefix: Prefix):
+        """The installation folder is a link (a junction is a symbolic link in a Wine prefix):
+        the program was moved to another folder and C:\\Kelvaro3 left pointing at it. A run cut
+        off mid-switch there is undone by the next start through the same link, which then
+        installs; the link stays a link."""
+        moved = r"C:\Verplaatst\Kelvaro3"
+        target = stage_installation(prefix, self.args.installed_program, folder=moved,
+                                    registry=False)
+        link = prefix.unix(INSTALL_DIR)
+        link.symlink_to(target, target_is_directory=True)
+        prefix.set_install_registry(INSTALL_DIR)
+        files = payload(self.args.update_program)
+        exe = self.package(prefix, "klvupgrade.exe", files, caption=UPGRADE_CAPTION)
+        before = snapshot(target)
+        with stop_after(3):
+            run = Run(prefix, exe, self.work / "linked_folder-cut.log")
+        try:
+            run.press_install(run.window(UPGRADE_CAPTION))
+            code = run.wait_exit(30)
+        finally:
+            run.kill()
+        check(code == STOPPED, f"exit {code}, not the cut-off's {STOPPED}")
+        check((target / "~klvupgrade.journal").exists(), "no journal left in the linked folder")
+        check(differences(before, snapshot(target)), "the cut-off run changed nothing")
+        restored = self.upgrade_run(prefix, exe, "linked_folder-next", recovered=True)
+        changes = differences(before, restored)
+        check(not changes, "not restored through the link:\n  " + "\n  ".join(changes))
+        check(link.is_symlink(), "the link was replaced")
+        self.expect_installed(target, files)
+        check(not self.leftovers(prefix, target), f"left behind: {self.leftovers(prefix, target)}")
+        return "cut off after 3 steps through the link: restored exactly by the next start, " \
+               "then installed through it; the link kept"
+
+    def relative_dir(self, prefix: Prefix):
+        """/DIR=..\\..\\..\\Kelvaro3 from the Downloads folder: the run notes the absolute
+        folder, so that another package's start (no /DIR) undoes the run cut off there."""
+        root = stage_installation(prefix, self.args.installed_program, registry=False)
+        before = snapshot(root)
+        files = payload(self.args.update_program)
+        exe = self.package(prefix, "klvupgrade.exe", files, caption=UPGRADE_CAPTION)
+        check(prefix.downloads_windows.count("\\") == 3, prefix.downloads_windows)
+        with stop_after(3):
+            run = Run(prefix, exe, self.work / "relative_dir-cut.log",
+                      args=["/VERYSILENT", "/DIR=..\\..\\..\\Kelvaro3"])
+        try:
+            code = run.wait_exit(60)
+        finally:
+            run.kill()
+        check(code == STOPPED, f"exit {code}, not the cut-off's {STOPPED}")
+        note = prefix.unix(prefix.user_windows + r"\Temp\klvupgrade.pending").read_text("utf-8")
+        check(note.lower() == INSTALL_DIR.lower() + "\\\n", f"the note reads {note!r}")
+        log = prefix.unix(prefix.user_windows + r"\Temp\klvupgrade.log").read_text("utf-8")
+        check(f"folder   {INSTALL_DIR} (/DIR)" in log, "the log does not name the absolute folder")
+        # Another package, without /DIR and with no registry entry to find the folder by.
+        help_exe = self.package(prefix, "klvhelp.exe",
+                                payload(extra={"Help/Kelvaro.chm": b"ITSF" + bytes(5000)}),
+                                caption=HELP_CAPTION)
+        run = Run(prefix, help_exe, self.work / "relative_dir-next.log")
+        try:
+            run.answer(self.expect_box(run, RECOVERED), "Return")
+            restored = snapshot(root)
+        finally:
+            run.kill()
+        changes = differences(before, restored)
+        check(not changes, "not restored:\n  " + "\n  ".join(changes))
+        return f"the note and the log name {INSTALL_DIR}; another package's start restored it"
+
+    def committed_leftovers(self, prefix: Prefix):
+        """An old file held open by another program with every sharing allowed (an indexer):
+        the run moves it aside and installs, but its backup cannot go at once. The next start
+        finishes that quietly, with a log line and no notice, and installs."""
+        root = stage_installation(prefix, self.args.installed_program)
+        files = payload(self.args.update_program,
+                        {"Data/voornamen.txt": b"Jan\r\nPiet\r\nKees\r\n"})
+        exe = self.package(prefix, "klvupgrade.exe", files, caption=UPGRADE_CAPTION)
+        tools = prefix.unix(prefix.user_windows + "\\Temp")
+        tools.mkdir(exist_ok=True)
+        shutil.copy2(self.args.hold_file, tools / "hold_file.exe")
+        signal = tools / "indexer"
+        holder = Run(prefix, prefix.user_windows + "\\Temp\\hold_file.exe",
+                     self.work / "indexer.log", debug="-all",
+                     args=[INSTALL_DIR + "\\Data\\voornamen.txt",
+                           prefix.user_windows + "\\Temp\\indexer", "share-all"])
+        try:
+            holder.wait("the held file's mark", lambda: Path(f"{signal}.held").exists(), 30)
+            self.upgrade_run(prefix, exe, "committed_leftovers-first")
+            self.expect_installed(root, files)
+            left = (root / "~klvupgrade.journal").exists()
+        finally:
+            Path(f"{signal}.release").write_text("")
+            try:
+                holder.wait_exit(30)
+            finally:
+                holder.kill()
+        # The next start: no notice of an interrupted update, the log tells what was finished.
+        run = Run(prefix, exe, self.work / "committed_leftovers-next.log")
+        try:
+            main = run.window(UPGRADE_CAPTION)
+            check(not run.box_texts(), f"the next start said {[b.text for b in run.box_texts()]}")
+            run.press_install(main)
+            run.answer(self.expect_box(run, START_QUESTION, START_TITLE), "n")
+            run.wait_exit()
+        finally:
+            run.kill()
+        self.expect_installed(root, files)
+        check(not self.leftovers(prefix, root), f"left behind: {self.leftovers(prefix, root)}")
+        if not left:
+            return "the held backup went at once here (this Wine deletes it on the spot)"
+        log = prefix.unix(prefix.user_windows + r"\Temp\klvupgrade.log").read_text("utf-8")
+        check("recovery an interrupted earlier update was finished" in log,
+              "the next start's log does not tell the finished run")
+        return "installed with the old file held; the next start finished it quietly and installed"
+
+    def relaunch_as_administrator(self, prefix: Prefix):
+        """A folder this copy may not write (the installation mounted read-only; the copy taken
+        for a standard user's, as Wine's token is always elevated): Ja starts the package again
+        as administrator with every switch. That copy starts the run itself, still may not
+        write, says so once and ends with exit 9, asking nothing again; the first copy waited
+        and ends with that code, never 1, and the one log tells the hand-over."""
+        root = stage_installation(prefix, self.args.installed_program)
+        before = snapshot(root)
+        log_path = r"C:\Beheer\logs 2026\update %DATUM%.log"
+        prefix.unix(log_path).parent.mkdir(parents=True, exist_ok=True)
+        exe = self.package(prefix, "klvupgrade.exe", payload(self.args.update_program),
+                           caption=UPGRADE_CAPTION)
+        subprocess.run(["mount", "--bind", str(root), str(root)], check=True, capture_output=True)
+        try:
+            subprocess.run(["mount", "-o", "remount,bind,ro", str(root)], check=True,
+                           capture_output=True)
+            os.environ["KLVUPGRADE_TOKEN_NOT_ELEVATED"] = "1"
+            try:
+                run = Run(prefix, exe, self.work / "relaunch.log",
+                          args=["/NOSTART", f"/LOG={log_path}"])
+            finally:
+                del os.environ["KLVUPGRADE_TOKEN_NOT_ELEVATED"]
+            try:
+                run.press_install(run.window(UPGRADE_CAPTION))
+                question = run.next_box(title="Geen schrijfrechten")
+                check(question.text.startswith("U heeft geen rechten om de map"), question.text)
+                run.answer(question, "Return")  # Ja: again as administrator
+                notice = self.expect_box(run, f"U heeft geen rechten om de bestanden in "
+                                              f"[{INSTALL_DIR}] te wijzigen." + NOTHING_CHANGED)
+                run.answer(notice, "Return")
+                code = run.wait_exit(60)
+                boxes = [b.text for b in run.box_texts()]
+            finally:
+                run.kill()
+        finally:
+            subprocess.run(["umount", "-l", str(root)], check=False, capture_output=True)
+        check(code == 9, f"the first copy ended with {code}, not the new copy's 9")
+        check(len(boxes) == 2, f"boxes: {boxes}")
+        check(not differences(before, snapshot(root)), "the installation changed")
+        lines = prefix.unix(log_path).read_text("utf-8").splitlines()
+        expected = [f'the run is handed over to a copy started as administrator: /NOSTART '
+                    f'"/LOG={log_path}" /DIR={INSTALL_DIR} /ELEVATED',
+                    "/ELEVATED", "started as administrator by another copy: the run starts",
+                    "no rights to write the folder (exit code 9): the folder",
+                    "no rights to write the folder (exit code 9): the run was handed over"]
+        at = 0
+        for line in lines:
+            if at < len(expected) and expected[at] in line:
+                at += 1
+        check(at == len(expected), f"the log lacks {expected[at:at + 1]}:\n" + "\n".join(lines))
+        check(len([p for p in prefix.unix(log_path).parent.iterdir()]) == 1,
+              "the new copy moved the first copy's log down")
+        return "one question, then the new copy's one notice; both ended with exit 9; one log"
+
+    def unexpected_failure(self, prefix: Prefix):
+        """A failure that is no engine error (std::bad_alloc at the first paint): with
+        /VERYSILENT the process ends with exit 11 and no window; the window run shows the Dutch
+        notice, never the bare C++ message, and ends with exit 11 too."""
+        root = stage_installation(prefix, self.args.installed_program)
+        before = snapshot(root)
+        exe = self.package(prefix, "klvupgrade.exe", payload(self.args.update_program),
+                           caption=UPGRADE_CAPTION)
+        os.environ["KLVUPGRADE_FAIL_AT_FIRST_PAINT"] = "1"
+        try:
+            quiet = Run(prefix, exe, self.work / "unexpected-verysilent.log", args=["/VERYSILENT"])
+        finally:
+            del os.environ["KLVUPGRADE_FAIL_AT_FIRST_PAINT"]
+        try:
+            code = quiet.wait_exit(60)
+        finally:
+            quiet.kill()
+        check(code == 11, f"/VERYSILENT: exit {code}, not 11")
+        check(not quiet.box_texts(), f"/VERYSILENT showed {[b.text for b in quiet.box_texts()]}")
+        log = prefix.unix(prefix.user_windows + r"\Temp\klvupgrade.log").read_text("utf-8")
+        check("unexpected error (exit code 11)" in log, "no result line with exit code 11")
+        os.environ["KLVUPGRADE_FAIL_AT_FIRST_PAINT"] = "1"
+        try:
+            shown = Run(prefix, exe, self.work / "unexpected-window.log")
+        finally:
+            del os.environ["KLVUPGRADE_FAIL_AT_FIRST_PAINT"]
+        try:
+            box = self.expect_box(shown, UNEXPECTED, title="klvupgrade")
+            shown.answer(box, "Return")
+            code = shown.wait_exit(30)
+        finally:
+            shown.kill()
+        check(code == 11, f"the window run: exit {code}, not 11")
+        check(len(shown.box_texts()) == 1, f"boxes {[b.text for b in shown.box_texts()]}")
+        self.expect_unchanged(prefix, root, before, "unexpected failure")
+        return "exit 11 without a window under /VERYSILENT; the Dutch notice, then exit 11"
+
     def _plain(self, prefix: Prefix, exe: str, folder: str, program_upgrade: bool) -> Path:
         """A copy of the staged installation into which klvpack extracts the package, after
         deleting the old program file as a plain run does."""
@@ -385,23 +592,60 @@ class AllOrNothing(Suite):
         return (f"program upgrade ({n} paths) and configured package ({m} paths) equal to "
                 "klvpack extract: bytes, stamps, attributes; shortcuts and start as before")
 
+    def flushed(self, prefix: Prefix):
+        """A program upgrade traced for its flushes (fsync, where Wine's FlushFileBuffers
+        ends): every staged file is flushed before the journal's switch record is, and the
+        journal's records one by one (plan, switch, commit)."""
+        if not shutil.which("strace"):
+            return "SKIPPED: strace is not installed"
+        root = stage_installation(prefix, self.args.installed_program)
+        files = payload(self.args.update_program, many_files(6))
+        exe = self.package(prefix, "klvupgrade.exe", files, caption=UPGRADE_CAPTION)
+        trace = self.work / "flushed.strace"
+        run = Run(prefix, exe, self.work / "flushed.log",
+                  wrapper=("strace", "-f", "-qq", "-y", "-e", "trace=fsync,fdatasync", "-e",
+                           "signal=none", "-o",
+                           str(trace)))
+        try:
+            run.press_install(run.window(UPGRADE_CAPTION))
+            run.answer(self.expect_box(run, START_QUESTION, START_TITLE), "n")
+            run.wait_exit()
+        finally:
+            run.kill()
+        self.expect_installed(root, files)
+        flushed = [line for line in trace.read_text(errors="replace").splitlines()
+                   if "fsync(" in line and "<" in line]
+        staging, journal = "/" + RESERVED + "staging/", "/" + RESERVED + "journal>"
+        journal_at = [i for i, line in enumerate(flushed) if journal in line.lower()]
+        check(len(journal_at) >= 3, f"the journal was flushed {len(journal_at)} times")
+        # (strace writes the bytes of other names escaped)
+        named = [name for name in files if name.isascii()]
+        for name in named:
+            at = [i for i, line in enumerate(flushed)
+                  if staging + name.replace("\\", "/").lower() + ">" in line.lower()]
+            check(at, f"{name} was never flushed while staged")
+            check(max(at) < journal_at[1], f"{name} was flushed after the switch was recorded")
+        return (f"{len(named)} staged files flushed before the switch record; the journal "
+                f"flushed {len(journal_at)} times")
+
     def untrusted_remains(self, prefix: Prefix):
         """A forged note in the temporary folder naming a folder outside the installation,
-        whose forged journal names files beyond it; a torn journal in the installation with
-        the backup that holds the only copy of a file. Nothing is touched, both are told, and
+        whose forged journal names files beyond it; a journal in the installation with a record
+        changed after it was written (its checksum fails), with the backup that holds the only
+        copy of a file. Nothing is touched, both are told, and
         the installation is refused."""
         root = stage_installation(prefix, self.args.installed_program)
         outside = prefix.unix("C:\\Buiten")
         (outside / "Foto's").mkdir(parents=True)
         (outside / "Foto's" / "oma.jpg").write_bytes(b"a picture")
         (outside / "victim.txt").write_bytes(b"not the installation's")
-        (outside / "~klvupgrade.journal").write_bytes(
-            b"KLVUPGRADE-JOURNAL 2\nF 0 ..\\Kelvaro3\\kelvaro.exe\nF 0 ..\\Buiten\\victim.txt\n"
-            b"D Foto's\\..\\..\\Windows\nPLAN\nSWITCH\n")
+        (outside / "~klvupgrade.journal").write_bytes(journal(
+            b"F 0 ..\\Kelvaro3\\kelvaro.exe", b"F 0 ..\\Buiten\\victim.txt",
+            b"D Foto's\\..\\..\\Windows", b"PLAN", b"SWITCH"))
         prefix.temp.mkdir(exist_ok=True)
         (prefix.temp / "klvupgrade.pending").write_bytes(b"C:\\Buiten\\\n")
-        (root / "~klvupgrade.journal").write_bytes(
-            b"KLVUPGRADE-JOURNAL 2\nF 1 Data\\voornamen.txt\nPLAN\nSWITCH\nCOMM")
+        (root / "~klvupgrade.journal").write_bytes(journal(
+            b"F 0 Data\\voornamen.txt", b"PLAN", b"SWITCH").replace(b"F 0", b"F 1"))
         (root / "~klvupgrade.backup" / "Data").mkdir(parents=True)
         (root / "~klvupgrade.backup" / "Data" / "voornamen.txt").write_bytes(b"the only copy")
         before, outside_before = snapshot(root), snapshot(outside)
@@ -438,8 +682,7 @@ class AllOrNothing(Suite):
         (root / "~klvupgrade.staging" / "Data").mkdir(parents=True)
         (root / "~klvupgrade.staging" / "Data" / "nieuw.txt").write_bytes(b"staged")
         os.symlink(outside, root / "~klvupgrade.staging" / "Data" / "link")
-        (root / "~klvupgrade.journal").write_bytes(
-            b"KLVUPGRADE-JOURNAL 2\nF 0 Data\\nieuw.txt\nPLAN\n")
+        (root / "~klvupgrade.journal").write_bytes(journal(b"F 0 Data\\nieuw.txt", b"PLAN"))
         prefix.temp.mkdir(exist_ok=True)
         (prefix.temp / "klvupgrade.pending").write_bytes(INSTALL_DIR.encode() + b"\\\n")
         exe = self.package(prefix, "klvupgrade.exe", payload(self.args.update_program),
@@ -450,8 +693,7 @@ class AllOrNothing(Suite):
             # Wine shows the Unix link as a reparse point but refuses to remove it (Windows
             # removes a folder link with RemoveDirectory): then the undo is incomplete, told so,
             # and the staging folder waits for the next start.
-            incomplete = box.text.startswith(f"Een eerdere update in [{INSTALL_DIR}] is "
-                                             "onderbroken en kon nog niet helemaal")
+            incomplete = box.text == text("earlier_run_incomplete", folder=INSTALL_DIR)
             check(box.text == RECOVERED or incomplete, f"the notice said {box.text!r}")
             run.answer(box, "Return")
             run.window(UPGRADE_CAPTION)
@@ -480,7 +722,7 @@ class AllOrNothing(Suite):
             try:
                 second.answer(self.expect_box(second, RUNNING), "Return")
                 check(second.wait_exit() == 7, "the second copy did not end with exit code 7 "
-                      "(another update already running)")
+                      "(another update is already running on this computer)")
                 check(len(second.box_texts()) == 1, "the second copy showed more")
             finally:
                 second.kill()
@@ -559,9 +801,10 @@ class AllOrNothing(Suite):
         return (f"items of {LONG_PATH} characters ({staged} while staged), one replacing an "
                 "installed file: a damaged run left nothing, the intact one installed them")
 
-    SCENARIOS = ("full_drive", "file_in_use", "damaged_item", "cut_off", "success",
+    SCENARIOS = ("full_drive", "file_in_use", "damaged_item", "cut_off", "success", "flushed",
                  "untrusted_remains", "link_in_staging", "two_copies", "refused_packages",
-                 "long_paths")
+                 "long_paths", "linked_folder", "relative_dir", "committed_leftovers",
+                 "unexpected_failure", "relaunch_as_administrator")
 
 
 if __name__ == "__main__":

@@ -20,11 +20,13 @@ import time
 from dataclasses import dataclass
 from pathlib import Path
 
+from texts import text
+
 LOCALE = "nl_NL.UTF-8"
 MARKER_DLLS = ("version", "uxtheme", "dwmapi", "cryptbase", "profapi", "userenv", "winmm")
 INSTALL_DIR = r"C:\Kelvaro3"
 BDEADMIN_SIZE = 989608
-STORED_CAPTION = "Kwartierblad met plaats en datum" + " " * 26
+STORED_CAPTION = text("stored_caption")
 CAPTION_MARKER = b"KLV-CAPTION-v1:\x01"
 CAPTION_CAPACITY = 256
 # A file and a folder whose names are not ASCII, carried by every payload.
@@ -135,6 +137,9 @@ class Window:
     # Where the client area begins inside the window: (0, 0) when the X window is the client
     # area, the frame's left and top width when Wine draws the frame (a framed display).
     frame: tuple[int, int] = (0, 0)
+    # The Unix process of the Windows program that made it (the window's _NET_WM_PID, as Wine
+    # sets it); None when the window names none.
+    pid: int | None = None
 
     @property
     def client_size(self) -> tuple[int, int]:
@@ -214,6 +219,8 @@ class Display:
         for wid in self.xdotool("search", "--onlyvisible", "--maxdepth", depth, "--name", "").split():
             w = self.geometry(wid)
             if w and not (w.x == 0 and w.y == 0 and w.width >= 1024 and w.height >= 768):
+                owner = self.xdotool("getwindowpid", wid).strip()
+                w.pid = int(owner) if owner.isdigit() else None
                 found.append(w)
         return found
 
@@ -714,7 +721,7 @@ class Run:
     """A package started in a prefix, its Wine log (+msgbox, +loaddll) kept in a file."""
 
     def __init__(self, prefix: Prefix, exe: str, log: Path, overrides: str = "",
-                 debug: str = "+msgbox,+loaddll", args=()):
+                 debug: str = "+msgbox,+loaddll", args=(), wrapper=()):
         prefix.start()
         self.prefix = prefix
         self.display = prefix.display
@@ -723,11 +730,13 @@ class Run:
         self._log_file = open(self.log, "wb")
         folder = prefix.unix(exe.rsplit("\\", 1)[0] + "\\")
         self.started = time.monotonic()
-        self.proc = subprocess.Popen(["wine", exe, *args], cwd=folder,
+        self.proc = subprocess.Popen([*wrapper, "wine", exe, *args], cwd=folder,
                                      env=prefix.env(debug, overrides), stdin=subprocess.DEVNULL,
                                      stdout=subprocess.DEVNULL, stderr=self._log_file,
                                      start_new_session=True)
         self.answered = 0
+        self._program = exe.lower()
+        self._owners: dict[int, bool] = {}
 
     # -- reading -----------------------------------------------------------------------------
     def log_bytes(self) -> bytes:
@@ -742,6 +751,31 @@ class Run:
     def loaded_dlls(self) -> list[tuple[str, str]]:
         return [(_unescape(m.group(1)), m.group(2).decode())
                 for m in _LOADED.finditer(self.log_bytes())]
+
+    def owns(self, pid: int | None) -> bool:
+        """True when `pid` is the process of this run's program (or a copy it started again),
+        not a Wine helper such as the desktop or a service (whose windows come and go beside
+        it, more often on a loaded machine)."""
+        if pid is None:
+            return False
+        if pid not in self._owners:
+            try:
+                argv = Path(f"/proc/{pid}/cmdline").read_bytes().split(b"\0")
+                # By the program's file name, in this run's session or not: a copy the program
+                # starts again (the relaunch as administrator) is started outside it by Wine,
+                # and may name itself by another form of the same path. Wine's helpers
+                # (desktop, services) never carry the package's name.
+                name = argv[0].decode(errors="replace").replace("/", "\\").lower()
+                owned = (name.rsplit("\\", 1)[-1] ==
+                         self._program.replace("/", "\\").rsplit("\\", 1)[-1])
+            except (OSError, IndexError):
+                return False  # gone: not known, not remembered
+            self._owners[pid] = owned
+        return self._owners[pid]
+
+    def own_windows(self) -> list[Window]:
+        """The visible top-level windows of this run's program, bottom to top."""
+        return [w for w in self.display.windows() if self.owns(w.pid)]
 
     # -- waiting -----------------------------------------------------------------------------
     def wait(self, what, predicate, timeout=60.0, interval=0.1):
@@ -763,11 +797,11 @@ class Run:
             time.sleep(interval)
 
     def window(self, caption: str | None = None, timeout=60.0) -> Window:
-        """The topmost visible window (with this caption, if given)."""
+        """The program's topmost visible window (with this caption, if given)."""
         boxes = len(self.box_texts())
 
         def find():
-            shown = self.display.windows()
+            shown = self.own_windows()
             if caption is not None:
                 shown = [w for w in shown if w.name == caption]
                 if not shown and len(self.box_texts()) > boxes:
@@ -779,14 +813,14 @@ class Run:
 
     def next_box(self, title: str | None = None, timeout=60.0) -> Box:
         """The next message box not yet answered: its text from the log, its window the
-        topmost one on the display (with this title, if given)."""
+        program's topmost one (with this title, if given)."""
         n = self.answered
         boxes = self.wait(f"message box {n + 1}", lambda: self.box_texts()[n:] and self.box_texts(),
                           timeout)
         box = boxes[n]
 
         def shown():
-            tops = self.display.windows()
+            tops = self.own_windows()
             if not tops:
                 return None
             top = tops[-1]

@@ -12,6 +12,7 @@ A.exe, B.exe and C.exe carry the versions 3.1.0.5, 3.2.0.1 and 3.10.0.0.
 from __future__ import annotations
 
 import shutil
+import struct
 import subprocess
 import sys
 import zipfile
@@ -23,12 +24,14 @@ sys.path.insert(0, str(HERE.parent / "pack"))
 from harness import (Prefix, Run, check, differences, payload, snapshot,  # noqa: E402
                      stage_installation)
 from packlib import Tools  # noqa: E402
-from scenarios import DAMAGED, NOTICE_TITLE, START_QUESTION, START_TITLE, Suite, main  # noqa: E402
+from scenarios import (DAMAGED, NOTICE_TITLE, START_QUESTION, START_TITLE,  # noqa: E402
+                       VERSION_TITLE, Suite, main)
+from texts import question, text  # noqa: E402
 
 CAPTION = "Kelvaro Update 3.2.0.1]"
-NEWER_QUESTION = ("De versie die u al heeft (3.10.0.0) is nieuwer dan de versie die u nu wilt "
-                  "installeren (3.2.0.1).\r\nUpdate annuleren ?\rJa = Annuleren\r"
-                  "Nee = Toch oudere versie 3.2.0.1 installeren")
+NEWER_QUESTION = question(text("newer_version_question", installed="3.10.0.0", package="3.2.0.1"),
+                          text("cancel_update_meaning"),
+                          text("older_version_meaning", package="3.2.0.1"))
 # Where the scenario's package is made: outside the installation, away from its snapshot.
 MAKER = "C:\\Pakket"
 TAMPERED = "Data/nieuw in deze update.txt"  # random bytes: stored, so a flip is a CRC fault
@@ -121,7 +124,7 @@ class PackageSuite(Suite):
                   self.work / "version_newer_installed.log")
         try:
             run.press_install(run.window(CAPTION))
-            run.answer(self.first_box(run, NEWER_QUESTION, "Versiecontrole"), "Return")  # Ja
+            run.answer(self.first_box(run, NEWER_QUESTION, VERSION_TITLE), "Return")  # Ja
             run.wait_exit()
         finally:
             run.kill()
@@ -182,8 +185,29 @@ class PackageSuite(Suite):
         return (f"byte {at} of {len(signed)} flipped: verify fails, the damaged notice, "
                 "every file, stamp and attribute as before")
 
+    def hostile_headers(self, prefix: Prefix):
+        # Behind the stub, 2.6 MB of local headers, one every 30 bytes, each announcing a name
+        # of 65,535 bytes, and no end record: read as claimed, the names alone take 5.7 GB.
+        root = stage_installation(prefix, self.args.installed_program)
+        header = struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, 0, 0, 0, 0, 0, 0, 0, 0xFFFF, 0)
+        package = prefix.unix(prefix.downloads_windows) / "klvupgrade-3.2.0.1.exe"
+        package.parent.mkdir(parents=True, exist_ok=True)
+        package.write_bytes(Path(self.args.stub).read_bytes() + header * 87000)
+        before = snapshot(root)
+        run = Run(prefix, self.windows_path(prefix, package), self.work / "hostile_headers.log")
+        try:
+            run.answer(self.first_box(run, DAMAGED, NOTICE_TITLE), "Return")
+            code = run.wait_exit()
+        finally:
+            run.kill()
+        check(code == 4, f"exit {code}, not 4 (damaged)")
+        check(len(run.box_texts()) == 1, f"boxes: {[b.text for b in run.box_texts()]}")
+        changes = differences(before, snapshot(root))
+        check(not changes, "the installation changed:\n  " + "\n  ".join(changes))
+        return "2.6 MB of headers announcing 64 KiB names: the damaged notice, exit 4, unchanged"
+
     SCENARIOS = ("version_caption", "version_newer_installed", "signed_package",
-                 "signed_tampered")
+                 "signed_tampered", "hostile_headers")
 
 
 if __name__ == "__main__":

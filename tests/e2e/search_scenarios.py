@@ -4,7 +4,10 @@ dosdevices, no Z: over the Linux root), found by the installer under Wine in a v
 display, watched through the window's caption and driven with xdotool.
 
     search_scenarios.py --stub klvupgradeStub.exe --installed-program A.exe
-                        --update-program B.exe --work DIR [--screenshots DIR] [--keep] [NAME ...]
+                        --update-program B.exe --accessible-names N.exe --work DIR
+                        [--screenshots DIR] [--keep] [NAME ...]
+
+N.exe reads the names a screen reader gets (MSAA) for a window's controls and its focus.
 
 Every run starts with no registry value and no default folder, so the first paint asks
 whether to search; the answer is Yes.
@@ -21,13 +24,14 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from harness import (STORED_CAPTION, Prefix, Run, Window, check, differences,  # noqa: E402
                      installation_files, lnk_target, payload, snapshot)
-from scenarios import Suite, main  # noqa: E402
+from scenarios import (DONE, NOT_FOUND_QUESTION, NOT_FOUND_TITLE, START_QUESTION,  # noqa: E402
+                       VERSION_TITLE, Suite, main)
+from texts import text  # noqa: E402
 
-NOT_FOUND_TITLE = "Doelmap niet gevonden"
-CHOICE_CAPTION = "Geschikte mappen"
-COUNT = re.compile(r"^(\d+) gevonden locaties$")
+CHOICE_CAPTION = text("choice_caption")
+COUNT = re.compile("^" + re.escape(text("found_locations_caption", count="N"))
+                   .replace("N", r"(\d+)") + "$")
 CONFIGURED_CAPTION = "Kelvaro rapporten 2026"
-DONE = "Installatie voltooid"
 # Where the main window's cancel button lies in its client area (left, top, width, height).
 CANCEL_BUTTON = (328, 108, 75, 25)
 # The choice dialog's entry buttons in its client area: left 20, top 43 + 25 i, 20 x 20.
@@ -114,7 +118,7 @@ class SearchSuite(Suite):
     def start_search(self, run: Run) -> None:
         """Answers the first paint's question with Yes: the search starts."""
         box = run.next_box(title=NOT_FOUND_TITLE)
-        check(box.text.startswith("Kelvaro locatie niet gevonden."), f"first box {box.text!r}")
+        check(box.text == NOT_FOUND_QUESTION, f"first box {box.text!r}")
         run.answer(box, "Return")
 
     def main_window(self, run: Run, timeout=30.0):
@@ -183,6 +187,16 @@ class SearchSuite(Suite):
         changes = differences(before, snapshot(root))
         check(not changes, f"{what} changed:\n  " + "\n  ".join(changes))
 
+    def accessible(self, prefix: Prefix, *window: str) -> tuple[list[tuple[str, str, str]], str]:
+        """What a screen reader gets for the window's controls that take the focus: (class,
+        text, name) each, and the name of the control with the focus."""
+        res = prefix.wine(str(self.args.accessible_names), *window, check_ok=False)
+        rows = [tuple(line.split("|", 2)) for line in
+                res.stdout.decode("utf-8", "replace").replace("\r\n", "\n").splitlines()
+                if line.count("|") >= 2]
+        focus = [r[2] for r in rows if r[0] == "focus"]
+        return [r for r in rows if r[0] != "focus"], (focus[0].rstrip() if focus else "")
+
     def configured_files(self):
         ini = f"Caption={CONFIGURED_CAPTION}\r\n".encode("cp1252")
         return payload(extra={"stub.ini": ini})
@@ -220,21 +234,37 @@ class SearchSuite(Suite):
             time.sleep(0.5)
             self.display.screenshot(dialog, self.shots / "choice_dialog.png")
             # The labels as drawn once the dialog showed its heading: exactly the two folders.
-            drawn = run.log_bytes().decode("latin-1").split("Maak uw keuze:", 1)
+            drawn = run.log_bytes().decode("latin-1").split(text("choice_heading").strip(), 1)
             check(len(drawn) == 2, "the dialog's heading was never drawn")
             labels = sorted(set(re.findall(r'L"([a-z]:(?:\\\\[^"\\]*)+\\\\)"', drawn[1])))
             expected = sorted({r"d:\\Kelvaro3\\", r"e:\\Stamboom\\Kelvaro\\"})
             check(labels == expected, f"the dialog lists {labels}, expected {expected}")
+            # Each entry is named by its folder, for a screen reader.
+            controls, _ = self.accessible(prefix, "#32770", CHOICE_CAPTION)
+            entries = sorted(name for cls, text, name in controls if cls == "Button" and not text)
+            check(entries == sorted(e.replace("\\\\", "\\") for e in expected),
+                  f"the screen reader names the entries {controls}")
             i = 1
             self.click(dialog, ENTRY_LEFT + ENTRY_SIZE // 2,
                        ENTRY_TOP + ENTRY_PITCH * i + ENTRY_SIZE // 2)
             run.wait("the dialog to close", lambda: not self.choice_dialog(), 10)
             main = self.main_window(run)
+            # After the search and the choice the focus is on the install button again, and the
+            # folder field and the browse button have names a screen reader speaks.
+            run.wait("the focus on Installeren",
+                     lambda: self.accessible(prefix, "TUpgradeForm")[1] == "Installeren", 20)
+            controls, _ = self.accessible(prefix, "TUpgradeForm")
+            names = {(cls if cls == "Edit" else text.replace("&", "").rstrip()): name.rstrip()
+                     for cls, text, name in controls}
+            check(names.get("Edit") == "Kelvaro map" and names.get("...") == "Bladeren"
+                  and names.get("Annuleren") == "Annuleren"
+                  and names.get("Installeren") == "Installeren",
+                  f"the screen reader names the window's controls {controls}")
             run.press_install(main)
-            box = run.next_box(title="Versiecontrole")
+            box = run.next_box(title=VERSION_TITLE)
             run.answer(box, "n")
             box = run.next_box()
-            check(box.text == "Direct starten ?", f"box {box.text!r} instead of the start question")
+            check(box.text == START_QUESTION, f"box {box.text!r} instead of the start question")
             run.answer(box, "n")
             run.wait_exit()
         finally:
@@ -343,4 +373,5 @@ class SearchSuite(Suite):
 
 
 if __name__ == "__main__":
-    main(SearchSuite, ("stub", "installed-program", "update-program", "work"), __doc__)
+    main(SearchSuite, ("stub", "installed-program", "update-program", "accessible-names", "work"),
+         __doc__)

@@ -11,6 +11,7 @@ from __future__ import annotations
 import os
 import re
 import shutil
+import subprocess
 import sys
 import time
 from pathlib import Path
@@ -18,13 +19,16 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from harness import (INSTALL_DIR, Prefix, Run, check, differences, payload,  # noqa: E402
                      snapshot, stage_installation)
-from scenarios import Suite, main  # noqa: E402
+from scenarios import NOTICE_TITLE, START_QUESTION, Suite, main  # noqa: E402
+from texts import text  # noqa: E402
 
 CAPTION = "Kelvaro Update 3.2.0.1]"
 LOG = r"C:\Beheer\logs\kelvaro-update.log"
 NEW_LOG = r"C:\Beheer\nieuw\logs\update.log"  # in folders that do not exist yet
 # Exit codes (src/app/exit_codes.h).
-INSTALLED, NO_INSTALLATION, DAMAGED, BAD_SWITCH = 0, 2, 4, 10
+INSTALLED, NO_INSTALLATION, DAMAGED, NO_RIGHTS, BAD_SWITCH = 0, 2, 4, 9, 10
+NO_RIGHTS_NOTICE = (f"U heeft geen rechten om de bestanden in [{INSTALL_DIR}] te wijzigen.\r\n\r\n"
+                    "Er is niets gewijzigd.")
 LINE = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (\w+) +(.*)$")
 
 
@@ -38,11 +42,13 @@ class SwitchSuite(Suite):
         return run, files
 
     def watch(self, run: Run, timeout=90.0):
-        """Every window the program showed until it ended (names), and its exit code."""
+        """Every window the program showed until it ended (names), and its exit code. Only the
+        program's own windows count: Wine shows windows of its own beside it now and then (an
+        unnamed one of its desktop or services, more often on a loaded machine)."""
         seen = []
         deadline = time.monotonic() + timeout
         while run.proc.poll() is None:
-            for w in self.display.windows():
+            for w in run.own_windows():
                 if w.name not in seen:
                     seen.append(w.name)
             check(time.monotonic() < deadline, f"the program did not end; windows {seen}")
@@ -97,8 +103,23 @@ class SwitchSuite(Suite):
                           ("phase", "first look at the payload: sound"),
                           ("check", "version: installed 3.1.0.5, update 3.2.0.1"),
                           ("phase", "install: installed"),
-                          ("question", "Direct starten ? -> Nee (unattended, not shown)"),
+                          ("question",
+                           f"{START_QUESTION} -> {text('no_word')} (unattended, not shown)"),
                           ("result", "installed (exit code 0)"))
+        # The update's changes: each file placed, its size and whether it replaced one.
+        placed = {t for c, t in log if c == "phase" and t.startswith("placed ")}
+        new = "Data/nieuw in deze update.txt"
+        check(f"placed kelvaro.exe, {len(files['kelvaro.exe'])} bytes, replaced" in placed
+              and f"placed Data\\nieuw in deze update.txt, {len(files[new])} bytes, new" in placed
+              and len(placed) == len(files),
+              f"placed lines {sorted(placed)} for {sorted(files)}")
+        # The machine, for a help desk: the system's version and build, its kind, the user,
+        # elevation and the temporary folder.
+        bits = "32" if self.args.arch == "win32" else "64"
+        machine = [t for c, t in log if c == "start" and t.startswith("machine: ")]
+        check(len(machine) == 1 and re.fullmatch(
+            r"machine: Windows \d+\.\d+ build \d+, " + bits + r"-bit Windows, user [^,]+, "
+            r"(not )?elevated, temp [A-Za-z]:\\.*\\", machine[0]), f"machine line {machine}")
         self.log_sample = log
         return f"exit 0, no window, {len(log)} log lines ending {log[-1][1]!r}"
 
@@ -115,7 +136,11 @@ class SwitchSuite(Suite):
         check(not differences(before, snapshot(root)), "the installation changed")
         check(not differences(before_other, snapshot(other)), "the other folder changed")
         log = self.read_log(prefix)
-        self.expect_lines(log, ("folder", r"no Kelvaro 3 installation at C:\Programmas\Leeg (/DIR)"),
+        # Why: the first required item missing, and the registry's folder considered beside it.
+        self.expect_lines(log, ("folder", "(registry, as a 32-bit program reads it): a full "
+                                          "installation"),
+                          ("folder", r"no Kelvaro 3 installation at C:\Programmas\Leeg (/DIR): "
+                                     "BDE missing"),
                           ("result", "no installation found or folder refused (exit code 2)"))
         return "exit 2, nothing changed, the reason in the log"
 
@@ -133,7 +158,7 @@ class SwitchSuite(Suite):
         self.expect_lines(self.read_log(prefix, NEW_LOG), ("phase", "damaged or cut off"),
                           ("failure", "damaged package: engine code 0, Windows-fout 0, item: "
                                       "(none); the directory was rebuilt"),
-                          ("question", "notice [Mededeling] Het updatebestand is beschadigd"),
+                          ("question", f"notice [{NOTICE_TITLE}] {text('damaged_package').splitlines()[0]}"),
                           ("result", "damaged package (exit code 4)"))
         return "lower-case switches; the log's new folders made; exit 4, nothing changed"
 
@@ -147,6 +172,8 @@ class SwitchSuite(Suite):
         run, files = self.start(prefix, "silent_shows_progress", "/SILENT", "/NOSTART",
                                 files=files)
         main = run.window(CAPTION)
+        # The window is the program's own (as watch tells them apart).
+        check(run.owns(main.pid), f"the window's process {main.pid} is not the program's")
         time.sleep(0.5)  # the first paint, then the run
         self.shot(main, "silent-progress.png")
         shown, code = self.watch(run)
@@ -158,7 +185,7 @@ class SwitchSuite(Suite):
         # Without /LOG the log is %TEMP%\klvupgrade.log.
         self.expect_lines(self.read_log(prefix, prefix.user_windows + r"\Temp\klvupgrade.log"),
                           ("start", "/SILENT /NOSTART"),
-                          ("question", "Direct starten ? not asked (/NOSTART)"),
+                          ("question", f"{START_QUESTION} not asked (/NOSTART)"),
                           ("result", "installed (exit code 0)"))
         return "the window shown, nothing asked, exit 0"
 
@@ -166,9 +193,7 @@ class SwitchSuite(Suite):
         root = stage_installation(prefix, self.args.installed_program)
         before = snapshot(root)
         run, _ = self.start(prefix, "bad_switch", "/SILENT", "/FOLDER=C:\\Kelvaro3")
-        box = run.next_box()
-        check(box.text.startswith("Onbekende of onjuiste optie: /FOLDER=C:\\Kelvaro3"),
-              f"box {box.text!r}")
+        box = self.expect_box(run, text("bad_switch", switch="/FOLDER=C:\\Kelvaro3"), title=None)
         self.shot_all("bad-switch.png")
         run.answer(box, "Return")
         code = run.wait_exit()
@@ -184,8 +209,102 @@ class SwitchSuite(Suite):
         check(not differences(before, snapshot(root)), "the installation changed")
         return "a Dutch box, or only the log with /VERYSILENT; exit 10, nothing changed"
 
+    def log_left_alone(self, prefix: Prefix):
+        """/LOG naming a report of the user's: neither it nor the user's file at an older log
+        name is moved, emptied or removed, in a refused run nor in one that installs; the
+        run's log goes to %TEMP%\\klvupgrade.log, which says why."""
+        root = stage_installation(prefix, self.args.installed_program)
+        report = prefix.unix(r"C:\Beheer\rapport.txt")
+        report.parent.mkdir(parents=True, exist_ok=True)
+        mine = {report: b"Jaarverslag 2026\r\n",
+                report.with_name("rapport.4.txt"): b"Kwartaal 4\r\n"}
+        for path, data in mine.items():
+            path.write_bytes(data)
+        default = prefix.user_windows + r"\Temp\klvupgrade.log"
+        run, _ = self.start(prefix, "log_left_alone-refused", "/VERYSILENT", "/FOLDER=x",
+                            r"/LOG=C:\Beheer\rapport.txt")
+        shown, code = self.watch(run)
+        check(code == BAD_SWITCH and not shown, f"exit {code}, shown {shown}")
+        run, files = self.start(prefix, "log_left_alone", "/VERYSILENT", "/DIR=" + INSTALL_DIR,
+                                r"/LOG=C:\Beheer\rapport.txt")
+        shown, code = self.watch(run)
+        check(code == INSTALLED and not shown, f"exit {code}, shown {shown}")
+        self.expect_installed(root, files)
+        for path, data in mine.items():
+            check(path.read_bytes() == data, f"{path.name} was changed")
+        beside = sorted(p.name for p in report.parent.iterdir() if p.is_file())
+        check(beside == ["rapport.4.txt", "rapport.txt"], f"files beside the report: {beside}")
+        log = self.read_log(prefix, default)
+        self.expect_lines(log, ("start", r"the file C:\Beheer\rapport.txt is not a log of this "
+                                         "installer"),
+                          ("result", "installed (exit code 0)"))
+        # The refused run's log is the older one now, with its own line about the report.
+        older = self.read_log(prefix, prefix.user_windows + r"\Temp\klvupgrade.1.log")
+        self.expect_lines(older, ("start", "is not a log of this installer"),
+                          ("result", "unknown or malformed switch (exit code 10)"))
+        return "the user's report and rapport.4.txt untouched; both logs in %TEMP%, saying why"
+
+    def verysilent_help(self, prefix: Prefix):
+        """/VERYSILENT /? shows no box: the switch list goes to the log, exit 0."""
+        run, _ = self.start(prefix, "verysilent_help", "/VERYSILENT", "/?", f"/LOG={LOG}")
+        shown, code = self.watch(run, timeout=30)
+        check(code == INSTALLED, f"exit code {code}, expected {INSTALLED}")
+        check(not shown and not run.box_texts(), f"shown: {shown} {run.box_texts()}")
+        self.expect_lines(self.read_log(prefix), ("start", "/? Opties:"),
+                          ("start", "/? /VERYSILENT  -  installeren zonder venster"),
+                          ("result", "installed (exit code 0): the switches were shown (/?)"))
+        return "no box; the switch list in the log; exit 0"
+
+    def second_copy_leaves_the_log(self, prefix: Prefix):
+        """A second copy (exit 7) while the first shows its window claims nothing and writes
+        nothing: the first copy's log is neither moved down nor written to by it."""
+        stage_installation(prefix, self.args.installed_program)
+        first, _ = self.start(prefix, "second_copy-first", f"/LOG={LOG}")
+        try:
+            first.window(CAPTION)
+            log = prefix.unix(LOG)
+            first.wait("the first copy's log", lambda: b"folder " in log.read_bytes(), 30)
+            before = log.read_bytes()
+            second, _ = self.start(prefix, "second_copy-second", "/VERYSILENT", f"/LOG={LOG}")
+            code = second.wait_exit(60)
+            check(code == 7, f"the second copy: exit {code}, expected 7")
+            check(log.read_bytes() == before, "the second copy wrote in the first copy's log")
+            check(not log.with_name("kelvaro-update.1.log").exists(),
+                  "the second copy moved the first copy's log down")
+        finally:
+            first.kill()
+        return "exit 7; the running copy's log unmoved and unchanged"
+
+    def elevated_copy_not_asked_again(self, prefix: Prefix):
+        """A copy that already runs as administrator (under Wine every process does) and still
+        may not write the folder (mounted read-only: Wine grants every other right) is never
+        offered the relaunch: it says so once and ends with exit 9."""
+        root = stage_installation(prefix, self.args.installed_program)
+        before = snapshot(root)
+        subprocess.run(["mount", "--bind", str(root), str(root)], check=True, capture_output=True)
+        try:
+            subprocess.run(["mount", "-o", "remount,bind,ro", str(root)], check=True,
+                           capture_output=True)
+            run, _ = self.start(prefix, "elevated_copy", "/NOSTART", f"/LOG={LOG}")
+            run.press_install(run.window(CAPTION))
+            notice = run.next_box(title="Mededeling")
+            check(notice.text == NO_RIGHTS_NOTICE, f"the copy said {notice.text!r}")
+            run.answer(notice, "Return")
+            code = run.wait_exit(60)
+            boxes = [b.text for b in run.box_texts()]
+        finally:
+            subprocess.run(["umount", "-l", str(root)], check=False, capture_output=True)
+        check(code == NO_RIGHTS, f"exit {code}, not 9")
+        check(len(boxes) == 1, f"boxes: {boxes}")
+        check(not differences(before, snapshot(root)), "the installation changed")
+        self.expect_lines(self.read_log(prefix),
+                          ("result", "no rights to write the folder (exit code 9): the folder "
+                                     f"{INSTALL_DIR} cannot be written, not even as administrator"))
+        return "no relaunch offered; one notice, exit 9"
+
     SCENARIOS = ("verysilent_installs", "verysilent_not_installation", "verysilent_damaged",
-                 "silent_shows_progress", "bad_switch")
+                 "silent_shows_progress", "bad_switch", "log_left_alone", "verysilent_help",
+                 "second_copy_leaves_the_log", "elevated_copy_not_asked_again")
 
     def run(self, names):
         ok = super().run(names)

@@ -497,6 +497,15 @@ std::intptr_t FakeMachine::Execute(platform::WindowHandle owner, std::string_vie
     return executeResult_;
 }
 
+std::optional<int> FakeMachine::RunElevatedAndWait(platform::WindowHandle owner,
+                                                   std::string_view file,
+                                                   std::string_view parameters) {
+    executions.push_back(Execution{owner, "runas", std::string(file), std::string(parameters),
+                                   std::string(), platform::swShow});
+    journal.push_back("run as administrator and wait " + std::string(file));
+    return elevatedResult_;
+}
+
 std::string FakeMachine::ExecutableFor(std::string_view file) {
     journal.push_back("find executable " + std::string(file));
     if (!FileExists(file)) return {};

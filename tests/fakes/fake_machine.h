@@ -68,6 +68,10 @@ class FakeMachine final : public platform::Registry,
     // The program that FindExecutable names for documents with extension `extension`.
     void SetExecutableFor(std::string_view extension, std::string_view program);
     void SetExecuteResult(std::intptr_t result) { executeResult_ = result; }
+    // The copy started as administrator ends with `code`; none: it could not be started.
+    void SetElevatedRunResult(std::optional<int> code) { elevatedResult_ = code; }
+    // This process runs with an administrator's full token.
+    void SetElevated(bool elevated) { elevated_ = elevated; }
     // The next `count` shell link objects cannot be created: error `result`.
     void FailNextShellLinks(int count, std::int32_t result = -2147467259 /* E_FAIL */);
 
@@ -142,6 +146,9 @@ class FakeMachine final : public platform::Registry,
     std::intptr_t Execute(platform::WindowHandle owner, std::string_view verb,
                           std::string_view file, std::string_view parameters,
                           std::string_view folder, int show) override;
+    std::optional<int> RunElevatedAndWait(platform::WindowHandle owner, std::string_view file,
+                                          std::string_view parameters) override;
+    bool Elevated() override { return elevated_; }
     std::string ExecutableFor(std::string_view file) override;
     std::unique_ptr<platform::ShellLink> NewShellLink() override;
     std::uint32_t InfoSize(std::string_view file, std::uint32_t& handle) override;
@@ -199,6 +206,8 @@ class FakeMachine final : public platform::Registry,
     std::vector<std::string> writeDenied_; // canonical keys
     std::map<std::string, std::string> executables_;
     std::intptr_t executeResult_ = 42;
+    std::optional<int> elevatedResult_ = 0;
+    bool elevated_ = false;
     int linkFailures_ = 0;
     std::int32_t linkFailure_ = 0;
     std::map<std::string, Link> links_;

@@ -9,13 +9,18 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 
+#include <zlib.h>
+
 #include "app/install_journal.h"
+#include "app/run_failures.h"
 #include "app/run_log.h"
 #include "app/staged_install.h"
 #include "fixtures/archive.h"
+#include "platform/text.h"
 #include "zip/test_util.h"
 
 namespace klv::app {
@@ -25,6 +30,21 @@ namespace fs = std::filesystem;
 using test::ReadBytes;
 using test::ScratchDir;
 using test::WriteBytes;
+
+// A journal as a run writes it: its header, then each record with its CRC-32 in front; `torn`
+// follows the last one as it stands (a write cut off).
+std::string Journal(std::initializer_list<std::string_view> records, std::string_view torn = "",
+                    std::string_view header = "KLVUPGRADE-JOURNAL 3") {
+    std::string text = std::string(header) + "\n";
+    for (const std::string_view record : records) {
+        char crc[10];
+        std::snprintf(crc, sizeof crc, "%08lx ",
+                      crc32(0, reinterpret_cast<const Bytef*>(record.data()),
+                            static_cast<uInt>(record.size())));
+        text += crc + std::string(record) + "\n";
+    }
+    return text + std::string(torn);
+}
 
 struct Seen {
     std::string bytes;
@@ -138,6 +158,13 @@ TEST_F(StagedInstallTest, InUseAndNoRoomAsTheDiskReportsThemChangeNothing) {
         std::optional<std::uint64_t> FreeBytes(const std::u16string& folder) override {
             return room ? room : Disk::FreeBytes(folder);
         }
+        // What the system's Restart Manager would tell (Wine's lists nobody).
+        std::vector<std::string> Holders(const std::u16string& path) override {
+            return !busy.empty() && path.ends_with(busy)
+                       ? std::vector<std::string>{"Kelvaro (process 4242)",
+                                                  "Verkenner (process 17)"}
+                       : std::vector<std::string>{};
+        }
         std::unique_ptr<platform::DiskFile> Create(const std::u16string& path,
                                                    platform::DiskStatus& status) override {
             ++changes;
@@ -184,6 +211,12 @@ TEST_F(StagedInstallTest, InUseAndNoRoomAsTheDiskReportsThemChangeNothing) {
     const InstallOutcome busy = run(inUse);
     EXPECT_EQ(busy.kind, InstallOutcome::ProgramInUse);
     EXPECT_EQ(busy.file, u"kelvaro.exe");
+    // The log names who holds it.
+    const std::string line = ReportFailure(busy, folder.string()).logLine;
+    EXPECT_NE(
+        line.find("item: kelvaro.exe, held by Kelvaro (process 4242), Verkenner (process 17)"),
+        std::string::npos)
+        << line;
 
     ReportingDisk full;
     full.room = 0;
@@ -321,16 +354,19 @@ TEST(RecoveryTest, TrustsNothingItReads) {
 
     // Forged journals: names outside the folder, devices, drives, and journals of another
     // format. Each is left as it is, with everything else, and blocks the folder.
-    const std::string head = "KLVUPGRADE-JOURNAL 2\n";
-    const std::string tail = "PLAN\nSWITCH\n";
+    auto forged = [](std::string_view plan) { return Journal({plan, "PLAN", "SWITCH"}); };
+    std::string flipped = Journal({"F 0 keep.txt", "PLAN", "SWITCH"});
+    flipped[flipped.find("F 0")] ^= 0x20; // a record changed after it was written
     for (const std::string& text :
-         {head + "F 0 ..\\Buiten\\victim.txt\n" + tail, head + "F 0 Data\\..\\..\\x\n" + tail,
-          head + "D ..\\Buiten\\Foto's\n" + tail, head + "F 0 \\etc\\passwd\n" + tail,
-          head + "F 0 C:\\Buiten\\victim.txt\n" + tail, head + "F 0 Data\\NUL.txt\n" + tail,
-          head + "F 0 keep.txt:stream\n" + tail, head + "F 0 ~klvupgrade.backup\\x\n" + tail,
-          std::string("KLVUPGRADE-JOURNAL 3\nF 0 keep.txt\n") + tail,
-          std::string("KLVUPGRADE-JOURNAL 2\r\nF 0 keep.txt\r\nPLAN\r\nSWITCH\r\n"),
-          head + "F 0 keep.txt\nPLAN\nSWITCH\nCOMM", head + "F 0 keep.txt\nPLAN\nSWITCH\nJUNK\n"}) {
+         {forged("F 0 ..\\Buiten\\victim.txt"), forged("F 0 Data\\..\\..\\x"),
+          forged("D ..\\Buiten\\Foto's"), forged("F 0 \\etc\\passwd"),
+          forged("F 0 C:\\Buiten\\victim.txt"), forged("F 0 Data\\NUL.txt"),
+          forged("F 0 keep.txt:stream"), forged("F 0 ~klvupgrade.backup\\x"),
+          Journal({"F 0 keep.txt", "PLAN", "SWITCH"}, "", "KLVUPGRADE-JOURNAL 4"),
+          std::string("KLVUPGRADE-JOURNAL 2\nF 0 keep.txt\nPLAN\nSWITCH\n"),
+          std::string("KLVUPGRADE-JOURNAL 3\r\nF 0 keep.txt\r\nPLAN\r\nSWITCH\r\n"), flipped,
+          Journal({"F 0 keep.txt", "PLAN", "SWITCH", "JUNK"}),
+          Journal({"F 0 keep.txt", "PLAN", "SWITCH", "W Nieuw"})}) {
         SCOPED_TRACE(text);
         WriteBytes(journal, text);
         fs::create_directories(backup);
@@ -346,7 +382,7 @@ TEST(RecoveryTest, TrustsNothingItReads) {
     EXPECT_EQ(RecoverInterruptedRun(f, false), RecoveryResult::Nothing);
     EXPECT_TRUE(fs::exists(journal));
     // Torn while the plan was written, with no backup: nothing was moved, the journal goes.
-    WriteBytes(journal, head + "F 1 keep.txt\nF 0 ne");
+    WriteBytes(journal, Journal({"F 1 keep.txt"}, "12345678 F 0 ne"));
     EXPECT_EQ(RecoverInterruptedRun(f), RecoveryResult::Restored);
     EXPECT_FALSE(fs::exists(journal));
     EXPECT_EQ(ReadBytes(folder / "keep.txt"), "keep");
@@ -363,13 +399,80 @@ TEST(RecoveryTest, TrustsNothingItReads) {
     EXPECT_EQ(whole(), seen);
     EXPECT_TRUE(BlocksInstallation(RecoveryResult::OrphanBackup));
     fs::remove_all(backup);
-    // A folder that is a link, as a forged pointer might name: not entered.
+    // A folder that is itself a link (a junction left by a move): followed once, as naming its
+    // target would be, and nothing beyond the target is touched. (Links inside are never
+    // entered: the staging's link above.)
     fs::create_directory_symlink(folder, dir / "K-link");
-    WriteBytes(journal, head + "F 0 keep.txt\n" + tail);
+    WriteBytes(journal, Journal({"F 0 keep.txt", "PLAN", "SWITCH"}));
+    const auto outsideNow = Snapshot(outside);
     EXPECT_EQ(RecoverInterruptedRun((dir / "K-link").u16string() + u"/", false),
-              RecoveryResult::Nothing);
-    EXPECT_EQ(ReadBytes(folder / "keep.txt"), "keep");
-    fs::remove(journal);
+              RecoveryResult::Restored);
+    EXPECT_FALSE(fs::exists(journal));
+    EXPECT_FALSE(fs::exists(folder / "keep.txt")); // the run's new file, undone
+    EXPECT_TRUE(fs::is_symlink(dir / "K-link"));
+    EXPECT_EQ(Snapshot(outside), outsideNow);
+}
+
+// Each record of the journal, cut off as a crash or a power cut leaves it (short, or zeros
+// where its bytes were) counts as not written; changed after it was written (its checksum
+// fails) it makes the journal untrusted, acted on nowhere. A folder that moved into place
+// whole was recorded first and goes back whole.
+TEST(RecoveryTest, TornRecordsAreNotWrittenChangedOnesUntrusted) {
+    ScratchDir dir;
+    const fs::path folder = dir / "K";
+    const fs::path journal = folder / "~klvupgrade.journal";
+    const fs::path backup = folder / "~klvupgrade.backup";
+    const fs::path staging = folder / "~klvupgrade.staging";
+    const std::u16string f = folder.u16string() + u"/";
+    // The run cut off during its switch: a.txt moved aside and the new one in its place, the
+    // new folder moved in whole.
+    auto switched = [&] {
+        fs::remove_all(folder);
+        fs::create_directories(backup);
+        fs::create_directories(staging);
+        fs::create_directories(folder / "Nieuw");
+        WriteBytes(folder / "Nieuw" / "b.txt", "new b");
+        WriteBytes(backup / "a.txt", "old");
+        WriteBytes(folder / "a.txt", "new");
+    };
+    const std::string committed = Journal(
+        {"D Nieuw", "F 0 Nieuw\\b.txt", "F 1 a.txt", "PLAN", "SWITCH", "W Nieuw", "COMMITTED"});
+    const std::size_t commitAt = committed.rfind("COMMITTED") - 9;
+    struct Case {
+        std::string text;
+        RecoveryResult result;
+    };
+    for (const Case& c : std::vector<Case>{
+             // COMMITTED short, or zeroed: undone.
+             {committed.substr(0, commitAt + 12), RecoveryResult::Restored},
+             {committed.substr(0, commitAt) + std::string(19, '\0'), RecoveryResult::Restored},
+             // Whole but for its line end: finished.
+             {committed.substr(0, committed.size() - 1), RecoveryResult::Completed},
+             {committed, RecoveryResult::Completed}}) {
+        SCOPED_TRACE(c.text);
+        switched();
+        WriteBytes(journal, c.text);
+        EXPECT_EQ(RecoverInterruptedRun(f), c.result);
+        // The folder moved whole went back with what it held; or the update stays.
+        const bool done = c.result == RecoveryResult::Completed;
+        EXPECT_EQ(ReadBytes(folder / "a.txt"), done ? "new" : "old");
+        EXPECT_EQ(fs::exists(folder / "Nieuw"), done);
+        EXPECT_FALSE(fs::exists(journal) || fs::exists(backup) || fs::exists(staging));
+    }
+    // One bit changed in a plan line, SWITCH, W or COMMITTED: untrusted, nothing touched.
+    for (const std::size_t record : {0, 2, 4, 5, 6}) {
+        std::string flipped = committed;
+        std::size_t at = flipped.find('\n');
+        for (std::size_t i = 0; i <= record; ++i)
+            at = flipped.find('\n', at + 1);
+        flipped[at - 1] ^= 0x01; // the last character of that record
+        SCOPED_TRACE(flipped);
+        switched();
+        WriteBytes(journal, flipped);
+        const auto seen = Snapshot(folder);
+        EXPECT_EQ(RecoverInterruptedRun(f), RecoveryResult::Unreadable);
+        EXPECT_EQ(Snapshot(folder), seen);
+    }
 }
 
 // A run cut off after its commit is finished, not undone; an undo that cannot complete keeps
@@ -383,7 +486,39 @@ TEST(RecoveryTest, CommittedRunsFinishAndIncompleteUndosWait) {
     fs::create_directories(backup);
     WriteBytes(folder / "a.txt", "new");
     WriteBytes(backup / "a.txt", "old");
-    WriteBytes(journal, "KLVUPGRADE-JOURNAL 2\nF 1 a.txt\nPLAN\nSWITCH\nCOMMITTED\n");
+    WriteBytes(journal, Journal({"F 1 a.txt", "PLAN", "SWITCH", "COMMITTED"}));
+    // An old copy another program still holds (every sharing allowed) cannot go yet: the update
+    // is in place and is told so, never as one that was interrupted; the folder waits.
+    struct HeldBackup final : platform::Disk {
+        std::unique_ptr<platform::DiskFile> Create(const std::u16string& p,
+                                                   platform::DiskStatus& status) override {
+            return platform::SystemDisk().Create(p, status);
+        }
+        std::unique_ptr<platform::DiskFile> Extend(const std::u16string& p,
+                                                   platform::DiskStatus& status) override {
+            return platform::SystemDisk().Extend(p, status);
+        }
+        platform::DiskStatus Move(const std::u16string& from, const std::u16string& to) override {
+            return platform::SystemDisk().Move(from, to);
+        }
+        platform::DiskStatus RemoveFile(const std::u16string& p) override {
+            return p.find(u"backup") != std::u16string::npos ? platform::DiskStatus::Failed(32)
+                                                             : platform::SystemDisk().RemoveFile(p);
+        }
+        platform::DiskStatus MakeFolder(const std::u16string& p) override {
+            return platform::SystemDisk().MakeFolder(p);
+        }
+        platform::DiskStatus RemoveFolder(const std::u16string& p) override {
+            return platform::SystemDisk().RemoveFolder(p);
+        }
+        platform::DiskStatus SetAttributes(const std::u16string& p, std::uint32_t a) override {
+            return platform::SystemDisk().SetAttributes(p, a);
+        }
+    } held;
+    EXPECT_EQ(RecoverInterruptedRun(f, false, held), RecoveryResult::Unfinished);
+    EXPECT_TRUE(BlocksInstallation(RecoveryResult::Unfinished));
+    EXPECT_EQ(ReadBytes(folder / "a.txt"), "new");
+    EXPECT_TRUE(fs::exists(journal));
     EXPECT_EQ(RecoverInterruptedRun(f, false), RecoveryResult::Completed);
     EXPECT_EQ(ReadBytes(folder / "a.txt"), "new");
     EXPECT_FALSE(fs::exists(backup));
@@ -394,7 +529,7 @@ TEST(RecoveryTest, CommittedRunsFinishAndIncompleteUndosWait) {
     fs::create_directories(folder / "a.txt" / "inside");
     fs::create_directories(backup);
     WriteBytes(backup / "a.txt", "old");
-    WriteBytes(journal, "KLVUPGRADE-JOURNAL 2\nF 1 a.txt\nPLAN\nSWITCH\n");
+    WriteBytes(journal, Journal({"F 1 a.txt", "PLAN", "SWITCH"}));
     EXPECT_EQ(RecoverInterruptedRun(f), RecoveryResult::Incomplete);
     EXPECT_EQ(ReadBytes(backup / "a.txt"), "old");
     EXPECT_TRUE(fs::exists(journal));
@@ -437,9 +572,9 @@ TEST(RecoveryTest, EarlierRunsFromTheNoteAndTheOwnFolderAreRecoveredAndLogged) {
     fs::create_directories(dir / "Voltooid" / "~klvupgrade.backup");
     WriteBytes(dir / "Voltooid" / "~klvupgrade.backup" / "a.txt", "old");
     WriteBytes(dir / "Voltooid" / "~klvupgrade.journal",
-               "KLVUPGRADE-JOURNAL 2\nF 1 a.txt\nPLAN\nSWITCH\nCOMMITTED\n");
+               Journal({"F 1 a.txt", "PLAN", "SWITCH", "COMMITTED"}));
     fs::create_directories(dir / "Wees" / "~klvupgrade.backup");
-    WriteBytes(dir / "Eigen" / "~klvupgrade.journal", "KLVUPGRADE-JOURNAL 2\nF 0 ne");
+    WriteBytes(dir / "Eigen" / "~klvupgrade.journal", Journal({}, "12345678 F 0 ne"));
     // A list half written by a run that stopped there is replaced, never read.
     WriteBytes(dir / "temp" / "klvupgrade.pending.new", "/elders/\n");
     RecordPendingRun(committed);
@@ -477,6 +612,94 @@ TEST(RecoveryTest, EarlierRunsFromTheNoteAndTheOwnFolderAreRecoveredAndLogged) {
     EXPECT_TRUE(RecoverEarlierRuns(own, true).empty());
     EXPECT_FALSE(fs::exists(dir / "temp" / "klvupgrade.pending"));
     EXPECT_FALSE(fs::exists(dir / "temp" / "klvupgrade.pending.new"));
+    if (oldTemp.empty())
+        ::unsetenv("TMPDIR");
+    else
+        ::setenv("TMPDIR", oldTemp.c_str(), 1);
+}
+
+// The installation folder may itself be a link (a junction left by a move to another drive):
+// recovery follows it once, as the run did. The note of pending runs is read once, settled in
+// memory and written once, however long it is and whatever lines it holds.
+TEST(RecoveryTest, ALinkedFolderIsRecoveredAndTheNoteIsSettledInOnePass) {
+    ScratchDir dir;
+    fs::create_directories(dir / "temp");
+    const std::string oldTemp = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
+    ::setenv("TMPDIR", (dir / "temp").c_str(), 1);
+    // Cut off mid-switch in D:\Kelvaro, reached through C:\Kelvaro: a.txt is in the backup,
+    // its new copy in place.
+    fs::create_directories(dir / "Elders" / "~klvupgrade.backup");
+    fs::create_directories(dir / "Elders" / "~klvupgrade.staging");
+    WriteBytes(dir / "Elders" / "~klvupgrade.backup" / "a.txt", "old");
+    WriteBytes(dir / "Elders" / "a.txt", "new");
+    WriteBytes(dir / "Elders" / "~klvupgrade.journal", Journal({"F 1 a.txt", "PLAN", "SWITCH"}));
+    fs::create_directory_symlink(dir / "Elders", dir / "Kelvaro");
+    const std::u16string linked = (dir / "Kelvaro").u16string() + u"/";
+    // A backup without a journal: stays noted.
+    fs::create_directories(dir / "Wees" / "~klvupgrade.backup");
+    const std::u16string orphan = (dir / "Wees").u16string() + u"/";
+    std::string note;
+    for (int i = 0; i < 3000; ++i)
+        note += (dir / ("weg" + std::to_string(i))).string() + "/\n";
+    note += "relatief\\map\\\n\n" + (dir / "WEG7").string() + "/\n";
+    note += platform::Utf16ToUtf8(orphan) + "\n" + platform::Utf16ToUtf8(linked) + "\n";
+    WriteBytes(dir / "temp" / "klvupgrade.pending", note);
+
+    struct CountingDisk final : platform::Disk {
+        int reads = 0, writes = 0;
+        static bool Note(const std::u16string& path) {
+            return path.find(u"klvupgrade.pending") != std::u16string::npos;
+        }
+        platform::DiskStatus Read(const std::u16string& path, std::string& data) override {
+            reads += Note(path);
+            return Disk::Read(path, data);
+        }
+        std::unique_ptr<platform::DiskFile> Create(const std::u16string& path,
+                                                   platform::DiskStatus& status) override {
+            writes += Note(path);
+            return platform::SystemDisk().Create(path, status);
+        }
+        std::unique_ptr<platform::DiskFile> Extend(const std::u16string& path,
+                                                   platform::DiskStatus& status) override {
+            return platform::SystemDisk().Extend(path, status);
+        }
+        platform::DiskStatus Move(const std::u16string& from, const std::u16string& to) override {
+            return platform::SystemDisk().Move(from, to);
+        }
+        platform::DiskStatus RemoveFile(const std::u16string& path) override {
+            writes += Note(path);
+            return platform::SystemDisk().RemoveFile(path);
+        }
+        platform::DiskStatus MakeFolder(const std::u16string& path) override {
+            return platform::SystemDisk().MakeFolder(path);
+        }
+        platform::DiskStatus RemoveFolder(const std::u16string& path) override {
+            return platform::SystemDisk().RemoveFolder(path);
+        }
+        platform::DiskStatus SetAttributes(const std::u16string& path,
+                                           std::uint32_t attributes) override {
+            return platform::SystemDisk().SetAttributes(path, attributes);
+        }
+    } disk;
+    const std::vector<RecoveredFolder> found = RecoverEarlierRuns(u"", true, disk);
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[0].folder, orphan);
+    EXPECT_EQ(found[0].result, RecoveryResult::OrphanBackup);
+    EXPECT_EQ(found[1].folder, linked);
+    EXPECT_EQ(found[1].result, RecoveryResult::Restored);
+    EXPECT_EQ(ReadBytes(dir / "Elders" / "a.txt"), "old");
+    EXPECT_TRUE(fs::is_symlink(dir / "Kelvaro"));
+    EXPECT_FALSE(fs::exists(dir / "Elders" / "~klvupgrade.journal"));
+    EXPECT_FALSE(fs::exists(dir / "Elders" / "~klvupgrade.backup"));
+    EXPECT_EQ(disk.reads, 1);
+    EXPECT_EQ(disk.writes, 1);
+    EXPECT_EQ(ReadBytes(dir / "temp" / "klvupgrade.pending"), platform::Utf16ToUtf8(orphan) + "\n");
+
+    // Noted and settled again: one line per folder, whatever its case.
+    RecordPendingRun(linked);
+    RecordPendingRun(linked);
+    SettlePendingRun(orphan); // its backup keeps no journal: settled, the note drops it
+    EXPECT_EQ(ReadBytes(dir / "temp" / "klvupgrade.pending"), platform::Utf16ToUtf8(linked) + "\n");
     if (oldTemp.empty())
         ::unsetenv("TMPDIR");
     else

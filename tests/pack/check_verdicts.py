@@ -14,6 +14,7 @@ Environment: KLVPACK (the built tool), KLV_RUNNER (emulator, empty natively), KL
 """
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -21,6 +22,7 @@ import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from packlib import Tools  # noqa: E402
+import pictures  # noqa: E402
 
 problems = []
 
@@ -91,7 +93,7 @@ def verdicts(t, work):
 
     ini = (b"Caption=Kelvaro Bronnen \r\nHeader=Nieuwe bronnen\r\nuitleg=Kies de map = of niet\r\n"
            b"folderkeuze=false\r\nCaption=second line ignored\r\n")
-    expect(t, "configured package", p.package({"stub.ini": ini, "Stub.jpg": b"\xff\xd8\xff\xe0jpeg", "Stub.ico": b"ico",
+    expect(t, "configured package", p.package({"stub.ini": ini, "Stub.jpg": pictures.jpeg(84, 55), "Stub.ico": b"ico",
                                                   "Bronnen/a.txt": b"a"}), 0,
            ["configured package (\"stub.ini\" matches", '  Caption:       "Kelvaro Bronnen "',
             '  Header:        "Nieuwe bronnen"', '  uitleg:        "Kies de map = of niet"',
@@ -99,7 +101,7 @@ def verdicts(t, work):
             'caption:         "Kelvaro Bronnen " (from Stub.ini)', "package version: not used"])
     expect(t, "a picture that is no bitmap", p.package({"Stub.ini": b"Caption=Bronnen\n", "Stub.bmp": b"GIF89a",
                                                         "Stub.jpg": b"\xff\xd8\xff"}), 1,
-           ['picture:         "Stub.bmp"', '"Stub.bmp" is not a bitmap file'])
+           ['picture:         the stub\'s own ("Stub.bmp" cannot be shown)', '"Stub.bmp" is not a bitmap file'])
     expect(t, "folderkeuze not exactly false", p.package({"Stub.ini": b"Caption=Bronnen\r\nfolderkeuze=False\r\n"}), 1,
            ["folder choice:   shown", "\"folderkeuze\" is \"False\": only the exact value \"false\""])
     expect(t, "folderkeuze with a blank", p.package({"Stub.ini": b"Caption=Bronnen\nfolderkeuze=false \n"}), 1,
@@ -113,6 +115,8 @@ def verdicts(t, work):
            ["\"Stub.bmp\" is not shown", "picture:         the stub's own"])
     expect(t, "help package", p.package({"help/index.htm": b"<html>"}, "Kelvaro Help 3]", kelvaro=None), 0,
            ["help package (the caption contains \"help\")"], absent=["warning"])
+
+    pictures_family(t, p)
 
     # Damage and packages the installer refuses.
     good = p.package(data, upgrade)
@@ -269,6 +273,86 @@ def signed(t, work):
            ["not a multiple of 8: signing would pad", "verdict:         1 warning"])
 
 
+def pictures_family(t, p):
+    """The picture as the stub decodes it: what it cannot show is named, and its own is shown."""
+    ini = b"Caption=Bronnen\n"
+    for name, picture in [("Stub.jpg", pictures.jpeg(300, 200, components=1)),
+                          ("Stub.bmp", pictures.bitmap(5, -3)), ("Stub.ico", pictures.icon(32))]:
+        expect(t, f"a sound {name}", p.package({"Stub.ini": ini, name: picture}), 0,
+               [f'picture:         "{name}"'], absent=["warning"])
+    unshown = [
+        ("a CMYK JPEG", "Stub.jpg", pictures.jpeg(16, 16, components=4), "it is a CMYK JPEG"),
+        ("a 12-bit JPEG", "Stub.jpg", pictures.jpeg(16, 16, precision=12), "libjpeg cannot decode it: Unsupported JPEG data precision 12"),
+        ("a JPEG of 0 x 0", "Stub.jpg", pictures.jpeg(0, 0), "libjpeg cannot decode it"),
+        ("a small JPEG declaring 12000 x 12000", "Stub.jpg", pictures.jpeg(12000, 12000, progressive=True)[:843],
+         "it declares 12000 x 12000 pixels, more than the stub decodes (16777216)"),
+        ("a bitmap whose rows run past its end", "Stub.bmp", pictures.bitmap(100, 100, pixel_bytes=64),
+         "its pixels (30000 bytes from offset 54) run past the end of the file"),
+        ("a bitmap whose pixels lie beyond it", "Stub.bmp", pictures.bitmap(2, 2, offset=1 << 30),
+         "its pixels' offset 1073741824 lies outside the file"),
+        ("a bitmap of 8192 x 8192", "Stub.bmp", pictures.bitmap(8192, 8192, bits=1, pixel_bytes=0),
+         "it declares 8192 x 8192 pixels"),
+        ("an icon whose image lies beyond it", "Stub.ico", pictures.icon(16, offset=70000),
+         "its image 1 (1128 bytes at offset 70000) lies outside the file"),
+        ("an icon whose PNG declares 60000 x 60000", "Stub.ico", pictures.icon_png(60000, 60000),
+         "its image 1 is a PNG declaring 60000 x 60000 pixels"),
+        ("an icon claiming more bytes than it has", "Stub.ico", pictures.icon(16, claimed=1 << 20),
+         "its image 1 (1048576 bytes at offset 22) lies outside the file's 1150 bytes"),
+    ]
+    for case, name, picture, why in unshown:
+        expect(t, case, p.package({"Stub.ini": ini, name: picture}), 1,
+               [f'"{name}" cannot be shown: {why}', f'picture:         the stub\'s own ("{name}" cannot be shown)'])
+    # A Stub.ini over 1 MiB, or a picture over 64 MiB, makes the installer refuse the package.
+    expect(t, "a Stub.ini of 2 MiB", p.package({"Stub.ini": ini + b" " * (2 << 20)}), 1,
+           ['"Stub.ini" will be refused: 2097168 bytes, more than the 1 MiB',
+            "the installer will refuse this package as damaged"])
+
+
+def hostile_headers(t, work):
+    """A file of local headers every 30 bytes, each announcing a 65,535-byte name: list, test
+    and check say it is damaged, never abort."""
+    header = struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, 0, 0, 0, 0, 0, 0, 0, 0xFFFF, 0)
+    hostile = os.path.join(work, "headers.zip")
+    open(hostile, "wb").write(header * 35000)
+    for command in ("list", "test", "check"):
+        rc, out, err = t.run(command, hostile)
+        if rc != 3 or "damaged" not in err.lower():
+            fail(f"{command} of a file of hostile headers: exit {rc}\n{out}{err}")
+
+
+def file_properties(t, work):
+    """The update's version in the package's version resource, read back by check; a package
+    whose resource and caption disagree is warned about."""
+    stub = t.stub(versioned=True)
+    payload = Payloads(t, work, "props").make({})
+    package = os.path.join(work, "props.exe")
+    _, out, _ = t.build(stub, payload, package, caption="Kelvaro Update 3.2.0.1]")
+    if "version resource: 3.2.0.1 (from the caption)" not in out:
+        fail(f"build does not tell the version it wrote:\n{out}")
+    expect(t, "versioned package", package, 0,
+           ["file properties: 3.2.0.1, \"Kelvaro Update 3.2.0.1\", as the caption says",
+            "verdict:         the stub will install this package as made"])
+    # A maker that set the caption but not the resource (the block's bytes changed in place).
+    data = open(package, "rb").read()
+    stale = os.path.join(work, "props-stale.exe")
+    with open(stale, "wb") as f:
+        f.write(data.replace(b"Kelvaro Update 3.2.0.1]", b"Kelvaro Update 3.3.0.0]", 1))
+    expect(t, "resource behind the caption", stale, 1,
+           ["file properties: 3.2.0.1, \"Kelvaro Update 3.2.0.1\", the caption says 3.3.0.0",
+            "the version resource's file version is 3.2.0.1 but the caption says 3.3.0.0"])
+    # No version in the caption: the stub's own, its room closed.
+    plain = os.path.join(work, "props-plain.exe")
+    _, out, _ = t.build(stub, payload, plain, caption="Kelvaro Help")
+    expect(t, "caption without a version", plain, 0,
+           ["file properties: 0.1.0.0, \"Kelvaro Upgrade\", the caption carries none"])
+    # A version whose parts do not fit the resource's 16-bit fields keeps the stub's.
+    wide = os.path.join(work, "props-wide.exe")
+    t.build(stub, payload, wide, caption="Kelvaro Update 3.70000]")
+    expect(t, "version too wide for the resource", wide, 1,
+           ["file properties: 0.1.0.0, \"Kelvaro Upgrade\", the caption's 3.70000 does not fit",
+            "the caption's version 3.70000 does not fit a version resource"])
+
+
 def main():
     base = os.path.join(os.environ.get("KLV_BINARY_DIR", "build"), "tests", "pack")
     os.makedirs(base, exist_ok=True)
@@ -276,8 +360,10 @@ def main():
     t = Tools(work)
     try:
         verdicts(t, work)
+        hostile_headers(t, work)
         names(t, work)
         signed(t, work)
+        file_properties(t, work)
     finally:
         shutil.rmtree(work, ignore_errors=True)
     if problems:

@@ -6,6 +6,7 @@ building and signing a package.
     t = Tools(work_dir)                    # KLVPACK and KLV_RUNNER from the environment
     stub = t.stub()                        # a PE32 with the stored caption block
     stub64 = t.stub(bits=64)               # the same as PE32+ (x86-64)
+    stubv = t.stub(versioned=True)         # with the installer's own version resource
     exe = t.kelvaro("3.2.0.1")             # a PE whose version resource says 3.2.0.1
     t.build(stub, payload_dir, out, caption="Kelvaro Update 3.2.0.1]")
     t.sign(out, signed)                    # osslsigncode with a certificate made by openssl
@@ -50,11 +51,24 @@ class Tools:
             raise AssertionError(f"klvpack {' '.join(args)}: exit {p.returncode}, wanted {check}\n{out}{err}")
         return p.returncode, out, err
 
-    def stub(self, bits=32):
-        out = os.path.join(self.work, "stub.exe" if bits == 32 else f"stub{bits}.exe")
-        if not os.path.exists(out):
-            subprocess.run([(MINGW32 if bits == 32 else MINGW) + "gcc", "-O2", "-s", os.path.join(HERE, "stub_standin.c"),
-                            "-o", out], check=True)
+    def stub(self, bits=32, versioned=False):
+        name = ("stub" if bits == 32 else f"stub{bits}") + ("-versioned" if versioned else "")
+        out = os.path.join(self.work, name + ".exe")
+        if os.path.exists(out):
+            return out
+        mingw = MINGW32 if bits == 32 else MINGW
+        objects = [os.path.join(HERE, "stub_standin.c")]
+        if versioned:
+            # The installer's resource script, as its build compiles it at version 0.1.0.0.
+            gen = os.path.join(self.work, name + "-gen")
+            os.makedirs(gen, exist_ok=True)
+            with open(os.path.join(gen, "stub_version.h"), "w") as f:
+                f.write('#define KLV_VERSION_COMMAS 0,1,0,0\n#define KLV_VERSION_TEXT "0.1.0.0"\n')
+            src = os.path.join(HERE, "..", "..", "src", "app", "win32")
+            objects.append(os.path.join(gen, "resources.o"))
+            subprocess.run([mingw + "windres", "-I", gen, "-I", src, os.path.join(src, "klvupgradeStub.rc"),
+                            "-O", "coff", "-o", objects[-1]], check=True)
+        subprocess.run([mingw + "gcc", "-O2", "-s"] + objects + ["-o", out], check=True)
         return out
 
     def kelvaro(self, version):

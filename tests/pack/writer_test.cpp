@@ -3,6 +3,7 @@
 // they are, UTF-8 names; read back by the engine, the same bytes in memory and in a file.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <random>
 
 #include "fixtures/archive.h"
@@ -72,6 +73,73 @@ TEST(PackageWriter, LargeAndSmallEntriesReadBackIntactInTheirMethods) {
     klvpack::WritePackage(*file, std::span(prefix, a.prefix.size()), a.entries, a.options);
     file.reset();
     EXPECT_TRUE(ReadBytes(dir / "file.exe") == bytes);
+}
+
+// A package in memory whose maker rewrites a file when the writer cuts its data back, that
+// is between the file's deflating reading and its second, stored one.
+class RewritingSink final : public klvpack::PackageSink {
+  public:
+    RewritingSink(std::filesystem::path file, std::string replacement)
+        : file_(std::move(file)), replacement_(std::move(replacement)) {}
+    void Append(const std::uint8_t* data, std::size_t count) override {
+        bytes.append(reinterpret_cast<const char*>(data), count);
+    }
+    void Overwrite(std::uint64_t at, const std::uint8_t* data, std::size_t count) override {
+        bytes.replace(static_cast<std::size_t>(at), count, reinterpret_cast<const char*>(data),
+                      count);
+    }
+    void Truncate(std::uint64_t size) override {
+        bytes.resize(static_cast<std::size_t>(size));
+        std::fstream f(file_, std::ios::binary | std::ios::in | std::ios::out);
+        f.write(replacement_.data(), static_cast<std::streamsize>(replacement_.size()));
+    }
+    std::string bytes;
+
+  private:
+    std::filesystem::path file_;
+    std::string replacement_;
+};
+
+void ExpectChangedRefused(const std::vector<klvpack::PackEntry>& entries,
+                          const klvpack::WriterOptions& options, klvpack::PackageSink& sink) {
+    try {
+        klvpack::WritePackage(sink, {}, entries, options);
+        ADD_FAILURE() << "written";
+    } catch (const klvpack::PackError& e) {
+        EXPECT_EQ(std::string(e.what()), "ruis.bin: the file changed while the package was built");
+    }
+}
+
+TEST(PackageWriter, RefusesFilesThatChangeBetweenTheirListingAndTheirReadings) {
+    ScratchDir dir;
+    Archive a;
+    a.options.chunkSize = 64 << 10;
+    const std::string noise = Noise(3 * a.options.chunkSize);
+    std::string other = noise;
+    other[other.size() / 2] ^= 1;
+    // Rewritten in place at its size between the two readings: the second reading's bytes
+    // would go into the package under the first reading's CRC.
+    WriteBytes(dir / "ruis.bin", noise);
+    klvpack::PackEntry& file = a.add("ruis.bin");
+    file.source = U16(dir / "ruis.bin");
+    file.size = noise.size();
+    RewritingSink rewriting(dir / "ruis.bin", other);
+    ExpectChangedRefused(a.entries, a.options, rewriting);
+
+    // Empty when listed, with content when written.
+    WriteBytes(dir / "ruis.bin", "nu met inhoud");
+    file.size = 0;
+    RewritingSink untouched(dir / "ongebruikt", "");
+    ExpectChangedRefused(a.entries, a.options, untouched);
+
+    // Unchanged, the same file is written and reads back intact.
+    WriteBytes(dir / "ruis.bin", noise);
+    file.size = noise.size();
+    const std::string bytes = a.build();
+    auto z = OpenBytes(dir, "pakket.zip", bytes);
+    zip::TZAMemoryStream out;
+    z->ExtractItemToStream(0, out);
+    EXPECT_TRUE(std::string(out.Data().begin(), out.Data().end()) == noise);
 }
 
 } // namespace

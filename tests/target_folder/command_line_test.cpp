@@ -7,6 +7,8 @@ using klv::app::ArgumentsOf;
 using klv::app::CommandLine;
 using klv::app::DirArgument;
 using klv::app::ParseCommandLine;
+using klv::app::QuoteArgument;
+using klv::app::RelaunchArguments;
 
 namespace {
 
@@ -92,4 +94,38 @@ TEST(CommandLineSwitches, TheRelaunchArgumentParsesBack) {
     EXPECT_EQ(ArgumentsOf("klvupgrade.exe"), "");
     for (const char* folder : {"C:\\Program Files (x86)\\Kelvaro", "C:\\Kelvaro3\\", "D:\\"})
         EXPECT_EQ(ParseCommandLine(DirArgument(folder)).dir.value_or(""), folder);
+}
+
+// The copy started as administrator gets every switch of the run. Each argument is quoted by
+// the system's rules (as CommandLineToArgvW reads them back), and this parser reads the same
+// values from the line: blanks, '%' and trailing separators survive.
+TEST(CommandLineSwitches, TheRelaunchCarriesEverySwitchQuoted) {
+    EXPECT_EQ(QuoteArgument("/SILENT"), "/SILENT");
+    EXPECT_EQ(QuoteArgument(""), "\"\"");
+    EXPECT_EQ(QuoteArgument("C:\\Mijn Kelvaro"), "\"C:\\Mijn Kelvaro\"");
+    EXPECT_EQ(QuoteArgument("C:\\Mijn Kelvaro\\"), "\"C:\\Mijn Kelvaro\\\\\"");
+    EXPECT_EQ(QuoteArgument("zeg \"ja\""), "\"zeg \\\"ja\\\"\"");
+    EXPECT_EQ(QuoteArgument("a\\\\\"b c"), "\"a\\\\\\\\\\\"b c\"");
+    EXPECT_EQ(QuoteArgument("100%"), "100%");
+
+    CommandLine run;
+    run.silent = true;
+    run.noStart = true;
+    run.dir = "C:\\Program Files (x86)\\Kelvaro %VERSIE%\\";
+    run.log = "C:\\Beheer\\logs 2026\\update.log";
+    const std::string line = RelaunchArguments(run);
+    EXPECT_EQ(line, "/SILENT /NOSTART \"/LOG=C:\\Beheer\\logs 2026\\update.log\" "
+                    "\"/DIR=C:\\Program Files (x86)\\Kelvaro %VERSIE%\" /ELEVATED");
+    const CommandLine back = ParseCommandLine(line);
+    EXPECT_TRUE(back.Ok());
+    EXPECT_TRUE(back.silent && back.noStart && back.elevated && !back.verySilent);
+    EXPECT_EQ(back.dir.value_or(""), "C:\\Program Files (x86)\\Kelvaro %VERSIE%");
+    EXPECT_EQ(back.log.value_or(""), "C:\\Beheer\\logs 2026\\update.log");
+
+    CommandLine root;
+    root.verySilent = true;
+    root.dir = "D:\\";
+    const CommandLine rootBack = ParseCommandLine(RelaunchArguments(root));
+    EXPECT_TRUE(rootBack.verySilent && rootBack.elevated && !rootBack.log);
+    EXPECT_EQ(rootBack.dir.value_or(""), "D:\\.");
 }

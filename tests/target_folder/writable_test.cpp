@@ -4,6 +4,7 @@
 
 #include "app/app_fakes.h"
 #include "app/uMain.h"
+#include "app/unattended.h"
 
 using namespace klv;
 using fakes::FakeMachine;
@@ -49,12 +50,12 @@ TEST(WritableFolder, YesStartsThePackageAgainAsAdministratorWithTheFolder) {
     ASSERT_EQ(s.m.executions.size(), 1u);
     EXPECT_EQ(s.m.executions[0].verb, "runas");
     EXPECT_EQ(s.m.executions[0].file, Package);
-    EXPECT_EQ(s.m.executions[0].parameters, "/DIR=\"" + Folder + "\"");
+    EXPECT_EQ(s.m.executions[0].parameters, "\"/DIR=" + Folder + "\" /ELEVATED");
 
     // The shell could not start it (the user refused the elevation prompt): told so.
     Machine refused;
     refused.m.DenyWrites(Folder);
-    refused.m.SetExecuteResult(5);
+    refused.m.SetElevatedRunResult(std::nullopt);
     refused.m.QueueAnswer(6);
     EXPECT_FALSE(refused.form.FolderIsWritable(Folder));
     ASSERT_EQ(refused.m.boxes.size(), 2u);
@@ -85,4 +86,49 @@ TEST(WritableFolder, TheRunEndsBeforeTheInstallationIsTouched) {
     for (const std::string& step : s.m.journal)
         EXPECT_EQ(step.find("payload"), std::string::npos) << step;
     EXPECT_EQ(s.m.terminations, 1);
+}
+
+// The copy started as administrator takes the run over: it gets every switch, and this copy
+// waits for it and ends with its exit code, never as cancelled. A copy that already runs as
+// administrator never offers it again: it says it may not write, and ends with exit 9.
+TEST(WritableFolder, TheAdministratorsCopyTakesTheRunOverAndIsNeverAskedAgain) {
+    app::ResetRunEnd();
+    app::Options = {};
+    app::Options.mode = app::RunMode::Silent;
+    app::Options.noStart = true;
+    Machine s;
+    s.m.DenyWrites(Folder);
+    s.m.SetElevatedRunResult(5); // the new copy found Kelvaro in use
+    s.m.QueueAnswer(6);
+    EXPECT_FALSE(s.form.FolderIsWritable(Folder));
+    ASSERT_EQ(s.m.executions.size(), 1u);
+    EXPECT_EQ(s.m.executions[0].parameters, "/SILENT /NOSTART \"/DIR=" + Folder + "\" /ELEVATED");
+    EXPECT_EQ(app::RunExitCode(), app::ExitCode::InUse);
+    EXPECT_EQ(app::RunEndReason(), "the run was handed over to the copy started as administrator");
+
+    for (bool marker : {true, false}) {
+        app::ResetRunEnd();
+        app::Options = {};
+        app::Options.elevated = marker;
+        Machine elevated;
+        elevated.m.SetElevated(!marker);
+        elevated.m.DenyWrites(Folder);
+        EXPECT_FALSE(elevated.form.FolderIsWritable(Folder));
+        EXPECT_TRUE(elevated.m.executions.empty());
+        ASSERT_EQ(elevated.m.boxes.size(), 1u);
+        EXPECT_EQ(elevated.m.boxes[0].text, "U heeft geen rechten om de bestanden in [" + Folder +
+                                                "] te wijzigen.\r\n\r\nEr is niets gewijzigd.");
+        EXPECT_EQ(app::RunExitCode(), app::ExitCode::NoRights);
+    }
+    app::Options = {};
+    app::ResetRunEnd();
+}
+
+// A relative /DIR is taken from the folder the package was started in.
+TEST(WritableFolder, ARelativeFolderIsMadeAbsoluteAgainstTheStartFolder) {
+    Machine s;
+    s.m.SetCurrentFolder("C:\\Users\\Jan\\Downloads");
+    EXPECT_EQ(app::AbsoluteFolder("..\\Kelvaro"), "C:\\Users\\Jan\\Kelvaro");
+    EXPECT_EQ(app::AbsoluteFolder("D:\\Kelvaro3"), "D:\\Kelvaro3");
+    EXPECT_EQ(app::AbsoluteFolder(""), "");
 }

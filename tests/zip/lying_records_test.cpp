@@ -1,6 +1,14 @@
 // Archives whose records contradict each other: a central name that is not the local one,
 // and items whose local records overlap (one local header named by many central records, or
 // one item's data running into the next item's header).
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include <fstream>
+
 #include "platform/text.h"
 #include "test_util.h"
 
@@ -216,6 +224,108 @@ TEST_F(Lies, RebuiltDirectoriesTakeSignaturesInsideDataAsData) {
     EXPECT_EQ(Run(*a), Strings{});
     EXPECT_EQ(Read("inner.zip"), nested);
     EXPECT_EQ(Read("after.txt"), "after");
+}
+
+TEST_F(Lies, Zip64DirectorySizesBeyondTheFileAreDamage) {
+    // Sizes that no signed file position holds: the directory is damaged, and rebuilt.
+    for (const std::uint64_t size : {std::uint64_t{1} << 63, ~std::uint64_t{0}}) {
+        RawRecords w;
+        w.add("a.txt", "aaa");
+        w.zip64End = true;
+        w.zip64.directorySize = size;
+        auto a = Open(w.build());
+        EXPECT_TRUE(a->DirManager()->Rebuilt);
+        EXPECT_EQ(Run(*a), Strings{});
+        EXPECT_EQ(Read("a.txt"), "aaa");
+    }
+}
+
+#ifdef _WIN32
+// Under Wine there is no fork and no address-space limit: the body runs here, unbounded (the
+// bound itself is held by the native builds).
+template <class F> bool InBoundedChild(std::uint64_t, F&& body) {
+    try {
+        return body();
+    } catch (...) {
+        return false;
+    }
+}
+#else
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kCanLimitAddressSpace = false;
+#else
+constexpr bool kCanLimitAddressSpace = true;
+#endif
+
+// The address space this process has mapped, in bytes.
+std::uint64_t MappedBytes() {
+    std::ifstream statm("/proc/self/statm");
+    std::uint64_t pages = 0;
+    statm >> pages;
+    return pages * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+}
+
+// Runs `body` in a child process allowed `extra` bytes of address space beyond what it has
+// mapped (no limit under AddressSanitizer, whose shadow memory defies one); true when the body
+// returned true there, false when it failed, ran out of memory or the child died.
+template <class F> bool InBoundedChild(std::uint64_t extra, F&& body) {
+    const pid_t child = fork();
+    if (child == 0) {
+        int code = 2;
+        try {
+            if (kCanLimitAddressSpace) {
+                const rlimit limit{MappedBytes() + extra, MappedBytes() + extra};
+                setrlimit(RLIMIT_AS, &limit);
+            }
+            code = body() ? 0 : 1;
+        } catch (const std::bad_alloc&) {
+            code = 3;
+        } catch (...) {
+            code = 4;
+        }
+        _exit(code);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+#endif
+
+TEST_F(Lies, RebuiltDirectoriesKeepNoMoreThanTheFileHolds) {
+    // 2.6 MB of local headers, one every 30 bytes, each announcing a name of 65,535 bytes
+    // (read as claimed, 5.7 GB of names), and no end record.
+    RawRecords w;
+    for (int i = 0; i < 87000; ++i)
+        w.add("").local.nameLength = 0xFFFF;
+    w.writeDirectory = false;
+    const std::string hostile = w.build().substr(0, w.layout.end);
+    klv::test::WriteBytes(dir / "hostile.zip", hostile);
+    // Opening it is refused as damaged within a small multiple of its size.
+    EXPECT_TRUE(InBoundedChild(16 * hostile.size(), [&] {
+        try {
+            TZipArchive a;
+            a.FileName = klv::test::U16(dir / "hostile.zip");
+            a.Open(kOpenModeShareRead);
+        } catch (const EZAException& e) {
+            return e.NativeError == neArchiveDamaged;
+        }
+        return false;
+    }));
+
+    // Behind a sound item, a header whose name runs into the next header or past the file
+    // is no item; the sound ones around it stay.
+    RawRecords m;
+    m.add("one.txt", "one");
+    m.add("").local.nameLength = 40;
+    m.add("two.txt", "two");
+    m.add("").local.nameLength = 0xFFFF;
+    m.writeDirectory = false;
+    auto a = Open(m.build().substr(0, m.layout.end));
+    EXPECT_TRUE(a->DirManager()->Rebuilt);
+    ASSERT_EQ(klv::test::Dir(*a).Count(), 2);
+    EXPECT_EQ(Run(*a), Strings{});
+    EXPECT_EQ(Read("one.txt"), "one");
+    EXPECT_EQ(Read("two.txt"), "two");
 }
 
 } // namespace

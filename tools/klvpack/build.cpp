@@ -12,6 +12,7 @@
 #include "platform/files.h"
 #include "platform/text.h"
 #include "stub_default.h"
+#include "version_resource.h"
 #include "zip/records.h"
 #include "zip/signed_view.h"
 #include "zip/streams.h"
@@ -179,6 +180,7 @@ int Build(const std::vector<std::u16string>& args) {
         CheckStub(stubPath, stub);
         const PeKind kind = *PeKindOf(stub);
         if (a.caption) SetCaption(stub, *a.caption);
+        const StampOutcome stamped = StampCaptionVersion(stub);
         const std::vector<PackEntry> entries = CollectPayload(a.payload, a.output);
         WriterOptions options;
         options.level = a.level;
@@ -193,6 +195,9 @@ int Build(const std::vector<std::u16string>& args) {
             std::fprintf(stderr,
                          "klvpack build: warning: the stub is an x86-64 program: the package "
                          "will not run on 32-bit Windows (the shipped stub is the 32-bit one)\n");
+        std::printf("version resource: %s\n", stamped.line.c_str());
+        if (!stamped.warning.empty())
+            std::fprintf(stderr, "klvpack build: warning: %s\n", stamped.warning.c_str());
         std::printf("%s: %lld bytes: the stub (%zu bytes), %zu folders and %lld files\n",
                     Utf8(a.output).c_str(), static_cast<long long>(size), stub.size(),
                     entries.size() - static_cast<std::size_t>(files),

@@ -2,19 +2,25 @@
 #include <array>
 #include <cinttypes>
 #include <map>
+#include <new>
 #include <optional>
+#include <set>
 
+#include "app/stubconf/config_files.h"
 #include "app/stubconf/item_names.h"
 #include "app/stubconf/stub_ini.h"
 #include "build.h"
 #include "build_caption.h"
 #include "build_tree.h"
+#include "check_picture.h"
 #include "check_signature.h"
 #include "pe_image.h"
 #include "platform/file_stream.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "version_resource.h"
 #include "zip/archiver.h"
+#include "zip/folder_item.h"
 #include "zip/records.h"
 #include "zip/signed_view.h"
 
@@ -44,33 +50,6 @@ std::string AnsiShown(std::string_view ansi) {
 }
 std::string Quoted(std::string_view ansi) {
     return "\"" + AnsiShown(ansi) + "\"";
-}
-
-std::string VersionText(std::uint64_t v) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", static_cast<unsigned>(v >> 48 & 0xFFFF),
-                  static_cast<unsigned>(v >> 32 & 0xFFFF), static_cast<unsigned>(v >> 16 & 0xFFFF),
-                  static_cast<unsigned>(v & 0xFFFF));
-    return text;
-}
-
-// True when a line of `ini` has `key` before its first "=" (compared without case).
-bool HasKey(std::string_view ini, std::string_view key) {
-    std::size_t start = 0;
-    while (start <= ini.size()) {
-        std::size_t end = ini.find('\n', start);
-        if (end == std::string_view::npos) end = ini.size();
-        std::string_view line = ini.substr(start, end - start);
-        const std::size_t eq = line.find('=');
-        if (eq != std::string_view::npos && eq == key.size() &&
-            std::equal(key.begin(), key.end(), line.begin(), [](char a, char b) {
-                return platform::LowerCase(platform::AnsiToUtf16(std::string(1, a))) ==
-                       platform::LowerCase(platform::AnsiToUtf16(std::string(1, b)));
-            }))
-            return true;
-        start = end + 1;
-    }
-    return false;
 }
 
 class Report {
@@ -120,6 +99,7 @@ class PackageCheck {
         ReadPackageFacts();
         Signature();
         StubCaption();
+        PackageVersionResource();
         Configuration();
         RunMode();
         ProgramFile();
@@ -272,6 +252,51 @@ class PackageCheck {
         r_.Line("stored caption", Quoted(storedCaption_));
     }
 
+    // The version Explorer and inventory tools show for the package, beside the one its
+    // stored caption gives (which klvpack build writes into the resource).
+    void PackageVersionResource() {
+        const auto stub = ReadFile(0, std::min(stubEnd_, kMaxReadIntoMemory));
+        const auto info = ReadVersionInfo(stub);
+        const auto wanted = ResourceVersionOfCaption(storedCaption_);
+        const std::string caption = wanted ? VersionText(std::uint64_t{(*wanted)[0]} << 48 |
+                                                         std::uint64_t{(*wanted)[1]} << 32 |
+                                                         (*wanted)[2] << 16 | (*wanted)[3])
+                                           : std::string();
+        if (!info) {
+            r_.Line("file properties", "none");
+            return;
+        }
+        const std::string file = VersionText(info->fileVersion);
+        const std::string product = VersionText(info->productVersion);
+        std::string line = file;
+        if (product != file) line += ", product version " + product;
+        line += ", \"" + info->String("FileDescription") + "\"";
+        const std::string given = stubconf::PackageVersionFromCaption(storedCaption_);
+        const bool tooWide = !wanted && stubconf::ParseVersion(given);
+        line += caption.empty()
+                    ? (tooWide ? ", the caption's " + AnsiShown(given) + " does not fit"
+                               : ", the caption carries none")
+                    : (caption == file ? ", as the caption says" : ", the caption says " + caption);
+        r_.Line("file properties", line);
+        if (tooWide)
+            r_.Warn("the caption's version " + AnsiShown(given) +
+                    " does not fit a version resource (each part at most 65535): the package's "
+                    "file properties show " +
+                    file);
+        if (caption.empty()) return;
+        for (const auto& [what, shown] : {std::pair<std::string, std::string>{"file version", file},
+                                          {"product version", product},
+                                          {"FileVersion", info->String("FileVersion")},
+                                          {"ProductVersion", info->String("ProductVersion")}})
+            if (shown != caption) {
+                r_.Warn("the version resource's " + what + " is " + shown +
+                        " but the caption says " + caption +
+                        ": the package's file properties show the wrong version (build it with "
+                        "this klvpack)");
+                return;
+            }
+    }
+
     // The configuration as the stub takes it: an item matching "*stub.ini" makes a configured
     // package; the items matching "*Stub.*" are written into the temporary folder, where the
     // stub looks for Stub.ini and the pictures by these names.
@@ -284,6 +309,7 @@ class PackageCheck {
         if (archive_.FindFirstItem(u"*Stub.*", item)) {
             do {
                 const zip::TDirItem& e = Dir().Item(item.Search.Index);
+                if (configured_) LimitConfigFile(item.Search.Index);
                 std::u16string name = e.FileName;
                 std::replace(name.begin(), name.end(), u'\\', u'/');
                 if (name.find(u'/') != std::u16string::npos) continue;
@@ -304,6 +330,7 @@ class PackageCheck {
                 "stub to read: caption, heading and explanation stay as stored");
             return;
         }
+        if (tooLarge_.count(ini->second)) return;
         const auto bytes = ItemBytes(ini->second);
         if (!bytes) {
             r_.Warn("Stub.ini cannot be read from the payload");
@@ -317,7 +344,7 @@ class PackageCheck {
         for (std::string_view key : {stubconf::KeyCaption, stubconf::KeyHeader,
                                      stubconf::KeyExplanation, stubconf::KeyFolderChoice}) {
             const std::string label = "  " + std::string(key);
-            if (HasKey(iniText_, key))
+            if (ini2.Has(key))
                 r_.Line(label, Quoted(ini2.Value(key)));
             else
                 r_.Line(label, "(absent: empty)");
@@ -325,10 +352,23 @@ class PackageCheck {
         const std::string choice = ini2.Value(stubconf::KeyFolderChoice);
         hidesFolder_ = stubconf::HidesFolderChoice(choice);
         r_.Line("folder choice", hidesFolder_ ? "hidden" : "shown");
-        if (HasKey(iniText_, stubconf::KeyFolderChoice) && !hidesFolder_)
+        if (ini2.Has(stubconf::KeyFolderChoice) && !hidesFolder_)
             r_.Warn("\"folderkeuze\" is " + Quoted(choice) +
                     ": only the exact value \"false\" hides the folder choice");
         iniCaption_ = ini2.Value(stubconf::KeyCaption);
+    }
+
+    // The stub refuses a configuration file past its bound before writing it.
+    void LimitConfigFile(std::int32_t index) {
+        const zip::TDirItem& e = Dir().Item(index);
+        const std::uint64_t limit = stubconf::ConfigFileLimit(e.FileName);
+        if (e.UncompressedSize() >= 0 && static_cast<std::uint64_t>(e.UncompressedSize()) <= limit)
+            return;
+        tooLarge_.insert(index);
+        r_.Refuse("\"" + ItemName(e.FileName) + "\" will be refused: " +
+                  std::to_string(e.UncompressedSize()) + " bytes, more than the " +
+                  std::to_string(limit >> 20) + " MiB the installer reads of a configuration " +
+                  "file; it refuses the package as damaged");
     }
 
     void RunMode() {
@@ -416,6 +456,7 @@ class PackageCheck {
         const std::pair<const char*, std::string_view> kinds[] = {
             {"stub.bmp", "BM"}, {"stub.jpg", "\xFF\xD8\xFF"}, {"stub.ico", {"\0\0\1\0", 4}}};
         std::string shown;
+        bool unshown = false;
         for (const auto& [n, magic] : kinds) {
             const auto it = configFiles_.find(n);
             if (it == configFiles_.end()) continue;
@@ -427,15 +468,29 @@ class PackageCheck {
             }
             if (!shown.empty()) continue;
             shown = name;
+            if (tooLarge_.count(it->second)) continue;
             const auto bytes = ItemBytes(it->second);
-            if (bytes && !bytes->starts_with(magic))
+            if (bytes && !bytes->starts_with(magic)) {
                 r_.Warn(name + " is not a " +
                         (magic == "BM"       ? "bitmap"
                          : magic.size() == 3 ? "JPEG"
                                              : "icon") +
                         " file: the stub cannot show it");
+                unshown = true;
+            } else if (bytes) {
+                const std::string problem = PictureProblem(
+                    n,
+                    std::span(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()));
+                if (!problem.empty()) {
+                    r_.Warn(name + " cannot be shown: " + problem +
+                            "; the stub shows its own picture instead");
+                    unshown = true;
+                }
+            }
         }
-        r_.Line("picture", shown.empty() ? "the stub's own" : shown);
+        r_.Line("picture", shown.empty() ? "the stub's own"
+                           : unshown     ? "the stub's own (" + shown + " cannot be shown)"
+                                         : shown);
     }
 
     // Every item the installer refuses (its name, encryption, damage) makes it refuse the
@@ -448,9 +503,7 @@ class PackageCheck {
         std::vector<stubconf::PayloadName> names;
         for (std::int32_t i = 0; i < count; ++i) {
             const zip::TDirItem& e = Dir().Item(i);
-            const std::u16string& n = e.FileName;
-            names.push_back({n, (e.Header.ExternalAttributes() & zip::kAttrDirectory) != 0 ||
-                                    (!n.empty() && (n.back() == u'/' || n.back() == u'\\'))});
+            names.push_back({e.FileName, zip::IsFolderItem(e)});
         }
         const stubconf::PayloadPaths paths =
             stubconf::CanonicalPayloadPaths(names, platform::UpperUnit);
@@ -532,6 +585,7 @@ class PackageCheck {
     std::int64_t stubEnd_ = 0;
     std::string storedCaption_, iniCaption_, caption_, iniText_, version_, configItem_;
     std::map<std::string, std::int32_t> configFiles_; // lower-cased top-level name -> index
+    std::set<std::int32_t> tooLarge_;                 // configuration files past their bound
     bool configured_ = false, haveIni_ = false, help_ = false, hidesFolder_ = false;
 };
 
@@ -544,7 +598,13 @@ int Check(const std::vector<std::u16string>& args) {
         return kCheckUsage;
     }
     Report report;
-    const int rc = PackageCheck(args[0], report).Run();
+    int rc = kCheckCannotOpen;
+    try {
+        rc = PackageCheck(args[0], report).Run();
+    } catch (const std::bad_alloc&) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "klvpack: not enough memory to check the package\n");
+    }
     std::fflush(stdout);
     return rc;
 }

@@ -4,6 +4,7 @@
 #include <cinttypes>
 #include <iostream>
 #include <memory>
+#include <new>
 
 #ifdef _WIN32
 #include <io.h>
@@ -212,6 +213,10 @@ int Run(const Arguments& args) {
     } catch (const zip::EZAError& e) {
         std::fflush(stdout);
         std::fprintf(stderr, "%s\n", e.what());
+        return kExitCannotOpen;
+    } catch (const std::bad_alloc&) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "klvpack: not enough memory to read the archive\n");
         return kExitCannotOpen;
     }
 }

@@ -41,6 +41,7 @@ class PeImage {
         const std::uint16_t optionalSize = r.U16();
         r.Skip(2);
         const std::size_t optional = r.Position();
+        checksumAt_ = optional + 64;
         const std::uint16_t magic = r.U16();
         const std::size_t countAt = optional + (magic == 0x20B ? 108 : 92);
         if (magic != 0x10B && magic != 0x20B) return false;
@@ -106,6 +107,8 @@ class PeImage {
         return bytes_.subspan(*at, size);
     }
 
+    std::size_t ChecksumAt() const { return checksumAt_; }
+
   private:
     // The entry of the directory at `dir` with numeric id `id` (or its first entry).
     bool FindEntry(std::size_t dir, std::optional<std::uint32_t> id, std::uint32_t& target) const {
@@ -126,6 +129,7 @@ class PeImage {
     std::span<const std::uint8_t> bytes_;
     std::uint32_t resourceRva_ = 0;
     std::uint32_t resourceSize_ = 0;
+    std::size_t checksumAt_ = 0;
     std::vector<Section> sections_;
 };
 
@@ -148,6 +152,20 @@ std::optional<PeKind> PeKindOf(std::span<const std::uint8_t> image) {
 std::string PeKindText(PeKind kind) {
     return kind == PeKind::Pe32 ? "PE32, 32-bit: runs on every Windows"
                                 : "PE32+, x86-64: runs on 64-bit Windows only";
+}
+
+std::optional<ByteRange> VersionResourceRange(std::span<const std::uint8_t> image) {
+    PeImage pe(image);
+    if (!pe.Parse()) return std::nullopt;
+    const auto resource = pe.VersionResource();
+    if (!resource) return std::nullopt;
+    return ByteRange{static_cast<std::size_t>(resource->data() - image.data()), resource->size()};
+}
+
+std::optional<std::size_t> ChecksumOffset(std::span<const std::uint8_t> image) {
+    PeImage pe(image);
+    if (!pe.Parse() || pe.ChecksumAt() + 4 > image.size()) return std::nullopt;
+    return pe.ChecksumAt();
 }
 
 std::optional<std::uint64_t> FileVersionOf(std::span<const std::uint8_t> image) {

@@ -14,6 +14,15 @@ namespace klv::klvpack {
 // resource; nothing when the bytes are not a PE image or carry no readable version resource.
 std::optional<std::uint64_t> FileVersionOf(std::span<const std::uint8_t> image);
 
+// Where the image's version resource (type 16, name 1 or the first, its first language)
+// lies in the file's bytes; nothing when there is none or it lies outside them.
+struct ByteRange {
+    std::size_t offset = 0, size = 0;
+};
+std::optional<ByteRange> VersionResourceRange(std::span<const std::uint8_t> image);
+// The file offset of the optional header's CheckSum field.
+std::optional<std::size_t> ChecksumOffset(std::span<const std::uint8_t> image);
+
 // PE32 runs on every Windows (32-bit, and 64-bit through WOW64); PE32+ only on 64-bit Windows.
 enum class PeKind { Pe32, Pe32Plus };
 // The kind from the optional header's magic; nothing when the bytes are not a PE image.

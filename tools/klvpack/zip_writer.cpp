@@ -429,18 +429,24 @@ class ArchiveWriter {
         out_.Patch(current_.offset, LocalHeader(e));
     }
 
+    // The second reading must give the bytes of the first, whose CRC the headers carry: the
+    // CRC is taken again over exactly the bytes written here and compared, so a file rewritten
+    // in place at its size between the readings is refused, never stored with a CRC that is
+    // not its own.
     void CopyStored(const PackEntry& e) {
         EntryInput in(e);
         Bytes buffer(options_.chunkSize);
         std::uint64_t copied = 0;
+        uLong crc = crc32_z(0, nullptr, 0);
         for (;;) {
             const std::size_t n = in.Read(buffer.data(), buffer.size());
             if (n == 0) break;
             copied += n;
             if (copied > current_.size) break;
+            crc = crc32_z(crc, buffer.data(), n);
             out_.Put(buffer.data(), n);
         }
-        if (copied != current_.size)
+        if (copied != current_.size || static_cast<std::uint32_t>(crc) != current_.crc)
             throw PackError(e.name + ": the file changed while the package was built");
     }
 
@@ -495,6 +501,9 @@ class Reader {
     template <typename Emit> void Read(const PackEntry& e, Emit&& emit) {
         const std::uint64_t size = SizeOf(e);
         if (e.folder || size == 0) {
+            // A file empty when it was listed must still be empty: content that came since
+            // would be stored as nothing.
+            if (!e.folder) ExpectEnd(e, EntryInput(e));
             auto p = std::make_shared<Piece>();
             p->entry = &e;
             p->stored = true;
@@ -535,12 +544,18 @@ class Reader {
             }
             emit(std::move(p), !e.store);
         }
+        ExpectEnd(e, in);
+    }
+
+  private:
+    // The file holds no byte beyond what was read.
+    static void ExpectEnd(const PackEntry& e, EntryInput&& in) { ExpectEnd(e, in); }
+    static void ExpectEnd(const PackEntry& e, EntryInput& in) {
         std::uint8_t probe;
         if (in.Read(&probe, 1) != 0)
             throw PackError(e.name + ": the file changed while the package was built");
     }
 
-  private:
     const WriterOptions& options_;
 };
 

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <unordered_map>
 
-#include "app/stubconf/ascii.h"
+#include "platform/ascii.h"
 
 namespace klv::stubconf {
+
+using platform::SameAsciiNoCase;
 
 namespace {
 

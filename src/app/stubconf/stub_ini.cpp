@@ -2,9 +2,13 @@
 
 #include <algorithm>
 
-#include "app/stubconf/ascii.h"
+#include "platform/ascii.h"
 
 namespace klv::stubconf {
+
+using platform::LowerAscii;
+using platform::SameAsciiNoCase;
+using platform::TrimmedView;
 
 StubIni::StubIni(std::string_view text) {
     while (!text.empty()) {
@@ -17,14 +21,25 @@ StubIni::StubIni(std::string_view text) {
     }
 }
 
-std::string StubIni::Value(std::string_view key) const {
+const std::string* StubIni::Line(std::string_view key, std::size_t& equals) const {
     for (const std::string& line : lines_) {
-        const std::size_t equals = line.find('=');
-        if (equals == std::string::npos) continue;
-        if (SameAsciiNoCase(std::string_view(line).substr(0, equals), key))
-            return line.substr(equals + 1);
+        equals = line.find('=');
+        if (equals != std::string::npos &&
+            SameAsciiNoCase(std::string_view(line).substr(0, equals), key))
+            return &line;
     }
-    return {};
+    return nullptr;
+}
+
+std::string StubIni::Value(std::string_view key) const {
+    std::size_t equals = 0;
+    const std::string* line = Line(key, equals);
+    return line ? line->substr(equals + 1) : std::string();
+}
+
+bool StubIni::Has(std::string_view key) const {
+    std::size_t equals = 0;
+    return Line(key, equals) != nullptr;
 }
 
 bool HidesFolderChoice(std::string_view folderChoice) {

@@ -1,5 +1,5 @@
 // Stub.ini as the stub reads it, and the package version a caption carries. Shared by the
-// installer and klvpack's check; standard library only.
+// installer and klvpack's check; the standard library and platform/ascii.h only.
 #pragma once
 
 #include <array>
@@ -18,8 +18,12 @@ class StubIni {
     // The text after the first "=" of the first line whose part before that "=" equals
     // `key` without regard to case; untrimmed. Empty when no line has the key.
     std::string Value(std::string_view key) const;
+    // True when a line has `key` before its first "=", whatever its value.
+    bool Has(std::string_view key) const;
 
   private:
+    // The first line with `key`, `equals` where its "=" stands; null when none has it.
+    const std::string* Line(std::string_view key, std::size_t& equals) const;
     std::vector<std::string> lines_;
 };
 

@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "app/win32/accessible_name.h"
 #include "platform/text.h"
 #include "platform/win32/dialog_template.h"
 #include "util/texts.h"
@@ -148,7 +149,9 @@ void NativeChoiceDialog::AddButton(int tag, int left, int top, int width, int he
                 width, height, kFirstEntryId + tag, font_.get());
 }
 
-int NativeChoiceDialog::AddLabel(int, int left, int top, std::string_view text) {
+int NativeChoiceDialog::AddLabel(int tag, int left, int top, std::string_view text) {
+    // The entry's button takes no text of its own: a screen reader names it by this folder.
+    if (HWND entry = GetDlgItem(window_.get(), kFirstEntryId + tag)) SetAccessibleName(entry, text);
     // A label that takes the size of its text; shown as written, '&' included.
     const std::string t(text);
     HDC dc = GetDC(window_.get());

@@ -3,21 +3,25 @@
 // an exception that leaves an event handler is shown in a message box with its message.
 #include <cstdlib>
 #include <exception>
+#include <new>
 #include <string>
 #include <vector>
 #include <windows.h>
 
 #include "app/command_line.h"
 #include "app/install_journal.h"
+#include "app/run_failures.h"
 #include "app/run_log.h"
 #include "app/uMain.h"
 #include "app/unattended.h"
 #include "app/win32/dll_safety.h"
 #include "app/win32/stored_caption.h"
 #include "app/win32/upgrade_window.h"
+#include "platform/machine.h"
 #include "platform/system.h"
 #include "platform/text.h"
 #include "stub_version.h"
+#include "util/meldunit.h"
 #include "util/texts.h"
 
 namespace klv::app::win32 {
@@ -46,18 +50,36 @@ std::string ApplicationTitle() {
     return name;
 }
 
+// True once a failure outside the engine ended the run (the process then ends with its code).
+bool endedByError = false;
+
+// The application's default error handler. An engine error in a window run is shown with its
+// message and the window goes on; any other failure, and every failure of a run nobody
+// answers, ends the run and the process with its exit code (11 for the unexpected), the
+// window run with the Dutch notice.
 void ShowApplicationError(HWND window, std::exception_ptr error) {
     const std::string text = ExceptionMessage(error);
     Log(LogCategory::Failure, "error: " + text);
-    if (Unattended()) return; // the log and the exit code tell it
-    const std::string title = ApplicationTitle();
+    const ExitCode code = ExitCodeFor(error);
+    const bool ends = Unattended() || code == ExitCode::UnexpectedError;
+    if (ends && !endedByError) {
+        endedByError = true;
+        EndRun(code, text);
+    }
     // A closing sequence may already have asked the loop to end; a box would close at once on
     // that request, so it is taken off the queue while the box is open and made again after.
     MSG quit;
     const bool ending = PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != 0;
-    MessageBoxA(window && IsWindowVisible(window) ? window : nullptr, text.c_str(), title.c_str(),
-                MB_OK | MB_ICONERROR);
-    if (ending) PostQuitMessage(static_cast<int>(quit.wParam));
+    if (!Unattended()) {
+        const std::string shown =
+            code == ExitCode::UnexpectedError ? util::texts::UnexpectedFailure() : text;
+        MessageBoxA(window && IsWindowVisible(window) ? window : nullptr, shown.c_str(),
+                    ApplicationTitle().c_str(), MB_OK | MB_ICONERROR);
+    }
+    if (ending)
+        PostQuitMessage(static_cast<int>(quit.wParam));
+    else if (ends)
+        PostQuitMessage(ExitValue(RunExitCode()));
 }
 
 void RouteEvent(TUpgradeForm& form, WindowEvent event, Control sender) {
@@ -67,12 +89,17 @@ void RouteEvent(TUpgradeForm& form, WindowEvent event, Control sender) {
         break;
     case WindowEvent::Timer:
         form.Timer1Timer();
-        // A silent run starts from the loop once the first paint has shown the window.
-        if (Options.mode == RunMode::Silent && !FirstPaint && !form.Closed()) {
+        // A silent run, and the run handed over to this copy as administrator, start from the
+        // loop once the first paint has shown the window.
+        if ((Options.mode == RunMode::Silent || Options.elevated) && !FirstPaint &&
+            !form.Closed()) {
             static bool started = false; // the run may pump messages: it starts once
             if (!started) {
                 started = true;
-                form.RunUnattended();
+                if (Options.mode == RunMode::Silent)
+                    form.RunUnattended();
+                else
+                    form.RunHandedOver();
             }
         }
         break;
@@ -109,6 +136,7 @@ int klvupgradeStub(HINSTANCE instance, int showCommand) {
         EntrySequence(*form);
     } catch (...) {
         const std::exception_ptr error = std::current_exception();
+        endedByError = true;
         EndRun(ExitCode::UnexpectedError, ExceptionMessage(error));
         ShowApplicationError(nullptr, error);
         return ExitValue(RunExitCode());
@@ -128,7 +156,7 @@ int klvupgradeStub(HINSTANCE instance, int showCommand) {
         }
     }
     RunMessageLoop(window);
-    if (!form->Closed()) EndRun(ExitCode::Cancelled, "the window was closed");
+    if (!form->Closed() && !endedByError) EndRun(ExitCode::Cancelled, "the window was closed");
     return ExitValue(RunExitCode());
 }
 
@@ -143,14 +171,26 @@ int StartRun(RunLog*& log, std::unique_ptr<RunLog>& owned) {
     else if (s.silent)
         Options.mode = RunMode::Silent;
     Options.noStart = s.noStart;
-    owned =
-        std::make_unique<RunLog>(!s.log ? RunLog::DefaultPath() : platform::AnsiToUtf16(*s.log));
-    log = owned.get();
-    SetRunLog(log);
+    Options.elevated = s.elevated;
+    // One run on the machine at a time, claimed before any log is opened: a second copy, or
+    // one that ends at once, changes nothing anywhere.
+    const bool claimed = ClaimRun();
+    if (claimed) {
+        owned =
+            OpenRunLog(s.log ? platform::AnsiToUtf16(*s.log) : RunLog::DefaultPath(), s.elevated);
+        log = owned.get();
+        SetRunLog(log);
+    }
     Log(LogCategory::Start, "klvupgradeStub " KLV_VERSION_TEXT ", " + ModulePath());
     const std::wstring line = GetCommandLineW();
     Log(LogCategory::Start, u"command line: " + std::u16string(line.begin(), line.end()));
-    if (s.dir) Options.folder = *s.dir;
+    Log(LogCategory::Start, u"machine: " + platform::DescribeMachine());
+    if (owned && owned->Path() != (s.log ? platform::AnsiToUtf16(*s.log) : RunLog::DefaultPath()))
+        Log(LogCategory::Start, u"the file " + platform::AnsiToUtf16(*s.log) +
+                                    u" is not a log of this installer or cannot be changed: it "
+                                    u"is left as it is, and this run's log is here");
+    // A relative folder is taken from where the package was started, once, here.
+    if (s.dir) Options.folder = AbsoluteFolder(*s.dir);
     if (!s.Ok()) {
         const std::string bad = !s.malformed.empty() ? s.malformed.front() : s.unknown.front();
         EndRun(ExitCode::BadSwitch, "unknown or malformed switch " + bad);
@@ -161,9 +201,26 @@ int StartRun(RunLog*& log, std::unique_ptr<RunLog>& owned) {
     }
     if (s.help) {
         EndRun(ExitCode::Installed, "the switches were shown (/?)");
-        MessageBoxA(nullptr, std::string(util::texts::SwitchHelp).c_str(),
-                    ApplicationTitle().c_str(), MB_OK | MB_ICONINFORMATION);
+        if (Options.mode == RunMode::VerySilent) {
+            // Nobody to press OK: the list goes to the log.
+            const std::string_view help = util::texts::SwitchHelp;
+            for (std::size_t at = 0; at <= help.size();) {
+                std::size_t end = help.find("\r\n", at);
+                if (end == std::string_view::npos) end = help.size();
+                if (end > at)
+                    Log(LogCategory::Start, "/? " + std::string(help.substr(at, end - at)));
+                at = end + 2;
+            }
+        } else {
+            MessageBoxA(nullptr, std::string(util::texts::SwitchHelp).c_str(),
+                        ApplicationTitle().c_str(), MB_OK | MB_ICONINFORMATION);
+        }
         return ExitValue(ExitCode::Installed);
+    }
+    if (!claimed) {
+        EndRun(ExitCode::AlreadyRunning, "another copy of the installer is running");
+        if (Options.mode == RunMode::Interactive) util::ShowNotice(AlreadyRunningNotice());
+        return ExitValue(ExitCode::AlreadyRunning);
     }
     return -1;
 }
@@ -186,12 +243,26 @@ static void StopFromEnvironment(int step) {
     const char* value = std::getenv("KLVUPGRADE_STOP_AFTER_STEP");
     if (value && *value && step >= std::atoi(value)) std::_Exit(99);
 }
+// KLVUPGRADE_FAIL_AT_FIRST_PAINT=1 raises std::bad_alloc when the first paint's work begins.
+static void FailFromEnvironment() {
+    const char* value = std::getenv("KLVUPGRADE_FAIL_AT_FIRST_PAINT");
+    if (value && *value) throw std::bad_alloc();
+}
+// KLVUPGRADE_TOKEN_NOT_ELEVATED=1 takes this process for a standard user's (Wine's token is
+// always elevated), so that the relaunch as administrator is offered.
+static bool TokenFromEnvironment() {
+    const char* value = std::getenv("KLVUPGRADE_TOKEN_NOT_ELEVATED");
+    return !(value && *value);
+}
 #endif
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     klv::app::win32::RestrictDllSearch(); // before anything can load a DLL
 #ifdef KLV_TEST_HOOKS
     klv::app::SwitchStepHook = StopFromEnvironment;
+    klv::app::FirstPaintHook = FailFromEnvironment;
+    if (std::getenv("KLVUPGRADE_TOKEN_NOT_ELEVATED"))
+        klv::app::TokenElevatedHook = TokenFromEnvironment;
 #endif
     using namespace klv::app;
     RunLog* log = nullptr;

@@ -1,4 +1,5 @@
 #include "app/win32/picture.h"
+#include "app/stubconf/config_files.h"
 #include "app/win32/gui.h"
 #include "util/ascii_text.h"
 
@@ -36,7 +37,13 @@ LRESULT CALLBACK PictureProcedure(HWND window, UINT message, WPARAM wParam, LPAR
 std::optional<Picture> Picture::FromFile(std::string_view path) {
     const std::string ext = LowerExtension(path);
     const std::string file(path);
+    // A bitmap's or an icon's header is checked against its file before the system reads it.
+    auto refused = [&](stubconf::PictureRefusal (*check)(std::span<const std::uint8_t>)) {
+        const std::vector<unsigned char> bytes = ReadPictureFile(path);
+        return !check(bytes).empty();
+    };
     if (ext == ".bmp") {
+        if (refused(stubconf::BitmapRefusal)) return std::nullopt;
         GdiObject<HBITMAP> bitmap(static_cast<HBITMAP>(LoadImageA(
             nullptr, file.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION)));
         if (bitmap) return Picture(std::move(bitmap));
@@ -44,6 +51,7 @@ std::optional<Picture> Picture::FromFile(std::string_view path) {
         if (auto bitmap = LoadJpegBitmap(path, kMaxShownPixels, kMaxShownPixels))
             return Picture(std::move(bitmap));
     } else if (ext == ".ico") {
+        if (refused(stubconf::IconRefusal)) return std::nullopt;
         // Width and height 0: the icon's own size, as stored.
         OwnedIcon icon(static_cast<HICON>(
             LoadImageA(nullptr, file.c_str(), IMAGE_ICON, 0, 0, LR_LOADFROMFILE)));

@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "app/win32/gui.h"
 
@@ -28,6 +29,10 @@ class Picture {
     GdiObject<HBITMAP> bitmap_;
     OwnedIcon icon_;
 };
+
+// The bytes of a picture file; empty when it cannot be read, is empty or is larger than
+// stubconf::kMaxConfigFileBytes.
+std::vector<unsigned char> ReadPictureFile(std::string_view path);
 
 // A JPEG file decoded into a top-down 32-bit bitmap; null when it cannot be decoded. Only the
 // top-left `maxWidth` x `maxHeight` pixels are kept: no more can ever be shown.

@@ -11,14 +11,12 @@
 
 #include <jpeglib.h>
 
+#include "app/stubconf/config_files.h"
 #include "app/win32/picture.h"
 
 namespace klv::app::win32 {
 
 namespace {
-
-// A picture file larger than this is not read.
-constexpr DWORD kMaxFileBytes = 64u << 20;
 
 struct Decoded {
     std::vector<unsigned char> row;    // one full output row
@@ -38,6 +36,34 @@ struct ErrorManager {
 
 void OnMessage(j_common_ptr) {} // warnings are not printed
 
+stubconf::JpegFacts JpegFactsOf(const jpeg_decompress_struct& info) {
+    stubconf::JpegFacts f;
+    f.width = info.image_width;
+    f.height = info.image_height;
+    f.precision = info.data_precision;
+    switch (info.jpeg_color_space) {
+    case JCS_GRAYSCALE:
+        f.colours = stubconf::JpegColours::Grey;
+        break;
+    case JCS_YCbCr:
+        f.colours = stubconf::JpegColours::YCbCr;
+        break;
+    case JCS_RGB:
+        f.colours = stubconf::JpegColours::Rgb;
+        break;
+    case JCS_CMYK:
+        f.colours = stubconf::JpegColours::Cmyk;
+        break;
+    case JCS_YCCK:
+        f.colours = stubconf::JpegColours::Ycck;
+        break;
+    default:
+        f.colours = stubconf::JpegColours::Other;
+        break;
+    }
+    return f;
+}
+
 // Only C frames of libjpeg lie between setjmp and longjmp here; `out` belongs to the caller,
 // so no destructor is skipped.
 bool Decode(const unsigned char* data, std::size_t size, int maxWidth, int maxHeight,
@@ -55,6 +81,12 @@ bool Decode(const unsigned char* data, std::size_t size, int maxWidth, int maxHe
     jpeg_create_decompress(&info);
     jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
     jpeg_read_header(&info, TRUE);
+    // What the header declares decides before a byte is decoded (a progressive picture keeps
+    // all its coefficients in memory).
+    if (!stubconf::JpegRefusal(JpegFactsOf(info)).empty()) {
+        jpeg_destroy_decompress(&info);
+        return false;
+    }
     info.out_color_space = JCS_EXT_BGRX;
     jpeg_start_decompress(&info);
     out.width = static_cast<int>(std::min<JDIMENSION>(info.output_width, maxWidth));
@@ -73,13 +105,17 @@ bool Decode(const unsigned char* data, std::size_t size, int maxWidth, int maxHe
     return out.width > 0 && out.height > 0;
 }
 
-std::vector<unsigned char> ReadFile(const std::string& path) {
+} // namespace
+
+std::vector<unsigned char> ReadPictureFile(std::string_view name) {
+    const std::string path(name);
     std::vector<unsigned char> bytes;
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return bytes;
     LARGE_INTEGER size{};
-    if (GetFileSizeEx(file, &size) && size.QuadPart > 0 && size.QuadPart <= kMaxFileBytes) {
+    if (GetFileSizeEx(file, &size) && size.QuadPart > 0 &&
+        static_cast<std::uint64_t>(size.QuadPart) <= stubconf::kMaxConfigFileBytes) {
         bytes.resize(static_cast<std::size_t>(size.QuadPart));
         DWORD read = 0;
         if (!::ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) ||
@@ -90,10 +126,8 @@ std::vector<unsigned char> ReadFile(const std::string& path) {
     return bytes;
 }
 
-} // namespace
-
 GdiObject<HBITMAP> LoadJpegBitmap(std::string_view path, int maxWidth, int maxHeight) {
-    const std::vector<unsigned char> bytes = ReadFile(std::string(path));
+    const std::vector<unsigned char> bytes = ReadPictureFile(path);
     Decoded decoded;
     if (bytes.empty() || !Decode(bytes.data(), bytes.size(), maxWidth, maxHeight, decoded))
         return nullptr;

@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include "app/win32/accessible_name.h"
 #include "app/win32/choice_dialog.h"
 #include "app/win32/resource_ids.h"
 #include "util/texts.h"
@@ -105,6 +106,13 @@ NativeUpgradeWindow::NativeUpgradeWindow(HINSTANCE instance, std::string_view ca
     SetWindowPos(Child(Control::Image1), HWND_TOP, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     SetPicture(Child(Control::Image1), picture_ ? &*picture_ : nullptr);
+    // The names a screen reader speaks: the folder field by its label as stored ("Kelvaro
+    // map", without the colon and the blanks), the browse button by what it does.
+    std::string fieldName(util::texts::StoredHeading);
+    while (!fieldName.empty() && (fieldName.back() == ' ' || fieldName.back() == ':'))
+        fieldName.pop_back();
+    SetAccessibleName(Child(Control::edPath), fieldName);
+    SetAccessibleName(Child(Control::bnSelectDestPath), util::texts::BrowseButtonName);
     SendMessageA(Child(Control::MakeShortcuts), BM_SETCHECK, BST_CHECKED, 0);
     SendMessageA(window_.get(), DM_SETDEFID, IdOf(Control::bnExtract), 0);
     SetTimerEnabled(true);
@@ -239,6 +247,22 @@ bool NativeUpgradeWindow::Enabled(Control control) {
 
 void NativeUpgradeWindow::SetEnabled(Control control, bool enabled) {
     if (Enabled(control) != enabled) EnableWindow(Child(control), enabled);
+    if (enabled && pendingFocus_ == Child(control)) {
+        pendingFocus_ = nullptr;
+        if (GetFocus() == focusAtRequest_) FocusWhenEnabled(control);
+    }
+}
+
+void NativeUpgradeWindow::FocusWhenEnabled(Control control) {
+    HWND target = Child(control);
+    pendingFocus_ = nullptr;
+    if (IsWindowEnabled(target) && IsWindowVisible(target)) {
+        // Through the dialog manager, so that a button with the focus is the default one.
+        SendMessageA(window_.get(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(target), TRUE);
+        return;
+    }
+    pendingFocus_ = target;
+    focusAtRequest_ = GetFocus();
 }
 
 bool NativeUpgradeWindow::Checked(Control control) {

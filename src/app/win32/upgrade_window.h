@@ -42,6 +42,7 @@ class NativeUpgradeWindow final : public UpgradeView {
     void SetVisible(Control control, bool visible) override;
     bool Enabled(Control control) override;
     void SetEnabled(Control control, bool enabled) override;
+    void FocusWhenEnabled(Control control) override;
     bool Checked(Control control) override;
     void SetChecked(Control control, bool checked) override;
     int OuterHeight() override;
@@ -73,6 +74,9 @@ class NativeUpgradeWindow final : public UpgradeView {
     std::array<HWND, 9> children_{};
     EventHandler events_;
     ErrorHandler errors_;
+    // A focus asked for while its control was disabled, and where the focus was then.
+    HWND pendingFocus_ = nullptr;
+    HWND focusAtRequest_ = nullptr;
 };
 
 // Runs the message loop of the application until it is asked to end; the exit code.

@@ -21,18 +21,38 @@ DiskStatus Result(bool done) {
 
 class SystemFile final : public DiskFile {
   public:
-    explicit SystemFile(std::unique_ptr<FileStream> stream) : stream_(std::move(stream)) {}
+    SystemFile(std::unique_ptr<FileStream> stream, std::int64_t end)
+        : stream_(std::move(stream)), end_(end) {}
     DiskStatus Write(std::string_view bytes) override {
+        const DiskStatus status = WriteAt(end_, bytes);
+        if (status.ok()) end_ += static_cast<std::int64_t>(bytes.size());
+        return status;
+    }
+    DiskStatus WriteAt(std::int64_t offset, std::string_view bytes) override {
         const auto size = static_cast<std::int64_t>(bytes.size());
+        stream_->Seek(offset);
         const std::int64_t written = stream_->Write(bytes.data(), size);
         if (written == size) return {};
         return DiskStatus::Failed(written < 0 ? stream_->LastError() : 0);
     }
-    DiskStatus Flush() override { return Result(stream_->Flush()); }
+    DiskStatus SetSize(std::int64_t size) override {
+        return stream_->SetSize(size) ? DiskStatus{} : DiskStatus::Failed(stream_->LastError());
+    }
+    DiskStatus Flush() override {
+        return stream_->Flush() ? DiskStatus{} : DiskStatus::Failed(stream_->LastError());
+    }
+    DiskStatus SetDosStamp(std::uint32_t stamp) override {
+        return stream_->SetDosStamp(stamp) ? DiskStatus{}
+                                           : DiskStatus::Failed(stream_->LastError());
+    }
+    DiskStatus SetAttributes(std::uint32_t attributes) override {
+        return Result(stream_->SetAttributes(attributes));
+    }
     std::int64_t Size() override { return stream_->Size(); }
 
   private:
     std::unique_ptr<FileStream> stream_;
+    std::int64_t end_;
 };
 
 class SystemDiskImpl final : public Disk {
@@ -45,7 +65,7 @@ class SystemDiskImpl final : public Disk {
             return nullptr;
         }
         status = {};
-        return std::make_unique<SystemFile>(std::move(stream));
+        return std::make_unique<SystemFile>(std::move(stream), 0);
     }
     std::unique_ptr<DiskFile> Extend(const std::u16string& path, DiskStatus& status) override {
         int error = 0;
@@ -59,9 +79,8 @@ class SystemDiskImpl final : public Disk {
             status = DiskStatus::Failed(LastSystemError());
             return nullptr;
         }
-        stream->Seek(end);
         status = {};
-        return std::make_unique<SystemFile>(std::move(stream));
+        return std::make_unique<SystemFile>(std::move(stream), end);
     }
     DiskStatus Move(const std::u16string& from, const std::u16string& to) override {
         return Result(MoveReplacing(from, to));
@@ -110,6 +129,10 @@ std::optional<std::uint64_t> Disk::FreeBytes(const std::u16string& folder) {
 
 FileUse Disk::Use(const std::u16string& path) {
     return ProbeFileUse(path);
+}
+
+std::vector<std::string> Disk::Holders(const std::u16string& path) {
+    return FileHolders(path);
 }
 
 DiskStatus Disk::Read(const std::u16string& path, std::string& data) {

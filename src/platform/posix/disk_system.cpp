@@ -9,6 +9,7 @@
 
 #include "platform/disk.h"
 #include "platform/posix/native_path.h"
+#include "platform/posix/open_fd.h"
 #include "platform/tree_files.h"
 
 namespace klv::platform {
@@ -66,7 +67,7 @@ class LockFile final : public InstallerClaim {
 
 std::unique_ptr<InstallerClaim> ClaimInstaller() {
     const std::string path = NativePath(TempDirectory() + u"klvupgrade.lock");
-    const int fd = ::open(path.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
+    const int fd = posix::OpenFd(path, O_CREAT | O_RDWR, 0600);
     if (fd < 0) return nullptr;
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);

@@ -1,5 +1,6 @@
 #include "platform/file_stream.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -8,11 +9,16 @@
 #include <unistd.h>
 
 #include "platform/posix/native_path.h"
+#include "platform/posix/open_fd.h"
 #include "platform/text.h"
 
 namespace klv::platform {
 
 using posix::NativePath;
+
+int posix::OpenFd(const std::string& path, int flags, mode_t mode) {
+    return ::open(path.c_str(), flags | O_CLOEXEC, mode);
+}
 
 std::unique_ptr<FileStream> FileStream::Open(const std::u16string& path, std::uint16_t mode,
                                              int& error) {
@@ -21,13 +27,19 @@ std::unique_ptr<FileStream> FileStream::Open(const std::u16string& path, std::ui
         flags |= O_RDWR | O_CREAT | O_TRUNC;
     } else {
         switch (mode & 0x3) {
-        case fmOpenWrite: flags |= O_WRONLY; break;
-        case fmOpenReadWrite: flags |= O_RDWR; break;
-        default: flags |= O_RDONLY; break;
+        case fmOpenWrite:
+            flags |= O_WRONLY;
+            break;
+        case fmOpenReadWrite:
+            flags |= O_RDWR;
+            break;
+        default:
+            flags |= O_RDONLY;
+            break;
         }
     }
     // Share modes have no counterpart here; POSIX files are always shared.
-    int fd = ::open(NativePath(path).c_str(), flags, 0666);
+    int fd = posix::OpenFd(NativePath(path), flags);
     if (fd < 0) {
         error = errno;
         return nullptr;
@@ -43,7 +55,7 @@ std::unique_ptr<FileStream> FileStream::Open(const std::u16string& path, std::ui
 }
 
 std::unique_ptr<FileStream> FileStream::CreateNew(const std::u16string& path, int& error) {
-    int fd = ::open(NativePath(path).c_str(), O_CLOEXEC | O_RDWR | O_CREAT | O_EXCL, 0666);
+    int fd = posix::OpenFd(NativePath(path), O_RDWR | O_CREAT | O_EXCL);
     if (fd < 0) {
         error = errno;
         return nullptr;
@@ -52,7 +64,9 @@ std::unique_ptr<FileStream> FileStream::CreateNew(const std::u16string& path, in
     return std::unique_ptr<FileStream>(new FileStream(fd));
 }
 
-FileStream::~FileStream() { ::close(static_cast<int>(handle_)); }
+FileStream::~FileStream() {
+    ::close(static_cast<int>(handle_));
+}
 
 std::int64_t FileStream::Read(void* buffer, std::int64_t count) {
     auto* out = static_cast<char*>(buffer);
@@ -146,6 +160,16 @@ bool FileStream::SetAttributes(std::uint32_t attributes) {
     return ::fchmod(static_cast<int>(handle_), st.st_mode & 07555 & ~0222) == 0;
 }
 
-std::string SystemErrorText(int error) { return std::strerror(error); }
+std::string SystemErrorText(int error) {
+    return std::strerror(error);
+}
+
+std::string SystemErrorName(int error) {
+    if (error == 0) return {};
+    std::string name = std::strerror(error);
+    if (!name.empty())
+        name[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
+    return name;
+}
 
 } // namespace klv::platform

@@ -10,6 +10,7 @@
 #include <mach-o/dyld.h>
 #endif
 
+#include "platform/path_names.h"
 #include "platform/posix/native_path.h"
 #include "platform/text.h"
 
@@ -45,7 +46,7 @@ bool DirectoryExists(const std::u16string& path) {
 
 bool IsRemovableDrive(const std::u16string& path) {
     // Linux paths carry no drive; only the floppy letters count.
-    if (path.size() >= 2 && path[1] == u':') {
+    if (StartsWithDrive(path)) {
         char16_t d = UpperUnit(path[0]);
         return d == u'A' || d == u'B';
     }
@@ -77,7 +78,9 @@ bool SetAttributesOf(const std::u16string& path, std::uint32_t attributes) {
     return mode == (st.st_mode & 07777) || ::chmod(NativePath(path).c_str(), mode) == 0;
 }
 
-bool RemoveFile(const std::u16string& path) { return ::unlink(NativePath(path).c_str()) == 0; }
+bool RemoveFile(const std::u16string& path) {
+    return ::unlink(NativePath(path).c_str()) == 0;
+}
 
 bool MoveReplacing(const std::u16string& from, const std::u16string& to) {
     return ::rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
@@ -90,10 +93,10 @@ std::optional<std::uint32_t> DosStampOf(const std::u16string& path) {
     time_t when = st.st_mtime;
     if (!::localtime_r(&when, &t)) return std::nullopt;
     if (t.tm_year < 80) return 0x00210000u; // 1980-01-01
-    const std::uint32_t date = static_cast<std::uint32_t>(((t.tm_year - 80) << 9) |
-                                                          ((t.tm_mon + 1) << 5) | t.tm_mday);
-    const std::uint32_t time = static_cast<std::uint32_t>((t.tm_hour << 11) | (t.tm_min << 5) |
-                                                          (t.tm_sec / 2));
+    const std::uint32_t date =
+        static_cast<std::uint32_t>(((t.tm_year - 80) << 9) | ((t.tm_mon + 1) << 5) | t.tm_mday);
+    const std::uint32_t time =
+        static_cast<std::uint32_t>((t.tm_hour << 11) | (t.tm_min << 5) | (t.tm_sec / 2));
     return (date << 16) | time;
 }
 

@@ -9,10 +9,6 @@
 namespace klv::platform {
 
 namespace {
-std::wstring W(const std::u16string& path) {
-    return win32::WidePath(path);
-}
-
 class NamedMutex final : public InstallerClaim {
   public:
     explicit NamedMutex(HANDLE handle) : handle_(handle) {}
@@ -31,7 +27,7 @@ EntryKind KindOf(const std::u16string& path) {
     std::u16string own = path;
     while (own.size() > 3 && (own.back() == u'\\' || own.back() == u'/'))
         own.pop_back();
-    const DWORD attributes = GetFileAttributesW(W(own).c_str());
+    const DWORD attributes = GetFileAttributesW(win32::WidePath(own).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return EntryKind::Missing;
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return EntryKind::Link;
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::Folder : EntryKind::File;

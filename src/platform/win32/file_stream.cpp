@@ -2,15 +2,25 @@
 
 #include <windows.h>
 
+#include <utility>
+
+#include "platform/win32/open_handle.h"
 #include "platform/win32/wide_path.h"
 
 namespace klv::platform {
 
 namespace {
-HANDLE H(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+HANDLE H(std::intptr_t h) {
+    return reinterpret_cast<HANDLE>(h);
+}
 
 using win32::WidePath;
 } // namespace
+
+HANDLE win32::OpenHandle(const std::u16string& path, DWORD access, DWORD share, DWORD disposition,
+                         DWORD flags) {
+    return CreateFileW(WidePath(path).c_str(), access, share, nullptr, disposition, flags, nullptr);
+}
 
 std::unique_ptr<FileStream> FileStream::Open(const std::u16string& path, std::uint16_t mode,
                                              int& error) {
@@ -21,20 +31,35 @@ std::unique_ptr<FileStream> FileStream::Open(const std::u16string& path, std::ui
         disposition = CREATE_ALWAYS;
     } else {
         switch (mode & 0x3) {
-        case fmOpenWrite: access = GENERIC_WRITE; break;
-        case fmOpenReadWrite: access = GENERIC_READ | GENERIC_WRITE; break;
-        default: access = GENERIC_READ; break;
+        case fmOpenWrite:
+            access = GENERIC_WRITE;
+            break;
+        case fmOpenReadWrite:
+            access = GENERIC_READ | GENERIC_WRITE;
+            break;
+        default:
+            access = GENERIC_READ;
+            break;
         }
         switch (mode & 0xF0) {
-        case fmShareExclusive: share = 0; break;
-        case fmShareDenyWrite: share = FILE_SHARE_READ; break;
-        case fmShareDenyRead: share = FILE_SHARE_WRITE; break;
-        case fmShareDenyNone: share = FILE_SHARE_READ | FILE_SHARE_WRITE; break;
-        default: share = 0; break; // compatibility mode behaves as exclusive
+        case fmShareExclusive:
+            share = 0;
+            break;
+        case fmShareDenyWrite:
+            share = FILE_SHARE_READ;
+            break;
+        case fmShareDenyRead:
+            share = FILE_SHARE_WRITE;
+            break;
+        case fmShareDenyNone:
+            share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+            break;
+        default:
+            share = 0;
+            break; // compatibility mode behaves as exclusive
         }
     }
-    HANDLE h = CreateFileW(WidePath(path).c_str(), access, share, nullptr, disposition,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = win32::OpenHandle(path, access, share, disposition);
     if (h == INVALID_HANDLE_VALUE) {
         error = static_cast<int>(GetLastError());
         return nullptr;
@@ -44,8 +69,7 @@ std::unique_ptr<FileStream> FileStream::Open(const std::u16string& path, std::ui
 }
 
 std::unique_ptr<FileStream> FileStream::CreateNew(const std::u16string& path, int& error) {
-    HANDLE h = CreateFileW(WidePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = win32::OpenHandle(path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW);
     if (h == INVALID_HANDLE_VALUE) {
         error = static_cast<int>(GetLastError());
         return nullptr;
@@ -64,8 +88,7 @@ template <class Io> std::int64_t InPieces(std::int64_t count, std::int64_t& posi
         at.Offset = static_cast<DWORD>(position);
         at.OffsetHigh = static_cast<DWORD>(position >> 32);
         DWORD moved = 0;
-        if (!io(done, static_cast<DWORD>(std::min<std::int64_t>(count - done, 1 << 30)), moved,
-                at))
+        if (!io(done, static_cast<DWORD>(std::min<std::int64_t>(count - done, 1 << 30)), moved, at))
             return -1;
         if (moved == 0) break;
         done += moved;
@@ -81,24 +104,24 @@ FileStream::~FileStream() {
 
 std::int64_t FileStream::Read(void* buffer, std::int64_t count) {
     auto* out = static_cast<char*>(buffer);
-    return InPieces(count, position_, [&](std::int64_t done, DWORD piece, DWORD& moved,
-                                          OVERLAPPED& at) {
-        if (ReadFile(H(handle_), out + done, piece, &moved, &at)) return true;
-        const DWORD e = GetLastError();
-        if (e == ERROR_HANDLE_EOF) return true; // (nothing moved: the end)
-        lastError_ = static_cast<int>(e);
-        return false;
-    });
+    return InPieces(count, position_,
+                    [&](std::int64_t done, DWORD piece, DWORD& moved, OVERLAPPED& at) {
+                        if (ReadFile(H(handle_), out + done, piece, &moved, &at)) return true;
+                        const DWORD e = GetLastError();
+                        if (e == ERROR_HANDLE_EOF) return true; // (nothing moved: the end)
+                        lastError_ = static_cast<int>(e);
+                        return false;
+                    });
 }
 
 std::int64_t FileStream::Write(const void* buffer, std::int64_t count) {
     const auto* in = static_cast<const char*>(buffer);
-    return InPieces(count, position_, [&](std::int64_t done, DWORD piece, DWORD& moved,
-                                          OVERLAPPED& at) {
-        if (WriteFile(H(handle_), in + done, piece, &moved, &at)) return true;
-        lastError_ = static_cast<int>(GetLastError());
-        return false;
-    });
+    return InPieces(count, position_,
+                    [&](std::int64_t done, DWORD piece, DWORD& moved, OVERLAPPED& at) {
+                        if (WriteFile(H(handle_), in + done, piece, &moved, &at)) return true;
+                        lastError_ = static_cast<int>(GetLastError());
+                        return false;
+                    });
 }
 
 std::int64_t FileStream::Size() const {
@@ -128,7 +151,8 @@ bool FileStream::Flush() {
 bool FileStream::SetDosStamp(std::uint32_t stamp) {
     FILETIME local{}, utc{};
     if (!DosDateTimeToFileTime(static_cast<WORD>(stamp >> 16), static_cast<WORD>(stamp), &local) ||
-        !LocalFileTimeToFileTime(&local, &utc) || !SetFileTime(H(handle_), nullptr, nullptr, &utc)) {
+        !LocalFileTimeToFileTime(&local, &utc) ||
+        !SetFileTime(H(handle_), nullptr, nullptr, &utc)) {
         lastError_ = static_cast<int>(GetLastError());
         return false;
     }
@@ -144,15 +168,54 @@ bool FileStream::SetAttributes(std::uint32_t attributes) {
 
 std::string SystemErrorText(int error) {
     char* text = nullptr;
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                 FORMAT_MESSAGE_IGNORE_INSERTS,
-                             nullptr, static_cast<DWORD>(error), 0,
-                             reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    DWORD n = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
     std::string out = n ? std::string(text, n) : "System error " + std::to_string(error);
     if (text) LocalFree(text);
     while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' '))
         out.pop_back();
     return out;
+}
+
+std::string SystemErrorName(int error) {
+    static constexpr std::pair<int, const char*> kNames[] = {
+        {ERROR_FILE_NOT_FOUND, "file not found"},
+        {ERROR_PATH_NOT_FOUND, "path not found"},
+        {ERROR_TOO_MANY_OPEN_FILES, "too many open files"},
+        {ERROR_ACCESS_DENIED, "access denied"},
+        {ERROR_INVALID_HANDLE, "invalid handle"},
+        {ERROR_NOT_ENOUGH_MEMORY, "not enough memory"},
+        {ERROR_OUTOFMEMORY, "out of memory"},
+        {ERROR_WRITE_PROTECT, "write protected"},
+        {ERROR_NOT_READY, "device not ready"},
+        {ERROR_CRC, "data error (CRC)"},
+        {ERROR_WRITE_FAULT, "write fault"},
+        {ERROR_READ_FAULT, "read fault"},
+        {ERROR_SHARING_VIOLATION, "sharing violation"},
+        {ERROR_LOCK_VIOLATION, "lock violation"},
+        {ERROR_HANDLE_DISK_FULL, "disk full"},
+        {ERROR_NOT_SUPPORTED, "not supported"},
+        {ERROR_FILE_EXISTS, "file exists"},
+        {ERROR_INVALID_PARAMETER, "invalid parameter"},
+        {ERROR_DISK_FULL, "disk full"},
+        {ERROR_INVALID_NAME, "invalid name"},
+        {ERROR_DIR_NOT_EMPTY, "directory not empty"},
+        {ERROR_ALREADY_EXISTS, "already exists"},
+        {ERROR_FILENAME_EXCED_RANGE, "file name too long"},
+        {225, "virus found"},        // ERROR_VIRUS_INFECTED
+        {740, "elevation required"}, // ERROR_ELEVATION_REQUIRED
+        {ERROR_IO_DEVICE, "I/O device error"},
+        {ERROR_USER_MAPPED_FILE, "file mapped by a program"},
+        {ERROR_PRIVILEGE_NOT_HELD, "privilege not held"},
+        {ERROR_FILE_CORRUPT, "file or directory corrupted"},
+        {ERROR_DISK_CORRUPT, "disk corrupted"},
+        {ERROR_NO_SYSTEM_RESOURCES, "insufficient system resources"},
+        {ERROR_CANT_ACCESS_FILE, "file cannot be accessed"},
+    };
+    for (const auto& [code, name] : kNames)
+        if (code == error) return name;
+    return {};
 }
 
 } // namespace klv::platform

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include "platform/path_names.h"
 #include "platform/win32/wide_path.h"
 
 #include <vector>
@@ -10,13 +11,9 @@
 namespace klv::platform {
 
 namespace {
-std::wstring W(const std::u16string& path) {
-    return win32::WidePath(path);
-}
-
 DWORD Attributes(const std::u16string& path) {
     if (path.empty()) return INVALID_FILE_ATTRIBUTES;
-    return GetFileAttributesW(W(path).c_str());
+    return GetFileAttributesW(win32::WidePath(path).c_str());
 }
 } // namespace
 
@@ -31,7 +28,7 @@ bool DirectoryExists(const std::u16string& path) {
 }
 
 bool IsRemovableDrive(const std::u16string& path) {
-    if (path.size() < 2 || path[1] != u':') return false;
+    if (!StartsWithDrive(path)) return false;
     wchar_t d = static_cast<wchar_t>(path[0]);
     if (d >= L'a' && d <= L'z') d = static_cast<wchar_t>(d - 32);
     if (d == L'A' || d == L'B') return true;
@@ -45,9 +42,9 @@ bool MakeDirectories(const std::u16string& path) {
         p.pop_back();
     if (p.empty() || DirectoryExists(p)) return !p.empty();
     const std::size_t cut = p.find_last_of(u"\\/");
-    if (cut != std::u16string::npos && cut > 0 && !(cut == 2 && p[1] == u':'))
+    if (cut != std::u16string::npos && cut > 0 && !(cut == 2 && StartsWithDrive(p)))
         if (!MakeDirectories(p.substr(0, cut))) return false;
-    if (CreateDirectoryW(W(p).c_str(), nullptr)) return true;
+    if (CreateDirectoryW(win32::WidePath(p).c_str(), nullptr)) return true;
     return DirectoryExists(p);
 }
 
@@ -58,17 +55,18 @@ std::optional<std::uint32_t> AttributesOf(const std::u16string& path) {
 }
 
 bool SetAttributesOf(const std::u16string& path, std::uint32_t attributes) {
-    return SetFileAttributesW(W(path).c_str(), attributes) != 0;
+    return SetFileAttributesW(win32::WidePath(path).c_str(), attributes) != 0;
 }
 
 bool RemoveFile(const std::u16string& path) {
-    return DeleteFileW(W(path).c_str()) != 0;
+    return DeleteFileW(win32::WidePath(path).c_str()) != 0;
 }
 
 bool MoveReplacing(const std::u16string& from, const std::u16string& to) {
     // Refused while another program has either file open for a moment: tried again.
     const auto move = [&] {
-        if (MoveFileExW(W(from).c_str(), W(to).c_str(), MOVEFILE_REPLACE_EXISTING))
+        if (MoveFileExW(win32::WidePath(from).c_str(), win32::WidePath(to).c_str(),
+                        MOVEFILE_REPLACE_EXISTING))
             return win32::Attempt::Done;
         const DWORD error = GetLastError();
         return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
@@ -82,7 +80,8 @@ bool MoveReplacing(const std::u16string& from, const std::u16string& to) {
 
 std::optional<std::uint32_t> DosStampOf(const std::u16string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(W(path).c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+    if (!GetFileAttributesExW(win32::WidePath(path).c_str(), GetFileExInfoStandard, &data))
+        return std::nullopt;
     FILETIME local{};
     WORD date = 0, time = 0;
     if (!FileTimeToLocalFileTime(&data.ftLastWriteTime, &local) ||

@@ -5,6 +5,7 @@
 #include <shlobj.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "platform/win32/real_services.h"
@@ -87,6 +88,57 @@ class RealShellImpl final : public Shell {
         HINSTANCE result = ShellExecuteA(reinterpret_cast<HWND>(owner), v.c_str(), f.c_str(),
                                          p.c_str(), d.empty() ? nullptr : d.c_str(), show);
         return reinterpret_cast<std::intptr_t>(result);
+    }
+
+    std::optional<int> RunElevatedAndWait(WindowHandle owner, std::string_view file,
+                                          std::string_view parameters) override {
+        std::string f(file), p(parameters);
+        HWND window = reinterpret_cast<HWND>(owner);
+        SHELLEXECUTEINFOA info{};
+        info.cbSize = sizeof info;
+        info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+        info.hwnd = window;
+        info.lpVerb = "runas";
+        info.lpFile = f.c_str();
+        info.lpParameters = p.c_str();
+        info.nShow = SW_SHOWNORMAL;
+        if (!ShellExecuteExA(&info) || !info.hProcess) return std::nullopt;
+        // As a modal box does: the owner takes no input while the other copy runs, and its
+        // messages are served so that it paints.
+        const bool enabled = window && IsWindowEnabled(window);
+        if (enabled) EnableWindow(window, FALSE);
+        for (;;) {
+            const DWORD woke =
+                MsgWaitForMultipleObjects(1, &info.hProcess, FALSE, INFINITE, QS_ALLINPUT);
+            if (woke != WAIT_OBJECT_0 + 1) break;
+            MSG msg;
+            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                if (msg.message == WM_QUIT) {
+                    PostQuitMessage(static_cast<int>(msg.wParam));
+                    break;
+                }
+                TranslateMessage(&msg);
+                DispatchMessageA(&msg);
+            }
+        }
+        WaitForSingleObject(info.hProcess, INFINITE);
+        DWORD code = 0;
+        const bool known = GetExitCodeProcess(info.hProcess, &code) != 0;
+        CloseHandle(info.hProcess);
+        if (enabled) EnableWindow(window, TRUE);
+        return known ? std::optional<int>(static_cast<int>(code)) : std::nullopt;
+    }
+
+    bool Elevated() override {
+        HANDLE token = nullptr;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+        TOKEN_ELEVATION elevation{};
+        DWORD size = 0;
+        const bool elevated =
+            GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
+            elevation.TokenIsElevated != 0;
+        CloseHandle(token);
+        return elevated;
     }
 
     std::string ExecutableFor(std::string_view file) override {

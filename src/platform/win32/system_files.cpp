@@ -6,6 +6,7 @@
 
 #include "platform/disk.h"
 #include "platform/text.h"
+#include "platform/win32/open_handle.h"
 #include "platform/win32/real_services.h"
 #include "platform/win32/wide_path.h"
 
@@ -50,8 +51,7 @@ class FindHandle final : public DirectorySearch {
 // A file opened and closed again at once; false when it could not be opened.
 bool OpenAndClose(std::string_view path, DWORD share, DWORD disposition, DWORD flags,
                   DWORD* error = nullptr) {
-    HANDLE h =
-        CreateFileW(W(path).c_str(), GENERIC_WRITE, share, nullptr, disposition, flags, nullptr);
+    HANDLE h = win32::OpenHandle(AnsiToUtf16(path), GENERIC_WRITE, share, disposition, flags);
     if (h == INVALID_HANDLE_VALUE) {
         if (error) *error = GetLastError();
         return false;

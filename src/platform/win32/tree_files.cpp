@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include "platform/win32/open_handle.h"
 #include "platform/win32/wide_path.h"
 
 #include "platform/disk.h"
@@ -10,10 +11,6 @@
 namespace klv::platform {
 
 namespace {
-std::wstring W(const std::u16string& path) {
-    return win32::WidePath(path);
-}
-
 std::u16string WithSeparator(std::u16string folder) {
     if (!folder.empty() && folder.back() != u'\\' && folder.back() != u'/') folder += u'\\';
     return folder;
@@ -23,8 +20,8 @@ std::u16string WithSeparator(std::u16string folder) {
 std::vector<FolderEntry> ListFolder(const std::u16string& folder) {
     std::vector<FolderEntry> entries;
     WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileExW(W(WithSeparator(folder) + u"*").c_str(), FindExInfoBasic, &data,
-                                   FindExSearchNameMatch, nullptr, 0);
+    HANDLE find = FindFirstFileExW(win32::WidePath(WithSeparator(folder) + u"*").c_str(),
+                                   FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0);
     if (find == INVALID_HANDLE_VALUE) return entries;
     do {
         const std::wstring name = data.cFileName;
@@ -38,7 +35,7 @@ std::vector<FolderEntry> ListFolder(const std::u16string& folder) {
 }
 
 bool RemoveEmptyFolder(const std::u16string& folder) {
-    return RemoveDirectoryW(W(folder).c_str()) != 0;
+    return RemoveDirectoryW(win32::WidePath(folder).c_str()) != 0;
 }
 
 bool RemoveTree(const std::u16string& folder) {
@@ -47,7 +44,8 @@ bool RemoveTree(const std::u16string& folder) {
 
 std::optional<std::uint64_t> FreeBytes(const std::u16string& folder) {
     ULARGE_INTEGER available{};
-    if (!GetDiskFreeSpaceExW(W(WithSeparator(folder)).c_str(), &available, nullptr, nullptr))
+    if (!GetDiskFreeSpaceExW(win32::WidePath(WithSeparator(folder)).c_str(), &available, nullptr,
+                             nullptr))
         return std::nullopt;
     return available.QuadPart;
 }
@@ -65,8 +63,7 @@ FileUse ProbeFileUseOnce(const std::u16string& path) {
     // Write access without sharing: refused with a sharing violation while another program
     // has the file open or runs it. Only the attributes are asked for, so a read-only file
     // is no obstacle of its own.
-    HANDLE file = CreateFileW(W(path).c_str(), GENERIC_READ | FILE_WRITE_DATA, 0, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = win32::OpenHandle(path, GENERIC_READ | FILE_WRITE_DATA, 0, OPEN_EXISTING);
     if (file != INVALID_HANDLE_VALUE) {
         CloseHandle(file);
         return FileUse::Free;
@@ -76,8 +73,7 @@ FileUse ProbeFileUseOnce(const std::u16string& path) {
     if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return FileUse::InUse;
     // A read-only file refuses write access; whether it is in use, an open for deletion
     // without sharing tells.
-    file = CreateFileW(W(path).c_str(), DELETE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                       nullptr);
+    file = win32::OpenHandle(path, DELETE, 0, OPEN_EXISTING);
     if (file != INVALID_HANDLE_VALUE) {
         CloseHandle(file);
         return FileUse::Free;

@@ -1,0 +1,35 @@
+#include "app/placed_files.h"
+
+#include <map>
+#include <string>
+
+#include "app/run_log.h"
+#include "platform/text.h"
+
+namespace klv::app {
+
+void LogPlacedFiles(const SwitchPlan& plan, const std::vector<PayloadItem>& items) {
+    std::map<std::u16string, std::int64_t> sizes;
+    for (const PayloadItem& item : items)
+        if (!item.folder) sizes[platform::LowerCase(item.name)] = item.size;
+    for (const PlannedFile& file : plan.files) {
+        const auto size = sizes.find(platform::LowerCase(file.name));
+        const std::string bytes = size == sizes.end() ? std::string("size unknown")
+                                                      : std::to_string(size->second) + " bytes";
+        Log(LogCategory::Phase, u"placed " + file.name + u", " + platform::AnsiToUtf16(bytes) +
+                                    (file.existed ? u", replaced" : u", new"));
+    }
+}
+
+std::string HeldBy(platform::Disk& disk, const std::u16string& path) {
+    std::string out;
+    try {
+        for (const std::string& holder : disk.Holders(path))
+            out += (out.empty() ? "" : ", ") + holder;
+    } catch (...) {
+        out.clear(); // a question the system cannot answer changes nothing
+    }
+    return out;
+}
+
+} // namespace klv::app
