@@ -37,7 +37,7 @@ class Payload {
     virtual std::string ReadConfiguration(const std::string& path) = 0;
 
     // Opens the payload for the installation run and checks it once, before anything is asked:
-    // Installed when it opens, its directory reads as recorded (not rebuilt from local headers,
+    // Ok when it opens, its directory reads as recorded (not rebuilt from local headers,
     // as after a cut-off download), no item is encrypted and every name is one the installer
     // writes; otherwise Damaged, with the engine's code and message. Writes nothing, never
     // raises for a damaged payload. A sound payload stays open for Install.

@@ -17,7 +17,7 @@ struct FailureRow {
 };
 
 constexpr FailureRow kFailures[] = {
-    {InstallOutcome::Installed, ExitCode::Installed, "installed"},
+    {InstallOutcome::Ok, ExitCode::Installed, "installed"},
     {InstallOutcome::Damaged, ExitCode::DamagedPackage, "damaged package"},
     {InstallOutcome::NoRoom, ExitCode::NoRoom, "not enough room"},
     {InstallOutcome::ProgramInUse, ExitCode::InUse, "Kelvaro in use"},
@@ -85,11 +85,27 @@ ExitCode ExitCodeFor(std::exception_ptr error) {
     }
 }
 
+CaughtFailure FailureOf(std::exception_ptr error) {
+    CaughtFailure caught;
+    try {
+        std::rethrow_exception(error);
+    } catch (const zip::EZAException& e) {
+        caught.engineCode = e.NativeError;
+        caught.message = platform::Utf16ToAnsi(e.Message());
+    } catch (const zip::EFileStreamError& e) {
+        caught.streamError = e.SystemError();
+        caught.message = platform::Utf16ToAnsi(e.Message());
+    } catch (const zip::EZAError& e) {
+        caught.message = platform::Utf16ToAnsi(e.Message());
+    }
+    return caught;
+}
+
 std::string FailureNotice(const InstallOutcome& outcome, const std::string& folder,
                           const std::string& programFile) {
     const std::string file = platform::Utf16ToAnsi(outcome.file);
     switch (outcome.kind) {
-    case InstallOutcome::Installed:
+    case InstallOutcome::Ok:
         break;
     case InstallOutcome::Damaged:
         return DamagedPackageNotice();
@@ -115,7 +131,7 @@ FailureReport ReportFailure(const InstallOutcome& outcome, const std::string& fo
                             const std::string& programFile) {
     FailureReport report;
     report.code = ExitCodeFor(outcome);
-    if (outcome.kind == InstallOutcome::Installed) return report;
+    if (outcome.kind == InstallOutcome::Ok) return report;
     report.notice = FailureNotice(outcome, folder, programFile);
     report.logLine = LogLine(outcome);
     return report;

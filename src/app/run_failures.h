@@ -33,6 +33,16 @@ ExitCode ExitCodeFor(std::exception_ptr error);
 std::string FailureNotice(const InstallOutcome& outcome, const std::string& folder,
                           const std::string& programFile = {});
 
+// What an exception of the engine or of a file stream tells: the engine's code (0 when it
+// gave none), the system's error of a file stream (0 for none) and the message (8-bit ANSI).
+// Any other exception goes on to the caller.
+struct CaughtFailure {
+    int engineCode = 0;
+    int streamError = 0;
+    std::string message;
+};
+CaughtFailure FailureOf(std::exception_ptr error);
+
 // The named failure of a change on the disk that failed with `status`.
 InstallOutcome::Kind KindOf(const platform::DiskStatus& status);
 

@@ -212,10 +212,6 @@ void SetRunLog(RunLog* log) {
     current = log;
 }
 
-RunLog* CurrentRunLog() {
-    return current;
-}
-
 void Log(LogCategory category, std::string_view text) noexcept {
     if (current) current->Line(category, text);
 }

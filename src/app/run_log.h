@@ -93,7 +93,6 @@ std::unique_ptr<RunLog> OpenRunLog(const std::u16string& path, bool carryOn = fa
 // The log of this process's run, for the code that has no way to be handed one; lines go
 // nowhere while none is set.
 void SetRunLog(RunLog* log);
-RunLog* CurrentRunLog();
 void Log(LogCategory category, std::string_view text) noexcept;
 void Log(LogCategory category, std::u16string_view text) noexcept;
 

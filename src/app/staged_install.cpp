@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -35,9 +36,236 @@ bool TakesNewFiles(platform::Disk& disk, const std::u16string& folder) {
     return created;
 }
 
-std::string Ansi(const std::u16string& text) {
-    return platform::Utf16ToAnsi(text);
-}
+// The installation run into one folder, step by step: each step goes on (no outcome) or ends
+// the run with its outcome.
+class InstallRun {
+  public:
+    InstallRun(zip::TZipArchive& archive, const std::vector<PayloadItem>& items,
+               const std::u16string& folder, const std::u16string& programFile,
+               platform::Disk& disk)
+        : archive_(archive), items_(items), folder_(folder), programFile_(programFile),
+          disk_(disk) {}
+
+    InstallOutcome Steps() {
+        using Step = std::optional<InstallOutcome> (InstallRun::*)();
+        for (const Step step :
+             {&InstallRun::Recover, &InstallRun::Plan, &InstallRun::CheckProgramFree,
+              &InstallRun::CheckRoom, &InstallRun::BeginJournal, &InstallRun::Stage,
+              &InstallRun::SwitchOver})
+            if (std::optional<InstallOutcome> end = (this->*step)()) return *end;
+        return {};
+    }
+
+  private:
+    using Next = std::optional<InstallOutcome>;
+
+    // What an earlier run left is finished first; what cannot be finished keeps this run out.
+    Next Recover() {
+        for (const RecoveredFolder& earlier : RecoverEarlierRuns(folder_, false, disk_))
+            if (BlocksInstallation(earlier.result)) {
+                InstallOutcome blocked = Failed(InstallOutcome::Blocked);
+                blocked.recovery = earlier.result;
+                return blocked;
+            }
+        return {};
+    }
+
+    // Items that cannot go into this installation make the payload damaged.
+    Next Plan() {
+        std::u16string refused;
+        plan_ = MakePlan(folder_, items_, refused, disk_);
+        if (!plan_) return Failed(InstallOutcome::Damaged, refused);
+        needed_ = kMargin;
+        for (const PayloadItem& item : items_)
+            if (!item.folder) needed_ += static_cast<std::uint64_t>(item.size) + kPerFileSlack;
+        std::size_t replaced = 0;
+        for (const PlannedFile& file : plan_->files)
+            replaced += file.existed ? 1 : 0;
+        Log(LogCategory::Phase, "plan: " + std::to_string(items_.size()) + " items, " +
+                                    std::to_string(plan_->files.size()) + " files (" +
+                                    std::to_string(replaced) + " replaced), " +
+                                    std::to_string(plan_->newFolders.size()) + " new folders");
+        return {};
+    }
+
+    // The old program file must not be running: a running program can be renamed, so the
+    // switch would not notice. Any other file another program holds refuses its move aside,
+    // and the switch is undone and names it: no probe of every file beforehand.
+    Next CheckProgramFree() {
+        if (programFile_.empty()) return {};
+        const bool inUse = disk_.Use(folder_ + programFile_) == platform::FileUse::InUse;
+        const int probeError = inUse ? platform::LastSystemError() : 0; // before the log writes
+        Log(LogCategory::Check, u"in use: " + programFile_ + (inUse ? u" is in use" : u" is free"));
+        if (!inUse) return {};
+        InstallOutcome held = Failed(InstallOutcome::ProgramInUse, programFile_);
+        held.systemError = probeError;
+        held.holders = HeldBy(disk_, folder_ + programFile_);
+        return held;
+    }
+
+    Next CheckRoom() {
+        const auto available = disk_.FreeBytes(folder_);
+        Log(LogCategory::Check,
+            "room: needed " + std::to_string((needed_ + kMB - 1) / kMB) + " MB, available " +
+                (available ? std::to_string(*available / kMB) + " MB" : std::string("unknown")));
+        if (available && *available < needed_) return NoRoom(available);
+        return {};
+    }
+
+    Next BeginJournal() {
+        journal_.emplace(folder_, disk_);
+        const platform::DiskStatus status = journal_->Begin(*plan_);
+        if (status.ok()) return {};
+        // The run's own file: the notice names the folder, not the file.
+        return OwnFileFailed(status);
+    }
+
+    // Every item extracted and checked into the staging folder as the engine checks it; the
+    // first failure ends it, and the staging folder goes.
+    Next Stage() {
+        const auto start = std::chrono::steady_clock::now();
+        InstallOutcome failed;
+        StagingFailure failure = Extract(failed);
+        const std::u16string staging = journal_->StagingFolder();
+        bool complete = failure.engineCode == 0 && !failure.diskFull;
+        for (std::size_t i = 0; complete && i < plan_->files.size(); ++i)
+            if (!disk_.IsFile(staging + plan_->files[i].name)) {
+                complete = false;
+                failed.file = plan_->files[i].name;
+            }
+        if (complete) {
+            Log(LogCategory::Phase,
+                "staged and checked " + std::to_string(items_.size()) + " items, " + Since(start));
+            return {};
+        }
+        failure.refusedName =
+            failure.engineCode == zip::neCannotCreateFile && TakesNewFiles(disk_, staging);
+        journal_->Discard();
+        const auto left = disk_.FreeBytes(folder_);
+        failure.lowRoom = left && *left < kMB;
+        failed.engineCode = failure.engineCode;
+        failed.kind = KindOf(failure);
+        if (failed.kind == InstallOutcome::NoRoom) WithRoom(failed, left);
+        return failed;
+    }
+
+    // The engine's extraction into the staging folder, through the run's disk and flushed
+    // before the switch is recorded. What failed first goes into `failed` (its file, the
+    // system's error, the engine's message).
+    StagingFailure Extract(InstallOutcome& failed) {
+        StagingFailure failure;
+        archive_.BaseDir = journal_->StagingFolder();
+        archive_.Options.OverwriteMode = zip::TZAOverwriteMode::omAlways;
+        archive_.OutputDisk = &disk_;
+        archive_.DurableOutput = true;
+        archive_.OnProcessFileFailure = [&](zip::TZABaseArchiver&, const std::u16string& file,
+                                            zip::TZAProcessOperation, int nativeError, int,
+                                            const std::u16string& message, zip::TZAAction& action) {
+            if (failure.engineCode == 0) {
+                failure.engineCode = nativeError;
+                failed.file = file;
+                failed.message = platform::Utf16ToAnsi(message);
+                // The system's reason, for a file or folder the system refused to make.
+                if (nativeError == zip::neCannotCreateFile ||
+                    nativeError == zip::neCannotCreateDirectory || nativeError == zip::neDiskFull)
+                    failed.systemError = platform::LastSystemError();
+            }
+            action = zip::TZAAction::fxaAbort;
+        };
+        archive_.OnDiskFull = [&](zip::TZABaseArchiver&, int, const std::u16string&, bool& cancel) {
+            failure.diskFull = true;
+            cancel = true;
+        };
+        try {
+            archive_.ExtractMatching(u"*.*");
+        } catch (...) {
+            Unhook();
+            const CaughtFailure caught = FailureOf(std::current_exception());
+            if (failure.engineCode == 0)
+                failure.engineCode = caught.engineCode ? caught.engineCode : -1;
+            failure.streamError = caught.streamError;
+            if (caught.streamError) failed.systemError = caught.streamError;
+            failed.message = caught.message;
+        }
+        Unhook();
+        // A staged file that could not be written, stamped or flushed as it must.
+        if (const auto& written = archive_.OutputFailure())
+            if (failure.engineCode == 0 || failure.engineCode == zip::neDiskFull) {
+                failure.engineCode = -1;
+                failure.streamError = written->status.code;
+                failed.systemError = written->status.code;
+                failed.file = written->file.substr(
+                    std::min(written->file.size(), journal_->StagingFolder().size()));
+            }
+        return failure;
+    }
+
+    void Unhook() {
+        archive_.OnProcessFileFailure = nullptr;
+        archive_.OnDiskFull = nullptr;
+        archive_.OutputDisk = nullptr;
+        archive_.DurableOutput = false;
+    }
+
+    // Old files aside, new ones in place, all or nothing; then the leftovers go (what cannot
+    // go now is finished by the next start, which the journal tells).
+    Next SwitchOver() {
+        const auto start = std::chrono::steady_clock::now();
+        SwitchFailure failure;
+        const bool switched = journal_->SwitchOver(*plan_, failure);
+        Log(LogCategory::Phase, std::string(switched ? "switched over " : "switch-over undone, ") +
+                                    std::to_string(plan_->files.size()) + " files, " +
+                                    Since(start));
+        if (switched) {
+            journal_->Finish();
+            LogPlacedFiles(*plan_, items_);
+            return {};
+        }
+        if (failure.file.empty() && failure.restored) return OwnFileFailed(failure.status);
+        InstallOutcome failed = Failed(
+            failure.restored ? KindOf(failure.status) : InstallOutcome::NotRestored, failure.file);
+        failed.systemError = failure.status.code;
+        failed.journal = failure.file.empty();
+        if (failed.kind == InstallOutcome::NoRoom) WithRoom(failed, disk_.FreeBytes(folder_));
+        if (failed.kind == InstallOutcome::FileInUse)
+            failed.holders = HeldBy(disk_, folder_ + failure.file);
+        return failed;
+    }
+
+    static InstallOutcome Failed(InstallOutcome::Kind kind, std::u16string file = {}) {
+        InstallOutcome outcome;
+        outcome.kind = kind;
+        outcome.file = std::move(file);
+        return outcome;
+    }
+    // A change to the run's own journal failed: the folder is named, never a file in use.
+    InstallOutcome OwnFileFailed(const platform::DiskStatus& status) {
+        InstallOutcome failed = Failed(KindOf(status));
+        failed.journal = true;
+        failed.systemError = status.code;
+        if (failed.kind == InstallOutcome::NoRoom) WithRoom(failed, disk_.FreeBytes(folder_));
+        if (failed.kind == InstallOutcome::FileInUse) failed.kind = InstallOutcome::WriteFailed;
+        return failed;
+    }
+    InstallOutcome NoRoom(std::optional<std::uint64_t> available) const {
+        InstallOutcome failed = Failed(InstallOutcome::NoRoom);
+        WithRoom(failed, available);
+        return failed;
+    }
+    void WithRoom(InstallOutcome& failed, std::optional<std::uint64_t> available) const {
+        failed.neededMB = (needed_ + kMB - 1) / kMB;
+        failed.availableMB = available ? *available / kMB : 0;
+    }
+
+    zip::TZipArchive& archive_;
+    const std::vector<PayloadItem>& items_;
+    const std::u16string& folder_;
+    const std::u16string& programFile_;
+    platform::Disk& disk_;
+    std::optional<SwitchPlan> plan_;
+    std::uint64_t needed_ = 0;
+    std::optional<InstallJournal> journal_;
+};
 
 } // namespace
 
@@ -48,16 +276,11 @@ OpenedPayload::OpenedPayload(zip::TZipArchive& archive, const std::u16string& pa
         archive_.FileName = package;
         archive_.Open(zip::kOpenModeShareRead);
         open_ = true;
-    } catch (const zip::EZAException& e) {
-        check_.engineCode = e.NativeError;
-        check_.message = Ansi(e.Message());
-        return;
-    } catch (const zip::EFileStreamError& e) {
-        check_.systemError = e.SystemError();
-        check_.message = Ansi(e.Message());
-        return;
-    } catch (const zip::EZAError& e) {
-        check_.message = Ansi(e.Message());
+    } catch (...) {
+        const CaughtFailure caught = FailureOf(std::current_exception());
+        check_.engineCode = caught.engineCode;
+        check_.systemError = caught.streamError;
+        check_.message = caught.message;
         return;
     }
     // A directory rebuilt from local headers is a cut-off download.
@@ -88,194 +311,8 @@ OpenedPayload::~OpenedPayload() {
 
 InstallOutcome OpenedPayload::Install(const std::u16string& folder,
                                       const std::u16string& programFile, platform::Disk& disk) {
-    if (check_.kind != InstallOutcome::Installed) return check_;
-    InstallOutcome outcome;
-    // What an earlier run left is finished first; what cannot be finished keeps this run out.
-    for (const RecoveredFolder& earlier : RecoverEarlierRuns(folder, false, disk))
-        if (BlocksInstallation(earlier.result)) {
-            outcome.kind = InstallOutcome::Blocked;
-            outcome.recovery = earlier.result;
-            return outcome;
-        }
-
-    // Items that cannot go into this installation make the payload damaged.
-    std::u16string refused;
-    const std::optional<SwitchPlan> planned = MakePlan(folder, items_, refused, disk);
-    if (!planned) {
-        outcome.kind = InstallOutcome::Damaged;
-        outcome.file = refused;
-        return outcome;
-    }
-    const SwitchPlan& plan = *planned;
-    const std::vector<PayloadItem>& items = items_;
-    std::uint64_t needed = kMargin;
-    for (const PayloadItem& item : items)
-        if (!item.folder) needed += static_cast<std::uint64_t>(item.size) + kPerFileSlack;
-
-    // The old program file must not be running: a running program can be renamed, so the
-    // switch would not notice. Any other file another program holds refuses its move aside,
-    // and the switch is undone and names it: no probe of every file beforehand.
-    std::size_t replaced = 0;
-    for (const PlannedFile& file : plan.files)
-        replaced += file.existed ? 1 : 0;
-    Log(LogCategory::Phase, "plan: " + std::to_string(items.size()) + " items, " +
-                                std::to_string(plan.files.size()) + " files (" +
-                                std::to_string(replaced) + " replaced), " +
-                                std::to_string(plan.newFolders.size()) + " new folders");
-    if (!programFile.empty()) {
-        const bool inUse = disk.Use(folder + programFile) == platform::FileUse::InUse;
-        const int probeError = inUse ? platform::LastSystemError() : 0; // before the log writes
-        Log(LogCategory::Check, u"in use: " + programFile + (inUse ? u" is in use" : u" is free"));
-        if (inUse) {
-            outcome.kind = InstallOutcome::ProgramInUse;
-            outcome.file = programFile;
-            outcome.systemError = probeError;
-            outcome.holders = HeldBy(disk, folder + programFile);
-            return outcome;
-        }
-    }
-
-    auto noRoom = [&](std::optional<std::uint64_t> available) {
-        outcome.kind = InstallOutcome::NoRoom;
-        outcome.neededMB = (needed + kMB - 1) / kMB;
-        outcome.availableMB = available ? *available / kMB : 0;
-    };
-    const auto available = disk.FreeBytes(folder);
-    Log(LogCategory::Check,
-        "room: needed " + std::to_string((needed + kMB - 1) / kMB) + " MB, available " +
-            (available ? std::to_string(*available / kMB) + " MB" : std::string("unknown")));
-    if (available && *available < needed) {
-        noRoom(available);
-        return outcome;
-    }
-
-    InstallJournal journal(folder, disk);
-    if (const platform::DiskStatus status = journal.Begin(plan); !status.ok()) {
-        // The run's own file: the notice names the folder, not the file.
-        outcome.kind = KindOf(status);
-        outcome.journal = true;
-        outcome.systemError = status.code;
-        if (outcome.kind == InstallOutcome::NoRoom) noRoom(disk.FreeBytes(folder));
-        if (outcome.kind == InstallOutcome::FileInUse) outcome.kind = InstallOutcome::WriteFailed;
-        return outcome;
-    }
-
-    // Staging: every item checked as the engine checks it; the first failure ends it.
-    archive_.BaseDir = journal.StagingFolder();
-    archive_.Options.OverwriteMode = zip::TZAOverwriteMode::omAlways;
-    // Every staged file through the run's disk, and on the medium before the switch is
-    // recorded.
-    archive_.OutputDisk = &disk;
-    archive_.DurableOutput = true;
-    StagingFailure failure;
-    archive_.OnProcessFileFailure = [&](zip::TZABaseArchiver&, const std::u16string& fileName,
-                                        zip::TZAProcessOperation, int nativeError, int,
-                                        const std::u16string& message, zip::TZAAction& action) {
-        if (failure.engineCode == 0) {
-            failure.engineCode = nativeError;
-            outcome.file = fileName;
-            outcome.message = Ansi(message);
-            // The system's reason, for a file or folder the system refused to make.
-            if (nativeError == zip::neCannotCreateFile ||
-                nativeError == zip::neCannotCreateDirectory || nativeError == zip::neDiskFull)
-                outcome.systemError = platform::LastSystemError();
-        }
-        action = zip::TZAAction::fxaAbort;
-    };
-    archive_.OnDiskFull = [&](zip::TZABaseArchiver&, int, const std::u16string&, bool& cancel) {
-        failure.diskFull = true;
-        cancel = true;
-    };
-    struct Unhook {
-        zip::TZipArchive& a;
-        ~Unhook() {
-            a.OnProcessFileFailure = nullptr;
-            a.OnDiskFull = nullptr;
-            a.OutputDisk = nullptr;
-            a.DurableOutput = false;
-        }
-    };
-    const auto stagingStart = std::chrono::steady_clock::now();
-    {
-        Unhook unhook{archive_};
-        try {
-            archive_.ExtractMatching(u"*.*");
-        } catch (const zip::EZAException& e) {
-            if (failure.engineCode == 0) failure.engineCode = e.NativeError ? e.NativeError : -1;
-            outcome.message = Ansi(e.Message());
-        } catch (const zip::EFileStreamError& e) {
-            // A file stream's own error: a staged file that could not be created or opened.
-            if (failure.engineCode == 0) failure.engineCode = -1;
-            failure.streamError = e.SystemError();
-            outcome.systemError = e.SystemError();
-            outcome.message = Ansi(e.Message());
-        } catch (const zip::EZAError& e) {
-            if (failure.engineCode == 0) failure.engineCode = -1;
-            outcome.message = Ansi(e.Message());
-        }
-    }
-    // A staged file that could not be written, stamped or flushed as it must.
-    if (const auto& written = archive_.OutputFailure()) {
-        if (failure.engineCode == 0 || failure.engineCode == zip::neDiskFull) {
-            failure.engineCode = -1;
-            failure.streamError = written->status.code;
-            outcome.systemError = written->status.code;
-            outcome.file = written->file.substr(
-                std::min(written->file.size(), journal.StagingFolder().size()));
-        }
-    }
-
-    bool complete = failure.engineCode == 0 && !failure.diskFull;
-    for (std::size_t i = 0; complete && i < plan.files.size(); ++i)
-        if (!disk.IsFile(journal.StagingFolder() + plan.files[i].name)) {
-            complete = false;
-            outcome.file = plan.files[i].name;
-        }
-    if (!complete) {
-        failure.refusedName = failure.engineCode == zip::neCannotCreateFile &&
-                              TakesNewFiles(disk, journal.StagingFolder());
-        journal.Discard();
-        const auto left = disk.FreeBytes(folder);
-        failure.lowRoom = left && *left < kMB;
-        outcome.engineCode = failure.engineCode;
-        outcome.kind = KindOf(failure);
-        if (outcome.kind == InstallOutcome::NoRoom) noRoom(left);
-        return outcome;
-    }
-
-    Log(LogCategory::Phase,
-        "staged and checked " + std::to_string(items.size()) + " items, " + Since(stagingStart));
-    const auto switchStart = std::chrono::steady_clock::now();
-    SwitchFailure switchFailure;
-    const bool switched = journal.SwitchOver(plan, switchFailure);
-    Log(LogCategory::Phase, std::string(switched ? "switched over " : "switch-over undone, ") +
-                                std::to_string(plan.files.size()) + " files, " +
-                                Since(switchStart));
-    if (!switched) {
-        outcome.file = switchFailure.file;
-        outcome.systemError = switchFailure.status.code;
-        outcome.journal = switchFailure.file.empty();
-        outcome.kind =
-            switchFailure.restored ? KindOf(switchFailure.status) : InstallOutcome::NotRestored;
-        if (outcome.kind == InstallOutcome::NoRoom) noRoom(disk.FreeBytes(folder));
-        if (outcome.kind == InstallOutcome::FileInUse && switchFailure.file.empty())
-            outcome.kind = InstallOutcome::WriteFailed; // the journal, not a file of Kelvaro
-        if (outcome.kind == InstallOutcome::FileInUse)
-            outcome.holders = HeldBy(disk, folder + switchFailure.file);
-        return outcome;
-    }
-    // Committed: the update is in place. Leftovers that cannot go now are finished by the
-    // next start, which the journal tells.
-    journal.Finish();
-    LogPlacedFiles(plan, items);
-    return outcome;
-}
-
-InstallOutcome InstallPayload(zip::TZipArchive& archive, const std::u16string& package,
-                              const std::u16string& folder, const std::u16string& programFile,
-                              platform::Disk& disk) {
-    OpenedPayload payload(archive, package);
-    return payload.Install(folder, programFile, disk);
+    if (check_.kind != InstallOutcome::Ok) return check_;
+    return InstallRun(archive_, items_, folder, programFile, disk).Steps();
 }
 
 } // namespace klv::app

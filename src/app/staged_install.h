@@ -20,7 +20,7 @@ namespace klv::app {
 
 struct InstallOutcome {
     enum Kind {
-        Installed,
+        Ok,           // no failure: the check passed, or the payload is installed
         Damaged,      // an item failed its checks, the directory was rebuilt, or a name is unusable
         NoRoom,       // the drive lacks the room the payload needs, or filled up while staging
         ProgramInUse, // the old program file is running or held open
@@ -30,7 +30,7 @@ struct InstallOutcome {
         NotRestored,  // a failure whose undo could not put everything back (the journal stays)
         Blocked,      // an earlier run's remains keep the folder closed (see `recovery`)
     };
-    Kind kind = Installed;
+    Kind kind = Ok;
     RecoveryResult recovery = RecoveryResult::Nothing; // for Blocked
     std::u16string file;                               // the file concerned, relative to the folder
     bool journal = false;       // the run's own journal failed, not a file of the installation
@@ -55,7 +55,7 @@ class OpenedPayload {
     OpenedPayload(const OpenedPayload&) = delete;
     OpenedPayload& operator=(const OpenedPayload&) = delete;
 
-    // Installed when the payload may be installed; otherwise why not.
+    // Ok when the payload may be installed; otherwise why not.
     const InstallOutcome& Check() const { return check_; }
 
     // Installs every item into `folder` (with a trailing '\'), all or nothing; only when the
@@ -73,11 +73,5 @@ class OpenedPayload {
     InstallOutcome check_;
     std::vector<PayloadItem> items_;
 };
-
-// Opens, checks and installs in one: OpenedPayload(archive, package).Install(...), or the
-// check's failure.
-InstallOutcome InstallPayload(zip::TZipArchive& archive, const std::u16string& package,
-                              const std::u16string& folder, const std::u16string& programFile,
-                              platform::Disk& disk = platform::SystemDisk());
 
 } // namespace klv::app

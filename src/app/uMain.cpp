@@ -41,9 +41,9 @@ bool ConfigurationNotWritten(const zip::EZAError& error, const std::string& temp
 
 } // namespace
 
-TUpgradeForm::TUpgradeForm(UpgradeView& view, std::string executablePath,
+TUpgradeForm::TUpgradeForm(UpgradeView& view, Run& run, std::string executablePath,
                            PayloadFactory openPayload)
-    : view_(view), executablePath_(std::move(executablePath)),
+    : view_(view), run_(run), executablePath_(std::move(executablePath)),
       openPayload_(openPayload ? std::move(openPayload) : PayloadFactory(NewZipPayload)) {
     FormCreate();
 }
@@ -69,36 +69,39 @@ void TUpgradeForm::FormPaint(TObject*) {
         if (FirstPaintHook) FirstPaintHook();
         // One copy at a time: a second one touches nothing, not even the temporary folder.
         if (!payload_->Claim()) {
-            EndRun(ExitCode::AlreadyRunning, "another copy of the installer is running");
+            run_.End(ExitCode::AlreadyRunning, "another copy of the installer is running");
             util::ShowNotice(AlreadyRunningNotice());
             CloseAndTerminate();
             return;
         }
         const std::string caption = view_.Caption();
-        const std::string folder = Options.folder.empty() ? DefaultFolder() : Options.folder;
+        const std::string folder =
+            run_.options.folder.empty() ? DefaultFolder() : run_.options.folder;
         // An earlier run cut off while switching the installation over is undone first.
         // A run that had committed is finished quietly (the log tells it): no update was lost.
         for (const EarlierRun& earlier : payload_->RecoverInterruptedRuns(folder))
             if (earlier.result != RecoveryResult::Completed)
                 util::ShowNotice(RecoveryNotice(earlier.result, earlier.folder));
-        if (!Options.folder.empty() && !Unattended()) {
+        if (!run_.options.folder.empty() && !run_.Unattended()) {
             // A folder named on the command line (a relaunch as administrator names the one
             // chosen) stands as if typed: the timer and the validation judge it.
             view_.SetText(Control::edPath, folder);
-            Log(LogCategory::Folder, folder + " (" + FolderSource(folder) + ")");
+            Log(LogCategory::Folder,
+                folder + " (" + FolderSource(folder, !run_.options.folder.empty()) + ")");
         } else if (!IsBlankText(folder) && util::FolderExistsSafe(folder) &&
                    IsFullInstallation(folder)) {
             view_.SetText(Control::edPath, folder);
-            Log(LogCategory::Folder, folder + " (" + FolderSource(folder) + ")");
+            Log(LogCategory::Folder,
+                folder + " (" + FolderSource(folder, !run_.options.folder.empty()) + ")");
         } else {
             view_.SetText(Control::edPath, "");
             LogConsideredFolders(folder);
             Log(LogCategory::Folder, "no Kelvaro 3 installation at " + folder + " (" +
-                                         FolderSource(folder) +
+                                         FolderSource(folder, !run_.options.folder.empty()) +
                                          "): " + InstallationShortfall(folder));
-            if (Unattended()) {
+            if (run_.Unattended()) {
                 // Nobody to search or browse for: the run ends here.
-                EndRun(ExitCode::NoInstallation, "no Kelvaro 3 installation found");
+                run_.End(ExitCode::NoInstallation, "no Kelvaro 3 installation found");
                 CloseAndTerminate();
                 return;
             }
@@ -116,8 +119,8 @@ void TUpgradeForm::FormPaint(TObject*) {
             const std::string temp = util::TempFolder();
             if (ConfigurationNotWritten(e, temp)) {
                 // Downloading again would not help: the temporary folder took no files.
-                EndRun(ExitCode::NoRoom, "the configuration files cannot be written to " + temp +
-                                             ": " + platform::Utf16ToAnsi(e.Message()));
+                run_.End(ExitCode::NoRoom, "the configuration files cannot be written to " + temp +
+                                               ": " + platform::Utf16ToAnsi(e.Message()));
                 std::string shown = temp;
                 while (shown.size() > 3 && shown.back() == '\\')
                     shown.pop_back();
@@ -126,7 +129,7 @@ void TUpgradeForm::FormPaint(TObject*) {
                 return;
             }
             // A payload the engine cannot read ends here, before anything was changed.
-            EndRun(ExitCode::DamagedPackage, "the package cannot be read");
+            run_.End(ExitCode::DamagedPackage, "the package cannot be read");
             util::ShowNotice(DamagedPackageNotice());
             CloseAndTerminate();
             return;

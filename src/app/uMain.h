@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/payload.h"
+#include "app/run.h"
 #include "app/view.h"
 
 namespace klv::app {
@@ -35,8 +36,9 @@ void ReadInstallRegistry(std::string_view name, std::string& folder, std::string
 // The first target folder tried: the registry's folder when it is an existing directory,
 // else "kelvaro" at the root of the program-files folder's drive.
 std::string DefaultFolder();
-// How DefaultFolder came to `folder`, for the log: "registry" or "default".
-std::string FolderSource(std::string_view folder);
+// How the run came to `folder`, for the log: "/DIR" when the command line `named` it, else
+// "registry" (with the VirtualStore when that gave it) or "default".
+std::string FolderSource(std::string_view folder, bool named);
 // True when `path` (a folder, or a file in one) is a complete Kelvaro 3 installation: not a
 // drive root, not below "program files", with BDE, SC, SC\Slavenreg.sc, Data\voornamen.txt.
 bool IsFullInstallation(std::string_view path);
@@ -58,10 +60,11 @@ std::string ExceptionMessage(std::exception_ptr error);
 
 class TUpgradeForm {
   public:
-    // `view` must outlive the form. `executablePath` is the full path of the running
-    // executable, whose payload `openPayload` opens (the archive engine when empty).
-    // Runs FormCreate.
-    TUpgradeForm(UpgradeView& view, std::string executablePath, PayloadFactory openPayload = {});
+    // `view` and `run` must outlive the form; every way out of the run is recorded in `run`.
+    // `executablePath` is the full path of the running executable, whose payload
+    // `openPayload` opens (the archive engine when empty). Runs FormCreate.
+    TUpgradeForm(UpgradeView& view, Run& run, std::string executablePath,
+                 PayloadFactory openPayload = {});
     ~TUpgradeForm();
     TUpgradeForm(const TUpgradeForm&) = delete;
     TUpgradeForm& operator=(const TUpgradeForm&) = delete;
@@ -97,6 +100,10 @@ class TUpgradeForm {
     std::string PackageVersion();
     std::string InstalledVersion(const std::string& programFile);
 
+    // The run that starts without a click (Run::StartsByItself), once: the unattended run or
+    // the one handed over. The entry calls it at once for /VERYSILENT, else once the first
+    // paint has shown the window.
+    void StartByItself();
     // A run that nobody answers (/SILENT, /VERYSILENT): the first paint's work if the window
     // has not shown yet, then the installation run into the folder found (or /DIR), every
     // question given its safe answer. Always ends with the window closed and the application
@@ -112,6 +119,7 @@ class TUpgradeForm {
     bool Closed() const { return closed_; }
 
     UpgradeView& View() { return view_; }
+    Run& ThisRun() { return run_; }
     const std::string& ExecutablePath() const { return executablePath_; }
 
   private:
@@ -121,7 +129,9 @@ class TUpgradeForm {
     void RunInstallation(const std::string& folder);
 
     UpgradeView& view_;
-    bool closed_ = false; // the closing sequence has run
+    Run& run_;
+    bool closed_ = false;  // the closing sequence has run
+    bool started_ = false; // the run that starts without a click has started
     std::string executablePath_;
     PayloadFactory openPayload_;
     std::unique_ptr<Payload> payload_; // the window's archive component

@@ -127,26 +127,26 @@ void LogConsideredFolders(std::string_view chosen) {
 bool TUpgradeForm::ValidateTargetFolder() {
     const std::string folder = view_.Text(Control::edPath);
     if (folder.empty()) {
-        EndRun(ExitCode::NoInstallation, "no folder");
+        run_.End(ExitCode::NoInstallation, "no folder");
         util::ShowNotice(util::texts::PathNotFound);
         return false;
     }
     if (!util::FolderExists(folder)) {
-        EndRun(ExitCode::NoInstallation, "the folder " + folder + " does not exist");
+        run_.End(ExitCode::NoInstallation, "the folder " + folder + " does not exist");
         util::ShowNotice(util::texts::PathNotFoundAt(folder));
         return false;
     }
     if (!IsFullInstallation(folder)) {
-        EndRun(ExitCode::NoInstallation,
-               folder + " is no Kelvaro 3 installation: " + InstallationShortfall(folder));
+        run_.End(ExitCode::NoInstallation,
+                 folder + " is no Kelvaro 3 installation: " + InstallationShortfall(folder));
         util::ShowNotice(util::texts::NotKelvaroLocation);
         util::sys::Windows().Terminate();
         return false;
     }
     if (util::FileSizeOf(util::WithTrailingBackslash(folder) + "BDE\\BDEADMIN.EXE") <
         kFullBdeAdminSize) {
-        EndRun(ExitCode::NoInstallation,
-               folder + " is no complete Kelvaro 3 installation: " + InstallationShortfall(folder));
+        run_.End(ExitCode::NoInstallation, folder + " is no complete Kelvaro 3 installation: " +
+                                               InstallationShortfall(folder));
         util::ShowNotice(util::texts::NotFullKelvaroLocation);
         util::sys::Windows().Terminate();
         return false;
@@ -164,11 +164,11 @@ bool TUpgradeForm::FolderIsWritable(const std::string& folder) {
     if (util::sys::Files().CanWriteIn(folder)) return true;
     util::sys::Windows().SetCursorShape(platform::Cursor::Normal);
     auto& shell = util::sys::Shell();
-    if (Options.elevated || (TokenElevatedHook ? TokenElevatedHook() : shell.Elevated())) {
+    if (run_.options.elevated || (TokenElevatedHook ? TokenElevatedHook() : shell.Elevated())) {
         // An administrator's copy that still may not write: starting another would only ask
         // the same again.
-        EndRun(ExitCode::NoRights,
-               "the folder " + folder + " cannot be written, not even as administrator");
+        run_.End(ExitCode::NoRights,
+                 "the folder " + folder + " cannot be written, not even as administrator");
         util::ShowNotice(util::texts::NoRights(folder, ""));
         return false;
     }
@@ -177,30 +177,23 @@ bool TUpgradeForm::FolderIsWritable(const std::string& folder) {
                           util::texts::NoWriteRightsTitle, 1) == 1) {
         // The new copy gets every switch of this run and the folder chosen here, writes on in
         // this run's log, and starts the run itself; this one waits and ends as it ends.
-        CommandLine run;
-        run.verySilent = Options.mode == RunMode::VerySilent;
-        run.silent = Options.mode == RunMode::Silent;
-        run.noStart = Options.noStart;
-        run.dir = folder;
-        if (const RunLog* log = CurrentRunLog(); log && log->Writing())
-            run.log = platform::Utf16ToAnsi(log->Path());
-        const std::string arguments = RelaunchArguments(run);
+        const std::string arguments = run_.HandOverArguments(folder);
         Log(LogCategory::Phase,
             "the run is handed over to a copy started as administrator: " + arguments);
         ReleaseRun(); // the new copy claims the run
         const std::optional<int> code =
             shell.RunElevatedAndWait(view_.Handle(), executablePath_, arguments);
         if (code) {
-            EndRun(static_cast<ExitCode>(*code),
-                   "the run was handed over to the copy started as administrator");
+            run_.End(static_cast<ExitCode>(*code),
+                     "the run was handed over to the copy started as administrator");
             return false;
         }
         ClaimRun();
-        EndRun(ExitCode::NoRights, "the folder " + folder + " cannot be written");
+        run_.End(ExitCode::NoRights, "the folder " + folder + " cannot be written");
         util::ShowNotice(util::texts::AdministratorStartFailed());
         return false;
     }
-    EndRun(ExitCode::NoRights, "the folder " + folder + " cannot be written");
+    run_.End(ExitCode::NoRights, "the folder " + folder + " cannot be written");
     util::ShowNotice(util::texts::UpdateStopped());
     return false;
 }

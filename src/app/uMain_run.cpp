@@ -26,10 +26,10 @@ void SetCursor(platform::Cursor cursor) {
 }
 
 // A run that ends without installing: its exit code, its line in the log and its notice.
-void EndFailedRun(const InstallOutcome& outcome, const std::string& folder,
+void EndFailedRun(Run& run, const InstallOutcome& outcome, const std::string& folder,
                   const std::string& programFile) {
     const FailureReport report = ReportFailure(outcome, folder, programFile);
-    EndRun(report.code, ExitName(report.code));
+    run.End(report.code, ExitName(report.code));
     Log(LogCategory::Failure, report.logLine);
     SetCursor(platform::Cursor::Normal);
     util::ShowNotice(report.notice);
@@ -51,7 +51,7 @@ void TUpgradeForm::bnExtractClick(TObject*) {
         RunInstallation(view_.Text(Control::edPath));
     } catch (...) {
         const std::exception_ptr error = std::current_exception();
-        EndRun(ExitCodeFor(error), ExceptionMessage(error));
+        run_.End(ExitCodeFor(error), ExceptionMessage(error));
         Log(LogCategory::Failure, "the run ended with: " + ExceptionMessage(error));
         try {
             CloseAndTerminate();
@@ -65,7 +65,7 @@ void TUpgradeForm::bnExtractClick(TObject*) {
 
 void TUpgradeForm::RunInstallation(const std::string& folder) {
     if (!util::FolderExists(folder)) {
-        EndRun(ExitCode::NoInstallation, "the folder " + folder + " does not exist");
+        run_.End(ExitCode::NoInstallation, "the folder " + folder + " does not exist");
         util::ShowNotice(util::texts::FolderDoesNotExist(folder));
         return;
     }
@@ -77,10 +77,10 @@ void TUpgradeForm::RunInstallation(const std::string& folder) {
     const InstallOutcome check = payload_->Check(folder);
     Log(LogCategory::Phase,
         std::string("first look at the payload: ") +
-            (check.kind == InstallOutcome::Installed ? "sound" : "damaged or cut off") + ", " +
+            (check.kind == InstallOutcome::Ok ? "sound" : "damaged or cut off") + ", " +
             Since(checkStart));
-    if (check.kind != InstallOutcome::Installed) {
-        EndFailedRun(check, folder, {});
+    if (check.kind != InstallOutcome::Ok) {
+        EndFailedRun(run_, check, folder, {});
         return;
     }
 
@@ -102,18 +102,18 @@ void TUpgradeForm::RunInstallation(const std::string& folder) {
     const InstallOutcome outcome = payload_->Install(folder, replacedProgram);
     Log(LogCategory::Phase,
         "install: " + std::string(ExitName(ExitCodeFor(outcome))) + ", " + Since(installStart));
-    if (outcome.kind != InstallOutcome::Installed) {
-        EndFailedRun(outcome, folder, programFile);
+    if (outcome.kind != InstallOutcome::Ok) {
+        EndFailedRun(run_, outcome, folder, programFile);
         return;
     }
-    EndRun(ExitCode::Installed, "the payload is in " + folder);
+    run_.End(ExitCode::Installed, "the payload is in " + folder);
 
     const bool help = IsHelpPackage();
     if (!configured && !help && util::FileExistsSafe(programFile)) {
         if (view_.Visible(Control::MakeShortcuts) && view_.Checked(Control::MakeShortcuts)) {
             util::CreateShortcuts(folder, "Kelvaro", "Kelvaro", false);
             Log(LogCategory::Phase, "shortcuts made on the desktop and in the start menu");
-            if (Options.noStart) {
+            if (run_.options.noStart) {
                 Log(LogCategory::Question, "Direct starten ? not asked (/NOSTART)");
             } else if (util::AskQuestion(util::texts::StartQuestion, "", "",
                                          util::texts::InstalledTitle, 1) == 1)
@@ -132,7 +132,7 @@ void TUpgradeForm::bnExitClick(TObject*) {
         util::SearchStopFlag = true;
         return;
     }
-    EndRun(ExitCode::Cancelled, "Annuleren");
+    run_.End(ExitCode::Cancelled, "Annuleren");
     closed_ = true;
     view_.Close();
     util::sys::Windows().Terminate();
@@ -157,18 +157,18 @@ bool TUpgradeForm::ConfirmVersion(const std::string& programFile) {
     Log(LogCategory::Check, "version: installed " + installed + ", update " +
                                 (package.empty() ? std::string("unknown") : package));
     if (order && *order <= 0) return true;
-    if (Unattended()) {
+    if (run_.Unattended()) {
         // An older version is never installed unasked.
         Log(LogCategory::Question, "Versiecontrole -> Annuleren (unattended, not shown)");
-        EndRun(ExitCode::OlderVersion,
-               "the installed version " + installed + " is newer than the update's " + package);
+        run_.End(ExitCode::OlderVersion,
+                 "the installed version " + installed + " is newer than the update's " + package);
         return false;
     }
     const bool keep = util::AskQuestion(util::texts::NewerVersionQuestion(installed, package),
                                         util::texts::CancelUpdateMeaning,
                                         util::texts::OlderVersionMeaning(package),
                                         util::texts::VersionCheckTitle, 1) == 1;
-    if (keep) EndRun(ExitCode::OlderVersion, "the user kept the installed version " + installed);
+    if (keep) run_.End(ExitCode::OlderVersion, "the user kept the installed version " + installed);
     return !keep;
 }
 

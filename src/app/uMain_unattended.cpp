@@ -15,8 +15,8 @@
 
 namespace klv::app {
 
-std::string FolderSource(std::string_view folder) {
-    if (!Options.folder.empty()) return "/DIR";
+std::string FolderSource(std::string_view folder, bool named) {
+    if (named) return "/DIR";
     std::string registry, date, setup;
     try {
         ReadInstallRegistry("Kelvaro", registry, date, setup);
@@ -44,12 +44,12 @@ void TUpgradeForm::RunUnattended() {
     const std::string folder = view_.Text(Control::edPath);
     // The install button's own condition (the timer's): a folder that is a full installation.
     if (util::LowerTrim(folder).empty() || !IsFullInstallation(folder)) {
-        EndRun(ExitCode::NoInstallation,
-               "no Kelvaro 3 installation in [" + folder + "]: " + InstallationShortfall(folder));
+        run_.End(ExitCode::NoInstallation,
+                 "no Kelvaro 3 installation in [" + folder + "]: " + InstallationShortfall(folder));
         CloseAndTerminate();
         return;
     }
-    if (Options.mode == RunMode::Silent) {
+    if (run_.options.mode == RunMode::Silent) {
         // The window shows the run: what it does, and nothing to press meanwhile.
         view_.SetTimerEnabled(false);
         for (Control c : {Control::bnExtract, Control::bnExit, Control::zoeklocs,
@@ -63,8 +63,18 @@ void TUpgradeForm::RunUnattended() {
     if (!closed_) CloseAndTerminate();
 }
 
+void TUpgradeForm::StartByItself() {
+    // The run may pump messages (a box, the progress): it starts once.
+    if (started_ || closed_ || !run_.StartsByItself()) return;
+    started_ = true;
+    if (run_.Unattended())
+        RunUnattended();
+    else
+        RunHandedOver();
+}
+
 void TUpgradeForm::RunHandedOver() {
-    if (closed_ || !Options.elevated || Unattended()) return;
+    if (closed_ || !run_.options.elevated || run_.Unattended()) return;
     Log(LogCategory::Phase, "started as administrator by another copy: the run starts");
     bnExtractClick();
 }

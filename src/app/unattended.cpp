@@ -1,19 +1,18 @@
 #include "app/unattended.h"
 
+#include <algorithm>
 #include <memory>
 
+#include "app/run_failures.h"
 #include "app/run_log.h"
 #include "platform/disk.h"
+#include "util/meldunit.h"
 #include "util/texts.h"
 
 namespace klv::app {
 
-RunOptions Options;
-
 namespace {
 
-ExitCode endCode = ExitCode::Cancelled;
-std::string endReason;
 std::unique_ptr<platform::InstallerClaim> claim;
 
 std::string Answer(int answer) {
@@ -33,24 +32,6 @@ std::string Answer(int answer) {
 
 } // namespace
 
-ExitCode RunExitCode() {
-    return endCode;
-}
-
-void EndRun(ExitCode code, std::string_view reason) {
-    endCode = code;
-    endReason = std::string(reason);
-}
-
-const std::string& RunEndReason() {
-    return endReason;
-}
-
-void ResetRunEnd() {
-    endCode = ExitCode::Cancelled;
-    endReason.clear();
-}
-
 bool ClaimRun() {
     if (!claim) claim = platform::ClaimInstaller();
     return claim != nullptr;
@@ -60,12 +41,48 @@ void ReleaseRun() {
     claim.reset();
 }
 
+void EndAtOnce(Run& run, RunStart start, const CommandLine& line, std::string_view title) {
+    platform::WindowSystem& windows = *platform::System().windows;
+    const bool shows = run.options.mode != RunMode::VerySilent;
+    switch (start) {
+    case RunStart::Window:
+        return;
+    case RunStart::BadSwitch: {
+        const std::string bad =
+            !line.malformed.empty() ? line.malformed.front() : line.unknown.front();
+        run.End(ExitCode::BadSwitch, "unknown or malformed switch " + bad);
+        if (shows)
+            windows.ShowMessageBox(util::texts::BadSwitch(bad), title,
+                                   platform::mbOk | platform::mbIconError);
+        return;
+    }
+    case RunStart::ShowSwitches:
+        run.End(ExitCode::Installed, "the switches were shown (/?)");
+        if (shows) {
+            windows.ShowMessageBox(util::texts::SwitchHelp, title,
+                                   platform::mbOk | platform::mbIconInformation);
+            return;
+        }
+        // Nobody to press OK: the list goes to the log.
+        for (std::string_view help = util::texts::SwitchHelp; !help.empty();) {
+            const std::size_t end = std::min(help.find("\r\n"), help.size());
+            if (end > 0) Log(LogCategory::Start, "/? " + std::string(help.substr(0, end)));
+            help.remove_prefix(std::min(end + 2, help.size()));
+        }
+        return;
+    case RunStart::AlreadyRunning:
+        run.End(ExitCode::AlreadyRunning, "another copy of the installer is running");
+        if (run.options.mode == RunMode::Interactive) util::ShowNotice(AlreadyRunningNotice());
+        return;
+    }
+}
+
 int LoggedWindowSystem::ShowMessageBox(std::string_view text, std::string_view caption,
                                        unsigned flags) {
     const bool question = (flags & 0x0F) == platform::mbYesNo;
     std::string line =
         (question ? "[" : "notice [") + std::string(caption) + "] " + std::string(text);
-    if (Unattended()) {
+    if (run_.Unattended()) {
         const int answer = question ? platform::idNo : platform::idOk;
         Log(LogCategory::Question, line + " -> " + Answer(answer) + " (unattended, not shown)");
         return answer;

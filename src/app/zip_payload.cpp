@@ -113,14 +113,14 @@ class ZipPayload final : public Payload {
         opened_.reset();
         opened_ = std::make_unique<OpenedPayload>(archive_, executable_);
         InstallOutcome check = opened_->Check();
-        if (check.kind != InstallOutcome::Installed) opened_.reset();
+        if (check.kind != InstallOutcome::Ok) opened_.reset();
         return check;
     }
 
     InstallOutcome Install(const std::string& folder, const std::string& programFile) override {
         if (!opened_) {
             // Install without a sound Check: the payload is checked here.
-            if (InstallOutcome check = Check(folder); check.kind != InstallOutcome::Installed)
+            if (InstallOutcome check = Check(folder); check.kind != InstallOutcome::Ok)
                 return check;
         }
         const std::unique_ptr<OpenedPayload> opened = std::move(opened_);

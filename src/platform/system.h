@@ -61,6 +61,8 @@ enum : int {
 enum : unsigned {
     mbOk = 0x0000,
     mbYesNo = 0x0004,
+    mbIconError = 0x0010,
+    mbIconInformation = 0x0040,
     mbDefButton2 = 0x0100,
 };
 enum : int {

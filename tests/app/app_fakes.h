@@ -98,7 +98,7 @@ struct PayloadScript {
     bool claimed = true;                       // no other copy of the installer runs
     std::vector<app::EarlierRun> earlierRuns;  // what the recovery at start finds
     // What the all-or-nothing installation ends in, when it does not succeed.
-    app::InstallOutcome::Kind outcome = app::InstallOutcome::Installed;
+    app::InstallOutcome::Kind outcome = app::InstallOutcome::Ok;
     app::RecoveryResult recovery = app::RecoveryResult::Nothing; // with Blocked
 };
 
@@ -145,7 +145,7 @@ class ScriptedPayload final : public app::Payload {
         else
             outcome.kind = s_.outcome;
         outcome.recovery = s_.recovery;
-        if (outcome.kind == app::InstallOutcome::Installed)
+        if (outcome.kind == app::InstallOutcome::Ok)
             for (const std::string& item : s_.items)
                 m_.AddFile(base + item, 10);
         return outcome;

@@ -286,7 +286,7 @@ TEST(ZipPayload, SoundPayloadIsCheckedWithoutWritingThenInstalledFromTheSameOpen
     const std::string target = Folder(dir, "Kelvaro");
     test::WriteBytes(dir / "Kelvaro" / "kelvaro.exe", "old program");
 
-    EXPECT_EQ(payload->Check(target).kind, app::InstallOutcome::Installed);
+    EXPECT_EQ(payload->Check(target).kind, app::InstallOutcome::Ok);
     EXPECT_EQ(FilesBelow(target), (std::vector<std::string>{"kelvaro.exe"}));
     EXPECT_EQ(test::ReadBytes(dir / "Kelvaro" / "kelvaro.exe"), "old program");
     // The run stages from the archive it checked, held open from the check on: a package
@@ -302,7 +302,7 @@ TEST(ZipPayload, SoundPayloadIsCheckedWithoutWritingThenInstalledFromTheSameOpen
     EXPECT_FALSE(replaced) << replaced.message();
 #endif
 
-    ASSERT_EQ(payload->Install(target, "kelvaro.exe").kind, app::InstallOutcome::Installed);
+    ASSERT_EQ(payload->Install(target, "kelvaro.exe").kind, app::InstallOutcome::Ok);
     EXPECT_EQ(test::ReadBytes(dir / "Kelvaro" / "kelvaro.exe"), std::string(70000, 'k'));
     EXPECT_EQ(test::ReadBytes(dir / "Kelvaro" / "Data" / "voornamen.txt"), "Jan\r\nPiet\r\n");
     EXPECT_EQ(FilesBelow(target).size(), 3u);
@@ -333,7 +333,7 @@ TEST(ZipPayload, DamagedOrCutOffPayloadIsRefused) {
     test::ScratchDir crc;
     const auto payload = app::NewZipPayload(Package(bad).Write(crc));
     const std::string target = Folder(crc, "Kelvaro");
-    ASSERT_EQ(payload->Check(target).kind, app::InstallOutcome::Installed);
+    ASSERT_EQ(payload->Check(target).kind, app::InstallOutcome::Ok);
     const app::InstallOutcome staged = payload->Install(target, "");
     EXPECT_EQ(staged.kind, app::InstallOutcome::Damaged);
     EXPECT_EQ(staged.engineCode, zip::neNotIntact);

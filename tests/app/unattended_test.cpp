@@ -23,12 +23,10 @@ const std::string ProgramFile = "C:\\Kelvaro3\\kelvaro.exe";
 
 class Unattended : public ::testing::Test {
   protected:
-    Unattended() : logged_(m) {
+    Unattended() : logged_(m, run) {
         app::StubConfigFound = false;
         app::FirstPaint = true;
         util::SearchStopFlag = true;
-        app::Options = {};
-        app::ResetRunEnd();
         m.SetSpecialFolder(platform::sfProgramFiles, "C:\\Program Files (x86)");
         m.SetSpecialFolder(platform::sfDesktopDirectory, "C:\\Users\\jan\\Desktop");
         m.SetSpecialFolder(platform::sfStartMenu, "C:\\Users\\jan\\Start Menu");
@@ -48,7 +46,6 @@ class Unattended : public ::testing::Test {
     ~Unattended() override {
         app::SetRunLog(nullptr);
         platform::InstallServices(previous_);
-        app::Options = {};
     }
 
     void Stage(const std::string& folder) {
@@ -62,12 +59,14 @@ class Unattended : public ::testing::Test {
     // The whole run as the program entry drives it: unattended, or a person who presses
     // Installeren after the first paint. Its exit code.
     ExitCode RunIt(RunMode mode) {
-        app::Options.mode = mode;
+        run.options.mode = mode;
+        run.End(ExitCode::Cancelled, {});
         test::FakeView view(m);
         view.caption = "Kelvaro Update 3.2.0.1]";
-        app::TUpgradeForm form(view, "C:\\Downloads\\klvupgrade.exe", [this](const std::string&) {
-            return std::make_unique<test::ScriptedPayload>(m, script);
-        });
+        app::TUpgradeForm form(view, run, "C:\\Downloads\\klvupgrade.exe",
+                               [this](const std::string&) {
+                                   return std::make_unique<test::ScriptedPayload>(m, script);
+                               });
         app::EntrySequence(form);
         if (mode == RunMode::Interactive) {
             form.FormPaint();
@@ -76,7 +75,7 @@ class Unattended : public ::testing::Test {
             form.RunUnattended();
         }
         EXPECT_TRUE(form.Closed());
-        return app::RunExitCode();
+        return run.Code();
     }
 
     // What happened: payload steps, links, starts, boxes shown (their first line), browsing.
@@ -100,6 +99,7 @@ class Unattended : public ::testing::Test {
 
     FakeMachine m;
     test::PayloadScript script;
+    app::Run run;
 
   private:
     test::ScratchDir dir_;
@@ -142,8 +142,8 @@ TEST_F(Unattended, TheLogSaysWhyNoFolderConsideredIsAnInstallation) {
     m.Remove(Installation + "\\SC\\Slavenreg.sc");
     // The user's VirtualStore names a folder that is gone; the default folder is one whose
     // BDE administrator is cut short.
-    m.SetRegistryText(platform::RootKey::CurrentUser,
-                      m.VirtualStorePath("\\SOFTWARE\\KLV\\"), "Kelvaro", "D:\\Oud");
+    m.SetRegistryText(platform::RootKey::CurrentUser, m.VirtualStorePath("\\SOFTWARE\\KLV\\"),
+                      "Kelvaro", "D:\\Oud");
     Stage("C:\\kelvaro");
     m.AddFile("C:\\kelvaro\\BDE\\BDEADMIN.EXE", 1024);
     EXPECT_EQ(RunIt(RunMode::VerySilent), ExitCode::NoInstallation);
@@ -166,7 +166,7 @@ TEST_F(Unattended, AnOlderVersionIsNeverInstalledUnasked) {
 
 TEST_F(Unattended, OnlyADirThatPassesTheValidationInstallsElsewhere) {
     Stage("C:\\Andere map");
-    app::Options.folder = "C:\\Andere map";
+    run.options.folder = "C:\\Andere map";
     EXPECT_EQ(RunIt(RunMode::VerySilent), ExitCode::Installed);
     EXPECT_EQ(Story().front(), "payload install C:\\Andere map");
 
@@ -175,7 +175,7 @@ TEST_F(Unattended, OnlyADirThatPassesTheValidationInstallsElsewhere) {
         m.journal.clear();
         m.AddFolder("C:\\Leeg");
         Stage("C:\\Program Files\\Kelvaro3");
-        app::Options.folder = refused;
+        run.options.folder = refused;
         EXPECT_EQ(RunIt(RunMode::VerySilent), ExitCode::NoInstallation) << refused;
         EXPECT_EQ(Story(), Strings{}) << refused;
     }
@@ -183,7 +183,7 @@ TEST_F(Unattended, OnlyADirThatPassesTheValidationInstallsElsewhere) {
     app::FirstPaint = true;
     m.journal.clear();
     m.AddFile("C:\\Andere map\\BDE\\BDEADMIN.EXE", 989607);
-    app::Options.folder = "C:\\Andere map";
+    run.options.folder = "C:\\Andere map";
     EXPECT_EQ(RunIt(RunMode::VerySilent), ExitCode::NoInstallation);
     EXPECT_EQ(Story(), Strings{});
     EXPECT_TRUE(m.boxes.empty());
@@ -229,14 +229,14 @@ TEST_F(Unattended, EveryFailureHasItsCodeInBothModes) {
         for (RunMode mode : {RunMode::VerySilent, RunMode::Interactive}) {
             script = {};
             app::FirstPaint = true;
-            app::ResetRunEnd();
+            run = app::Run(run.options);
             m.boxes.clear();
             c.stage();
             ExitCode code = ExitCode::Installed;
             try {
                 code = RunIt(mode);
             } catch (...) {
-                code = app::RunExitCode(); // the error handler's turn; the code is recorded
+                code = run.Code(); // the error handler's turn; the code is recorded
             }
             EXPECT_EQ(code, c.code) << c.what;
             // A person is told; an unattended run shows nothing.
@@ -254,7 +254,7 @@ TEST_F(Unattended, APersonsAnswersGiveTheSameCodes) {
     app::FirstPaint = true;
     m.journal.clear();
     m.QueueAnswer(platform::idNo); // Toch oudere versie installeren
-    app::Options.noStart = true;   // and Direct starten ? is never asked
+    run.options.noStart = true;    // and Direct starten ? is never asked
     EXPECT_EQ(RunIt(RunMode::Interactive), ExitCode::Installed);
     EXPECT_EQ(Story(), (Strings{"box: De versie die u al heeft (4.0.0.0) is nieuwer dan de versie "
                                 "die u nu wilt installeren (3.2.0.1).",

@@ -47,7 +47,7 @@ class Window : public ::testing::Test {
     app::TUpgradeForm& Form() {
         if (!form_) {
             form_ = std::make_unique<app::TUpgradeForm>(
-                view, "C:\\Downloads\\klvupgradeStub.exe", [this](const std::string& exe) {
+                view, run, "C:\\Downloads\\klvupgradeStub.exe", [this](const std::string& exe) {
                     EXPECT_EQ(exe, "C:\\Downloads\\klvupgradeStub.exe");
                     return std::make_unique<test::ScriptedPayload>(m, script);
                 });
@@ -83,6 +83,7 @@ class Window : public ::testing::Test {
     FakeMachine m;
     test::FakeView view{m};
     test::PayloadScript script;
+    app::Run run;
 
   private:
     std::unique_ptr<app::TUpgradeForm> form_;
@@ -187,14 +188,12 @@ TEST_F(Window, ConfigurationFilesTheTempFolderRefusesAreAFailedWrite) {
     m.DenyWrites(Temp);
     script.failConfiguration = true;
     script.configurationError = zip::neCannotCreateFile;
-    app::ResetRunEnd();
     Shown();
     EXPECT_EQ(Story(), (Strings{"payload configuration",
                                 "box: De update kon niet worden uitgepakt in [C:\\windows\\temp].",
                                 "close", "terminate x1"}));
-    EXPECT_EQ(app::RunExitCode(), app::ExitCode::NoRoom);
+    EXPECT_EQ(run.Code(), app::ExitCode::NoRoom);
     EXPECT_EQ(m.boxes.back().text.find("Download"), std::string::npos) << m.boxes.back().text;
-    app::ResetRunEnd();
 }
 
 TEST_F(Window, NoInstallationAsksBeforeTheConfigurationThenBrowses) {

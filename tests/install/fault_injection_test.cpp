@@ -372,7 +372,7 @@ class FaultInjection : public ::testing::Test {
 
     InstallOutcome Install(platform::Disk& disk) {
         zip::TZipArchive archive;
-        return InstallPayload(archive, package.u16string(), Folder(), u"", disk);
+        return OpenedPayload(archive, package.u16string()).Install(Folder(), u"", disk);
     }
     std::u16string Folder() const { return folder.u16string() + u"/"; }
 
@@ -383,7 +383,7 @@ class FaultInjection : public ::testing::Test {
 TEST_F(FaultInjection, EveryChangeFailingOrCutOffLeavesTheOldOrTheNewInstallation) {
     // A clean run: the number of changes, and the installation as the update leaves it.
     FaultyDisk counting;
-    ASSERT_EQ(Install(counting).kind, InstallOutcome::Installed);
+    ASSERT_EQ(Install(counting).kind, InstallOutcome::Ok);
     const int changes = counting.count;
     const Tree updated = Snapshot(root);
     ASSERT_NE(updated, before);
@@ -412,7 +412,7 @@ TEST_F(FaultInjection, EveryChangeFailingOrCutOffLeavesTheOldOrTheNewInstallatio
             disk.failOn = from;
             const InstallOutcome outcome = Install(disk);
             // A failure before the commit says so; one after it is the update in place.
-            check(what + " failing", outcome.kind == InstallOutcome::Installed);
+            check(what + " failing", outcome.kind == InstallOutcome::Ok);
             if (::testing::Test::HasFatalFailure()) return;
         }
         Stage();
@@ -435,7 +435,7 @@ TEST_F(FaultInjection, EveryChangeFailingOrCutOffLeavesTheOldOrTheNewInstallatio
               << restoredByRecovery << " and completed " << completedByRecovery << "\n";
     // The next run after all that installs as usual.
     Stage();
-    ASSERT_EQ(Install(platform::SystemDisk()).kind, InstallOutcome::Installed);
+    ASSERT_EQ(Install(platform::SystemDisk()).kind, InstallOutcome::Ok);
     EXPECT_EQ(Snapshot(root), updated);
 }
 
@@ -445,7 +445,7 @@ TEST_F(FaultInjection, EveryChangeFailingOrCutOffLeavesTheOldOrTheNewInstallatio
 // old installation or exactly the update.
 TEST_F(FaultInjection, APowerCutAtAnyChangeLosesNothing) {
     PowerLossDisk counting(root, 0, false);
-    ASSERT_EQ(Install(counting).kind, InstallOutcome::Installed);
+    ASSERT_EQ(Install(counting).kind, InstallOutcome::Ok);
     const int changes = counting.count;
     const Tree updated = Snapshot(root);
     Stage();
@@ -541,7 +541,7 @@ TEST_F(FaultInjection, EachFailureIsToldByItsCause) {
 TEST_F(FaultInjection, AFileThatAppearsMeanwhileIsKept) {
     FaultyDisk disk;
     disk.onCreate = [&] { WriteBytes(folder / OldName(120), "the user's own"); };
-    EXPECT_NE(Install(disk).kind, InstallOutcome::Installed);
+    EXPECT_NE(Install(disk).kind, InstallOutcome::Ok);
     EXPECT_EQ(ReadBytes(folder / OldName(120)), "the user's own");
     fs::remove(folder / OldName(120));
     EXPECT_EQ(Snapshot(root), before);

@@ -107,7 +107,8 @@ class StagedInstallTest : public ::testing::Test {
 
     InstallOutcome Install(const fs::path& package, std::u16string program = u"kelvaro.exe") {
         zip::TZipArchive archive;
-        return InstallPayload(archive, package.u16string(), folder.u16string() + u"/", program);
+        return OpenedPayload(archive, package.u16string())
+            .Install(folder.u16string() + u"/", program);
     }
 
     ScratchDir dir;
@@ -117,7 +118,7 @@ class StagedInstallTest : public ::testing::Test {
 TEST_F(StagedInstallTest, SuccessReplacesAddsAndLeavesNothingOfItsOwn) {
     const auto before = Snapshot(folder);
     const InstallOutcome outcome = Install(Package());
-    ASSERT_EQ(outcome.kind, InstallOutcome::Installed) << outcome.message;
+    ASSERT_EQ(outcome.kind, InstallOutcome::Ok) << outcome.message;
     const auto after = Snapshot(folder);
     EXPECT_EQ(ReadBytes(folder / "kelvaro.exe"), std::string(20000, 'P'));
     EXPECT_EQ(ReadBytes(folder / "Data" / "voornamen.txt"), "new names");
@@ -202,8 +203,8 @@ TEST_F(StagedInstallTest, InUseAndNoRoomAsTheDiskReportsThemChangeNothing) {
     const fs::path package = Package();
     auto run = [&](ReportingDisk& disk) {
         zip::TZipArchive archive;
-        return InstallPayload(archive, package.u16string(), folder.u16string() + u"/",
-                              u"kelvaro.exe", disk);
+        return OpenedPayload(archive, package.u16string())
+            .Install(folder.u16string() + u"/", u"kelvaro.exe", disk);
     };
 
     ReportingDisk inUse;
@@ -265,7 +266,7 @@ TEST_F(StagedInstallTest, RefusedNamesAndPathsThroughFilesChangeNothing) {
     utf8.prefix = test::FakeExecutable(4096);
     utf8.add("Data/Caf\xC3\xA9 \xC3\xA9\xC3\xA9n.txt", "utf-8"); // flagged UTF-8
     WriteBytes(dir / "package.exe", utf8.build());
-    ASSERT_EQ(Install(dir / "package.exe").kind, InstallOutcome::Installed);
+    ASSERT_EQ(Install(dir / "package.exe").kind, InstallOutcome::Ok);
     // An encrypted item: the installer has no password to give.
     test::RawRecords w;
     w.prefix = test::FakeExecutable(4096);
@@ -286,7 +287,7 @@ TEST_F(StagedInstallTest, AFileWhereThePayloadHasAFolderChangesNothing) {
     WriteBytes(folder / "Genealogie", "a file, not a folder");
     const auto blocked = Snapshot(folder);
     const InstallOutcome outcome = Install(Package());
-    EXPECT_NE(outcome.kind, InstallOutcome::Installed);
+    EXPECT_NE(outcome.kind, InstallOutcome::Ok);
     EXPECT_EQ(Snapshot(folder), blocked);
     fs::remove(folder / "Genealogie");
     EXPECT_EQ(Snapshot(folder), before);
@@ -322,7 +323,7 @@ TEST_F(StagedInstallTest, RunCutOffAtAnyStepIsRestoredByTheNextRun) {
         EXPECT_EQ(RecoverInterruptedRun(folder.u16string() + u"/"), RecoveryResult::Nothing);
     }
     // And the next package installs as if nothing had happened.
-    EXPECT_EQ(Install(package).kind, InstallOutcome::Installed);
+    EXPECT_EQ(Install(package).kind, InstallOutcome::Ok);
 }
 
 // Recovery trusts nothing it reads: a journal that is not exactly of this format, or that names
@@ -541,7 +542,7 @@ TEST(RecoveryTest, CommittedRunsFinishAndIncompleteUndosWait) {
     package.write(dir / "package.exe");
     zip::TZipArchive archive;
     const InstallOutcome refused =
-        InstallPayload(archive, (dir / "package.exe").u16string(), f, u"");
+        OpenedPayload(archive, (dir / "package.exe").u16string()).Install(f, u"");
     EXPECT_EQ(refused.kind, InstallOutcome::Blocked);
     EXPECT_EQ(refused.recovery, RecoveryResult::Incomplete);
     EXPECT_EQ(Snapshot(folder), seen);

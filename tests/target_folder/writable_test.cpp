@@ -18,16 +18,17 @@ const std::string Question = "U heeft geen rechten om de map\r\n\"" + Folder +
                              "administrator ?";
 
 struct Machine {
-    FakeMachine m;
-    test::FakeView view{m};
-    test::PayloadScript script;
-    app::TUpgradeForm form{view, Package, [this](const std::string&) {
-                               return std::make_unique<test::ScriptedPayload>(m, script);
-                           }};
-    Machine() {
+    explicit Machine(app::RunOptions options = {}) : run(std::move(options)) {
         m.AddFolder("C:\\Downloads");
         m.AddFolder(Folder);
     }
+    FakeMachine m;
+    app::Run run;
+    test::FakeView view{m};
+    test::PayloadScript script;
+    app::TUpgradeForm form{view, run, Package, [this](const std::string&) {
+                               return std::make_unique<test::ScriptedPayload>(m, script);
+                           }};
 };
 
 } // namespace
@@ -92,25 +93,23 @@ TEST(WritableFolder, TheRunEndsBeforeTheInstallationIsTouched) {
 // waits for it and ends with its exit code, never as cancelled. A copy that already runs as
 // administrator never offers it again: it says it may not write, and ends with exit 9.
 TEST(WritableFolder, TheAdministratorsCopyTakesTheRunOverAndIsNeverAskedAgain) {
-    app::ResetRunEnd();
-    app::Options = {};
-    app::Options.mode = app::RunMode::Silent;
-    app::Options.noStart = true;
-    Machine s;
+    app::RunOptions silent;
+    silent.mode = app::RunMode::Silent;
+    silent.noStart = true;
+    Machine s(silent);
     s.m.DenyWrites(Folder);
     s.m.SetElevatedRunResult(5); // the new copy found Kelvaro in use
     s.m.QueueAnswer(6);
     EXPECT_FALSE(s.form.FolderIsWritable(Folder));
     ASSERT_EQ(s.m.executions.size(), 1u);
     EXPECT_EQ(s.m.executions[0].parameters, "/SILENT /NOSTART \"/DIR=" + Folder + "\" /ELEVATED");
-    EXPECT_EQ(app::RunExitCode(), app::ExitCode::InUse);
-    EXPECT_EQ(app::RunEndReason(), "the run was handed over to the copy started as administrator");
+    EXPECT_EQ(s.run.Code(), app::ExitCode::InUse);
+    EXPECT_EQ(s.run.Reason(), "the run was handed over to the copy started as administrator");
 
     for (bool marker : {true, false}) {
-        app::ResetRunEnd();
-        app::Options = {};
-        app::Options.elevated = marker;
-        Machine elevated;
+        app::RunOptions handedOver;
+        handedOver.elevated = marker;
+        Machine elevated(handedOver);
         elevated.m.SetElevated(!marker);
         elevated.m.DenyWrites(Folder);
         EXPECT_FALSE(elevated.form.FolderIsWritable(Folder));
@@ -118,10 +117,8 @@ TEST(WritableFolder, TheAdministratorsCopyTakesTheRunOverAndIsNeverAskedAgain) {
         ASSERT_EQ(elevated.m.boxes.size(), 1u);
         EXPECT_EQ(elevated.m.boxes[0].text, "U heeft geen rechten om de bestanden in [" + Folder +
                                                 "] te wijzigen.\r\n\r\nEr is niets gewijzigd.");
-        EXPECT_EQ(app::RunExitCode(), app::ExitCode::NoRights);
+        EXPECT_EQ(elevated.run.Code(), app::ExitCode::NoRights);
     }
-    app::Options = {};
-    app::ResetRunEnd();
 }
 
 // A relative /DIR is taken from the folder the package was started in.

@@ -50,27 +50,21 @@ std::string ApplicationTitle() {
     return name;
 }
 
-// True once a failure outside the engine ended the run (the process then ends with its code).
-bool endedByError = false;
-
 // The application's default error handler. An engine error in a window run is shown with its
 // message and the window goes on; any other failure, and every failure of a run nobody
 // answers, ends the run and the process with its exit code (11 for the unexpected), the
 // window run with the Dutch notice.
-void ShowApplicationError(HWND window, std::exception_ptr error) {
+void ShowApplicationError(Run& run, HWND window, std::exception_ptr error) {
     const std::string text = ExceptionMessage(error);
     Log(LogCategory::Failure, "error: " + text);
     const ExitCode code = ExitCodeFor(error);
-    const bool ends = Unattended() || code == ExitCode::UnexpectedError;
-    if (ends && !endedByError) {
-        endedByError = true;
-        EndRun(code, text);
-    }
+    const bool ends = run.Unattended() || code == ExitCode::UnexpectedError;
+    if (ends) run.Fail(code, text);
     // A closing sequence may already have asked the loop to end; a box would close at once on
     // that request, so it is taken off the queue while the box is open and made again after.
     MSG quit;
     const bool ending = PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != 0;
-    if (!Unattended()) {
+    if (!run.Unattended()) {
         const std::string shown =
             code == ExitCode::UnexpectedError ? util::texts::UnexpectedFailure() : text;
         MessageBoxA(window && IsWindowVisible(window) ? window : nullptr, shown.c_str(),
@@ -79,7 +73,7 @@ void ShowApplicationError(HWND window, std::exception_ptr error) {
     if (ending)
         PostQuitMessage(static_cast<int>(quit.wParam));
     else if (ends)
-        PostQuitMessage(ExitValue(RunExitCode()));
+        PostQuitMessage(run.ExitValue());
 }
 
 void RouteEvent(TUpgradeForm& form, WindowEvent event, Control sender) {
@@ -89,19 +83,9 @@ void RouteEvent(TUpgradeForm& form, WindowEvent event, Control sender) {
         break;
     case WindowEvent::Timer:
         form.Timer1Timer();
-        // A silent run, and the run handed over to this copy as administrator, start from the
-        // loop once the first paint has shown the window.
-        if ((Options.mode == RunMode::Silent || Options.elevated) && !FirstPaint &&
-            !form.Closed()) {
-            static bool started = false; // the run may pump messages: it starts once
-            if (!started) {
-                started = true;
-                if (Options.mode == RunMode::Silent)
-                    form.RunUnattended();
-                else
-                    form.RunHandedOver();
-            }
-        }
+        // A silent run, and the run handed over to this copy, start once the first paint has
+        // shown the window.
+        if (!FirstPaint) form.StartByItself();
         break;
     case WindowEvent::Click:
         switch (sender) {
@@ -124,114 +108,84 @@ void RouteEvent(TUpgradeForm& form, WindowEvent event, Control sender) {
     }
 }
 
-} // namespace
-
-// The installer from start to end; the process's exit code (exit_codes.h).
-int klvupgradeStub(HINSTANCE instance, int showCommand) {
+// The window carries the run: made with its logic, shown unless the run is very silent, its
+// message loop run until the run ends.
+void RunWindow(Run& run, HINSTANCE instance, int showCommand) {
     NativeUpgradeWindow window(instance, StoredCaptionText());
     HWND handle = window.Window();
     std::unique_ptr<TUpgradeForm> form;
     try {
-        form = std::make_unique<TUpgradeForm>(window, ModulePath());
+        form = std::make_unique<TUpgradeForm>(window, run, ModulePath());
         EntrySequence(*form);
     } catch (...) {
         const std::exception_ptr error = std::current_exception();
-        endedByError = true;
-        EndRun(ExitCode::UnexpectedError, ExceptionMessage(error));
-        ShowApplicationError(nullptr, error);
-        return ExitValue(RunExitCode());
+        run.Fail(ExitCode::UnexpectedError, ExceptionMessage(error));
+        ShowApplicationError(run, nullptr, error);
+        return;
     }
-    window.Connect([&form](WindowEvent event, Control sender) { RouteEvent(*form, event, sender); },
-                   [handle](std::exception_ptr error) { ShowApplicationError(handle, error); });
-    if (Options.mode != RunMode::VerySilent) window.Show(showCommand);
+    window.Connect(
+        [&form](WindowEvent event, Control sender) { RouteEvent(*form, event, sender); },
+        [&run, handle](std::exception_ptr error) { ShowApplicationError(run, handle, error); });
+    const bool verySilent = run.options.mode == RunMode::VerySilent;
+    if (!verySilent) window.Show(showCommand);
     // COM (the folder dialog, the shell links) is first needed by the first paint's work,
     // which runs from the message loop: starting it after the window is shown keeps it out of
     // the time to the first paint.
     platform::ComApartment com;
-    if (Options.mode == RunMode::VerySilent) {
+    if (verySilent) {
         try {
-            form->RunUnattended();
+            form->StartByItself();
         } catch (...) {
-            ShowApplicationError(handle, std::current_exception());
+            ShowApplicationError(run, handle, std::current_exception());
         }
     }
     RunMessageLoop(window);
-    if (!form->Closed() && !endedByError) EndRun(ExitCode::Cancelled, "the window was closed");
-    return ExitValue(RunExitCode());
+    if (!form->Closed() && !run.Failed()) run.End(ExitCode::Cancelled, "the window was closed");
 }
 
-// ---- the command line ----------------------------------------------------------------------
-
-// The command line read into Options; the run's log started. 0 or more: the run ends at once
-// with this exit code (/?, a bad switch).
-int StartRun(RunLog*& log, std::unique_ptr<RunLog>& owned) {
-    const CommandLine s = ParseCommandLine(ArgumentsOf(GetCommandLineA()));
-    if (s.verySilent)
-        Options.mode = RunMode::VerySilent;
-    else if (s.silent)
-        Options.mode = RunMode::Silent;
-    Options.noStart = s.noStart;
-    Options.elevated = s.elevated;
-    // One run on the machine at a time, claimed before any log is opened: a second copy, or
-    // one that ends at once, changes nothing anywhere.
-    const bool claimed = ClaimRun();
-    if (claimed) {
-        owned =
-            OpenRunLog(s.log ? platform::AnsiToUtf16(*s.log) : RunLog::DefaultPath(), s.elevated);
-        log = owned.get();
-        SetRunLog(log);
-    }
+// The run's log, opened once the run is claimed: at /LOG= or the default path; its first
+// lines tell the installer, the command line and the machine.
+std::unique_ptr<RunLog> OpenLog(Run& run, const CommandLine& line) {
+    const std::u16string asked =
+        line.log ? platform::AnsiToUtf16(*line.log) : RunLog::DefaultPath();
+    std::unique_ptr<RunLog> log = OpenRunLog(asked, run.options.elevated);
+    SetRunLog(log.get());
+    if (log->Writing()) run.options.log = platform::Utf16ToAnsi(log->Path());
     Log(LogCategory::Start, "klvupgradeStub " KLV_VERSION_TEXT ", " + ModulePath());
-    const std::wstring line = GetCommandLineW();
-    Log(LogCategory::Start, u"command line: " + std::u16string(line.begin(), line.end()));
+    const std::wstring command = GetCommandLineW();
+    Log(LogCategory::Start, u"command line: " + std::u16string(command.begin(), command.end()));
     Log(LogCategory::Start, u"machine: " + platform::DescribeMachine());
-    if (owned && owned->Path() != (s.log ? platform::AnsiToUtf16(*s.log) : RunLog::DefaultPath()))
-        Log(LogCategory::Start, u"the file " + platform::AnsiToUtf16(*s.log) +
+    if (log->Path() != asked)
+        Log(LogCategory::Start, u"the file " + asked +
                                     u" is not a log of this installer or cannot be changed: it "
                                     u"is left as it is, and this run's log is here");
-    // A relative folder is taken from where the package was started, once, here.
-    if (s.dir) Options.folder = AbsoluteFolder(*s.dir);
-    if (!s.Ok()) {
-        const std::string bad = !s.malformed.empty() ? s.malformed.front() : s.unknown.front();
-        EndRun(ExitCode::BadSwitch, "unknown or malformed switch " + bad);
-        if (Options.mode != RunMode::VerySilent)
-            MessageBoxA(nullptr, util::texts::BadSwitch(bad).c_str(), ApplicationTitle().c_str(),
-                        MB_OK | MB_ICONERROR);
-        return ExitValue(ExitCode::BadSwitch);
-    }
-    if (s.help) {
-        EndRun(ExitCode::Installed, "the switches were shown (/?)");
-        if (Options.mode == RunMode::VerySilent) {
-            // Nobody to press OK: the list goes to the log.
-            const std::string_view help = util::texts::SwitchHelp;
-            for (std::size_t at = 0; at <= help.size();) {
-                std::size_t end = help.find("\r\n", at);
-                if (end == std::string_view::npos) end = help.size();
-                if (end > at)
-                    Log(LogCategory::Start, "/? " + std::string(help.substr(at, end - at)));
-                at = end + 2;
-            }
-        } else {
-            MessageBoxA(nullptr, std::string(util::texts::SwitchHelp).c_str(),
-                        ApplicationTitle().c_str(), MB_OK | MB_ICONINFORMATION);
-        }
-        return ExitValue(ExitCode::Installed);
-    }
-    if (!claimed) {
-        EndRun(ExitCode::AlreadyRunning, "another copy of the installer is running");
-        if (Options.mode == RunMode::Interactive) util::ShowNotice(AlreadyRunningNotice());
-        return ExitValue(ExitCode::AlreadyRunning);
-    }
-    return -1;
+    return log;
 }
 
-// The last line of every run's log.
-void LogResult() {
-    const ExitCode code = RunExitCode();
-    Log(LogCategory::Result,
-        std::string(ExitName(code)) + " (exit code " + std::to_string(ExitValue(code)) + ")" +
-            (RunEndReason().empty() || RunEndReason() == ExitName(code) ? ""
-                                                                        : ": " + RunEndReason()));
+} // namespace
+
+// The installer from the program entry to its exit code (exit_codes.h): the command line read
+// into the run, the machine's one run claimed before anything is written (the log included),
+// then the run ended at once (a bad switch, /?, a second copy) or carried by the window.
+int klvupgradeStub(HINSTANCE instance, int showCommand) {
+    const CommandLine line = ParseCommandLine(ArgumentsOf(GetCommandLineA()));
+    Run run = Run::FromCommandLine(line, AbsoluteFolder);
+    const bool claimed = ClaimRun();
+    const std::unique_ptr<RunLog> log = claimed ? OpenLog(run, line) : nullptr;
+    if (const RunStart start = Run::StartOf(line, claimed); start != RunStart::Window) {
+        EndAtOnce(run, start, line, ApplicationTitle());
+    } else {
+        // Every box passes the log, and in a silent run none is shown.
+        LoggedWindowSystem boxes(*platform::System().windows, run);
+        platform::Services services = platform::System();
+        services.windows = &boxes;
+        const platform::Services previous = platform::InstallServices(services);
+        RunWindow(run, instance, showCommand);
+        platform::InstallServices(previous);
+    }
+    Log(LogCategory::Result, run.ResultLine());
+    SetRunLog(nullptr);
+    return run.ExitValue();
 }
 
 } // namespace klv::app::win32
@@ -264,20 +218,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     if (std::getenv("KLVUPGRADE_TOKEN_NOT_ELEVATED"))
         klv::app::TokenElevatedHook = TokenFromEnvironment;
 #endif
-    using namespace klv::app;
-    RunLog* log = nullptr;
-    std::unique_ptr<RunLog> owned;
-    int code = win32::StartRun(log, owned);
-    if (code < 0) {
-        // Every box passes the log, and in a silent run none is shown.
-        LoggedWindowSystem boxes(*klv::platform::System().windows);
-        klv::platform::Services services = klv::platform::System();
-        services.windows = &boxes;
-        const klv::platform::Services previous = klv::platform::InstallServices(services);
-        code = win32::klvupgradeStub(instance, showCommand);
-        klv::platform::InstallServices(previous);
-    }
-    win32::LogResult();
-    SetRunLog(nullptr);
-    return code;
+    return klv::app::win32::klvupgradeStub(instance, showCommand);
 }

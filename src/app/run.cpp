@@ -1,0 +1,52 @@
+#include "app/run.h"
+
+namespace klv::app {
+
+Run Run::FromCommandLine(const CommandLine& line,
+                         const std::function<std::string(std::string_view)>& absolute) {
+    RunOptions options;
+    if (line.verySilent)
+        options.mode = RunMode::VerySilent;
+    else if (line.silent)
+        options.mode = RunMode::Silent;
+    options.noStart = line.noStart;
+    options.elevated = line.elevated;
+    if (line.dir) options.folder = absolute(*line.dir);
+    return Run(std::move(options));
+}
+
+RunStart Run::StartOf(const CommandLine& line, bool claimed) {
+    if (!line.Ok()) return RunStart::BadSwitch;
+    if (line.help) return RunStart::ShowSwitches;
+    return claimed ? RunStart::Window : RunStart::AlreadyRunning;
+}
+
+void Run::End(ExitCode code, std::string_view reason) {
+    code_ = code;
+    reason_ = std::string(reason);
+}
+
+void Run::Fail(ExitCode code, std::string_view reason) {
+    if (failed_) return;
+    failed_ = true;
+    End(code, reason);
+}
+
+std::string Run::ResultLine() const {
+    const std::string_view name = ExitName(code_);
+    std::string line = std::string(name) + " (exit code " + std::to_string(ExitValue()) + ")";
+    if (!reason_.empty() && reason_ != name) line += ": " + reason_;
+    return line;
+}
+
+std::string Run::HandOverArguments(std::string_view folder) const {
+    CommandLine next;
+    next.verySilent = options.mode == RunMode::VerySilent;
+    next.silent = options.mode == RunMode::Silent;
+    next.noStart = options.noStart;
+    next.dir = std::string(folder);
+    if (!options.log.empty()) next.log = options.log;
+    return RelaunchArguments(next);
+}
+
+} // namespace klv::app
