@@ -7,6 +7,7 @@
 
 #include "app/run_log.h"
 #include "platform/tree_files.h"
+#include "zip/system_disk_but.h"
 #include "zip/test_util.h"
 
 using namespace klv;
@@ -154,29 +155,9 @@ TEST(RunLog, OnlyOurOwnLogsAreRotatedAndAFileThatIsNotOursIsLeftAlone) {
     EXPECT_FALSE(RunLog::IsOwnLog(platform::SystemDisk(), test::U16(dir / "klvupgrade.2.log")));
 
     // A log of ours that cannot be moved aside: left as it is, no line of this run in it.
-    struct NoMoves final : platform::Disk {
-        std::unique_ptr<platform::DiskFile> Create(const std::u16string& p,
-                                                   platform::DiskStatus& status) override {
-            return platform::SystemDisk().Create(p, status);
-        }
-        std::unique_ptr<platform::DiskFile> Extend(const std::u16string& p,
-                                                   platform::DiskStatus& status) override {
-            return platform::SystemDisk().Extend(p, status);
-        }
+    struct NoMoves final : test::SystemDiskBut {
         platform::DiskStatus Move(const std::u16string&, const std::u16string&) override {
             return platform::DiskStatus::Failed(5);
-        }
-        platform::DiskStatus RemoveFile(const std::u16string& p) override {
-            return platform::SystemDisk().RemoveFile(p);
-        }
-        platform::DiskStatus MakeFolder(const std::u16string& p) override {
-            return platform::SystemDisk().MakeFolder(p);
-        }
-        platform::DiskStatus RemoveFolder(const std::u16string& p) override {
-            return platform::SystemDisk().RemoveFolder(p);
-        }
-        platform::DiskStatus SetAttributes(const std::u16string& p, std::uint32_t a) override {
-            return platform::SystemDisk().SetAttributes(p, a);
         }
     } noMoves;
     const std::string before = test::ReadBytes(dir / "klvupgrade.log");

@@ -21,6 +21,7 @@
 #include "app/staged_install.h"
 #include "fixtures/archive.h"
 #include "platform/text.h"
+#include "zip/system_disk_but.h"
 #include "zip/test_util.h"
 
 namespace klv::app {
@@ -490,30 +491,10 @@ TEST(RecoveryTest, CommittedRunsFinishAndIncompleteUndosWait) {
     WriteBytes(journal, Journal({"F 1 a.txt", "PLAN", "SWITCH", "COMMITTED"}));
     // An old copy another program still holds (every sharing allowed) cannot go yet: the update
     // is in place and is told so, never as one that was interrupted; the folder waits.
-    struct HeldBackup final : platform::Disk {
-        std::unique_ptr<platform::DiskFile> Create(const std::u16string& p,
-                                                   platform::DiskStatus& status) override {
-            return platform::SystemDisk().Create(p, status);
-        }
-        std::unique_ptr<platform::DiskFile> Extend(const std::u16string& p,
-                                                   platform::DiskStatus& status) override {
-            return platform::SystemDisk().Extend(p, status);
-        }
-        platform::DiskStatus Move(const std::u16string& from, const std::u16string& to) override {
-            return platform::SystemDisk().Move(from, to);
-        }
+    struct HeldBackup final : test::SystemDiskBut {
         platform::DiskStatus RemoveFile(const std::u16string& p) override {
             return p.find(u"backup") != std::u16string::npos ? platform::DiskStatus::Failed(32)
                                                              : platform::SystemDisk().RemoveFile(p);
-        }
-        platform::DiskStatus MakeFolder(const std::u16string& p) override {
-            return platform::SystemDisk().MakeFolder(p);
-        }
-        platform::DiskStatus RemoveFolder(const std::u16string& p) override {
-            return platform::SystemDisk().RemoveFolder(p);
-        }
-        platform::DiskStatus SetAttributes(const std::u16string& p, std::uint32_t a) override {
-            return platform::SystemDisk().SetAttributes(p, a);
         }
     } held;
     EXPECT_EQ(RecoverInterruptedRun(f, false, held), RecoveryResult::Unfinished);
@@ -646,7 +627,7 @@ TEST(RecoveryTest, ALinkedFolderIsRecoveredAndTheNoteIsSettledInOnePass) {
     note += platform::Utf16ToUtf8(orphan) + "\n" + platform::Utf16ToUtf8(linked) + "\n";
     WriteBytes(dir / "temp" / "klvupgrade.pending", note);
 
-    struct CountingDisk final : platform::Disk {
+    struct CountingDisk final : test::SystemDiskBut {
         int reads = 0, writes = 0;
         static bool Note(const std::u16string& path) {
             return path.find(u"klvupgrade.pending") != std::u16string::npos;
@@ -660,26 +641,9 @@ TEST(RecoveryTest, ALinkedFolderIsRecoveredAndTheNoteIsSettledInOnePass) {
             writes += Note(path);
             return platform::SystemDisk().Create(path, status);
         }
-        std::unique_ptr<platform::DiskFile> Extend(const std::u16string& path,
-                                                   platform::DiskStatus& status) override {
-            return platform::SystemDisk().Extend(path, status);
-        }
-        platform::DiskStatus Move(const std::u16string& from, const std::u16string& to) override {
-            return platform::SystemDisk().Move(from, to);
-        }
         platform::DiskStatus RemoveFile(const std::u16string& path) override {
             writes += Note(path);
             return platform::SystemDisk().RemoveFile(path);
-        }
-        platform::DiskStatus MakeFolder(const std::u16string& path) override {
-            return platform::SystemDisk().MakeFolder(path);
-        }
-        platform::DiskStatus RemoveFolder(const std::u16string& path) override {
-            return platform::SystemDisk().RemoveFolder(path);
-        }
-        platform::DiskStatus SetAttributes(const std::u16string& path,
-                                           std::uint32_t attributes) override {
-            return platform::SystemDisk().SetAttributes(path, attributes);
         }
     } disk;
     const std::vector<RecoveredFolder> found = RecoverEarlierRuns(u"", true, disk);
