@@ -155,6 +155,7 @@ const OurText kTexts[] = {
     {"earlier_run_unreadable", texts::EarlierRunUnreadable(kFolder), {{"folder", kFolder}}},
     // a folder the user may not change
     {"no_write_rights_question", texts::NoWriteRightsQuestion(kFolder), {{"folder", kFolder}}},
+    {"no_rights", texts::NoRights(kFolder, ""), {{"folder", kFolder}}},
     {"restart_as_administrator_meaning", S(texts::RestartAsAdministratorMeaning)},
     {"stop_meaning", S(texts::StopMeaning)},
     {"no_write_rights_title", S(texts::NoWriteRightsTitle)},

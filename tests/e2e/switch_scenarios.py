@@ -27,8 +27,6 @@ LOG = r"C:\Beheer\logs\kelvaro-update.log"
 NEW_LOG = r"C:\Beheer\nieuw\logs\update.log"  # in folders that do not exist yet
 # Exit codes (src/app/exit_codes.h).
 INSTALLED, NO_INSTALLATION, DAMAGED, NO_RIGHTS, BAD_SWITCH = 0, 2, 4, 9, 10
-NO_RIGHTS_NOTICE = (f"U heeft geen rechten om de bestanden in [{INSTALL_DIR}] te wijzigen.\r\n\r\n"
-                    "Er is niets gewijzigd.")
 LINE = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (\w+) +(.*)$")
 
 
@@ -288,7 +286,7 @@ class SwitchSuite(Suite):
             run, _ = self.start(prefix, "elevated_copy", "/NOSTART", f"/LOG={LOG}")
             run.press_install(run.window(CAPTION))
             notice = run.next_box(title="Mededeling")
-            check(notice.text == NO_RIGHTS_NOTICE, f"the copy said {notice.text!r}")
+            check(notice.text == text("no_rights", folder=INSTALL_DIR), f"the copy said {notice.text!r}")
             run.answer(notice, "Return")
             code = run.wait_exit(60)
             boxes = [b.text for b in run.box_texts()]
