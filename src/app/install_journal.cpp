@@ -66,101 +66,149 @@ std::optional<std::string_view> Checked(std::string_view line) {
     return text;
 }
 
+// A journal's lines, one at a time: the header line as it stands, each later line as the text
+// of its record once its checksum holds. Each record is written and flushed at once, so only
+// the last can be cut off by a crash: what follows the last LF (a torn write, or the zeros a
+// power cut leaves) counts as not written.
+class JournalLines {
+  public:
+    enum class Read { Line, End, Changed };
+
+    explicit JournalLines(std::string_view data) : data_(data) {}
+
+    // The next line in `text` (`checked`: a record's text, else the line as it stands); End
+    // where nothing more was written, Changed for a whole line whose checksum fails.
+    Read Next(bool checked, std::string_view& text) {
+        if (start_ >= data_.size()) return Read::End;
+        const std::size_t end = data_.find('\n', start_);
+        const std::string_view line =
+            data_.substr(start_, end == std::string_view::npos ? end : end - start_);
+        start_ = end == std::string_view::npos ? data_.size() : end + 1;
+        if (end == std::string_view::npos) return Last(checked, line, text);
+        if (!checked) {
+            text = line;
+            return Read::Line;
+        }
+        const std::optional<std::string_view> record = Checked(line);
+        if (!record) return Read::Changed;
+        text = *record;
+        return Read::Line;
+    }
+
+  private:
+    // A last record whole but for its LF (or with that LF changed) counts; anything else
+    // there was not written.
+    static Read Last(bool checked, std::string_view line, std::string_view& text) {
+        if (!checked) return Read::End;
+        std::optional<std::string_view> whole = Checked(line);
+        if (!whole && !line.empty()) whole = Checked(line.substr(0, line.size() - 1));
+        if (!whole) return Read::End;
+        text = *whole;
+        return Read::Line;
+    }
+
+    std::string_view data_;
+    std::size_t start_ = 0;
+};
+
+// How far a journal's records go, in the order they are written: what the next may be.
+enum class JournalStage { Header, Plan, Switch, Commit, End };
+
+// One line of the plan ("D folder" or "F 0|1 file") into `plan`; false for any other line.
+bool TakePlanLine(std::string_view line, SwitchPlan& plan) {
+    if (line.starts_with("D ")) {
+        std::u16string name = platform::Utf8ToUtf16(line.substr(2));
+        if (!IsSafeJournalName(name)) return false;
+        plan.newFolders.push_back(std::move(name));
+        return true;
+    }
+    if (line.size() > 4 && line.starts_with("F ") && (line[2] == '0' || line[2] == '1') &&
+        line[3] == ' ') {
+        std::u16string name = platform::Utf8ToUtf16(line.substr(4));
+        if (!IsSafeJournalName(name)) return false;
+        plan.files.push_back({std::move(name), line[2] == '1'});
+        return true;
+    }
+    return false;
+}
+
+// A "W" record: a folder about to move whole, which only a folder the plan makes does.
+bool TakeMovedWhole(std::string_view line, JournalText& text) {
+    const std::u16string name = platform::Utf8ToUtf16(line.substr(2));
+    const std::vector<std::u16string>& made = text.plan.newFolders;
+    if (std::find(made.begin(), made.end(), name) == made.end()) return false;
+    text.movedWhole.push_back(name);
+    return true;
+}
+
+// Takes the next line of the journal at `stage`; false when it cannot stand there.
+bool TakeLine(std::string_view line, JournalStage& stage, JournalText& text) {
+    switch (stage) {
+    case JournalStage::Header:
+        if (line != kHeader) return false;
+        stage = JournalStage::Plan;
+        return true;
+    case JournalStage::Plan:
+        if (line != kPlanLine) return TakePlanLine(line, text.plan);
+        stage = JournalStage::Switch;
+        return true;
+    case JournalStage::Switch:
+        if (line != kSwitchLine) return false;
+        stage = JournalStage::Commit;
+        return true;
+    case JournalStage::Commit:
+        if (line.starts_with("W ")) return TakeMovedWhole(line, text);
+        if (line != kCommitLine) return false;
+        stage = JournalStage::End;
+        return true;
+    case JournalStage::End:
+        break;
+    }
+    return false;
+}
+
+// Before the header is whole, only what could be its beginning (and the zeros of a write a
+// power cut lost) is a journal of this run.
+bool BeginsHeader(std::string_view data) {
+    while (!data.empty() && data.back() == '\0')
+        data.remove_suffix(1);
+    return kHeader.starts_with(data);
+}
+
+// What a journal whose records reach `stage` says of its run.
+JournalText::State StateAt(JournalStage stage) {
+    switch (stage) {
+    case JournalStage::Header:
+    case JournalStage::Plan:
+        return JournalText::TornPlan;
+    case JournalStage::Switch:
+        return JournalText::Planned;
+    case JournalStage::Commit:
+        return JournalText::Switching;
+    case JournalStage::End:
+        break;
+    }
+    return JournalText::Committed;
+}
+
 // Reads a journal as this run writes it: the header line, then checksummed records: the plan,
-// "PLAN", "SWITCH", a "W" record for each folder about to move whole, "COMMITTED". Each record
-// is written and flushed at once, so only the last can be cut off by a crash: what follows the
-// last LF (a torn write, or the zeros a power cut leaves) counts as not written. A whole line
-// whose checksum fails was changed after it was written: the journal is Unreadable. A journal
-// cut off before its plan was complete is TornPlan (no file was moved yet).
+// "PLAN", "SWITCH", a "W" record for each folder about to move whole, "COMMITTED". A whole
+// line whose checksum fails was changed after it was written: the journal is Unreadable. A
+// journal cut off before its plan was complete is TornPlan (no file was moved yet).
 JournalText ParseJournal(std::string_view data) {
     JournalText text;
     if (data.find('\r') != std::string_view::npos) return text;
-    enum { Header, Plan, Switch, Commit, End } expect = Header;
-    std::size_t start = 0;
+    JournalLines lines(data);
+    JournalStage stage = JournalStage::Header;
     for (;;) {
-        const std::size_t end = data.find('\n', start);
-        std::string_view line =
-            data.substr(start, end == std::string_view::npos ? end : end - start);
-        if (end == std::string_view::npos) {
-            // A last record whole but for its LF (or with that LF changed) counts; anything
-            // else there was not written.
-            std::optional<std::string_view> whole = expect == Header ? std::nullopt : Checked(line);
-            if (!whole && expect != Header && !line.empty())
-                whole = Checked(line.substr(0, line.size() - 1));
-            if (!whole) break;
-            line = *whole;
-        } else if (expect != Header) {
-            const std::optional<std::string_view> checked = Checked(line);
-            if (!checked) return text;
-            line = *checked;
-        }
-        start = end == std::string_view::npos ? data.size() : end + 1;
-        switch (expect) {
-        case Header:
-            if (line != kHeader) return text;
-            expect = Plan;
-            break;
-        case Plan:
-            if (line == kPlanLine) {
-                expect = Switch;
-            } else if (line.starts_with("D ")) {
-                std::u16string name = platform::Utf8ToUtf16(line.substr(2));
-                if (!IsSafeJournalName(name)) return text;
-                text.plan.newFolders.push_back(std::move(name));
-            } else if (line.size() > 4 && line.starts_with("F ") &&
-                       (line[2] == '0' || line[2] == '1') && line[3] == ' ') {
-                std::u16string name = platform::Utf8ToUtf16(line.substr(4));
-                if (!IsSafeJournalName(name)) return text;
-                text.plan.files.push_back({std::move(name), line[2] == '1'});
-            } else {
-                return text;
-            }
-            break;
-        case Switch:
-            if (line != kSwitchLine) return text;
-            expect = Commit;
-            break;
-        case Commit:
-            if (line.starts_with("W ")) {
-                // Only a folder the plan makes moves whole.
-                const std::u16string name = platform::Utf8ToUtf16(line.substr(2));
-                if (std::find(text.plan.newFolders.begin(), text.plan.newFolders.end(), name) ==
-                    text.plan.newFolders.end())
-                    return text;
-                text.movedWhole.push_back(name);
-                break;
-            }
-            if (line != kCommitLine) return text;
-            expect = End;
-            break;
-        case End:
-            return text;
-        }
-        if (start >= data.size()) break;
+        std::string_view line;
+        const JournalLines::Read read = lines.Next(stage != JournalStage::Header, line);
+        if (read == JournalLines::Read::Changed) return text;
+        if (read == JournalLines::Read::End) break;
+        if (!TakeLine(line, stage, text)) return text;
     }
-    // Before the header is whole, only what could be its beginning (and the zeros of a write
-    // a power cut lost) is a journal of this run.
-    if (expect == Header) {
-        std::string_view begun = data;
-        while (!begun.empty() && begun.back() == '\0')
-            begun.remove_suffix(1);
-        if (!kHeader.starts_with(begun)) return text;
-    }
-    switch (expect) {
-    case Header:
-    case Plan:
-        text.state = JournalText::TornPlan;
-        break;
-    case Switch:
-        text.state = JournalText::Planned;
-        break;
-    case Commit:
-        text.state = JournalText::Switching;
-        break;
-    case End:
-        text.state = JournalText::Committed;
-        break;
-    }
+    if (stage == JournalStage::Header && !BeginsHeader(data)) return text;
+    text.state = StateAt(stage);
     return text;
 }
 
@@ -275,13 +323,9 @@ class PendingList {
   private:
     static std::u16string Key(const std::u16string& folder) { return platform::UpperCase(folder); }
     static std::u16string Path() { return platform::TempDirectory() + u"klvupgrade.pending"; }
-    // "X:\..." or "\\server\share\..." (on Linux "/..."), ending with a separator.
+    // An absolute path ending with a separator.
     static bool IsAbsoluteFolder(const std::u16string& f) {
-        if (f.empty() || (f.back() != u'\\' && f.back() != u'/')) return false;
-        const bool drive = f.size() >= 3 && ((f[0] | 0x20) >= u'a' && (f[0] | 0x20) <= u'z') &&
-                           f[1] == u':' && (f[2] == u'\\' || f[2] == u'/');
-        const bool share = f.size() > 2 && f[0] == u'\\' && f[1] == u'\\';
-        return drive || share || f[0] == u'/';
+        return platform::IsAbsolutePath(f) && (f.back() == u'\\' || f.back() == u'/');
     }
     // The whole list replaced at once: written beside it, then moved over it.
     void Write(const std::vector<std::u16string>& folders) {

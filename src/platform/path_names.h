@@ -19,6 +19,15 @@ constexpr bool StartsWithDrive(std::u16string_view path) {
     return path.size() >= 2 && path[1] == u':';
 }
 
+// True when `path` is absolute: a drive letter, ':' and a separator ("X:\..."), a network path
+// ("\\server\..."), or a path from the root as Linux writes it ("/...").
+constexpr bool IsAbsolutePath(std::u16string_view path) {
+    const bool drive = path.size() >= 3 && (path[0] | 0x20) >= u'a' && (path[0] | 0x20) <= u'z' &&
+                       path[1] == u':' && (path[2] == u'\\' || path[2] == u'/');
+    const bool share = path.size() > 2 && path[0] == u'\\' && path[1] == u'\\';
+    return drive || share || path.starts_with(u'/');
+}
+
 // The part of a path after its last separator (any unit of `separators`): the file name.
 std::u16string_view PathTail(std::u16string_view path, std::u16string_view separators = u"\\/:");
 // The part up to and including the last separator; empty when there is none.

@@ -182,6 +182,18 @@ class TZABaseArchiver : public TZAComponent {
     void ExtractOneItem(std::int32_t index, std::u16string fileName,
                         const std::u16string& destination);
     std::u16string DestinationFolder();
+    // The steps of ProcessItems. A new run's state: nothing processed or cancelled, the items
+    // to process counted.
+    void BeginItemRun(TZAProcessOperation operation, std::int32_t index);
+    // One selected item, again while the failure handler asks for a retry: its last answer.
+    TZAAction ProcessSelectedItem(std::int32_t index, TZAProcessOperation operation, bool reports);
+    // One try: the confirmation, the operation and its start and end events; failures raise.
+    void ProcessItem(std::int32_t index, const std::u16string& fileName,
+                     TZAProcessOperation operation, bool reports);
+    // The progress events; a handler that cancels ends the run (FileProgress: true then).
+    bool FileProgress(const std::u16string& fileName, double progress,
+                      TZAProcessOperation operation, TZAProgressPhase phase);
+    void OverallProgress(double progress, TZAProcessOperation operation, TZAProgressPhase phase);
     // Progress of the current item's output: the per-block events.
     void ReportBlockProgress(std::int64_t produced);
     // Raises neNotOpen unless the archive is open.

@@ -176,6 +176,133 @@ bool ReadAll(TZAStream& s, std::int64_t position, void* out, std::size_t n) {
     return s.ReadAt(position, out, static_cast<std::int64_t>(n));
 }
 
+// The local header at a hit of `scan`: from its window, or read from the stream where it runs
+// past the window's end.
+std::optional<LocalHeader> LocalHeaderAt(const SignatureScanner& scan, TZAStream& s,
+                                         std::int64_t position) {
+    std::uint8_t raw[kLocalHeaderSize];
+    const std::uint8_t* b = scan.At(position, kLocalHeaderSize);
+    if (!b) {
+        if (!ReadAll(s, position, raw, kLocalHeaderSize)) return std::nullopt;
+        b = raw;
+    }
+    return LocalHeader::Parse(std::span<const std::uint8_t, kLocalHeaderSize>(b, kLocalHeaderSize));
+}
+
+// True when a local header repeats what the central record says of its item.
+bool SameItem(const LocalHeader& l, const CentralHeader& c) {
+    return (l.signature == kStandardSignatures.localHeader ||
+            l.signature == kAlternativeSignatures.localHeader) &&
+           l.versionNeeded == c.VersionNeeded() && l.method == c.Method() &&
+           l.dosTime == c.DosTime() && l.dosDate == c.DosDate() && l.crc32 == c.Crc32() &&
+           l.compressedSize == c.CompressedSize() && l.uncompressedSize == c.UncompressedSize();
+}
+
+// The Zip64 end record at `position`, when one is there.
+std::optional<Zip64EndRecord> Zip64EndRecordAt(TZAStream& s, std::uint64_t position) {
+    Zip64EndRecord rec;
+    if (position > static_cast<std::uint64_t>(s.Size()) ||
+        !ReadAll(s, static_cast<std::int64_t>(position), rec.bytes.data(), kZip64EndRecordSize) ||
+        rec.Signature() != kZip64EndRecordSignature)
+        return std::nullopt;
+    return rec;
+}
+
+// The volume of the end record: the last one. Computed in 64 bits: a locator may claim any
+// number of disks.
+std::int32_t LastDisk(const TZADirManager& m) {
+    if (m.End.ThisDisk() != kZip64Marker16) return m.End.ThisDisk();
+    return m.IsZip64
+               ? static_cast<std::int32_t>(static_cast<std::int64_t>(m.Locator.TotalDisks()) - 1)
+               : 0;
+}
+
+// The volume the central directory starts on.
+std::int32_t DirectoryDisk(const TZADirManager& m) {
+    if (m.End.DirectoryDisk() != kZip64Marker16) return m.End.DirectoryDisk();
+    return m.IsZip64 ? static_cast<std::int32_t>(m.Zip64End.DirectoryDisk()) : 0;
+}
+
+// Where the central directory starts. In one file it ends where the end records start
+// (`recordsAt`): an archive behind other data is found by its size; a Zip64 size larger than
+// the part of the file before the records (up to 2^64 - 1) places the directory before the
+// file's start (-1): damaged, like any such position. Across volumes it is the recorded offset.
+std::int64_t DirectoryStart(const TZADirManager& m, std::int64_t recordsAt, bool spanning) {
+    if (spanning)
+        return m.IsZip64 ? static_cast<std::int64_t>(m.Zip64End.DirectoryOffset())
+                         : m.End.DirectoryOffset();
+    if (!m.IsZip64) return recordsAt - static_cast<std::int32_t>(m.End.DirectorySize());
+    const std::uint64_t size64 = m.Zip64End.DirectorySize();
+    return size64 <= static_cast<std::uint64_t>(recordsAt)
+               ? recordsAt - static_cast<std::int64_t>(size64)
+               : -1;
+}
+
+// True when the items' packed sizes add up to more than `limit`. Summed without wrapping: a
+// Zip64 size may be as large as 2^64 - 1.
+bool PackedSizesExceed(const TZADirArray& dir, std::uint64_t limit) {
+    std::uint64_t sum = 0;
+    for (std::int32_t i = 0; i < dir.Count() && sum <= limit; ++i) {
+        const std::int64_t packed = dir.Item(i).CompressedSize();
+        sum = packed < 0 ? UINT64_MAX : sum + static_cast<std::uint64_t>(packed);
+    }
+    return sum > limit;
+}
+
+// The central record a local header at file position `position` stands for, as the rebuild
+// makes it: a folder where nothing follows the header.
+TDirItem RebuiltItem(const LocalHeader& l, std::int64_t position, std::uint32_t signature) {
+    TDirItem item;
+    CentralHeader& h = item.Header;
+    h.SetSignature(signature);
+    h.SetVersionMadeBy(l.versionNeeded);
+    h.SetVersionNeeded(l.versionNeeded);
+    h.SetFlags(l.flags);
+    h.SetMethod(l.method);
+    h.SetDosTime(l.dosTime);
+    h.SetDosDate(l.dosDate);
+    h.SetCrc32(l.crc32);
+    h.SetCompressedSize(l.compressedSize);
+    h.SetUncompressedSize(l.uncompressedSize);
+    h.SetNameLength(l.nameLength);
+    h.SetExtraLength(l.extraLength);
+    h.SetExternalAttributes(
+        l.uncompressedSize != 0 || (l.flags & kFlagDataDescriptor) ? kAttrArchive : kAttrDirectory);
+    if (position >= kZip64Marker32) {
+        h.SetLocalHeaderOffset(kZip64Marker32);
+        item.Zip64LocalHeaderOffset = static_cast<std::uint64_t>(position);
+    } else {
+        h.SetLocalHeaderOffset(static_cast<std::uint32_t>(position));
+    }
+    item.ActualMethod = l.method;
+    return item;
+}
+
+// An item written with a data descriptor takes its CRC and sizes from the descriptor at
+// `position` (-1: none was found) when the file holds it whole.
+void TakeDataDescriptor(CentralHeader& h, TZAStream& s, std::int64_t position, std::int64_t size) {
+    std::uint8_t desc[kDataDescriptorSize];
+    if (position < 0 || position + static_cast<std::int64_t>(kDataDescriptorSize) > size ||
+        !ReadAll(s, position, desc, kDataDescriptorSize))
+        return;
+    const DataDescriptor dd = DataDescriptor::Parse(desc);
+    h.SetCrc32(dd.crc32);
+    h.SetCompressedSize(dd.compressedSize);
+    h.SetUncompressedSize(dd.uncompressedSize);
+}
+
+// Where the rebuild's scan goes on after the item whose local header is at `header` and whose
+// data starts at `dataAt`. Signatures inside an item's data (a stored archive, quoted headers)
+// are data: the scan skips the data where the header tells where it ends.
+std::int64_t ScanResumesAt(const TDirItem& item, std::int64_t header, std::int64_t dataAt,
+                           std::int64_t size) {
+    std::int64_t next = header + 4;
+    const std::int64_t packed = item.CompressedSize();
+    if (!(item.Header.Flags() & kFlagDataDescriptor) && packed >= 0 && packed <= size - dataAt)
+        next = std::max(next, dataAt + packed);
+    return next;
+}
+
 } // namespace
 
 bool IsUtf8Name(std::string_view s) {
@@ -311,75 +438,43 @@ void TZADirectoryReader::Load() {
     ReadDirectory(*end);
 }
 
-void TZADirectoryReader::ReadDirectory(std::int64_t p) {
-    TZAStream& s = Stream();
-    // Zip64: the locator lies just before the end record, the Zip64 end record where the
-    // locator says. An archive appended to other data records that position relative to
-    // itself; then the record is taken from just before the locator instead.
+std::int64_t TZADirectoryReader::ReadZip64Records(std::int64_t endPosition) {
+    // The locator lies just before the end record, the Zip64 end record where the locator
+    // says. An archive appended to other data records that position relative to itself; then
+    // the record is taken from just before the locator instead.
     constexpr auto kLocator = static_cast<std::int64_t>(kZip64LocatorSize);
     constexpr auto kEnd64 = static_cast<std::int64_t>(kZip64EndRecordSize);
+    TZAStream& s = Stream();
     m_.IsZip64 = false;
-    if (p > kLocator) {
-        Zip64Locator loc;
-        if (ReadAll(s, p - kLocator, loc.bytes.data(), kZip64LocatorSize) &&
-            loc.Signature() == kZip64LocatorSignature) {
-            m_.Locator = loc;
-            m_.IsZip64 = true;
-            p -= kLocator;
-            if (p > kEnd64) {
-                Zip64EndRecord rec;
-                const std::uint64_t recorded = loc.EndRecordPosition();
-                bool ok = recorded <= static_cast<std::uint64_t>(s.Size()) &&
-                          ReadAll(s, static_cast<std::int64_t>(recorded), rec.bytes.data(),
-                                  kZip64EndRecordSize) &&
-                          rec.Signature() == kZip64EndRecordSignature;
-                if (!ok)
-                    ok = ReadAll(s, p - kEnd64, rec.bytes.data(), kZip64EndRecordSize) &&
-                         rec.Signature() == kZip64EndRecordSignature;
-                if (!ok) throw EZAException(neNoZip64EndRecord, s_.component);
-                m_.Zip64End = rec;
-                p -= kEnd64;
-            }
-        }
-    }
+    std::int64_t p = endPosition;
+    Zip64Locator loc;
+    if (p <= kLocator || !ReadAll(s, p - kLocator, loc.bytes.data(), kZip64LocatorSize) ||
+        loc.Signature() != kZip64LocatorSignature)
+        return p;
+    m_.Locator = loc;
+    m_.IsZip64 = true;
+    p -= kLocator;
+    if (p <= kEnd64) return p;
+    std::optional<Zip64EndRecord> rec = Zip64EndRecordAt(s, loc.EndRecordPosition());
+    if (!rec) rec = Zip64EndRecordAt(s, static_cast<std::uint64_t>(p - kEnd64));
+    if (!rec) throw EZAException(neNoZip64EndRecord, s_.component);
+    m_.Zip64End = *rec;
+    return p - kEnd64;
+}
+
+void TZADirectoryReader::ReadDirectory(std::int64_t endPosition) {
+    const std::int64_t recordsAt = ReadZip64Records(endPosition);
     if (!m_.IsZip64 && m_.End.TotalEntries() == kZip64Marker16) {
         Rebuild();
         return;
     }
-
-    const EndRecord& e = m_.End;
-    // Computed in 64 bits: a locator may claim any number of disks.
-    const std::int32_t thisDisk =
-        e.ThisDisk() != kZip64Marker16
-            ? e.ThisDisk()
-            : (m_.IsZip64 ? static_cast<std::int32_t>(
-                                static_cast<std::int64_t>(m_.Locator.TotalDisks()) - 1)
-                          : 0);
-    const std::int32_t dirDisk =
-        e.DirectoryDisk() != kZip64Marker16
-            ? e.DirectoryDisk()
-            : (m_.IsZip64 ? static_cast<std::int32_t>(m_.Zip64End.DirectoryDisk()) : 0);
-    if (volumes_) volumes_->SetLastVolume(thisDisk);
+    const std::int32_t lastDisk = LastDisk(m_);
+    if (volumes_) volumes_->SetLastVolume(lastDisk);
     const bool spanning = s_.multiVolume;
-    if (spanning) OpenVolume(dirDisk);
-
-    std::int64_t position;
-    if (!spanning) {
-        // A Zip64 size larger than the part of the file before the records (up to 2^64 - 1)
-        // places the directory before the file's start: damaged, like any such position.
-        const std::uint64_t size64 = m_.Zip64End.DirectorySize();
-        if (m_.IsZip64)
-            position = size64 <= static_cast<std::uint64_t>(p)
-                           ? p - static_cast<std::int64_t>(size64)
-                           : -1;
-        else
-            position = p - static_cast<std::int32_t>(e.DirectorySize());
-    } else {
-        position = m_.IsZip64 ? static_cast<std::int64_t>(m_.Zip64End.DirectoryOffset())
-                              : e.DirectoryOffset();
-    }
+    if (spanning) OpenVolume(DirectoryDisk(m_));
+    const std::int64_t position = DirectoryStart(m_, recordsAt, spanning);
     const std::uint32_t count =
-        m_.IsZip64 ? static_cast<std::uint32_t>(m_.Zip64End.TotalEntries()) : e.TotalEntries();
+        m_.IsZip64 ? static_cast<std::uint32_t>(m_.Zip64End.TotalEntries()) : m_.End.TotalEntries();
     try {
         m_.MultiVolume = spanning;
         order_ = TZARecordOrder(spanning, m_.IsZip64);
@@ -389,20 +484,12 @@ void TZADirectoryReader::ReadDirectory(std::int64_t p) {
         Rebuild();
         return;
     }
-
-    if (!s_.tolerant && !spanning) {
-        // Summed without wrapping: a Zip64 size may be as large as 2^64 - 1.
-        const auto limit = static_cast<std::uint64_t>(Stream().Size());
-        std::uint64_t sum = 0;
-        for (std::int32_t i = 0; i < m_.Directory.Count() && sum <= limit; ++i) {
-            const std::int64_t packed = m_.Directory.Item(i).CompressedSize();
-            sum = packed < 0 ? UINT64_MAX : sum + static_cast<std::uint64_t>(packed);
-        }
-        if (sum > limit) throw EZAException(nePackedSizesTooLarge, s_.component);
-    }
+    if (!s_.tolerant && !spanning &&
+        PackedSizesExceed(m_.Directory, static_cast<std::uint64_t>(Stream().Size())))
+        throw EZAException(nePackedSizesTooLarge, s_.component);
     bool shifted = false;
-    if (thisDisk == 0) {
-        DetectArchiveStart(p, count);
+    if (lastDisk == 0) {
+        DetectArchiveStart(recordsAt, count);
         shifted = ShiftRelativeOffsets();
     }
     // Two items sharing local records (an archive that makes much out of little, or one that
@@ -475,19 +562,8 @@ void TZADirectoryReader::DetectArchiveStart(std::int64_t endPosition, std::uint3
             m_.ArchiveStart = 0;
             return;
         }
-        std::uint8_t raw[kLocalHeaderSize];
-        const std::uint8_t* b = scan.At(hit, kLocalHeaderSize);
-        if (!b) {
-            if (!ReadAll(s, hit, raw, kLocalHeaderSize)) continue;
-            b = raw;
-        }
-        LocalHeader l = LocalHeader::Parse(
-            std::span<const std::uint8_t, kLocalHeaderSize>(b, kLocalHeaderSize));
-        if ((l.signature == kStandardSignatures.localHeader ||
-             l.signature == kAlternativeSignatures.localHeader) &&
-            l.versionNeeded == c.VersionNeeded() && l.method == c.Method() &&
-            l.dosTime == c.DosTime() && l.dosDate == c.DosDate() && l.crc32 == c.Crc32() &&
-            l.compressedSize == c.CompressedSize() && l.uncompressedSize == c.UncompressedSize()) {
+        const std::optional<LocalHeader> l = LocalHeaderAt(scan, s, hit);
+        if (l && SameItem(*l, c)) {
             m_.ArchiveStart = hit;
             return;
         }
@@ -511,6 +587,25 @@ bool TZADirectoryReader::ShiftRelativeOffsets() {
     return true;
 }
 
+void TZADirectoryReader::ReadLocalNameAndExtra(TDirItem& item, const LocalHeader& l,
+                                               std::int64_t position) {
+    TZAStream& s = Stream();
+    const bool oemAllowed = m_.LastEndCandidateSignature == kStandardSignatures.endRecord;
+    const std::int64_t nameAt = position + static_cast<std::int64_t>(kLocalHeaderSize);
+    std::string name(l.nameLength, '\0');
+    if (ReadAll(s, nameAt, name.data(), name.size()))
+        item.FileName = DecodeName(
+            name, oemAllowed && OemNamesFor(l.flags, kStandardSignatures.endRecord), false);
+    else
+        name.clear();
+    StoredName stored(name);
+    if (l.extraLength > 0) {
+        std::vector<std::uint8_t> extra(l.extraLength);
+        if (ReadAll(s, nameAt + l.nameLength, extra.data(), extra.size())) item.Extra.Assign(extra);
+    }
+    stored.Keep(item, InterpretExtra(item), m_);
+}
+
 void TZADirectoryReader::Rebuild() {
     if (s_.multiVolume) throw EZAException(neRebuildSpanned, s_.component);
     m_.Rebuilt = true;
@@ -519,7 +614,6 @@ void TZADirectoryReader::Rebuild() {
     TZAStream& s = Stream();
     const std::int64_t size = s.Size();
     const std::uint32_t localSignature = Signatures().localHeader;
-    const bool oemAllowed = m_.LastEndCandidateSignature == kStandardSignatures.endRecord;
     ForwardFinder descriptors(s, kDataDescriptorSignature);
     ForwardFinder locals(s, localSignature);
     SignatureScanner scan(s, localSignature, 0, 65535, kLocalHeaderSize);
@@ -528,86 +622,26 @@ void TZADirectoryReader::Rebuild() {
     for (std::int64_t q; (q = scan.Next()) >= 0;) {
         if (q + static_cast<std::int64_t>(kLocalHeaderSize) > size) continue;
         anyHit = true;
-        const std::uint8_t* b = scan.At(q, kLocalHeaderSize);
-        std::uint8_t raw[kLocalHeaderSize];
-        if (!b) {
-            if (!ReadAll(s, q, raw, kLocalHeaderSize)) continue;
-            b = raw;
-        }
-        const LocalHeader l = LocalHeader::Parse(
-            std::span<const std::uint8_t, kLocalHeaderSize>(b, kLocalHeaderSize));
-        if (static_cast<std::int64_t>(l.compressedSize) >= size ||
-            l.extraLength > kMaxLocalExtraForRebuild)
+        const std::optional<LocalHeader> l = LocalHeaderAt(scan, s, q);
+        if (!l || static_cast<std::int64_t>(l->compressedSize) >= size ||
+            l->extraLength > kMaxLocalExtraForRebuild)
             continue;
         // A header whose name and extra field run past the file or into the next local
         // header is damaged, not an item. So the headers taken never share a byte, and what
         // the rebuild keeps is bounded by the file's size whatever the lengths claim.
         const std::int64_t headerEnd =
-            q + static_cast<std::int64_t>(kLocalHeaderSize) + l.nameLength + l.extraLength;
+            q + static_cast<std::int64_t>(kLocalHeaderSize) + l->nameLength + l->extraLength;
         const std::int64_t nextLocal = locals.Find(q + 1);
         if (headerEnd > size || (nextLocal >= 0 && headerEnd > nextLocal)) {
             ++damagedHeaders;
             continue;
         }
-
-        TDirItem item;
-        CentralHeader& h = item.Header;
-        h.SetSignature(localSignature);
-        h.SetVersionMadeBy(l.versionNeeded);
-        h.SetVersionNeeded(l.versionNeeded);
-        h.SetFlags(l.flags);
-        h.SetMethod(l.method);
-        h.SetDosTime(l.dosTime);
-        h.SetDosDate(l.dosDate);
-        h.SetCrc32(l.crc32);
-        h.SetCompressedSize(l.compressedSize);
-        h.SetUncompressedSize(l.uncompressedSize);
-        h.SetNameLength(l.nameLength);
-        h.SetExtraLength(l.extraLength);
-        h.SetExternalAttributes(l.uncompressedSize != 0 || (l.flags & kFlagDataDescriptor)
-                                    ? kAttrArchive
-                                    : kAttrDirectory);
-        if (q >= kZip64Marker32) {
-            h.SetLocalHeaderOffset(kZip64Marker32);
-            item.Zip64LocalHeaderOffset = static_cast<std::uint64_t>(q);
-        } else {
-            h.SetLocalHeaderOffset(static_cast<std::uint32_t>(q));
-        }
-        item.ActualMethod = l.method;
-        const std::int64_t nameAt = q + static_cast<std::int64_t>(kLocalHeaderSize);
-        std::string name(l.nameLength, '\0');
-        if (ReadAll(s, nameAt, name.data(), name.size()))
-            item.FileName = DecodeName(
-                name, oemAllowed && OemNamesFor(l.flags, kStandardSignatures.endRecord), false);
-        else
-            name.clear();
-        StoredName stored(name);
-        const std::int64_t extraAt = nameAt + l.nameLength;
-        if (l.extraLength > 0) {
-            std::vector<std::uint8_t> extra(l.extraLength);
-            if (ReadAll(s, extraAt, extra.data(), extra.size())) item.Extra.Assign(extra);
-        }
-        stored.Keep(item, InterpretExtra(item), m_);
-        if (l.flags & kFlagDataDescriptor) {
-            std::int64_t d = descriptors.Find(extraAt + l.extraLength);
-            std::uint8_t desc[kDataDescriptorSize];
-            if (d >= 0 && d + static_cast<std::int64_t>(kDataDescriptorSize) <= size &&
-                ReadAll(s, d, desc, kDataDescriptorSize)) {
-                const DataDescriptor dd = DataDescriptor::Parse(desc);
-                h.SetCrc32(dd.crc32);
-                h.SetCompressedSize(dd.compressedSize);
-                h.SetUncompressedSize(dd.uncompressedSize);
-            }
-        }
-        // Signatures inside an item's data (a stored archive, quoted headers) are data: the
-        // scan goes on after it where the header tells where it ends.
-        std::int64_t next = q + 4;
-        const std::int64_t packed = item.CompressedSize();
-        const std::int64_t dataAt = extraAt + l.extraLength;
-        if (!(l.flags & kFlagDataDescriptor) && packed >= 0 && packed <= size - dataAt)
-            next = std::max(next, dataAt + packed);
+        TDirItem item = RebuiltItem(*l, q, localSignature);
+        ReadLocalNameAndExtra(item, *l, q);
+        if (l->flags & kFlagDataDescriptor)
+            TakeDataDescriptor(item.Header, s, descriptors.Find(headerEnd), size);
+        scan.ContinueAt(ScanResumesAt(item, q, headerEnd, size));
         m_.Directory.Add(std::move(item));
-        scan.ContinueAt(next);
     }
     if (!anyHit) throw EZAException(neNoArchive, s_.component);
     // Headers were there, and every one was damaged: nothing is left to read.

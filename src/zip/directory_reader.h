@@ -49,9 +49,15 @@ class TZADirectoryReader {
     void WriteEmptyDirectory();
 
   private:
+    // Reads the Zip64 locator and end record before the end record, where they are; returns
+    // the position the end records start at.
+    std::int64_t ReadZip64Records(std::int64_t endPosition);
     void ReadDirectory(std::int64_t endPosition);
     void ReadEntries(std::int64_t position, std::uint32_t count);
     void Rebuild();
+    // The name and extra field behind the local header at `position`, taken into `item` as a
+    // central record's would be.
+    void ReadLocalNameAndExtra(TDirItem& item, const LocalHeader& local, std::int64_t position);
     void DetectArchiveStart(std::int64_t endPosition, std::uint32_t count);
     // True when offsets were moved.
     bool ShiftRelativeOffsets();

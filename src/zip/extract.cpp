@@ -39,6 +39,25 @@ bool UnsafeStoredName(const std::u16string& name) {
     }
 }
 
+// Files an extraction hands to the flusher are flushed and closed before the item run returns,
+// however it ends; a failure among them becomes the run's output failure unless one came first.
+class FlushedAtEnd {
+  public:
+    FlushedAtEnd(std::unique_ptr<TZAFlusher>& flusher, std::optional<TZAOutputFailure>& failure)
+        : flusher_(flusher), failure_(failure) {}
+    FlushedAtEnd(const FlushedAtEnd&) = delete;
+    FlushedAtEnd& operator=(const FlushedAtEnd&) = delete;
+    ~FlushedAtEnd() {
+        if (!flusher_) return;
+        if (auto failed = flusher_->Wait(); failed && !failure_) failure_ = std::move(failed);
+        flusher_.reset();
+    }
+
+  private:
+    std::unique_ptr<TZAFlusher>& flusher_;
+    std::optional<TZAOutputFailure>& failure_;
+};
+
 // Items from this size on are written by the second thread while the next blocks inflate;
 // for smaller ones handing the data over would cost more than it saves.
 constexpr std::int64_t kWriteBehindFrom = 2 << 20;
@@ -139,25 +158,23 @@ void TZABaseArchiver::TestMatching(const std::u16string& fileMask, std::uint32_t
     SelectMatching(fileMask, searchAttr, exclusionMask, TZAProcessOperation::poTest);
 }
 
-void TZABaseArchiver::ProcessItems(TZAProcessOperation operation, std::int32_t index) {
-    std::lock_guard lock(ItemOperationLock());
-    lastFolderMade_.clear();
-    RequireOpen();
-    // The files handed to the flusher are flushed and closed before the run returns, however
-    // it ends.
-    outputFailure_.reset();
-    struct Flushing {
-        std::unique_ptr<TZAFlusher>& flusher;
-        std::optional<TZAOutputFailure>& failure;
-        ~Flushing() {
-            if (!flusher) return;
-            if (auto failed = flusher->Wait(); failed && !failure) failure = std::move(failed);
-            flusher.reset();
-        }
-    } flushing{flusher_, outputFailure_};
-    if (DurableOutput && operation == TZAProcessOperation::poExtract)
-        flusher_ = std::make_unique<TZAFlusher>();
-    TZADirArray& dir = dirManager_->Directory;
+bool TZABaseArchiver::FileProgress(const std::u16string& fileName, double progress,
+                                   TZAProcessOperation operation, TZAProgressPhase phase) {
+    bool cancel = false;
+    DoFileProgress(fileName, progress, operation, phase, cancel);
+    if (cancel) cancel_ = true;
+    return cancel;
+}
+
+void TZABaseArchiver::OverallProgress(double progress, TZAProcessOperation operation,
+                                      TZAProgressPhase phase) {
+    bool cancel = false;
+    DoOverallProgress(progress, operation, phase, cancel);
+    if (cancel) cancel_ = true;
+}
+
+void TZABaseArchiver::BeginItemRun(TZAProcessOperation operation, std::int32_t index) {
+    const TZADirArray& dir = dirManager_->Directory;
     processedCount_ = 0;
     cancel_ = false;
     progressEnabled_ = true;
@@ -168,60 +185,74 @@ void TZABaseArchiver::ProcessItems(TZAProcessOperation operation, std::int32_t i
     else
         for (std::int32_t i = 0; i < dir.Count(); ++i)
             itemsToProcess_ += dir.Item(i).Selected ? 1 : 0;
+}
 
+void TZABaseArchiver::ProcessItems(TZAProcessOperation operation, std::int32_t index) {
+    std::lock_guard lock(ItemOperationLock());
+    lastFolderMade_.clear();
+    RequireOpen();
+    outputFailure_.reset();
+    const FlushedAtEnd flushing(flusher_, outputFailure_);
+    if (DurableOutput && operation == TZAProcessOperation::poExtract)
+        flusher_ = std::make_unique<TZAFlusher>();
+    BeginItemRun(operation, index);
     const bool reports =
         operation == TZAProcessOperation::poExtract || operation == TZAProcessOperation::poTest;
-    auto overall = [&](double progress, TZAProgressPhase phase) {
-        bool cancel = false;
-        DoOverallProgress(progress, operation, phase, cancel);
-        cancel_ = cancel_ || cancel;
-    };
-    auto fileProgress = [&](const std::u16string& name, double progress, TZAProgressPhase phase) {
-        bool cancel = false;
-        DoFileProgress(name, progress, operation, phase, cancel);
-        cancel_ = cancel_ || cancel;
-    };
-    if (reports) overall(0.0, TZAProgressPhase::ppStart);
+    if (reports) OverallProgress(0.0, operation, TZAProgressPhase::ppStart);
     // A run cancelled at its start ends without any further event.
     const bool cancelledAtStart = cancel_;
 
+    const TZADirArray& dir = dirManager_->Directory;
     TZAAction action = TZAAction::fxaIgnore;
     for (std::int32_t i = index == -1 ? 0 : index; !cancel_ && i < dir.Count(); ++i) {
         if (!dir.Item(i).Selected) {
             if (index != -1) break;
             continue;
         }
-        dir.Item(i).UpdateState = operation;
-        do {
-            action = TZAAction::fxaIgnore;
-            const std::u16string fileName = platform::WithSeparators(dir.Item(i).FileName);
-            currentName_ = fileName;
-            try {
-                bool confirm = true;
-                DoConfirmProcessFile(fileName, operation, confirm);
-                if (!confirm) break;
-                const std::u16string destination = DestinationFolder();
-                if (reports) fileProgress(fileName, 0.0, TZAProgressPhase::ppStart);
-                if (cancel_) break;
-                if (operation == TZAProcessOperation::poExtract) {
-                    ExtractOneItem(i, fileName, destination);
-                } else if (operation == TZAProcessOperation::poTest &&
-                           !(dir.Item(i).Header.ExternalAttributes() & kAttrDirectory)) {
-                    TZANullStream nothing;
-                    ExtractItemToStream(i, nothing);
-                }
-                if (reports) fileProgress(fileName, 100.0, TZAProgressPhase::ppEnd);
-                if (!cancel_) ++processedCount_;
-            } catch (const EZAException& e) {
-                DoProcessFileFailure(fileName, operation, e.NativeError, e.ErrorCode, e.Message(),
-                                     action);
-            }
-        } while (action == TZAAction::fxaRetry);
+        action = ProcessSelectedItem(i, operation, reports);
         if (action == TZAAction::fxaAbort || cancel_ || index != -1) break;
     }
 
-    if (reports && !cancelledAtStart) overall(100.0, TZAProgressPhase::ppEnd);
+    if (reports && !cancelledAtStart) OverallProgress(100.0, operation, TZAProgressPhase::ppEnd);
     if (cancel_ || action == TZAAction::fxaAbort) updateCount_ = 0;
+}
+
+TZAAction TZABaseArchiver::ProcessSelectedItem(std::int32_t index, TZAProcessOperation operation,
+                                               bool reports) {
+    TZADirArray& dir = dirManager_->Directory;
+    dir.Item(index).UpdateState = operation;
+    TZAAction action = TZAAction::fxaIgnore;
+    do {
+        action = TZAAction::fxaIgnore;
+        const std::u16string fileName = platform::WithSeparators(dir.Item(index).FileName);
+        currentName_ = fileName;
+        try {
+            ProcessItem(index, fileName, operation, reports);
+        } catch (const EZAException& e) {
+            DoProcessFileFailure(fileName, operation, e.NativeError, e.ErrorCode, e.Message(),
+                                 action);
+        }
+    } while (action == TZAAction::fxaRetry);
+    return action;
+}
+
+void TZABaseArchiver::ProcessItem(std::int32_t index, const std::u16string& fileName,
+                                  TZAProcessOperation operation, bool reports) {
+    bool confirm = true;
+    DoConfirmProcessFile(fileName, operation, confirm);
+    if (!confirm) return;
+    const std::u16string destination = DestinationFolder();
+    if (reports) FileProgress(fileName, 0.0, operation, TZAProgressPhase::ppStart);
+    if (cancel_) return;
+    if (operation == TZAProcessOperation::poExtract) {
+        ExtractOneItem(index, fileName, destination);
+    } else if (operation == TZAProcessOperation::poTest &&
+               !(dirManager_->Directory.Item(index).Header.ExternalAttributes() & kAttrDirectory)) {
+        TZANullStream nothing;
+        ExtractItemToStream(index, nothing);
+    }
+    if (reports) FileProgress(fileName, 100.0, operation, TZAProgressPhase::ppEnd);
+    if (!cancel_) ++processedCount_;
 }
 
 // The item's path below the destination: a name as stored never leaves it (one a handler chose

@@ -94,16 +94,11 @@ void TZABaseArchiver::ExtractItemTo(std::int32_t index, TZAOutput& output) {
 void TZABaseArchiver::ReportBlockProgress(std::int64_t produced) {
     if (!progressEnabled_) return;
     const double fraction = static_cast<double>(produced) / static_cast<double>(progressTotal_);
-    bool cancel = false;
-    DoFileProgress(currentName_, fraction * 100.0, operation_, TZAProgressPhase::ppProcess, cancel);
-    if (cancel) {
-        cancel_ = true;
+    if (FileProgress(currentName_, fraction * 100.0, operation_, TZAProgressPhase::ppProcess))
         return;
-    }
     const double overall =
         (fraction + processedCount_) / std::max<std::int32_t>(itemsToProcess_, 1) * 100.0;
-    DoOverallProgress(overall, operation_, TZAProgressPhase::ppProcess, cancel);
-    if (cancel) cancel_ = true;
+    OverallProgress(overall, operation_, TZAProgressPhase::ppProcess);
 }
 
 bool TZABaseArchiver::ResolveShortWrite() {

@@ -32,14 +32,11 @@ struct BuildArguments {
     int level = 6;
 };
 
-std::string Utf8(std::u16string_view s) {
-    return platform::Utf16ToUtf8(s);
-}
-
 BuildArguments ParseBuild(const std::vector<std::u16string>& args) {
     BuildArguments out;
     auto value = [&](std::size_t& i) -> const std::u16string& {
-        if (++i >= args.size()) throw PackError(Utf8(args[i - 1]) + " needs a value");
+        if (++i >= args.size())
+            throw PackError(platform::Utf16ToUtf8(args[i - 1]) + " needs a value");
         return args[i];
     };
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -58,7 +55,7 @@ BuildArguments ParseBuild(const std::vector<std::u16string>& args) {
                 throw PackError("--level takes a number from 0 to 9");
             out.level = v[0] - u'0';
         } else {
-            throw PackError("unexpected argument " + Utf8(a));
+            throw PackError("unexpected argument " + platform::Utf16ToUtf8(a));
         }
     }
     if (out.payload.empty() || out.output.empty()) throw PackError("build needs --payload and -o");
@@ -72,7 +69,7 @@ std::u16string StubPath(const std::u16string& given) {
     if (const auto found = FirstExisting(places)) return *found;
     std::string looked;
     for (const std::u16string& place : places)
-        looked += (looked.empty() ? "" : ", nor at ") + Utf8(place);
+        looked += (looked.empty() ? "" : ", nor at ") + platform::Utf16ToUtf8(place);
     throw PackError("no --stub given, and no installer stub " +
                     (looked.empty() ? std::string("beside klvpack") : "at " + looked) +
                     ": name the stub with --stub (the shipped one is the 32-bit "
@@ -84,13 +81,14 @@ std::vector<std::uint8_t> ReadStub(const std::u16string& path) {
     auto file =
         platform::FileStream::Open(path, platform::fmOpenRead | platform::fmShareDenyWrite, error);
     if (!file || !platform::FileExists(path))
-        throw PackError("cannot read the stub " + Utf8(path) +
+        throw PackError("cannot read the stub " + platform::Utf16ToUtf8(path) +
                         (file ? std::string() : ": " + platform::SystemErrorText(error)));
     const std::int64_t size = file->Size();
-    if (size > kMaxStubSize) throw PackError(Utf8(path) + " is too large for a stub");
+    if (size > kMaxStubSize)
+        throw PackError(platform::Utf16ToUtf8(path) + " is too large for a stub");
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
     if (file->Read(bytes.data(), size) != size)
-        throw PackError("cannot read the stub " + Utf8(path));
+        throw PackError("cannot read the stub " + platform::Utf16ToUtf8(path));
     return bytes;
 }
 
@@ -102,7 +100,7 @@ bool EndsInArchive(const std::vector<std::uint8_t>& b) {
 }
 
 void CheckStub(const std::u16string& path, const std::vector<std::uint8_t>& stub) {
-    const std::string name = Utf8(path);
+    const std::string name = platform::Utf16ToUtf8(path);
     if (stub.size() < 64 || stub[0] != 'M' || stub[1] != 'Z' || !PeKindOf(stub))
         throw PackError(name + " is not a Windows executable");
     if (!FindCaptionBlock(stub))
@@ -134,7 +132,7 @@ class PendingOutput {
         int error = 0;
         file_ = platform::FileStream::CreateNew(temp_, error);
         if (!file_)
-            throw PackError("cannot create " + Utf8(temp_) + ": " +
+            throw PackError("cannot create " + platform::Utf16ToUtf8(temp_) + ": " +
                             platform::SystemErrorText(error));
     }
     ~PendingOutput() {
@@ -145,10 +143,10 @@ class PendingOutput {
     PendingOutput& operator=(const PendingOutput&) = delete;
     platform::FileStream& File() { return *file_; }
     void Commit() {
-        if (!file_->Flush()) throw PackError("cannot write " + Utf8(temp_));
+        if (!file_->Flush()) throw PackError("cannot write " + platform::Utf16ToUtf8(temp_));
         file_.reset();
         if (!platform::MoveReplacing(temp_, target_))
-            throw PackError("cannot move the package to " + Utf8(target_));
+            throw PackError("cannot move the package to " + platform::Utf16ToUtf8(target_));
         committed_ = true;
     }
 
@@ -175,7 +173,8 @@ int Build(const std::vector<std::u16string>& args) {
         const std::u16string stubPath = StubPath(a.stub);
         std::error_code ec;
         if (fs::equivalent(ToPath(stubPath), ToPath(a.output), ec))
-            throw PackError("the output " + Utf8(a.output) + " is the stub itself");
+            throw PackError("the output " + platform::Utf16ToUtf8(a.output) +
+                            " is the stub itself");
         std::vector<std::uint8_t> stub = ReadStub(stubPath);
         CheckStub(stubPath, stub);
         const PeKind kind = *PeKindOf(stub);
@@ -190,7 +189,8 @@ int Build(const std::vector<std::u16string>& args) {
         out.Commit();
         const auto files =
             std::count_if(entries.begin(), entries.end(), [](auto& e) { return !e.folder; });
-        std::printf("stub: %s (%s)\n", Utf8(stubPath).c_str(), PeKindText(kind).c_str());
+        std::printf("stub: %s (%s)\n", platform::Utf16ToUtf8(stubPath).c_str(),
+                    PeKindText(kind).c_str());
         if (kind != PeKind::Pe32)
             std::fprintf(stderr,
                          "klvpack build: warning: the stub is an x86-64 program: the package "
@@ -199,8 +199,8 @@ int Build(const std::vector<std::u16string>& args) {
         if (!stamped.warning.empty())
             std::fprintf(stderr, "klvpack build: warning: %s\n", stamped.warning.c_str());
         std::printf("%s: %lld bytes: the stub (%zu bytes), %zu folders and %lld files\n",
-                    Utf8(a.output).c_str(), static_cast<long long>(size), stub.size(),
-                    entries.size() - static_cast<std::size_t>(files),
+                    platform::Utf16ToUtf8(a.output).c_str(), static_cast<long long>(size),
+                    stub.size(), entries.size() - static_cast<std::size_t>(files),
                     static_cast<long long>(files));
         return 0;
     } catch (const PackError& e) {

@@ -37,16 +37,13 @@ constexpr int kCheckCannotOpen = 3;
 constexpr int kCheckRefused = 1;
 constexpr std::int64_t kMaxReadIntoMemory = 512 << 20;
 
-std::string Utf8(std::u16string_view s) {
-    return platform::Utf16ToUtf8(s);
-}
 // An item's name as stored, with '/' between its parts.
 std::string ItemName(std::u16string name) {
     std::replace(name.begin(), name.end(), u'\\', u'/');
-    return Utf8(name);
+    return platform::Utf16ToUtf8(name);
 }
 std::string AnsiShown(std::string_view ansi) {
-    return Utf8(platform::AnsiToUtf16(ansi));
+    return platform::Utf16ToUtf8(platform::AnsiToUtf16(ansi));
 }
 std::string Quoted(std::string_view ansi) {
     return "\"" + AnsiShown(ansi) + "\"";
@@ -91,7 +88,7 @@ class PackageCheck {
                 std::fprintf(stderr,
                              "%s is the installer stub without a payload: there is nothing to "
                              "install (make a package of it with klvpack build)\n",
-                             Utf8(path_).c_str());
+                             platform::Utf16ToUtf8(path_).c_str());
             else
                 std::fprintf(stderr, "%s\n", e.what());
             return kCheckCannotOpen;
@@ -203,9 +200,9 @@ class PackageCheck {
             for (std::int32_t i = 1; i < Dir().Count(); ++i)
                 stubEnd_ = std::min(stubEnd_, Dir().Item(i).LocalHeaderOffset());
         }
-        r_.Line("package", Utf8(path_) + ", " + std::to_string(fileSize_) + " bytes, " +
-                               std::to_string(Dir().Count()) + " items behind a stub of " +
-                               std::to_string(stubEnd_) + " bytes");
+        r_.Line("package", platform::Utf16ToUtf8(path_) + ", " + std::to_string(fileSize_) +
+                               " bytes, " + std::to_string(Dir().Count()) +
+                               " items behind a stub of " + std::to_string(stubEnd_) + " bytes");
     }
 
     void Signature() {
@@ -313,7 +310,7 @@ class PackageCheck {
                 std::u16string name = e.FileName;
                 std::replace(name.begin(), name.end(), u'\\', u'/');
                 if (name.find(u'/') != std::u16string::npos) continue;
-                configFiles_[Utf8(platform::LowerCase(name))] = item.Search.Index;
+                configFiles_[platform::Utf16ToUtf8(platform::LowerCase(name))] = item.Search.Index;
             } while (archive_.FindNextItem(item));
         }
         if (!configured_) {
@@ -339,8 +336,8 @@ class PackageCheck {
         iniText_ = *bytes;
         haveIni_ = true;
         const stubconf::StubIni ini2(iniText_);
-        r_.Line("Stub.ini", "\"" + Utf8(Dir().Item(ini->second).FileName) + "\", " +
-                                std::to_string(iniText_.size()) + " bytes");
+        r_.Line("Stub.ini", "\"" + platform::Utf16ToUtf8(Dir().Item(ini->second).FileName) +
+                                "\", " + std::to_string(iniText_.size()) + " bytes");
         for (std::string_view key : {stubconf::KeyCaption, stubconf::KeyHeader,
                                      stubconf::KeyExplanation, stubconf::KeyFolderChoice}) {
             const std::string label = "  " + std::string(key);
@@ -529,7 +526,7 @@ class PackageCheck {
             const std::string fix = "; build the package with klvpack build, or with a tool "
                                     "that flags UTF-8 names";
             if (const auto it = why.find(i); it != why.end()) {
-                const std::string reason = Utf8(it->second);
+                const std::string reason = platform::Utf16ToUtf8(it->second);
                 r_.Refuse(shown[i] + " will be refused: " +
                           (unflagged.empty() ? reason : unflagged + ", which " + reason + fix));
                 refused.emplace(e.FileName, i);
@@ -550,7 +547,7 @@ class PackageCheck {
             action = zip::TZAAction::fxaIgnore;
             if (refused.count(name)) return;
             r_.Refuse("\"" + ItemName(name) +
-                      "\" will be refused: it is damaged: " + Utf8(message));
+                      "\" will be refused: it is damaged: " + platform::Utf16ToUtf8(message));
             ++damaged;
         };
         archive_.OnPassword = [&](zip::TZABaseArchiver&, const std::u16string&, std::string&,

@@ -5,10 +5,12 @@
 #include <algorithm>
 #include <array>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <vector>
 
 #include "zip/byte_reader.h"
+#include "zip/pe_header.h"
 #include "zip/signed_view.h"
 #include "zip/streams.h"
 
@@ -35,13 +37,15 @@ bool HashedRanges(zip::TZAStream& file, std::int64_t end,
                   std::vector<std::pair<std::int64_t, std::int64_t>>& ranges) {
     std::array<std::uint8_t, 64> dos{};
     if (!file.ReadAt(0, dos.data(), dos.size())) return false;
-    const std::int64_t pe = zip::ByteReader(dos, 0x3C).U32();
-    std::array<std::uint8_t, 26> head{};
+    const std::int64_t pe = zip::ByteReader(dos, zip::kPeOffsetAt).U32();
+    // As far as the signed view reads the headers (which found the table).
+    std::array<std::uint8_t, 4 + 20 + 240> head{};
     if (!file.ReadAt(pe, head.data(), head.size())) return false;
-    const std::int64_t optional = pe + 24;
-    const std::uint16_t magic = zip::ByteReader(head, 24).U16();
-    const std::int64_t checksum = optional + 64;
-    const std::int64_t entry = optional + (magic == 0x20B ? 112 : 96) + 4 * 8;
+    const std::optional<zip::PeHeader> header = zip::ReadPeHeader(head);
+    if (!header) return false;
+    const std::int64_t checksum = pe + static_cast<std::int64_t>(header->ChecksumAt());
+    const std::int64_t entry =
+        pe + static_cast<std::int64_t>(header->DirectoryAt(zip::kPeSecurityDirectory));
     if (entry + 8 > end) return false;
     ranges = {{0, checksum}, {checksum + 4, entry}, {entry + 8, end}};
     return true;

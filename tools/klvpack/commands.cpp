@@ -22,8 +22,6 @@ namespace klv::klvpack {
 
 namespace {
 
-std::string Utf8(std::u16string_view s) { return platform::Utf16ToUtf8(s); }
-
 // Standard output through one large buffer: listings of 100,000 entries stay cheap.
 class Output {
   public:
@@ -69,13 +67,12 @@ int List(const Arguments& args) {
         std::u16string name = platform::WithSeparators(e.FileName);
         if (!name.empty() && name.back() == u'\\') name.pop_back();
         const zip::CentralHeader& h = e.Header;
-        std::snprintf(numbers, sizeof numbers, "\t%" PRId64 "\t%" PRId64 "\t%08" PRIx32
-                                               "\t%08" PRIx32 "\t%08" PRIx32 "\t%c",
-                      e.UncompressedSize(), e.CompressedSize(), h.Crc32(),
-                      h.ExternalAttributes(),
+        std::snprintf(numbers, sizeof numbers,
+                      "\t%" PRId64 "\t%" PRId64 "\t%08" PRIx32 "\t%08" PRIx32 "\t%08" PRIx32 "\t%c",
+                      e.UncompressedSize(), e.CompressedSize(), h.Crc32(), h.ExternalAttributes(),
                       (static_cast<std::uint32_t>(h.DosDate()) << 16) | h.DosTime(),
                       e.Encrypted() ? 'E' : '-');
-        out.Line(Utf8(name) + numbers);
+        out.Line(platform::Utf16ToUtf8(name) + numbers);
     }
     return kExitOk;
 }
@@ -98,7 +95,7 @@ int Process(const Arguments& args, bool extract) {
     auto displayName = [](const std::u16string& name) {
         std::u16string n = name;
         if (!n.empty() && n.back() == u'\\') n.pop_back();
-        return Utf8(n);
+        return platform::Utf16ToUtf8(n);
     };
     archive->Options.OverwriteMode = zip::TZAOverwriteMode::omAlways;
     archive->BaseDir = extract ? args.operands[1] : std::u16string();
@@ -110,14 +107,15 @@ int Process(const Arguments& args, bool extract) {
             return;
         }
         std::fflush(stdout);
-        std::fprintf(stderr, "Password for \"%s\": ", Utf8(name).c_str());
+        std::fprintf(stderr, "Password for \"%s\": ", platform::Utf16ToUtf8(name).c_str());
         std::string line;
         if (!std::getline(std::cin, line) || line.empty()) {
             skip = true;
             skipped = true;
             return;
         }
-        while (!line.empty() && line.back() == '\r') line.pop_back();
+        while (!line.empty() && line.back() == '\r')
+            line.pop_back();
         password = platform::Utf16ToAnsi(platform::Utf8ToUtf16(line));
         skip = false;
     };
@@ -127,7 +125,8 @@ int Process(const Arguments& args, bool extract) {
         if (phase != zip::TZAProgressPhase::ppEnd) return;
         if (skipped) {
             out.Line("FAILED\t" + displayName(name) + "\t" +
-                     Utf8(zip::EZAException(zip::neInvalidPassword, archive.get()).Message()));
+                     platform::Utf16ToUtf8(
+                         zip::EZAException(zip::neInvalidPassword, archive.get()).Message()));
             exitCode = kExitItemFailed;
         } else {
             out.Line("OK\t" + displayName(name));
@@ -137,7 +136,7 @@ int Process(const Arguments& args, bool extract) {
     archive->OnProcessFileFailure = [&](zip::TZABaseArchiver&, const std::u16string& name,
                                         zip::TZAProcessOperation, int, int,
                                         const std::u16string& message, zip::TZAAction& action) {
-        out.Line("FAILED\t" + displayName(name) + "\t" + Utf8(message));
+        out.Line("FAILED\t" + displayName(name) + "\t" + platform::Utf16ToUtf8(message));
         out.ItemDone();
         exitCode = kExitItemFailed;
         action = zip::TZAAction::fxaIgnore;
@@ -147,7 +146,8 @@ int Process(const Arguments& args, bool extract) {
                                          zip::TZAProcessOperation, zip::TZAProgressPhase phase,
                                          bool&) {
             const auto now = std::chrono::steady_clock::now();
-            if (phase == zip::TZAProgressPhase::ppProcess && now - lastProgress < std::chrono::milliseconds(250))
+            if (phase == zip::TZAProgressPhase::ppProcess &&
+                now - lastProgress < std::chrono::milliseconds(250))
                 return;
             lastProgress = now;
             std::fprintf(stderr, "\r%5.1f%%", progress);
@@ -171,7 +171,7 @@ void PrintUsage(std::FILE* to) {
 
 bool ParseArguments(const std::vector<std::u16string>& args, Arguments& out, std::string& error) {
     if (args.empty()) return false;
-    out.command = Utf8(args[0]);
+    out.command = platform::Utf16ToUtf8(args[0]);
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::u16string& a = args[i];
         if (a == u"--password") {
@@ -184,7 +184,7 @@ bool ParseArguments(const std::vector<std::u16string>& args, Arguments& out, std
         } else if (a == u"--ask-password") {
             out.askPassword = true;
         } else if (a.size() > 1 && a[0] == u'-' && a[1] == u'-') {
-            error = "unknown option " + Utf8(a);
+            error = "unknown option " + platform::Utf16ToUtf8(a);
             return false;
         } else {
             out.operands.push_back(a);

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "zip/byte_reader.h"
+#include "zip/pe_header.h"
 
 namespace klv::klvpack {
 
@@ -31,30 +32,18 @@ class PeImage {
     bool Parse() {
         ByteReader dos(bytes_);
         if (dos.U16() != 0x5A4D) return false; // "MZ"
-        ByteReader lfanew = At(bytes_, 0x3C);
-        const std::uint32_t pe = lfanew.U32();
-        ByteReader r = At(bytes_, pe);
-        if (r.U32() != 0x00004550) return false;
-        r.Skip(2);
-        const std::uint16_t sections = r.U16();
-        r.Skip(12);
-        const std::uint16_t optionalSize = r.U16();
-        r.Skip(2);
-        const std::size_t optional = r.Position();
-        checksumAt_ = optional + 64;
-        const std::uint16_t magic = r.U16();
-        const std::size_t countAt = optional + (magic == 0x20B ? 108 : 92);
-        if (magic != 0x10B && magic != 0x20B) return false;
-        ByteReader count = At(bytes_, countAt);
-        const std::uint32_t directories = count.U32();
-        if (directories > kResourceDirectory &&
-            countAt + 4 + 8 * (kResourceDirectory + 1) <= optional + optionalSize) {
-            ByteReader d = At(bytes_, countAt + 4 + 8 * kResourceDirectory);
+        const std::uint32_t pe = At(bytes_, zip::kPeOffsetAt).U32();
+        const auto header =
+            zip::ReadPeHeader(pe <= bytes_.size() ? bytes_.subspan(pe) : bytes_.first(0));
+        if (!header) return false;
+        checksumAt_ = pe + header->ChecksumAt();
+        if (header->HasDirectory(kResourceDirectory)) {
+            ByteReader d = At(bytes_, pe + header->DirectoryAt(kResourceDirectory));
             resourceRva_ = d.U32();
             resourceSize_ = d.U32();
         }
-        ByteReader s = At(bytes_, optional + optionalSize);
-        for (std::uint16_t i = 0; i < sections && s.Ok(); ++i) {
+        ByteReader s = At(bytes_, pe + header->SectionsAt());
+        for (std::uint16_t i = 0; i < header->sections && s.Ok(); ++i) {
             s.Skip(8);
             Section sec{};
             sec.virtualSize = s.U32();
@@ -64,7 +53,7 @@ class PeImage {
             s.Skip(16);
             if (s.Ok()) sections_.push_back(sec);
         }
-        return r.Ok() && count.Ok() && s.Ok();
+        return s.Ok();
     }
 
     // The file offset of an address, when the bytes hold `length` bytes there.
@@ -138,14 +127,14 @@ class PeImage {
 std::optional<PeKind> PeKindOf(std::span<const std::uint8_t> image) {
     ByteReader dos(image);
     if (dos.U16() != 0x5A4D) return std::nullopt; // "MZ"
-    ByteReader lfanew = At(image, 0x3C);
+    ByteReader lfanew = At(image, zip::kPeOffsetAt);
     ByteReader pe = At(image, lfanew.U32());
     if (!lfanew.Ok() || pe.U32() != 0x00004550) return std::nullopt;
     pe.Skip(20); // the file header; the optional header's magic follows
     const std::uint16_t magic = pe.U16();
     if (!pe.Ok()) return std::nullopt;
-    if (magic == 0x10B) return PeKind::Pe32;
-    if (magic == 0x20B) return PeKind::Pe32Plus;
+    if (magic == zip::kPe32Magic) return PeKind::Pe32;
+    if (magic == zip::kPe32PlusMagic) return PeKind::Pe32Plus;
     return std::nullopt;
 }
 

@@ -4,13 +4,11 @@
 
 #include <algorithm>
 #include <csetjmp>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include <jpeglib.h>
-
+#include "app/jpeg/decoder.h"
 #include "app/stubconf/config_files.h"
 #include "app/win32/picture.h"
 
@@ -25,83 +23,26 @@ struct Decoded {
     int height = 0;
 };
 
-struct ErrorManager {
-    jpeg_error_mgr base;
-    std::jmp_buf jump;
-};
-
-[[noreturn]] void OnError(j_common_ptr info) {
-    std::longjmp(reinterpret_cast<ErrorManager*>(info->err)->jump, 1);
-}
-
-void OnMessage(j_common_ptr) {} // warnings are not printed
-
-stubconf::JpegFacts JpegFactsOf(const jpeg_decompress_struct& info) {
-    stubconf::JpegFacts f;
-    f.width = info.image_width;
-    f.height = info.image_height;
-    f.precision = info.data_precision;
-    switch (info.jpeg_color_space) {
-    case JCS_GRAYSCALE:
-        f.colours = stubconf::JpegColours::Grey;
-        break;
-    case JCS_YCbCr:
-        f.colours = stubconf::JpegColours::YCbCr;
-        break;
-    case JCS_RGB:
-        f.colours = stubconf::JpegColours::Rgb;
-        break;
-    case JCS_CMYK:
-        f.colours = stubconf::JpegColours::Cmyk;
-        break;
-    case JCS_YCCK:
-        f.colours = stubconf::JpegColours::Ycck;
-        break;
-    default:
-        f.colours = stubconf::JpegColours::Other;
-        break;
-    }
-    return f;
-}
-
-// Only C frames of libjpeg lie between setjmp and longjmp here; `out` belongs to the caller,
-// so no destructor is skipped.
+// Only C frames of libjpeg lie between setjmp and longjmp here; the decoder and `refusal` are
+// made before it and `out` belongs to the caller, so no destructor is skipped.
 bool Decode(const unsigned char* data, std::size_t size, int maxWidth, int maxHeight,
             Decoded& out) {
-    jpeg_decompress_struct info;
-    std::memset(&info, 0, sizeof info);
-    ErrorManager errors;
-    info.err = jpeg_std_error(&errors.base);
-    errors.base.error_exit = OnError;
-    errors.base.output_message = OnMessage;
-    if (setjmp(errors.jump)) {
-        jpeg_destroy_decompress(&info);
-        return false;
-    }
-    jpeg_create_decompress(&info);
-    jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
-    jpeg_read_header(&info, TRUE);
-    // What the header declares decides before a byte is decoded (a progressive picture keeps
-    // all its coefficients in memory).
-    if (!stubconf::JpegRefusal(JpegFactsOf(info)).empty()) {
-        jpeg_destroy_decompress(&info);
-        return false;
-    }
-    info.out_color_space = JCS_EXT_BGRX;
-    jpeg_start_decompress(&info);
+    jpeg::JpegDecoder decoder;
+    std::string refusal;
+    if (setjmp(decoder.jump)) return false;
+    if (!decoder.Start({data, size}, refusal)) return false;
+    const jpeg_decompress_struct& info = decoder.info;
     out.width = static_cast<int>(std::min<JDIMENSION>(info.output_width, maxWidth));
     out.height = static_cast<int>(std::min<JDIMENSION>(info.output_height, maxHeight));
     out.row.resize(std::size_t{info.output_width} * 4);
     out.pixels.resize(std::size_t(out.width) * std::size_t(out.height) * 4);
     while (info.output_scanline < JDIMENSION(out.height)) {
-        JSAMPROW row = out.row.data();
         const std::size_t y = info.output_scanline;
-        if (jpeg_read_scanlines(&info, &row, 1) != 1) break;
+        if (!decoder.ReadRow(out.row.data())) break;
         std::memcpy(out.pixels.data() + y * std::size_t(out.width) * 4, out.row.data(),
                     std::size_t(out.width) * 4);
     }
-    if (info.output_scanline == info.output_height) jpeg_finish_decompress(&info);
-    jpeg_destroy_decompress(&info);
+    if (info.output_scanline == info.output_height) jpeg_finish_decompress(&decoder.info);
     return out.width > 0 && out.height > 0;
 }
 
