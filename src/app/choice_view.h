@@ -1,6 +1,7 @@
 // The choice dialog as its logic sees it: a heading, one small button and one label per entry,
 // the cancel button, and its size. The native dialog (win32/) implements it; logic tests use
-// a fake. Lengths are pixels; the dialog's own size is its outer size.
+// a fake. Lengths are pixels at 96 DPI, which the native dialog scales to the DPI it is shown
+// at; the dialog's own size is its outer size.
 #pragma once
 
 #include <string_view>

@@ -43,7 +43,8 @@ class UpgradeView {
     virtual bool Checked(Control control) = 0;
     virtual void SetChecked(Control control, bool checked) = 0;
 
-    // The window's outer height in pixels. A change keeps the bottom-anchored controls at their
+    // The window's outer height in pixels at 96 DPI (the native window scales the lengths of
+    // this view to the DPI it is shown at). A change keeps the bottom-anchored controls at their
     // distance from the bottom edge.
     virtual int OuterHeight() = 0;
     virtual void SetOuterHeight(int height) = 0;

@@ -2,7 +2,8 @@
 """What the built klvupgradeStub.exe must be as a file: direct imports only from DLLs that
 Windows keeps in its KnownDLLs list (anything else would be looked for beside the package),
 the caption marker exactly once (klvpack patches the block it finds), the manifest running
-it as the invoker without DPI awareness, and its version description.
+it as the invoker, DPI aware (per monitor v2, else per monitor, else system-wide), and its
+version description.
 
 usage: check_stub_exe.py OBJDUMP STUB.exe
 """
@@ -38,8 +39,10 @@ def main():
         text = manifest.group(0)
         if b'level="asInvoker"' not in text:
             failures.append("manifest does not run the stub as invoker")
-        if b"dpiAware" in text:
-            failures.append("manifest declares DPI awareness")
+        if not re.search(rb"<dpiAwareness[^>]*>\s*PerMonitorV2, PerMonitor\s*</dpiAwareness>", text):
+            failures.append("manifest does not declare per-monitor (v2) DPI awareness")
+        if not re.search(rb"<dpiAware[^>]*>\s*true/pm\s*</dpiAware>", text):
+            failures.append("manifest does not declare DPI awareness below Windows 10")
         if text.count(b"supportedOS") != 4:
             failures.append("manifest does not name Windows 7, 8, 8.1 and 10/11")
         if b"Microsoft.Windows.Common-Controls" not in text:

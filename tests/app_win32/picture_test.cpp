@@ -86,7 +86,7 @@ TEST(PictureFiles, JpegsDecodeWithTheirColoursAtTheTopLeft) {
         const auto picture = Picture::FromFile(Data(name));
         ASSERT_TRUE(picture);
         Canvas canvas;
-        picture->Draw(canvas.Dc());
+        picture->Draw(canvas.Dc(), kBaseDpi);
         EXPECT_TRUE(Near(canvas.At(10, 10), kRed));
         EXPECT_TRUE(Near(canvas.At(90, 10), kGreen));
         EXPECT_TRUE(Near(canvas.At(10, 60), kBlue));
@@ -96,7 +96,7 @@ TEST(PictureFiles, JpegsDecodeWithTheirColoursAtTheTopLeft) {
     const auto gray = Picture::FromFile(Data("quad-gray.jpg"));
     ASSERT_TRUE(gray);
     Canvas canvas;
-    gray->Draw(canvas.Dc());
+    gray->Draw(canvas.Dc(), kBaseDpi);
     const COLORREF red = canvas.At(10, 10);
     EXPECT_EQ(GetRValue(red), GetGValue(red));
     EXPECT_TRUE(Near(red, RGB(76, 76, 76)));
@@ -123,7 +123,7 @@ TEST(PictureFiles, DamagedAndForeignFilesNeverBreakTheLoader) {
     const auto cut = Picture::FromFile(Data("quad-cut.jpg"));
     ASSERT_TRUE(cut);
     Canvas canvas;
-    cut->Draw(canvas.Dc());
+    cut->Draw(canvas.Dc(), kBaseDpi);
     EXPECT_TRUE(Near(canvas.At(10, 2), kRed));
 }
 
@@ -174,7 +174,7 @@ TEST(PictureFiles, TheExtensionChoosesTheReaderInAnyCase) {
     const auto bitmap = Picture::FromFile(Data("quad.BMP"));
     ASSERT_TRUE(bitmap);
     Canvas canvas;
-    bitmap->Draw(canvas.Dc());
+    bitmap->Draw(canvas.Dc(), kBaseDpi);
     EXPECT_EQ(canvas.At(2, 2), kRed);
     EXPECT_EQ(canvas.At(18, 12), kWhite);
     EXPECT_EQ(canvas.At(30, 30), kWhite);
@@ -182,12 +182,33 @@ TEST(PictureFiles, TheExtensionChoosesTheReaderInAnyCase) {
     const auto icon = Picture::FromFile(SourcePath("src/app/win32/klvupgradeStub.ico"));
     ASSERT_TRUE(icon);
     Canvas iconCanvas;
-    icon->Draw(iconCanvas.Dc());
+    icon->Draw(iconCanvas.Dc(), kBaseDpi);
     EXPECT_NE(iconCanvas.At(16, 16), kWhite); // drawn ...
     EXPECT_EQ(iconCanvas.At(40, 40), kWhite); // ... at its own 32 x 32
 
     EXPECT_FALSE(Picture::FromFile(Data("quad.png")));          // not a kind read here
     EXPECT_FALSE(Picture::FromFile(Data("quad.bmp") + ".jpg")); // missing
+}
+
+TEST(PictureFiles, AtAHigherDpiThePictureIsDrawnLargerByAsMuch) {
+    // At 144 DPI the 20 x 14 bitmap takes 30 x 21: its red quarter 15 x 10 or 11.
+    const auto bitmap = Picture::FromFile(Data("quad.bmp"));
+    ASSERT_TRUE(bitmap);
+    Canvas canvas;
+    bitmap->Draw(canvas.Dc(), 144);
+    EXPECT_TRUE(Near(canvas.At(12, 3), kRed)); // green at 96 DPI
+    EXPECT_TRUE(Near(canvas.At(3, 9), kRed));  // blue at 96 DPI
+    EXPECT_TRUE(Near(canvas.At(27, 3), kGreen));
+    EXPECT_TRUE(Near(canvas.At(3, 19), kBlue));
+    EXPECT_EQ(canvas.At(32, 3), kWhite); // past its 30 pixels: the canvas untouched
+    EXPECT_EQ(canvas.At(3, 23), kWhite);
+
+    const auto icon = Picture::FromFile(SourcePath("src/app/win32/klvupgradeStub.ico"));
+    ASSERT_TRUE(icon);
+    Canvas iconCanvas;
+    icon->Draw(iconCanvas.Dc(), 144);
+    EXPECT_NE(iconCanvas.At(24, 24), kWhite); // drawn ...
+    EXPECT_EQ(iconCanvas.At(52, 52), kWhite); // ... at 48 x 48
 }
 
 TEST(StoredCaption, TheStubStartsWithTheStoredCaptionFromItsBlock) {

@@ -63,25 +63,28 @@ INT_PTR CALLBACK NativeChoiceDialog::Procedure(HWND window, UINT message, WPARAM
     return self->HandleMessage(message, wParam, lParam);
 }
 
-NativeChoiceDialog::NativeChoiceDialog(HINSTANCE instance, HWND owner)
-    : owner_(owner), font_(StoredFont(kFontPixels)) {
+NativeChoiceDialog::NativeChoiceDialog(HINSTANCE instance, HWND owner) : owner_(owner) {
     const platform::DialogTemplate layout = ChoiceTemplate();
     window_.reset(CreateDialogIndirectParamA(instance, layout.Get(), owner, Procedure,
                                              reinterpret_cast<LPARAM>(this)));
     if (!window_) throw std::runtime_error(std::string(util::texts::ChoiceWindowNotMade));
+    KeepDialogLayoutOwn(window_.get());
+    dpi_ = WindowDpi(window_.get());
+    font_ = StoredFont(Scaled(kFontPixels, dpi_));
     cancel_ = GetDlgItem(window_.get(), IDCANCEL);
     heading_ = GetDlgItem(window_.get(), kHeadingId);
     for (HWND control : {cancel_, heading_})
         SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
-    // The stored geometry, in pixels.
-    SetWindowPos(window_.get(), nullptr, kLeft, kTop, kWidth, kHeight,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
-    Place(cancel_, kCancel);
-    Place(heading_, kHeading);
+    // The stored geometry, in pixels at the dialog's DPI.
+    SetWindowPos(window_.get(), nullptr, Scaled(kLeft, dpi_), Scaled(kTop, dpi_),
+                 Scaled(kWidth, dpi_), Scaled(kHeight, dpi_), SWP_NOZORDER | SWP_NOACTIVATE);
+    cancelAt_ = POINT{kCancel.left, kCancel.top};
+    Place(cancel_, Scaled(kCancel, dpi_));
+    const RECT heading = Scaled(kHeading, dpi_);
+    Place(heading_, heading);
     RECT client;
     GetClientRect(window_.get(), &client);
-    clientWidthAtRest_ = client.right;
-    headingWidthAtRest_ = kHeading.right - kHeading.left;
+    headingMargin_ = client.right - heading.right;
 }
 
 NativeChoiceDialog::~NativeChoiceDialog() {
@@ -109,21 +112,61 @@ INT_PTR NativeChoiceDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lP
         return TRUE;
     case WM_GETMINMAXINFO: {
         auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
-        limits->ptMinTrackSize.x = kMinWidth;
-        limits->ptMaxTrackSize.x = kMaxWidth;
+        limits->ptMinTrackSize.x = Scaled(kMinWidth, dpi_);
+        limits->ptMaxTrackSize.x = Scaled(kMaxWidth, dpi_);
         return TRUE;
     }
     case WM_SIZE:
-        if (heading_) { // the heading keeps its distance to the right edge
-            const int width = headingWidthAtRest_ + LOWORD(lParam) - clientWidthAtRest_;
-            SetWindowPos(heading_, nullptr, 0, 0, std::max(width, 0),
-                         kHeading.bottom - kHeading.top,
-                         SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-        }
+        FitHeading(LOWORD(lParam));
         return FALSE;
+    case kDpiChangedMessage:
+        ChangeDpi(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        return TRUE;
     default:
         return FALSE;
     }
+}
+
+void NativeChoiceDialog::FitHeading(int clientWidth) {
+    if (!heading_) return; // the heading keeps its distance to the right edge
+    const RECT r = Scaled(kHeading, dpi_);
+    SetWindowPos(heading_, nullptr, 0, 0, std::max<int>(clientWidth - headingMargin_ - r.left, 0),
+                 r.bottom - r.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void NativeChoiceDialog::ChangeDpi(int dpi, const RECT& suggested) {
+    headingMargin_ = MulDiv(headingMargin_, dpi, dpi_);
+    dpi_ = dpi;
+    // The controls take the new font before the old one goes.
+    GdiObject<HFONT> font = StoredFont(Scaled(kFontPixels, dpi_));
+    auto setFont = [&](HWND control) {
+        SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
+    };
+    setFont(cancel_);
+    setFont(heading_);
+    for (const Added& added : added_)
+        setFont(added.window);
+    font_ = std::move(font);
+    const RECT cancel{cancelAt_.x, cancelAt_.y, cancelAt_.x + kCancel.right - kCancel.left,
+                      cancelAt_.y + kCancel.bottom - kCancel.top};
+    Place(cancel_, Scaled(cancel, dpi_));
+    Place(heading_, Scaled(kHeading, dpi_));
+    for (const Added& added : added_) {
+        RECT r = Scaled(added.rect, dpi_);
+        if (added.label) {
+            const SIZE size = LabelSize(WindowText(added.window));
+            r.right = r.left + size.cx;
+            r.bottom = r.top + size.cy;
+        }
+        Place(added.window, r);
+    }
+    SetWindowPos(window_.get(), nullptr, suggested.left, suggested.top,
+                 suggested.right - suggested.left, suggested.bottom - suggested.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT client;
+    GetClientRect(window_.get(), &client);
+    FitHeading(client.right); // also when the size stayed
+    RedrawWindow(window_.get(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 void NativeChoiceDialog::Press(int tag) {
@@ -145,14 +188,15 @@ int NativeChoiceDialog::HeadingBottom() {
 }
 
 void NativeChoiceDialog::AddButton(int tag, int left, int top, int width, int height) {
-    CreateChild(window_.get(), "BUTTON", "", BS_PUSHBUTTON | WS_TABSTOP | WS_VISIBLE, 0, left, top,
-                width, height, kFirstEntryId + tag, font_.get());
+    const RECT at{left, top, left + width, top + height};
+    const RECT r = Scaled(at, dpi_);
+    HWND button =
+        CreateChild(window_.get(), "BUTTON", "", BS_PUSHBUTTON | WS_TABSTOP | WS_VISIBLE, 0, r.left,
+                    r.top, r.right - r.left, r.bottom - r.top, kFirstEntryId + tag, font_.get());
+    added_.push_back(Added{button, at, false});
 }
 
-int NativeChoiceDialog::AddLabel(int tag, int left, int top, std::string_view text) {
-    // The entry's button takes no text of its own: a screen reader names it by this folder.
-    if (HWND entry = GetDlgItem(window_.get(), kFirstEntryId + tag)) SetAccessibleName(entry, text);
-    // A label that takes the size of its text; shown as written, '&' included.
+SIZE NativeChoiceDialog::LabelSize(std::string_view text) {
     const std::string t(text);
     HDC dc = GetDC(window_.get());
     HGDIOBJ old = SelectObject(dc, font_.get());
@@ -161,55 +205,70 @@ int NativeChoiceDialog::AddLabel(int tag, int left, int top, std::string_view te
               DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX | DT_LEFT);
     SelectObject(dc, old);
     ReleaseDC(window_.get(), dc);
-    const int width = r.right - r.left;
-    CreateChild(window_.get(), "STATIC", text, SS_LEFTNOWORDWRAP | SS_NOPREFIX | WS_VISIBLE, 0,
-                left, top, width, r.bottom - r.top, kLabelId, font_.get());
+    return SIZE{r.right - r.left, r.bottom - r.top};
+}
+
+int NativeChoiceDialog::AddLabel(int tag, int left, int top, std::string_view text) {
+    // The entry's button takes no text of its own: a screen reader names it by this folder.
+    if (HWND entry = GetDlgItem(window_.get(), kFirstEntryId + tag)) SetAccessibleName(entry, text);
+    // A label that takes the size of its text; shown as written, '&' included.
+    const SIZE size = LabelSize(text);
+    HWND label =
+        CreateChild(window_.get(), "STATIC", text, SS_LEFTNOWORDWRAP | SS_NOPREFIX | WS_VISIBLE, 0,
+                    Scaled(left, dpi_), Scaled(top, dpi_), size.cx, size.cy, kLabelId, font_.get());
+    // The width it takes in 96-DPI pixels, rounded up: what the logic leaves beside it holds.
+    const int width = UnscaledUp(size.cx, dpi_);
+    added_.push_back(
+        Added{label, RECT{left, top, left + width, top + UnscaledUp(size.cy, dpi_)}, true});
     return width;
 }
 
 int NativeChoiceDialog::Width() {
     RECT r;
     GetWindowRect(window_.get(), &r);
-    return r.right - r.left;
+    return Unscaled(r.right - r.left, dpi_);
 }
 
 int NativeChoiceDialog::Height() {
     RECT r;
     GetWindowRect(window_.get(), &r);
-    return r.bottom - r.top;
+    return Unscaled(r.bottom - r.top, dpi_);
 }
 
 void NativeChoiceDialog::SetSize(int width, int height) {
-    SetWindowPos(window_.get(), nullptr, 0, 0, std::clamp(width, kMinWidth, kMaxWidth), height,
+    SetWindowPos(window_.get(), nullptr, 0, 0,
+                 Scaled(std::clamp(width, kMinWidth, kMaxWidth), dpi_), Scaled(height, dpi_),
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 int NativeChoiceDialog::ClientWidth() {
     RECT r;
     GetClientRect(window_.get(), &r);
-    return r.right;
+    return Unscaled(r.right, dpi_);
 }
 
 int NativeChoiceDialog::ClientHeight() {
     RECT r;
     GetClientRect(window_.get(), &r);
-    return r.bottom;
+    return Unscaled(r.bottom, dpi_);
 }
 
 int NativeChoiceDialog::CancelWidth() {
     RECT r;
     GetWindowRect(cancel_, &r);
-    return r.right - r.left;
+    return Unscaled(r.right - r.left, dpi_);
 }
 
 int NativeChoiceDialog::CancelHeight() {
     RECT r;
     GetWindowRect(cancel_, &r);
-    return r.bottom - r.top;
+    return Unscaled(r.bottom - r.top, dpi_);
 }
 
 void NativeChoiceDialog::MoveCancel(int left, int top) {
-    SetWindowPos(cancel_, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    cancelAt_ = POINT{left, top};
+    SetWindowPos(cancel_, nullptr, Scaled(left, dpi_), Scaled(top, dpi_), 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 bool NativeChoiceDialog::ShowModal(int& pressedTag) {

@@ -53,10 +53,4 @@ HWND CreateChild(HWND parent, const char* className, std::string_view text, DWOR
     return child;
 }
 
-SIZE OuterSize(DWORD style, DWORD exStyle, int clientWidth, int clientHeight) {
-    RECT r{0, 0, clientWidth, clientHeight};
-    AdjustWindowRectEx(&r, style, FALSE, exStyle);
-    return SIZE{r.right - r.left, r.bottom - r.top};
-}
-
 } // namespace klv::app::win32

@@ -28,7 +28,8 @@ struct WindowDeleter {
 };
 using OwnedWindow = std::unique_ptr<std::remove_pointer_t<HWND>, WindowDeleter>;
 
-// "MS Sans Serif" with a character height of `pixels` (the form designer's negative height).
+// "MS Sans Serif" with a character height of `pixels` (the form designer's negative height,
+// scaled to the window's DPI by the caller).
 GdiObject<HFONT> StoredFont(int pixels);
 
 std::string WindowText(HWND window);
@@ -63,8 +64,5 @@ LRESULT CALLBACK OwnerProcedure(HWND window, UINT message, WPARAM wParam, LPARAM
 // A child control at pixel position, with the given font.
 HWND CreateChild(HWND parent, const char* className, std::string_view text, DWORD style,
                  DWORD exStyle, int left, int top, int width, int height, int id, HFONT font);
-
-// Outer size of a window whose client area is `clientWidth` x `clientHeight`.
-SIZE OuterSize(DWORD style, DWORD exStyle, int clientWidth, int clientHeight);
 
 } // namespace klv::app::win32

@@ -81,31 +81,36 @@ int CALLBACK BrowseCallback(HWND dialog, UINT message, LPARAM, LPARAM start) {
 NativeUpgradeWindow::NativeUpgradeWindow(HINSTANCE instance, std::string_view caption)
     : instance_(instance),
       icon_(static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(KLV_IDI_APPLICATION),
-                                          IMAGE_ICON, 0, 0, LR_DEFAULTSIZE))),
-      font_(StoredFont(kFontPixels)), headingFont_(StoredFont(kHeadingFontPixels)),
-      picture_(Picture::FromIconResource(instance, KLV_IDI_APPLICATION, 32)) {
+                                          IMAGE_ICON, 0, 0, LR_DEFAULTSIZE))) {
     RegisterDialogClass(instance, kClassName, OwnerProcedure<NativeUpgradeWindow>, icon_.get());
     RegisterPictureClass(instance);
 
-    const SIZE outer = OuterSize(kStyle, kExStyle, kClientWidth, kClientHeight);
-    const int left = (GetSystemMetrics(SM_CXSCREEN) - outer.cx) / 2;
-    const int top = (GetSystemMetrics(SM_CYSCREEN) - outer.cy) / 2;
     const std::string text(caption);
-    window_.reset(CreateWindowExA(kExStyle, kClassName, text.c_str(), kStyle, left, top, outer.cx,
-                                  outer.cy, nullptr, nullptr, instance, this));
+    window_.reset(CreateWindowExA(kExStyle, kClassName, text.c_str(), kStyle, 0, 0, kClientWidth,
+                                  kClientHeight, nullptr, nullptr, instance, this));
     if (!window_) throw std::runtime_error(std::string(util::texts::WindowNotMade));
-
+    // Centred on the screen at the DPI it is shown at.
+    dpi_ = WindowDpi(window_.get());
+    const SIZE outer = OuterSizeForDpi(kStyle, kExStyle, Scaled(kClientWidth, dpi_),
+                                       Scaled(kClientHeight, dpi_), dpi_);
+    SetWindowPos(window_.get(), nullptr, (GetSystemMetrics(SM_CXSCREEN) - outer.cx) / 2,
+                 (GetSystemMetrics(SM_CYSCREEN) - outer.cy) / 2, outer.cx, outer.cy,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    MakeFonts();
     for (const ControlSpec& spec : kControls) {
         HFONT font = spec.control == Control::Label1 ? headingFont_.get() : font_.get();
-        children_[static_cast<std::size_t>(spec.control)] = CreateChild(
-            window_.get(), spec.className,
-            std::string(spec.text) + std::string(spec.trailingBlanks, ' '), spec.style | WS_VISIBLE,
-            spec.exStyle, spec.left, spec.top, spec.width, spec.height, IdOf(spec.control), font);
+        const RECT r =
+            Scaled(RECT{spec.left, spec.top, spec.left + spec.width, spec.top + spec.height}, dpi_);
+        children_[static_cast<std::size_t>(spec.control)] =
+            CreateChild(window_.get(), spec.className,
+                        std::string(spec.text) + std::string(spec.trailingBlanks, ' '),
+                        spec.style | WS_VISIBLE, spec.exStyle, r.left, r.top, r.right - r.left,
+                        r.bottom - r.top, IdOf(spec.control), font);
     }
     // The picture lies over the heading's right end, as stored.
     SetWindowPos(Child(Control::Image1), HWND_TOP, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    SetPicture(Child(Control::Image1), picture_ ? &*picture_ : nullptr);
+    ShowPictureAtDpi();
     // The names a screen reader speaks: the folder field by its label as stored ("Kelvaro
     // map", without the colon and the blanks), the browse button by what it does.
     std::string fieldName(util::texts::StoredHeading);
@@ -116,6 +121,42 @@ NativeUpgradeWindow::NativeUpgradeWindow(HINSTANCE instance, std::string_view ca
     SendMessageA(Child(Control::MakeShortcuts), BM_SETCHECK, BST_CHECKED, 0);
     SendMessageA(window_.get(), DM_SETDEFID, IdOf(Control::bnExtract), 0);
     SetTimerEnabled(true);
+}
+
+void NativeUpgradeWindow::MakeFonts() {
+    // The controls take the new fonts before the old ones go.
+    GdiObject<HFONT> font = StoredFont(Scaled(kFontPixels, dpi_));
+    GdiObject<HFONT> heading = StoredFont(Scaled(kHeadingFontPixels, dpi_));
+    for (const ControlSpec& spec : kControls) {
+        if (HWND child = Child(spec.control))
+            SendMessageA(child, WM_SETFONT,
+                         reinterpret_cast<WPARAM>(spec.control == Control::Label1 ? heading.get()
+                                                                                  : font.get()),
+                         TRUE);
+    }
+    font_ = std::move(font);
+    headingFont_ = std::move(heading);
+}
+
+void NativeUpgradeWindow::ShowPictureAtDpi() {
+    if (!ownPicture_) {
+        SetPicture(Child(Control::Image1), &*picture_, dpi_);
+        return;
+    }
+    SetPicture(Child(Control::Image1), nullptr, dpi_);
+    picture_ = Picture::FromIconResource(instance_, KLV_IDI_APPLICATION, 32, dpi_);
+    SetPicture(Child(Control::Image1), picture_ ? &*picture_ : nullptr, dpi_);
+}
+
+void NativeUpgradeWindow::ChangeDpi(int dpi, const RECT& suggested) {
+    dpi_ = dpi;
+    MakeFonts();
+    ShowPictureAtDpi();
+    SetWindowPos(window_.get(), nullptr, suggested.left, suggested.top,
+                 suggested.right - suggested.left, suggested.bottom - suggested.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    KeepAnchors(); // also when the size stayed
+    RedrawWindow(window_.get(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 NativeUpgradeWindow::~NativeUpgradeWindow() {
@@ -169,6 +210,9 @@ LRESULT NativeUpgradeWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM l
     case WM_SIZE:
         KeepAnchors();
         break;
+    case kDpiChangedMessage:
+        ChangeDpi(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        return 0;
     case WM_SETCURSOR:
         // While the program is busy (the hourglass set by its logic, as during a drive search
         // that keeps the window responding), moving the mouse does not bring the arrow back.
@@ -195,12 +239,15 @@ void NativeUpgradeWindow::Dispatch(WindowEvent event, Control sender) {
 void NativeUpgradeWindow::KeepAnchors() {
     RECT client;
     GetClientRect(window_.get(), &client);
-    const int dx = client.right - kClientWidth;
-    const int dy = client.bottom - kClientHeight;
+    const int dx = client.right - Scaled(kClientWidth, dpi_);
+    const int dy = client.bottom - Scaled(kClientHeight, dpi_);
     for (const ControlSpec& spec : kControls) {
         HWND child = Child(spec.control);
         if (!child) continue;
-        int left = spec.left, top = spec.top, width = spec.width, height = spec.height;
+        // The edges scaled, so that controls that meet at 96 DPI meet at every DPI.
+        const RECT r =
+            Scaled(RECT{spec.left, spec.top, spec.left + spec.width, spec.top + spec.height}, dpi_);
+        int left = r.left, top = r.top, width = r.right - r.left, height = r.bottom - r.top;
         if (spec.anchors & akRight) {
             if (spec.anchors & akLeft)
                 width += dx;
@@ -276,22 +323,26 @@ void NativeUpgradeWindow::SetChecked(Control control, bool checked) {
 int NativeUpgradeWindow::OuterHeight() {
     RECT r;
     GetWindowRect(window_.get(), &r);
-    return r.bottom - r.top;
+    return Unscaled(r.bottom - r.top, dpi_);
 }
 
 void NativeUpgradeWindow::SetOuterHeight(int height) {
+    // The change scaled, not the height: the frame is the system's at every DPI, and 50 96-DPI
+    // pixels less are 75 pixels less at 150 %.
+    const int change = Scaled(height - OuterHeight(), dpi_);
     RECT r;
     GetWindowRect(window_.get(), &r);
-    SetWindowPos(window_.get(), nullptr, 0, 0, r.right - r.left, height,
+    SetWindowPos(window_.get(), nullptr, 0, 0, r.right - r.left, r.bottom - r.top + change,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 bool NativeUpgradeWindow::LoadPicture(std::string_view path) {
     std::optional<Picture> loaded = Picture::FromFile(path);
     if (!loaded) return false;
-    SetPicture(Child(Control::Image1), nullptr);
+    SetPicture(Child(Control::Image1), nullptr, dpi_);
     picture_ = std::move(loaded);
-    SetPicture(Child(Control::Image1), &*picture_);
+    ownPicture_ = false;
+    SetPicture(Child(Control::Image1), &*picture_, dpi_);
     return true;
 }
 

@@ -1,6 +1,7 @@
 // TUpgradeForm's native window: a top-level window with its controls at the stored pixel
-// positions, implementing the view the window's logic talks to. Window events (paint, timer,
-// clicks) go to one event handler; an exception leaving it is handed to the error handler,
+// positions (96-DPI pixels, scaled to the window's DPI: dpi.h), implementing the view the
+// window's logic talks to; the view's lengths are 96-DPI pixels at every DPI. Window events (paint,
+// timer, clicks) go to one event handler; an exception leaving it is handed to the error handler,
 // the application's default error handler, and the message loop goes on.
 #pragma once
 
@@ -12,6 +13,7 @@
 #include <optional>
 
 #include "app/view.h"
+#include "app/win32/dpi.h"
 #include "app/win32/gui.h"
 #include "app/win32/picture.h"
 
@@ -63,6 +65,12 @@ class NativeUpgradeWindow final : public UpgradeView {
     // The one place where window events reach the logic.
     void Dispatch(WindowEvent event, Control sender);
     void KeepAnchors();
+    // The fonts for dpi_, given to the controls; the picture at dpi_ (the program's icon made
+    // anew at its size, the package's picture drawn larger).
+    void MakeFonts();
+    void ShowPictureAtDpi();
+    // WM_DPICHANGED: the window at its new DPI, in the system's `suggested` rectangle.
+    void ChangeDpi(int dpi, const RECT& suggested);
     HWND Child(Control control) const { return children_[static_cast<std::size_t>(control)]; }
 
     HINSTANCE instance_;
@@ -70,6 +78,8 @@ class NativeUpgradeWindow final : public UpgradeView {
     GdiObject<HFONT> font_;
     GdiObject<HFONT> headingFont_;
     std::optional<Picture> picture_;
+    bool ownPicture_ = true; // the program's icon, not a picture file of the package
+    int dpi_ = kBaseDpi;
     OwnedWindow window_;
     std::array<HWND, 9> children_{};
     EventHandler events_;
