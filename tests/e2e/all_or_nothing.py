@@ -24,8 +24,8 @@ import zlib
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from harness import (INSTALL_DIR, Prefix, Run, check, differences, payload,  # noqa: E402
-                     snapshot, stage_installation)
+from harness import (INSTALL_DIR, Prefix, Run, check, differences, file_held,  # noqa: E402
+                     payload, snapshot, stage_installation)
 from scenarios import DAMAGED, DONE, START_QUESTION, START_TITLE, Suite, main  # noqa: E402
 from texts import text  # noqa: E402
 
@@ -220,16 +220,8 @@ class AllOrNothing(Suite):
         files = payload(self.args.update_program,
                         {"Data/voornamen.txt": b"Jan\r\nPiet\r\nKees\r\n", **many_files(5)})
         exe = self.package(prefix, "klvupgrade.exe", files, caption=UPGRADE_CAPTION)
-        tools = prefix.unix(prefix.user_windows + "\\Temp")
-        tools.mkdir(exist_ok=True)
-        shutil.copy2(self.args.hold_file, tools / "hold_file.exe")
-        signal = tools / "voornamen"
-        holder = Run(prefix, prefix.user_windows + "\\Temp\\hold_file.exe",
-                     self.work / "hold_file.log", debug="-all",
-                     args=[INSTALL_DIR + "\\Data\\voornamen.txt",
-                           prefix.user_windows + "\\Temp\\voornamen"])
-        try:
-            holder.wait("the held file's mark", lambda: Path(f"{signal}.held").exists(), 30)
+        with file_held(prefix, self.args.hold_file, INSTALL_DIR + "\\Data\\voornamen.txt",
+                       self.work / "hold_file.log", "voornamen") as holder:
             before = snapshot(root)
             self.failing_run(prefix, exe, UPGRADE_CAPTION, in_use_notice("Data\\voornamen.txt"),
                              "file_in_use")
@@ -241,16 +233,6 @@ class AllOrNothing(Suite):
                        or "Windows-fout 33, lock violation," in line)
                       and "item: Data\\voornamen.txt" in line for line in failure),
                   f"no failure line with the Windows error and the item: {failure}")
-        finally:
-            Path(f"{signal}.release").write_text("")
-            try:
-                holder.wait_exit(30)
-            finally:
-                holder.kill()
-        check(holder.proc.returncode == 0, f"hold_file ended with {holder.proc.returncode}")
-        Path(f"{signal}.held").unlink()
-        Path(f"{signal}.release").unlink()
-        (tools / "hold_file.exe").unlink()
         self.expect_unchanged(prefix, root, before, "file in use")
         # Released, the same package installs.
         self.upgrade_run(prefix, exe, "file_in_use-released")
@@ -392,25 +374,11 @@ class AllOrNothing(Suite):
         files = payload(self.args.update_program,
                         {"Data/voornamen.txt": b"Jan\r\nPiet\r\nKees\r\n"})
         exe = self.package(prefix, "klvupgrade.exe", files, caption=UPGRADE_CAPTION)
-        tools = prefix.unix(prefix.user_windows + "\\Temp")
-        tools.mkdir(exist_ok=True)
-        shutil.copy2(self.args.hold_file, tools / "hold_file.exe")
-        signal = tools / "indexer"
-        holder = Run(prefix, prefix.user_windows + "\\Temp\\hold_file.exe",
-                     self.work / "indexer.log", debug="-all",
-                     args=[INSTALL_DIR + "\\Data\\voornamen.txt",
-                           prefix.user_windows + "\\Temp\\indexer", "share-all"])
-        try:
-            holder.wait("the held file's mark", lambda: Path(f"{signal}.held").exists(), 30)
+        with file_held(prefix, self.args.hold_file, INSTALL_DIR + "\\Data\\voornamen.txt",
+                       self.work / "indexer.log", "indexer", share_all=True):
             self.upgrade_run(prefix, exe, "committed_leftovers-first")
             self.expect_installed(root, files)
             left = (root / "~klvupgrade.journal").exists()
-        finally:
-            Path(f"{signal}.release").write_text("")
-            try:
-                holder.wait_exit(30)
-            finally:
-                holder.kill()
         # The next start: no notice of an interrupted update, the log tells what was finished.
         run = Run(prefix, exe, self.work / "committed_leftovers-next.log")
         try:

@@ -7,6 +7,7 @@ scenario expects; it only stages, runs, reads and compares.
 """
 from __future__ import annotations
 
+import contextlib
 import fcntl
 import getpass
 import hashlib
@@ -903,3 +904,32 @@ if __name__ == "__main__":
     parser.add_argument("--arch", choices=ARCHES, default="win64")
     args = parser.parse_args()
     make_build_prefix(args.dest, args.arch)
+
+
+@contextlib.contextmanager
+def file_held(prefix: Prefix, hold_file: Path, path: str, log: Path, mark: str,
+              share_all: bool = False):
+    """`path` (a Windows path) held open by hold_file.exe for the block, without sharing or,
+    with `share_all`, with every sharing allowed (as an indexer holds it): yields the holder's
+    Run once the file is held; after the block the holder is released, must end by itself
+    with exit 0, and its marks and copy are removed."""
+    tools = prefix.unix(prefix.user_windows + "\\Temp")
+    tools.mkdir(exist_ok=True)
+    shutil.copy2(hold_file, tools / "hold_file.exe")
+    signal_file = tools / mark
+    holder = Run(prefix, prefix.user_windows + "\\Temp\\hold_file.exe", log, debug="-all",
+                 args=[path, prefix.user_windows + "\\Temp\\" + mark]
+                 + (["share-all"] if share_all else []))
+    try:
+        holder.wait("the held file's mark", lambda: Path(f"{signal_file}.held").exists(), 30)
+        yield holder
+    finally:
+        Path(f"{signal_file}.release").write_text("")
+        try:
+            holder.wait_exit(30)
+        finally:
+            holder.kill()
+    check(holder.proc.returncode == 0, f"hold_file ended with {holder.proc.returncode}")
+    for left in (Path(f"{signal_file}.held"), Path(f"{signal_file}.release"),
+                 tools / "hold_file.exe"):
+        left.unlink(missing_ok=True)

@@ -21,7 +21,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from harness import (ARCHES, BDEADMIN_SIZE, INSTALL_DIR, STORED_CAPTION, Display, Failure,  # noqa: E402
-                     Prefix, Run, check, differences, lnk_target, make_package,
+                     Prefix, Run, check, differences, file_held, lnk_target, make_package,
                      marker_overrides, payload, plant_marker_dlls, poll, require_locale,
                      snapshot, stage_installation)
 
@@ -405,30 +405,15 @@ class Suite:
         root = stage_installation(prefix, self.args.installed_program)
         files = payload(self.args.update_program, {"Data/voornamen.txt": b"Jan\r\nPiet\r\n"})
         exe = self.package(prefix, "klvupgrade-3.2.0.1.exe", files)
-        tools = prefix.unix(prefix.user_windows + "\\Temp")
-        tools.mkdir(exist_ok=True)
-        shutil.copy2(self.args.hold_file, tools / "hold_file.exe")
-        signal = tools / "voornamen"
         before = snapshot(root)
         run = Run(prefix, exe, self.work / f"{prefix.path.name}.log")
         main = run.window(STORED_CAPTION)
         run.press_install(main)
         box = self.expect_box(run, VERSION_QUESTION, VERSION_TITLE)
-        holder = Run(prefix, prefix.user_windows + "\\Temp\\hold_file.exe",
-                     self.work / "hold_file.log", debug="-all",
-                     args=[INSTALL_DIR + "\\Data\\voornamen.txt",
-                           prefix.user_windows + "\\Temp\\voornamen"])
-        try:
-            holder.wait("the held file's mark", lambda: Path(f"{signal}.held").exists(), 30)
+        with file_held(prefix, self.args.hold_file, INSTALL_DIR + "\\Data\\voornamen.txt",
+                       self.work / "hold_file.log", "voornamen"):
             run.answer(box, "n")  # the run probes and moves now, while the file is held
             time.sleep(1.0)
-        finally:
-            Path(f"{signal}.release").write_text("")
-            try:
-                holder.wait_exit(30)
-            finally:
-                holder.kill()
-        check(holder.proc.returncode == 0, f"hold_file ended with {holder.proc.returncode}")
         run.answer(self.expect_box(run, START_QUESTION, START_TITLE), "n")
         run.wait_exit()
         self.expect_installed(root, files)
