@@ -137,8 +137,12 @@ class DpiSuite(SearchSuite):
         run = Run(prefix, exe, self.work / f"{prefix.path.name}.log")
         try:
             self.start_search(run)
-            run.wait("the choice dialog", self.choice_dialog, 60)
+            shown = run.wait("the choice dialog", self.choice_dialog, 60)
             window, children = self.layout(prefix, "#32770", CHOICE_CAPTION, dpi)
+            # Wherever its scaled place would put it, the dialog is on the screen, whole.
+            width, height = self.display.screen
+            check(0 <= shown.x and shown.x + shown.width <= width and 0 <= shown.y and
+                  shown.y + shown.height <= height, f"the dialog lies past the screen: {shown}")
         finally:
             run.kill()
         entries = sorted(c for c in children if c[0] == "Button" and c[1] >= 1000)

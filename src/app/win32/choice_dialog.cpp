@@ -50,6 +50,23 @@ void Place(HWND window, const RECT& r) {
                  SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+// The dialog stands at its described place, scaled. Where that reaches past the work area of
+// its monitor (a small screen at a large scale, or a dialog widened for long folder names), it
+// is moved in, so that every entry and the cancel button can be seen and clicked.
+void KeepInWorkArea(HWND window) {
+    RECT r;
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    if (!GetWindowRect(window, &r) ||
+        !GetMonitorInfoA(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor))
+        return;
+    const RECT& work = monitor.rcWork;
+    const LONG left = std::max(work.left, std::min(r.left, work.right - (r.right - r.left)));
+    const LONG top = std::max(work.top, std::min(r.top, work.bottom - (r.bottom - r.top)));
+    if (left != r.left || top != r.top)
+        SetWindowPos(window, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 } // namespace
 
 INT_PTR CALLBACK NativeChoiceDialog::Procedure(HWND window, UINT message, WPARAM wParam,
@@ -277,6 +294,7 @@ bool NativeChoiceDialog::ShowModal(int& pressedTag) {
     ok_ = false;
     const bool ownerWasEnabled = owner_ && IsWindowEnabled(owner_);
     if (ownerWasEnabled) EnableWindow(owner_, FALSE);
+    KeepInWorkArea(window);
     ShowWindow(window, SW_SHOW);
     SetForegroundWindow(window);
     SetFocus(cancel_); // first in the tab order
