@@ -11,6 +11,12 @@
 
 #include <stdio.h>
 
+/* IAccessible's interface id, held here: the x86-64 import library of oleacc exports the name
+ * IID_IAccessible as a code thunk, so a program linked against it would hand a piece of machine
+ * code to AccessibleObjectFromWindow as the interface id (and get no object). */
+static const IID accessible_iid = {0x618736e0, 0x3c3d, 0x11cf,
+                                   {0x81, 0x0c, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+
 static void print_utf8(const WCHAR *text)
 {
     char out[1024];
@@ -29,7 +35,7 @@ static void print_control(const char *label, HWND control)
     VariantInit(&self);
     self.vt = VT_I4;
     self.lVal = CHILDID_SELF;
-    if (SUCCEEDED(AccessibleObjectFromWindow(control, (DWORD)OBJID_CLIENT, &IID_IAccessible,
+    if (SUCCEEDED(AccessibleObjectFromWindow(control, (DWORD)OBJID_CLIENT, &accessible_iid,
                                              (void **)&acc)) &&
         acc) {
         if (IAccessible_get_accName(acc, self, &name) != S_OK)
