@@ -33,7 +33,8 @@ constexpr CommandHelp kCommands[] = {
      "  --url URL         where the package is downloaded from (else a placeholder to replace)\n"
      "  --publisher TEXT  the publisher (else the CompanyName of the package's file properties)\n"
      "  -o DIR            the folder for the manifest, made when missing\n"
-     "Exit 0 written, 2 refused (a caption without a version, not a package)."},
+     "Exit 0 written, 2 refused (a caption without a version, not a package), 3 cannot be\n"
+     "opened."},
     {"list", "klvpack list [--password PW] ARCHIVE",
      "One tab-separated line per entry, in directory order: name, unpacked size, packed size,\n"
      "CRC-32, external attributes, DOS stamp, and E for an encrypted entry or -.\n"

@@ -34,7 +34,8 @@ int Main(const std::vector<std::u16string>& args) {
         return kExitOk;
     }
     if (command == "help" || AsksForHelp(args)) {
-        const std::string topic = command == "help" ? klv::platform::Utf16ToUtf8(args[1]) : command;
+        const std::string topic =
+            command == "help" && !AsksForHelp(args) ? klv::platform::Utf16ToUtf8(args[1]) : command;
         if (PrintCommandHelp(topic, stdout)) return kExitOk;
         std::fprintf(stderr, "klvpack: unknown command %s\n", topic.c_str());
         PrintUsage(stderr);
