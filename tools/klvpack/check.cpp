@@ -522,17 +522,6 @@ class PackageCheck {
         }
         const std::size_t refusedNames = refused.size();
         std::int32_t damaged = 0;
-        archive_.OnProcessFileFailure = [&](zip::TZABaseArchiver&, const std::u16string& name,
-                                            zip::TZAProcessOperation, int, int,
-                                            const std::u16string& message, zip::TZAAction& action) {
-            action = zip::TZAAction::fxaIgnore;
-            if (refused.count(name)) return;
-            r_.Refuse("\"" + ItemName(name) +
-                      "\" will be refused: it is damaged: " + platform::Utf16ToUtf8(message));
-            ++damaged;
-        };
-        archive_.OnPassword = [&](zip::TZABaseArchiver&, const std::u16string&, std::string&,
-                                  bool& skip) { skip = true; };
         std::int64_t bytes = 0, files = 0;
         for (std::int32_t i = 0; i < count; ++i) {
             bytes += Dir().Item(i).UncompressedSize();
@@ -540,6 +529,18 @@ class PackageCheck {
         }
         ProgressLine progress("testing", bytes, count);
         progress.Follow(archive_);
+        archive_.OnProcessFileFailure = [&](zip::TZABaseArchiver&, const std::u16string& name,
+                                            zip::TZAProcessOperation, int, int,
+                                            const std::u16string& message, zip::TZAAction& action) {
+            action = zip::TZAAction::fxaIgnore;
+            if (refused.count(name)) return;
+            progress.Interrupt();
+            r_.Refuse("\"" + ItemName(name) +
+                      "\" will be refused: it is damaged: " + platform::Utf16ToUtf8(message));
+            ++damaged;
+        };
+        archive_.OnPassword = [&](zip::TZABaseArchiver&, const std::u16string&, std::string&,
+                                  bool& skip) { skip = true; };
         archive_.OnFileProgress = [&](zip::TZABaseArchiver&, const std::u16string&, double,
                                       zip::TZAProcessOperation, zip::TZAProgressPhase phase,
                                       bool&) {

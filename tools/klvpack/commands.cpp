@@ -125,6 +125,7 @@ int Process(const Arguments& args, bool extract) {
                                   zip::TZAProcessOperation, zip::TZAProgressPhase phase, bool&) {
         if (phase == zip::TZAProgressPhase::ppStart) skipped = false;
         if (phase != zip::TZAProgressPhase::ppEnd) return;
+        progress.Interrupt();
         if (skipped) {
             out.Line("FAILED\t" + displayName(name) + "\t" +
                      platform::Utf16ToUtf8(
@@ -139,6 +140,7 @@ int Process(const Arguments& args, bool extract) {
     archive->OnProcessFileFailure = [&](zip::TZABaseArchiver&, const std::u16string& name,
                                         zip::TZAProcessOperation, int, int,
                                         const std::u16string& message, zip::TZAAction& action) {
+        progress.Interrupt();
         out.Line("FAILED\t" + displayName(name) + "\t" + platform::Utf16ToUtf8(message));
         out.ItemDone();
         progress.ItemDone();

@@ -93,7 +93,12 @@ std::string IdentifierPart(std::string_view text) {
         if (c > 0x20 &&
             std::string_view(".\\/:*?\"<>|").find(static_cast<char>(c)) == std::string_view::npos)
             out += static_cast<char>(c);
-    if (out.size() > 32) out.resize(32);
+    if (out.size() > 32) {
+        out.resize(32); // then back to a whole UTF-8 character
+        while (!out.empty() && (static_cast<unsigned char>(out.back()) & 0xC0) == 0x80)
+            out.pop_back();
+        if (!out.empty() && static_cast<unsigned char>(out.back()) >= 0xC0) out.pop_back();
+    }
     return out.empty() ? "Kelvaro" : out;
 }
 

@@ -45,11 +45,20 @@ void ProgressLine::Show(bool now) {
     const auto at = std::chrono::steady_clock::now();
     if (!now && shown_ && at - last_ < kInterval) return;
     last_ = at;
-    shown_ = true;
-    std::fprintf(stderr, "\r%s: %s of %s MiB, %lld of %lld items   ", what_.c_str(),
-                 Mib(bytes_).c_str(), Mib(totalBytes_).c_str(), static_cast<long long>(items_),
-                 static_cast<long long>(totalItems_));
+    shown_ = drawn_ = true;
+    const int width =
+        std::fprintf(stderr, "\r%s: %s of %s MiB, %lld of %lld items   ", what_.c_str(),
+                     Mib(bytes_).c_str(), Mib(totalBytes_).c_str(), static_cast<long long>(items_),
+                     static_cast<long long>(totalItems_));
+    width_ = width > 0 ? static_cast<std::size_t>(width) : 0;
     std::fflush(stderr);
+}
+
+void ProgressLine::Interrupt() {
+    if (!drawn_ || finished_ || !KLV_ISATTY(1)) return;
+    std::fprintf(stderr, "\r%*s\r", static_cast<int>(width_), "");
+    std::fflush(stderr);
+    drawn_ = false;
 }
 
 void ProgressLine::Finish() {

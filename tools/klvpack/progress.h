@@ -23,6 +23,9 @@ class ProgressLine {
     bool On() const { return on_; }
     void ItemDone(std::int64_t bytes = 0);
     void BytesDone(std::int64_t bytes);
+    // Takes the line off the terminal before a line of output goes there (when standard
+    // output is the same terminal); the next update draws it again.
+    void Interrupt();
     // The line as it ends, and a line feed; nothing when the line was never on.
     void Finish();
     // Moves the line's bytes with the archive's overall progress (its test or extraction).
@@ -32,7 +35,8 @@ class ProgressLine {
     void Show(bool now);
     std::string what_;
     std::int64_t totalBytes_, totalItems_, bytes_ = 0, items_ = 0;
-    bool on_, shown_ = false, finished_ = false;
+    bool on_, shown_ = false, finished_ = false, drawn_ = false;
+    std::size_t width_ = 0; // of the line drawn last
     std::chrono::steady_clock::time_point last_{};
 };
 
