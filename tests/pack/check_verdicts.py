@@ -272,6 +272,97 @@ def signed(t, work):
     expect(t, "unsigned package of odd length", odd, 1,
            ["not a multiple of 8: signing would pad", "verdict:         1 warning"])
 
+COMMANDS = ("build", "check", "manifest", "list", "test", "extract", "help")
+
+
+def messages(t, work):
+    """What klvpack says, by command line: its help, build's warnings (the rules check applies),
+    why a file cannot be opened, and the progress line on a terminal. Each row: arguments
+    ("{stub}", "{w}" and the payloads named filled in), exit code, and texts of stdout,
+    stderr or the terminal ("tty": stderr on a pseudo-terminal); "!" before a text: absent."""
+    p = Payloads(t, work, "msg")
+    big = os.urandom(5 << 20)
+    dirs = {"upgrade": p.make({"a.txt": b"a"}), "bare": p.make({"a.txt": b"a"}, kelvaro=None),
+            "empty": p.make({}, kelvaro=None), "noinicaption": p.make({"Stub.ini": b"Header=Bronnen\n"}, kelvaro=None),
+            "help": p.make({"help/index.htm": b"<html>"}, kelvaro=None), "big": p.make({"big.bin": big})}
+    open(os.path.join(work, "notzip.txt"), "wb").write(b"not an archive\n")
+    upgrade = "Kelvaro Update 3.2.0.1]"
+    build = lambda d, *extra: ["build", "--stub", "{stub}", "--payload", "{" + d + "}", "-o", "{w}/msg.exe", *extra]  # noqa: E731
+    table = [
+        (["--help"], 0, "out", ["usage:", "klvpack manifest PACKAGE.exe", "klvpack help COMMAND"]),
+        (["-h"], 0, "out", ["klvpack check PACKAGE.exe"]),
+        (["help"], 0, "out", ["klvpack extract"]),
+        (["--version"], 0, "out", ["klvpack 0."]),
+        (["help", "nope"], 2, "err", ["unknown command nope", "usage:"]),
+        (["nope"], 2, "err", ["unknown command nope (klvpack --help lists them)"]),
+        (["check"], 2, "err", ["usage: klvpack check PACKAGE.exe"]),
+        (["check", "{w}/missing.exe"], 3, "err", ["missing.exe: there is no such file", "!Native error"]),
+        (["check", "{w}/notzip.txt"], 3, "err", ["notzip.txt is neither an update package nor a ZIP archive"]),
+        (["list", "{w}"], 3, "err", ["is a folder, not an archive"]),
+        (["test", "{w}/missing.exe"], 3, "err", ["klvpack test: ", "there is no such file"]),
+        (build("upgrade") + ["--caption", upgrade, "-o", "{w}/no/such/x.exe"], 2, "err",
+         ["the folder ", "no/such for the package (-o) does not exist", "!klvpack-tmp"]),
+        (build("upgrade", "--caption", upgrade), 0, "err", ["!warning"]),
+        (build("help", "--caption", "Kelvaro Help 3]"), 0, "err", ["!warning"]),
+        (build("upgrade"), 0, "err", ["warning: the caption carries no version"]),
+        (build("upgrade", "--caption", "Kelvaro Update 3.10.0.0]"), 0, "err",
+         ["warning: kelvaro.exe is version 3.2.0.1 but the caption says 3.10.0.0"]),
+        (build("upgrade", "--stub", "{vstub}", "--caption", "Kelvaro Update 3.2.0.70000]"), 0, "out",
+         ["version resource: 0.1.0.0 (the stub's: the caption's 3.2.0.70000 does not fit)", "!carries no version"]),
+        (build("upgrade", "--stub", "{vstub}", "--caption", "Kelvaro Update 3.2.0.70000]"), 0, "err",
+         ["warning: the caption's version 3.2.0.70000 does not fit a version resource", "!carries no version"]),
+        (build("empty", "--caption", upgrade), 0, "err",
+         ["warning: the payload holds no file", "warning: a program upgrade without kelvaro.exe"]),
+        (build("bare", "--caption", upgrade), 0, "err", ["niet ge\u00efnstalleerd"]),
+        (build("noinicaption"), 0, "err", ["warning: the caption is empty", "!carries no version"]),
+        (["check", "{w}/msg.exe"], 1, "out", ["warning:         the caption is empty"]),
+        (["manifest", "{w}/msg.exe", "-o", "{w}/m"], 2, "err", ["carries no version, and winget needs one"]),
+    ] + [([c, "--help"], 0, "out", [f"usage: klvpack {c}"]) for c in COMMANDS] + [
+        (["help", c], 0, "out", [f"usage: klvpack {c}"]) for c in COMMANDS]
+    if not t.runner:  # a pseudo-terminal is a Linux one
+        table += [
+            (build("big", "--caption", upgrade, "--level", "0"), 0, "tty", ["\rbuilding: ", "5.0 of 5.0 MiB, 2 of 2 items"]),
+            (["check", "{w}/msg.exe"], 0, "tty", ["\rtesting: ", "of 5.0 MiB, 2 of 2 items"]),
+            (["test", "{w}/msg.exe"], 0, "tty", ["\rtesting: "]),
+            (["extract", "{w}/msg.exe", "{w}/out"], 0, "tty", ["\rextracting: ", "2 of 2 items"]),
+            (["test", "{w}/msg.exe"], 0, "err", ["!testing"]),  # not on a terminal
+        ]
+    names = dict(dirs, w=work, stub=t.stub(), vstub=t.stub(versioned=True))
+    for args, code, stream, wants in table:
+        args = [a.format(**names) for a in args]
+        if stream == "tty":
+            rc, out, err = run_on_terminal(t, args)
+        else:
+            rc, out, err = t.run(*args)
+        text = out if stream == "out" else err
+        case = "klvpack " + " ".join(args)
+        if rc != code:
+            fail(f"{case}: exit {rc}, wanted {code}\n{out}{err}")
+        for want in wants:
+            if (want[1:] in text) if want.startswith("!") else (want not in text):
+                fail(f"{case}: {'unwanted' if want.startswith('!') else 'no'} {want.lstrip('!')!r} in {stream}:\n{text}")
+
+
+def run_on_terminal(t, args):
+    """klvpack with stderr on a pseudo-terminal: (exit code, stdout, what the terminal got)."""
+    import pty
+    master, slave = pty.openpty()
+    p = subprocess.Popen([t.klvpack] + args, stdout=subprocess.PIPE, stderr=slave)
+    os.close(slave)
+    got = b""
+    while True:
+        try:
+            chunk = os.read(master, 4096)
+        except OSError:  # the terminal's other side closed
+            break
+        if not chunk:
+            break
+        got += chunk
+    out = p.stdout.read()
+    p.wait()
+    os.close(master)
+    return p.returncode, out.decode("utf-8", "replace"), got.decode("utf-8", "replace").replace("\r\n", "\n")
+
 
 def pictures_family(t, p):
     """The picture as the stub decodes it: what it cannot show is named, and its own is shown."""
@@ -364,6 +455,7 @@ def main():
         names(t, work)
         signed(t, work)
         file_properties(t, work)
+        messages(t, work)
     finally:
         shutil.rmtree(work, ignore_errors=True)
     if problems:

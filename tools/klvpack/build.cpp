@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "build_caption.h"
+#include "build_report.h"
 #include "build_tree.h"
 #include "pe_image.h"
 #include "platform/file_stream.h"
@@ -130,9 +131,14 @@ class PendingOutput {
         : target_(target), temp_(target + u".klvpack-tmp") {
         platform::RemoveFile(temp_);
         int error = 0;
+        const fs::path folder = ToPath(target).parent_path();
+        std::error_code ec;
+        if (!folder.empty() && !fs::is_directory(folder, ec))
+            throw PackError("the folder " + platform::Utf16ToUtf8(folder.u16string()) +
+                            " for the package (-o) does not exist");
         file_ = platform::FileStream::CreateNew(temp_, error);
         if (!file_)
-            throw PackError("cannot create " + platform::Utf16ToUtf8(temp_) + ": " +
+            throw PackError("cannot create the package " + platform::Utf16ToUtf8(target) + ": " +
                             platform::SystemErrorText(error));
     }
     ~PendingOutput() {
@@ -158,15 +164,6 @@ class PendingOutput {
 
 } // namespace
 
-void PrintPackUsage(std::FILE* to) {
-    std::fputs("       klvpack build [--stub STUB.exe] --payload DIR [--caption TEXT] [--level 0-9]"
-               " -o PACKAGE.exe\n"
-               "         (without --stub: the klvupgradeStub.exe beside klvpack, else the 32-bit"
-               " build's)\n"
-               "       klvpack check PACKAGE.exe\n",
-               to);
-}
-
 int Build(const std::vector<std::u16string>& args) {
     try {
         const BuildArguments a = ParseBuild(args);
@@ -181,10 +178,17 @@ int Build(const std::vector<std::u16string>& args) {
         if (a.caption) SetCaption(stub, *a.caption);
         const StampOutcome stamped = StampCaptionVersion(stub);
         const std::vector<PackEntry> entries = CollectPayload(a.payload, a.output);
+        const std::vector<std::string> warnings = BuildWarnings(stub, entries);
         WriterOptions options;
         options.level = a.level;
         PendingOutput out(a.output);
-        WritePackage(out.File(), stub, entries, options);
+        std::int64_t payloadBytes = 0;
+        for (const PackEntry& e : entries)
+            payloadBytes += static_cast<std::int64_t>(e.size);
+        ProgressLine progress("building", payloadBytes, static_cast<std::int64_t>(entries.size()));
+        ProgressSink sink(out.File(), entries, progress);
+        WritePackage(sink, stub, entries, options);
+        sink.Finish();
         const std::int64_t size = out.File().Size();
         out.Commit();
         const auto files =
@@ -202,6 +206,8 @@ int Build(const std::vector<std::u16string>& args) {
                     platform::Utf16ToUtf8(a.output).c_str(), static_cast<long long>(size),
                     stub.size(), entries.size() - static_cast<std::size_t>(files),
                     static_cast<long long>(files));
+        for (const std::string& warning : warnings)
+            std::fprintf(stderr, "klvpack build: warning: %s\n", warning.c_str());
         return 0;
     } catch (const PackError& e) {
         std::fprintf(stderr, "klvpack build: %s\n", e.what());

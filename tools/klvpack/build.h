@@ -12,6 +12,5 @@ namespace klv::klvpack {
 int Build(const std::vector<std::u16string>& args);
 // `klvpack check PACKAGE`. Exit 0 as made, 1 with warnings, 3 cannot be opened, 2 usage.
 int Check(const std::vector<std::u16string>& args);
-void PrintPackUsage(std::FILE* to);
 
 } // namespace klv::klvpack

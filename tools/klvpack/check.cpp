@@ -14,10 +14,14 @@
 #include "build_tree.h"
 #include "check_picture.h"
 #include "check_signature.h"
+#include "help.h"
+#include "open_failure.h"
+#include "package_rules.h"
 #include "pe_image.h"
 #include "platform/file_stream.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "progress.h"
 #include "version_resource.h"
 #include "zip/archiver.h"
 #include "zip/folder_item.h"
@@ -41,9 +45,6 @@ constexpr std::int64_t kMaxReadIntoMemory = 512 << 20;
 std::string ItemName(std::u16string name) {
     std::replace(name.begin(), name.end(), u'\\', u'/');
     return platform::Utf16ToUtf8(name);
-}
-std::string AnsiShown(std::string_view ansi) {
-    return platform::Utf16ToUtf8(platform::AnsiToUtf16(ansi));
 }
 std::string Quoted(std::string_view ansi) {
     return "\"" + AnsiShown(ansi) + "\"";
@@ -90,7 +91,7 @@ class PackageCheck {
                              "install (make a package of it with klvpack build)\n",
                              platform::Utf16ToUtf8(path_).c_str());
             else
-                std::fprintf(stderr, "%s\n", e.what());
+                std::fprintf(stderr, "klvpack check: %s\n", CannotOpenText(path_, e).c_str());
             return kCheckCannotOpen;
         }
         ReadPackageFacts();
@@ -275,11 +276,7 @@ class PackageCheck {
                                : ", the caption carries none")
                     : (caption == file ? ", as the caption says" : ", the caption says " + caption);
         r_.Line("file properties", line);
-        if (tooWide)
-            r_.Warn("the caption's version " + AnsiShown(given) +
-                    " does not fit a version resource (each part at most 65535): the package's "
-                    "file properties show " +
-                    file);
+        if (const auto warning = ResourceFitWarning(storedCaption_, file)) r_.Warn(*warning);
         if (caption.empty()) return;
         for (const auto& [what, shown] : {std::pair<std::string, std::string>{"file version", file},
                                           {"product version", product},
@@ -373,6 +370,7 @@ class PackageCheck {
         help_ = stubconf::IsHelpCaption(caption_);
         const std::string source = haveIni_ ? "from Stub.ini" : "stored in the stub";
         r_.Line("caption", Quoted(caption_) + " (" + source + ")");
+        if (const auto warning = NoCaptionWarning(caption_)) r_.Warn(*warning);
         if (configured_ && help_) {
             r_.Line("run mode", "configured package and help package (\"" + configItem_ +
                                     "\" matches \"*stub.ini\"; the caption contains \"help\")");
@@ -397,8 +395,7 @@ class PackageCheck {
         if (!stubconf::ParseVersion(version_)) {
             r_.Line("package version",
                     version_.empty() ? "none" : Quoted(version_) + ", not a version");
-            r_.Warn("the caption carries no version (give one with --caption \"Kelvaro Update "
-                    "3.2.0.1]\"): the stub will ask the version question on every installation");
+            r_.Warn(*CaptionVersionWarning(caption_));
             version_.clear();
         } else {
             r_.Line("package version", AnsiShown(version_));
@@ -410,42 +407,26 @@ class PackageCheck {
         for (std::int32_t i = 0; i < Dir().Count(); ++i)
             if (platform::LowerCase(Dir().Item(i).FileName) == u"kelvaro.exe") index = i;
         const bool upgrade = !configured_ && !help_;
-        if (index < 0) {
+        ProgramFileFacts program;
+        program.present = index >= 0;
+        if (!program.present) {
             r_.Line("kelvaro.exe", "not in the payload");
-            if (upgrade)
-                r_.Warn("a program upgrade without kelvaro.exe at the top of the payload: the "
-                        "installer keeps the installed program file (after its version check), "
-                        "then makes the shortcuts to it and offers to start it; where there is "
-                        "none it says the upgrade was not installed");
-            return;
-        }
-        const auto bytes = ItemBytes(index);
-        const auto version =
-            bytes ? FileVersionOf(std::span(reinterpret_cast<const std::uint8_t*>(bytes->data()),
-                                            bytes->size()))
-                  : std::nullopt;
-        if (!bytes) {
+        } else if (const auto bytes = ItemBytes(index)) {
+            program.version = FileVersionOf(
+                std::span(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()));
+            const bool same =
+                program.version && !version_.empty() &&
+                stubconf::CompareVersions(VersionText(*program.version), version_) == 0;
+            r_.Line("kelvaro.exe", !program.version
+                                       ? "no version resource"
+                                       : "version " + VersionText(*program.version) +
+                                             (upgrade && same ? ", as the caption says" : ""));
+        } else {
             r_.Line("kelvaro.exe", "cannot be read (see the items below)");
             return;
         }
-        if (!version) {
-            r_.Line("kelvaro.exe", "no version resource");
-            if (upgrade)
-                r_.Warn("kelvaro.exe has no version resource: installed, it reads as 0.0.0.0");
-            return;
-        }
-        const std::string text = VersionText(*version);
-        if (!upgrade || version_.empty()) {
-            r_.Line("kelvaro.exe", "version " + text);
-            return;
-        }
-        if (stubconf::CompareVersions(text, version_) == 0) {
-            r_.Line("kelvaro.exe", "version " + text + ", as the caption says");
-        } else {
-            r_.Line("kelvaro.exe", "version " + text);
-            r_.Warn("kelvaro.exe is version " + text + " but the caption says " +
-                    AnsiShown(version_));
-        }
+        if (!upgrade) return;
+        if (const auto warning = ProgramFileWarning(program, version_)) r_.Warn(*warning);
     }
 
     void Picture() {
@@ -541,17 +522,30 @@ class PackageCheck {
         }
         const std::size_t refusedNames = refused.size();
         std::int32_t damaged = 0;
+        std::int64_t bytes = 0, files = 0;
+        for (std::int32_t i = 0; i < count; ++i) {
+            bytes += Dir().Item(i).UncompressedSize();
+            files += zip::IsFolderItem(Dir().Item(i)) ? 0 : 1;
+        }
+        ProgressLine progress("testing", bytes, count);
+        progress.Follow(archive_);
         archive_.OnProcessFileFailure = [&](zip::TZABaseArchiver&, const std::u16string& name,
                                             zip::TZAProcessOperation, int, int,
                                             const std::u16string& message, zip::TZAAction& action) {
             action = zip::TZAAction::fxaIgnore;
             if (refused.count(name)) return;
+            progress.Interrupt();
             r_.Refuse("\"" + ItemName(name) +
                       "\" will be refused: it is damaged: " + platform::Utf16ToUtf8(message));
             ++damaged;
         };
         archive_.OnPassword = [&](zip::TZABaseArchiver&, const std::u16string&, std::string&,
                                   bool& skip) { skip = true; };
+        archive_.OnFileProgress = [&](zip::TZABaseArchiver&, const std::u16string&, double,
+                                      zip::TZAProcessOperation, zip::TZAProgressPhase phase,
+                                      bool&) {
+            if (phase == zip::TZAProgressPhase::ppEnd) progress.ItemDone();
+        };
         try {
             archive_.TestMatching(u"*.*", 0xFFFF);
         } catch (const zip::EZAError& e) {
@@ -560,6 +554,10 @@ class PackageCheck {
         }
         archive_.OnProcessFileFailure = nullptr;
         archive_.OnPassword = nullptr;
+        archive_.OnFileProgress = nullptr;
+        archive_.OnOverallProgress = nullptr;
+        progress.Finish();
+        if (const auto warning = EmptyPayloadWarning(files)) r_.Warn(*warning);
         if (damaged == 0 && refusedNames == 0)
             r_.Line("items", std::to_string(count) + " tested, all intact");
         else
@@ -590,8 +588,7 @@ class PackageCheck {
 
 int Check(const std::vector<std::u16string>& args) {
     if (args.size() != 1 || args[0].starts_with(u"--")) {
-        std::fputs("usage:\n", stderr);
-        PrintPackUsage(stderr);
+        PrintCommandUsage("check", stderr);
         return kCheckUsage;
     }
     Report report;

@@ -14,8 +14,10 @@
 #define KLV_ISATTY isatty
 #endif
 
+#include "open_failure.h"
 #include "platform/path_names.h"
 #include "platform/text.h"
+#include "progress.h"
 #include "zip/archiver.h"
 
 namespace klv::klvpack {
@@ -89,8 +91,8 @@ int Process(const Arguments& args, bool extract) {
     const zip::TZADirArray& dir = archive->DirManager()->Directory;
     for (std::int32_t i = 0; i < dir.Count(); ++i)
         total += dir.Item(i).UncompressedSize();
-    const bool showProgress = KLV_ISATTY(2) && total > (64 << 20);
-    auto lastProgress = std::chrono::steady_clock::now();
+    ProgressLine progress(extract ? "extracting" : "testing", total, dir.Count());
+    progress.Follow(*archive);
 
     auto displayName = [](const std::u16string& name) {
         std::u16string n = name;
@@ -123,6 +125,7 @@ int Process(const Arguments& args, bool extract) {
                                   zip::TZAProcessOperation, zip::TZAProgressPhase phase, bool&) {
         if (phase == zip::TZAProgressPhase::ppStart) skipped = false;
         if (phase != zip::TZAProgressPhase::ppEnd) return;
+        progress.Interrupt();
         if (skipped) {
             out.Line("FAILED\t" + displayName(name) + "\t" +
                      platform::Utf16ToUtf8(
@@ -132,42 +135,27 @@ int Process(const Arguments& args, bool extract) {
             out.Line("OK\t" + displayName(name));
         }
         out.ItemDone();
+        progress.ItemDone();
     };
     archive->OnProcessFileFailure = [&](zip::TZABaseArchiver&, const std::u16string& name,
                                         zip::TZAProcessOperation, int, int,
                                         const std::u16string& message, zip::TZAAction& action) {
+        progress.Interrupt();
         out.Line("FAILED\t" + displayName(name) + "\t" + platform::Utf16ToUtf8(message));
         out.ItemDone();
+        progress.ItemDone();
         exitCode = kExitItemFailed;
         action = zip::TZAAction::fxaIgnore;
     };
-    if (showProgress)
-        archive->OnOverallProgress = [&](zip::TZABaseArchiver&, double progress,
-                                         zip::TZAProcessOperation, zip::TZAProgressPhase phase,
-                                         bool&) {
-            const auto now = std::chrono::steady_clock::now();
-            if (phase == zip::TZAProgressPhase::ppProcess &&
-                now - lastProgress < std::chrono::milliseconds(250))
-                return;
-            lastProgress = now;
-            std::fprintf(stderr, "\r%5.1f%%", progress);
-            if (phase == zip::TZAProgressPhase::ppEnd) std::fputs("\n", stderr);
-        };
     if (extract)
         archive->ExtractMatching(u"*.*", 0xFFFF);
     else
         archive->TestMatching(u"*.*", 0xFFFF);
+    progress.Finish();
     return exitCode;
 }
 
 } // namespace
-
-void PrintUsage(std::FILE* to) {
-    std::fputs("usage: klvpack list    [--password PW] ARCHIVE\n"
-               "       klvpack test    [--password PW] [--ask-password] ARCHIVE\n"
-               "       klvpack extract [--password PW] [--ask-password] ARCHIVE DESTDIR\n",
-               to);
-}
 
 bool ParseArguments(const std::vector<std::u16string>& args, Arguments& out, std::string& error) {
     if (args.empty()) return false;
@@ -196,7 +184,7 @@ bool ParseArguments(const std::vector<std::u16string>& args, Arguments& out, std
     else if (out.command == "extract")
         want = 2;
     else {
-        error = "unknown command " + out.command;
+        error = "unknown command " + out.command + " (klvpack --help lists them)";
         return false;
     }
     if (out.operands.size() != want) {
@@ -212,7 +200,8 @@ int Run(const Arguments& args) {
         return Process(args, args.command == "extract");
     } catch (const zip::EZAError& e) {
         std::fflush(stdout);
-        std::fprintf(stderr, "%s\n", e.what());
+        std::fprintf(stderr, "klvpack %s: %s\n", args.command.c_str(),
+                     CannotOpenText(args.operands[0], e).c_str());
         return kExitCannotOpen;
     } catch (const std::bad_alloc&) {
         std::fflush(stdout);

@@ -19,6 +19,5 @@ enum ExitCode { kExitOk = 0, kExitItemFailed = 1, kExitUsage = 2, kExitCannotOpe
 // Parses the command line (without the program name); returns false on a usage error.
 bool ParseArguments(const std::vector<std::u16string>& args, Arguments& out, std::string& error);
 int Run(const Arguments& args);
-void PrintUsage(std::FILE* to);
 
 } // namespace klv::klvpack

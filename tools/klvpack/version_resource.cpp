@@ -214,10 +214,14 @@ StampOutcome StampCaptionVersion(std::vector<std::uint8_t>& stub) {
     const std::string now = info ? VersionText(info->fileVersion) : "unreadable";
     if (!error.empty())
         return {now + " (the stub's)", error + ": the package's file properties keep " + now};
-    return {version ? now + " (from the caption)"
-                    : now + " (the stub's: the caption carries no "
-                            "version)",
-            {}};
+    if (version) return {now + " (from the caption)", {}};
+    const std::string given =
+        block ? stubconf::PackageVersionFromCaption(ReadCaption(stub, *block)) : std::string();
+    if (stubconf::ParseVersion(given))
+        return {now + " (the stub's: the caption's " +
+                    platform::Utf16ToUtf8(platform::AnsiToUtf16(given)) + " does not fit)",
+                {}};
+    return {now + " (the stub's: the caption carries no version)", {}};
 }
 
 } // namespace klv::klvpack
