@@ -296,7 +296,7 @@ def messages(t, work):
         (["help", "nope"], 2, "err", ["unknown command nope", "usage:"]),
         (["nope"], 2, "err", ["unknown command nope (klvpack --help lists them)"]),
         (["check"], 2, "err", ["usage: klvpack check PACKAGE.exe"]),
-        (["check", "{w}/missing.exe"], 3, "err", ["missing.exe: there is no such file", "!Native error"]),
+        (["check", "{w}/missing.exe"], 3, "err", ["missing.exe: there is no such file", "Native error: 00012"]),
         (["check", "{w}/notzip.txt"], 3, "err", ["notzip.txt is neither an update package nor a ZIP archive"]),
         (["list", "{w}"], 3, "err", ["is a folder, not an archive"]),
         (["test", "{w}/missing.exe"], 3, "err", ["klvpack test: ", "there is no such file"]),

@@ -8,8 +8,10 @@ namespace klv::klvpack {
 
 std::string CannotOpenText(const std::u16string& path, const zip::EZAError& error) {
     const std::string name = platform::Utf16ToUtf8(path);
-    if (platform::DirectoryExists(path)) return name + " is a folder, not an archive";
-    if (!platform::FileExists(path)) return name + ": there is no such file";
+    // The words first; the engine's message (with its native code, which scripts read) after.
+    if (platform::DirectoryExists(path))
+        return name + " is a folder, not an archive (" + error.what() + ")";
+    if (!platform::FileExists(path)) return name + ": there is no such file (" + error.what() + ")";
     const auto* engine = dynamic_cast<const zip::EZAException*>(&error);
     if (engine && engine->NativeError == zip::neNoArchive)
         return name +
