@@ -415,8 +415,8 @@ class PackageCheck {
             if (upgrade)
                 r_.Warn("a program upgrade without kelvaro.exe at the top of the payload: the "
                         "installer keeps the installed program file (after its version check), "
-                        "then makes the shortcuts to it and offers to start it; where there is "
-                        "none it says the upgrade was not installed");
+                        "installs the other files, says the upgrade was not installed and ends "
+                        "with exit code 4");
             return;
         }
         const auto bytes = ItemBytes(index);
