@@ -58,12 +58,13 @@ CommandLine ParseCommandLine(std::string_view arguments) {
         const std::string name = upper.substr(0, equals);
         const bool hasValue = equals != std::string::npos;
         const std::string value = hasValue ? t.value.substr(equals + 1) : std::string();
-        bool* flag = name == "/VERYSILENT" ? &result.verySilent
-                     : name == "/SILENT"   ? &result.silent
-                     : name == "/NOSTART"  ? &result.noStart
-                     : name == "/?"        ? &result.help
-                     : name == "/ELEVATED" ? &result.elevated
-                                           : nullptr;
+        bool* flag = name == "/VERYSILENT"          ? &result.verySilent
+                     : name == "/SILENT"            ? &result.silent
+                     : name == "/NOSTART"           ? &result.noStart
+                     : name == "/?"                 ? &result.help
+                     : name == "/ELEVATED"          ? &result.elevated
+                     : name == "/CLOSEAPPLICATIONS" ? &result.closeApplications
+                                                    : nullptr;
         std::optional<std::string>* text = name == "/DIR"   ? &result.dir
                                            : name == "/LOG" ? &result.log
                                                             : nullptr;
@@ -136,6 +137,7 @@ std::string RelaunchArguments(const CommandLine& run) {
     if (run.verySilent) arguments.push_back("/VERYSILENT");
     if (run.silent && !run.verySilent) arguments.push_back("/SILENT");
     if (run.noStart) arguments.push_back("/NOSTART");
+    if (run.closeApplications) arguments.push_back("/CLOSEAPPLICATIONS");
     if (run.log) arguments.push_back(QuoteArgument("/LOG=" + WithoutTrailingSeparators(*run.log)));
     if (run.dir) arguments.push_back(QuoteArgument("/DIR=" + WithoutTrailingSeparators(*run.dir)));
     arguments.push_back("/ELEVATED");

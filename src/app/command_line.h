@@ -23,6 +23,7 @@ struct CommandLine {
     bool noStart = false;
     bool help = false;                  // "/?"
     bool elevated = false;              // "/ELEVATED": started as administrator by another copy
+    bool closeApplications = false;     // "/CLOSEAPPLICATIONS": close the programs holding files
     std::optional<std::string> dir;     // "/DIR=": the installation folder
     std::optional<std::string> log;     // "/LOG=": the log file
     std::vector<std::string> unknown;   // arguments that are no switch of the installer

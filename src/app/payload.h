@@ -42,6 +42,9 @@ class Payload {
     // writes; otherwise Damaged, with the engine's code and message. Writes nothing, never
     // raises for a damaged payload. A sound payload stays open for Install.
     virtual InstallOutcome Check(const std::string& folder) = 0;
+    // The files of the payload a sound Check opened, as they install below the folder:
+    // relative, '\' between the parts (8-bit ANSI). Empty without one.
+    virtual std::vector<std::string> Files() = 0;
     // Installs every item of the payload Check opened below `folder` with its stored relative
     // path, all or nothing: the items are extracted and checked beside the installation first,
     // and only when all are intact do they replace the old files. `programFile` (relative to

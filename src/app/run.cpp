@@ -11,6 +11,7 @@ Run Run::FromCommandLine(const CommandLine& line,
         options.mode = RunMode::Silent;
     options.noStart = line.noStart;
     options.elevated = line.elevated;
+    options.closeApplications = line.closeApplications;
     if (line.dir) options.folder = absolute(*line.dir);
     return Run(std::move(options));
 }
@@ -44,6 +45,7 @@ std::string Run::HandOverArguments(std::string_view folder) const {
     next.verySilent = options.mode == RunMode::VerySilent;
     next.silent = options.mode == RunMode::Silent;
     next.noStart = options.noStart;
+    next.closeApplications = options.closeApplications;
     next.dir = std::string(folder);
     if (!options.log.empty()) next.log = options.log;
     return RelaunchArguments(next);

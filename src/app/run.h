@@ -28,6 +28,9 @@ struct RunOptions {
                            // from); empty when not given
     bool elevated = false; // /ELEVATED: this copy was started as administrator by another
     std::string log;       // the log this run writes (8-bit ANSI), once opened; empty for none
+    // /CLOSEAPPLICATIONS: the programs that hold files the run replaces are asked to close
+    // (never forced) and started again after the run, unless /NOSTART (closed_programs.h).
+    bool closeApplications = false;
 };
 
 // How the entry goes on once the command line is read.
@@ -74,7 +77,8 @@ class Run {
     std::string ResultLine() const;
 
     // The switches of the copy started as administrator to take the run over into `folder`:
-    // the mode, /NOSTART, /LOG (this run's log) and /DIR, quoted (RelaunchArguments).
+    // the mode, /NOSTART, /CLOSEAPPLICATIONS, /LOG (this run's log) and /DIR, quoted
+    // (RelaunchArguments).
     std::string HandOverArguments(std::string_view folder) const;
 
   private:

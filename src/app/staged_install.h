@@ -57,6 +57,8 @@ class OpenedPayload {
 
     // Ok when the payload may be installed; otherwise why not.
     const InstallOutcome& Check() const { return check_; }
+    // The payload's items, as they install; none when the check failed.
+    const std::vector<PayloadItem>& Items() const { return items_; }
 
     // Installs every item into `folder` (with a trailing '\'), all or nothing; only when the
     // check passed. What an earlier run left in the folder is finished first (the journal's

@@ -91,8 +91,10 @@ void TUpgradeForm::FormPaint(TObject*) {
         } else if (!IsBlankText(folder) && util::FolderExistsSafe(folder) &&
                    IsFullInstallation(folder)) {
             view_.SetText(Control::edPath, folder);
-            Log(LogCategory::Folder,
-                folder + " (" + FolderSource(folder, !run_.options.folder.empty()) + ")");
+            const std::string source = FolderSource(folder, !run_.options.folder.empty());
+            // The default folder: why the registry gave none.
+            if (source == "default") LogConsideredFolders(folder);
+            Log(LogCategory::Folder, folder + " (" + source + ")");
         } else {
             view_.SetText(Control::edPath, "");
             LogConsideredFolders(folder);
@@ -100,7 +102,13 @@ void TUpgradeForm::FormPaint(TObject*) {
                                          FolderSource(folder, !run_.options.folder.empty()) +
                                          "): " + InstallationShortfall(folder));
             if (run_.Unattended()) {
-                // Nobody to search or browse for: the run ends here.
+                // Nobody to search or browse for: the run ends here, and the log says what
+                // would help.
+                Log(LogCategory::Folder,
+                    std::string("an unattended run does not search the drives: ") +
+                        (run_.options.folder.empty()
+                             ? "name the installation with /DIR=\"folder\""
+                             : "/DIR= must name a full Kelvaro 3 installation"));
                 run_.End(ExitCode::NoInstallation, "no Kelvaro 3 installation found");
                 CloseAndTerminate();
                 return;

@@ -98,19 +98,33 @@ std::string InstallationShortfall(std::string_view path) {
 
 void LogConsideredFolders(std::string_view chosen) {
     std::vector<std::pair<std::string, std::string>> candidates; // folder, source
-    try {
-        auto& registry = util::sys::Registry();
-        constexpr std::string_view kKey = "\\SOFTWARE\\KLV\\";
-        if (auto key = registry.OpenKey(platform::RootKey::CurrentUser,
-                                        registry.VirtualStorePath(kKey), platform::KeyAccess::Read))
-            candidates.emplace_back(key->ReadText("Kelvaro"), "registry, the user's VirtualStore");
-        if (auto key =
-                registry.OpenKey(platform::RootKey::LocalMachine, kKey, platform::KeyAccess::Read))
-            candidates.emplace_back(key->ReadText("Kelvaro"),
-                                    "registry, as a 32-bit program reads it");
-    } catch (...) {
-        // A value that is not text: the folder named from it is logged as chosen.
-    }
+    auto& registry = util::sys::Registry();
+    constexpr std::string_view kKey = "\\SOFTWARE\\KLV\\";
+    // A registry place that gives no folder is told with the key it looked in.
+    const auto look = [&](platform::RootKey root, const std::string& path, const std::string& shown,
+                          const char* source) {
+        std::string why;
+        try {
+            if (auto key = registry.OpenKey(root, path, platform::KeyAccess::Read)) {
+                std::string folder = key->ReadText("Kelvaro");
+                if (!folder.empty())
+                    candidates.emplace_back(std::move(folder), source);
+                else
+                    why = shown + " has no value \"Kelvaro\"";
+            } else {
+                why = shown + " does not exist or cannot be read";
+            }
+        } catch (...) {
+            why = "the value \"Kelvaro\" of " + shown + " is not text";
+        }
+        if (!why.empty())
+            Log(LogCategory::Folder, "not considered (" + std::string(source) + "): " + why);
+    };
+    const std::string virtualStore = registry.VirtualStorePath(kKey);
+    look(platform::RootKey::CurrentUser, virtualStore, "HKCU\\" + virtualStore,
+         "registry, the user's VirtualStore");
+    look(platform::RootKey::LocalMachine, std::string(kKey), "HKLM\\SOFTWARE\\KLV (32-bit view)",
+         "registry, as a 32-bit program reads it");
     candidates.emplace_back(util::WithTrailingBackslash(util::ProgramFilesRoot()) + "kelvaro",
                             "default");
     std::vector<std::string> logged{util::LowerTrim(chosen)};

@@ -1,7 +1,10 @@
 // The installation run, the cancel button, the version check and the text of an exception
 // for the default error handler.
+#include <algorithm>
 #include <chrono>
+#include <optional>
 
+#include "app/closed_programs.h"
 #include "app/run_failures.h"
 #include "app/run_log.h"
 #include "app/stubconf/stub_ini.h"
@@ -10,6 +13,7 @@
 #include "platform/text.h"
 #include "util/KLVShortCutU.h"
 #include "util/VersionInfo.h"
+#include "util/ascii_text.h"
 #include "util/filez.h"
 #include "util/meldunit.h"
 #include "util/search.h"
@@ -85,15 +89,35 @@ void TUpgradeForm::RunInstallation(const std::string& folder) {
     }
 
     const bool configured = StubConfigFound;
+    const bool upgrade = !configured && !IsHelpPackage();
+    const std::vector<std::string> files = payload_->Files();
+    // A program upgrade whose payload holds no program file keeps the installed one: the
+    // upgrade is not installed, whatever else the payload brings.
+    const bool carriesProgram =
+        std::any_of(files.begin(), files.end(), [&](const std::string& file) {
+            return util::LowerAscii(file) == util::LowerAscii(ProgramFileName);
+        });
     std::string programFile;
     std::string replacedProgram; // the old program file that must be free to replace
+    bool programExisted = false;
     if (!configured) {
         programFile = util::WithTrailingBackslash(folder) + ProgramFileName;
-        if (!IsHelpPackage() && util::FileExists(programFile)) {
+        if (upgrade && util::FileExists(programFile)) {
+            programExisted = true;
             if (!ConfirmVersion(programFile)) return;
             SetCursor(platform::Cursor::HourGlass);
-            replacedProgram = ProgramFileName;
+            if (carriesProgram) replacedProgram = ProgramFileName;
         }
+    }
+
+    // /CLOSEAPPLICATIONS: the programs that hold a file to be replaced close first.
+    std::optional<ClosedPrograms> closed;
+    if (run_.options.closeApplications) {
+        std::vector<std::string> replaced;
+        for (const std::string& file : files)
+            if (util::FileExistsSafe(util::WithTrailingBackslash(folder) + file))
+                replaced.push_back(util::WithTrailingBackslash(folder) + file);
+        closed.emplace(replaced);
     }
 
     // Every item is extracted and checked beside the installation before the old files are
@@ -102,27 +126,33 @@ void TUpgradeForm::RunInstallation(const std::string& folder) {
     const InstallOutcome outcome = payload_->Install(folder, replacedProgram);
     Log(LogCategory::Phase,
         "install: " + std::string(ExitName(ExitCodeFor(outcome))) + ", " + Since(installStart));
+    // What was closed comes back whether or not the update went in: nothing of it stays shut.
+    if (closed) closed->Restart(run_.options.noStart);
     if (outcome.kind != InstallOutcome::Ok) {
         EndFailedRun(run_, outcome, folder, programFile);
         return;
     }
     run_.End(ExitCode::Installed, "the payload is in " + folder);
 
-    const bool help = IsHelpPackage();
-    if (!configured && !help && util::FileExistsSafe(programFile)) {
-        if (view_.Visible(Control::MakeShortcuts) && view_.Checked(Control::MakeShortcuts)) {
-            util::CreateShortcuts(folder, "Kelvaro", "Kelvaro", false);
-            Log(LogCategory::Phase, "shortcuts made on the desktop and in the start menu");
-            if (run_.options.noStart) {
-                Log(LogCategory::Question, "Direct starten ? not asked (/NOSTART)");
-            } else if (util::AskQuestion(util::texts::StartQuestion, "", "",
-                                         util::texts::InstalledTitle, 1) == 1)
-                util::OpenDocument(view_.Handle(), programFile, "", "open");
-        }
-    } else if (configured || help) {
+    if (!upgrade) {
         util::ShowNotice(util::texts::InstallationDone);
-    } else {
+    } else if (!carriesProgram || !util::FileExistsSafe(programFile)) {
+        // The rest of the payload is in place, the program is not the update's: the package
+        // lacks its program file, and a deployment must not count it as updated.
+        const std::string why =
+            "the program was not upgraded: the package holds no " + ProgramFileName +
+            (programExisted ? "; the installed " + programFile + " is kept" : std::string());
+        run_.End(ExitCode::DamagedPackage, why);
+        Log(LogCategory::Failure, why);
         util::ShowNotice(util::texts::UpgradeNotInstalled(programFile));
+    } else if (view_.Visible(Control::MakeShortcuts) && view_.Checked(Control::MakeShortcuts)) {
+        util::CreateShortcuts(folder, "Kelvaro", "Kelvaro", false);
+        Log(LogCategory::Phase, "shortcuts made on the desktop and in the start menu");
+        if (run_.options.noStart) {
+            Log(LogCategory::Question, "Direct starten ? not asked (/NOSTART)");
+        } else if (util::AskQuestion(util::texts::StartQuestion, "", "",
+                                     util::texts::InstalledTitle, 1) == 1)
+            util::OpenDocument(view_.Handle(), programFile, "", "open");
     }
 }
 

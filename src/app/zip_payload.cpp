@@ -117,6 +117,14 @@ class ZipPayload final : public Payload {
         return check;
     }
 
+    std::vector<std::string> Files() override {
+        std::vector<std::string> files;
+        if (opened_)
+            for (const PayloadItem& item : opened_->Items())
+                if (!item.folder) files.push_back(platform::Utf16ToAnsi(item.name));
+        return files;
+    }
+
     InstallOutcome Install(const std::string& folder, const std::string& programFile) override {
         if (!opened_) {
             // Install without a sound Check: the payload is checked here.

@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace klv::platform {
 
@@ -333,6 +334,34 @@ class WindowSystem {
     virtual void Terminate() = 0;
 };
 
+// ---- programs that hold files (the Restart Manager) -------------------------------------
+
+// A running program as the system's Restart Manager names it.
+struct HoldingProgram {
+    std::string name;          // the application's name, as the system gives it
+    std::uint32_t process = 0; // its process number
+};
+
+// One Restart Manager session over a set of files; the session ends when the object goes.
+class ProgramSession {
+  public:
+    virtual ~ProgramSession() = default;
+    // The programs that hold any of the files open now.
+    virtual std::vector<HoldingProgram> Holders() = 0;
+    // Asks every holder to close, never forcing one: a program that refuses (a document with
+    // unsaved changes) is left running. The system's result: 0 when all of them closed.
+    virtual int Close() = 0;
+    // Starts again what Close ended, as far as the system may restart it. The system's result.
+    virtual int Restart() = 0;
+};
+
+class Programs {
+  public:
+    virtual ~Programs() = default;
+    // A session over `files` (full paths); null when the system has no Restart Manager.
+    virtual std::unique_ptr<ProgramSession> Session(const std::vector<std::string>& files) = 0;
+};
+
 // ---- the services ---------------------------------------------------------------------
 
 struct Services {
@@ -344,6 +373,7 @@ struct Services {
     VersionResources* versions = nullptr;
     Keyboard* keyboard = nullptr;
     WindowSystem* windows = nullptr;
+    Programs* programs = nullptr;
 };
 
 // The services in use. In the Windows build they start as the real ones; a Linux build has

@@ -37,5 +37,8 @@ inline platform::Keyboard& Keyboard() {
 inline platform::WindowSystem& Windows() {
     return Need(platform::System().windows);
 }
+inline platform::Programs& Programs() {
+    return Need(platform::System().programs);
+}
 
 } // namespace klv::util::sys

@@ -227,6 +227,7 @@ inline constexpr std::string_view SwitchHelp =
     "/DIR=\"map\"  -  in deze Kelvaro 3 map installeren\r\n"
     "/LOG=\"bestand\"  -  het verslag in dit bestand schrijven\r\n"
     "/NOSTART  -  Kelvaro na afloop niet starten\r\n"
+    "/CLOSEAPPLICATIONS  -  programma's die bestanden van Kelvaro open hebben vragen te sluiten\r\n"
     "/?  -  deze uitleg\r\n\r\n"
     "Zonder opties vraagt het programma wat nodig is.";
 inline std::string BadSwitch(std::string_view switchText) {

@@ -3,6 +3,7 @@
 // into the fake machine's journal, so that a test reads one story of the run in order.
 #pragma once
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <optional>
@@ -103,6 +104,8 @@ struct PayloadScript {
 };
 
 class ScriptedPayload final : public app::Payload {
+    using Strings = std::vector<std::string>;
+
   public:
     ScriptedPayload(fakes::FakeMachine& machine, const PayloadScript& script)
         : m_(machine), s_(script) {}
@@ -130,6 +133,7 @@ class ScriptedPayload final : public app::Payload {
         if (!s_.intact) check.kind = app::InstallOutcome::Damaged;
         return check;
     }
+    std::vector<std::string> Files() override { return s_.intact ? s_.items : Strings{}; }
     std::vector<app::EarlierRun> RecoverInterruptedRuns(const std::string&) override {
         return s_.earlierRuns;
     }
@@ -140,8 +144,13 @@ class ScriptedPayload final : public app::Payload {
         if (s_.failExtraction) throw zip::EZAException(zip::neNotIntact, nullptr);
         app::InstallOutcome outcome;
         const std::string base = folder.back() == '\\' ? folder : folder + "\\";
-        if (!programFile.empty() && !m_.OpenForWriting(base + programFile))
+        const auto held = [&](const std::string& file) {
+            return m_.HasFile(base + file) && !m_.OpenForWriting(base + file);
+        };
+        if (!programFile.empty() && held(programFile))
             outcome.kind = app::InstallOutcome::ProgramInUse;
+        else if (std::any_of(s_.items.begin(), s_.items.end(), held))
+            outcome.kind = app::InstallOutcome::FileInUse;
         else
             outcome.kind = s_.outcome;
         outcome.recovery = s_.recovery;

@@ -151,8 +151,26 @@ TEST_F(Unattended, TheLogSaysWhyNoFolderConsideredIsAnInstallation) {
     for (const char* line :
          {"considered D:\\Oud (registry, the user's VirtualStore): the folder does not exist",
           "considered C:\\kelvaro (default): BDE\\BDEADMIN.EXE 1024 bytes, needs 989608",
-          "no Kelvaro 3 installation at C:\\Kelvaro3 (registry): SC\\Slavenreg.sc missing"})
+          "no Kelvaro 3 installation at C:\\Kelvaro3 (registry): SC\\Slavenreg.sc missing",
+          "an unattended run does not search the drives: name the installation with "
+          "/DIR=\"folder\""})
         EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+
+    // No value in the machine's key, and (on 32-bit Windows) no VirtualStore key at all: each
+    // place says so, with the key it looked in.
+    app::FirstPaint = true;
+    m.SetRegistryText(platform::RootKey::LocalMachine, "SOFTWARE\\KLV", "Kelvaro", "");
+    m.SetWindows64(false);
+    m.Remove("C:\\kelvaro");
+    EXPECT_EQ(RunIt(RunMode::VerySilent), ExitCode::NoInstallation);
+    const std::string again = LogText().substr(log.size());
+    for (const char* line :
+         {"not considered (registry, the user's VirtualStore): HKCU\\Software\\Classes\\"
+          "VirtualStore\\MACHINE\\SOFTWARE\\KLV does not exist or cannot be read",
+          "not considered (registry, as a 32-bit program reads it): HKLM\\SOFTWARE\\KLV (32-bit "
+          "view) has no value \"Kelvaro\"",
+          "no Kelvaro 3 installation at C:\\kelvaro (default): the folder does not exist"})
+        EXPECT_NE(again.find(line), std::string::npos) << line << "\n" << again;
 }
 
 TEST_F(Unattended, AnOlderVersionIsNeverInstalledUnasked) {
@@ -260,4 +278,38 @@ TEST_F(Unattended, APersonsAnswersGiveTheSameCodes) {
                                 "die u nu wilt installeren (3.2.0.1).",
                                 "payload install C:\\Kelvaro3 kelvaro.exe", Links[0], Links[1]}));
     EXPECT_NE(LogText().find("Toch oudere versie 3.2.0.1 installeren -> Nee"), std::string::npos);
+}
+
+TEST_F(Unattended, CloseApplicationsClosesTheHoldersAndLeavesOneThatRefuses) {
+    run.options.closeApplications = true;
+    m.RunProgram("Kelvaro", 4711, ProgramFile);
+    const auto programs = [this] {
+        Strings seen;
+        for (const std::string& line : m.journal)
+            for (const char* step : {"close ", "refused ", "restart "})
+                if (line.rfind(step, 0) == 0) seen.push_back(line);
+        m.journal.clear();
+        return seen;
+    };
+    EXPECT_EQ(RunIt(RunMode::VerySilent), ExitCode::Installed);
+    EXPECT_EQ(programs(), (Strings{"close Kelvaro", "restart Kelvaro"}));
+
+    // A program with unsaved work refuses: it keeps its file, the run ends as without the
+    // switch, and what did close comes back all the same.
+    app::FirstPaint = true;
+    m.RunProgram("Kladblok", 815, Installation + "\\Data\\nieuw.txt", true);
+    EXPECT_EQ(RunIt(RunMode::VerySilent), ExitCode::InUse);
+    EXPECT_EQ(programs(), (Strings{"close Kelvaro", "refused Kladblok", "restart Kelvaro"}));
+    const std::string log = LogText();
+    for (const char* line :
+         {"held by Kelvaro (process 4711): asked to close", "closed Kelvaro (process 4711)",
+          "started again: Kelvaro (process 4711)",
+          "Kladblok (process 815) did not close (Windows-fout 351)"})
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+
+    // Without the switch nobody is asked.
+    app::FirstPaint = true;
+    run.options.closeApplications = false;
+    EXPECT_EQ(RunIt(RunMode::VerySilent), ExitCode::InUse);
+    EXPECT_EQ(programs(), Strings{});
 }

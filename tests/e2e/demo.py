@@ -9,6 +9,8 @@ from __future__ import annotations
 import argparse
 import os
 import shutil
+import signal
+import struct
 import sys
 import time
 from pathlib import Path
@@ -23,6 +25,48 @@ CAPTION = "Kelvaro Update 3.2.0.1]"
 
 def show_text(text):
     return "\n      ".join(text.replace("\r\n", "\n").replace("\r", "\n").split("\n"))
+
+
+def file_version(program: Path) -> str:
+    """The file version in a Windows program's version resource (its VS_FIXEDFILEINFO)."""
+    try:
+        data = program.read_bytes()
+    except OSError:
+        return "no file"
+    at = data.find(struct.pack("<I", 0xFEEF04BD))
+    if at < 0 or at + 16 > len(data):
+        return "no version resource"
+    ms, ls = struct.unpack_from("<II", data, at + 8)
+    return f"{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}.{ls & 0xFFFF}"
+
+
+def prefix_processes(prefix: Path) -> list[int]:
+    """The processes that run in `prefix` (their WINEPREFIX names it): Wine's and the programs'."""
+    mark = b"\0WINEPREFIX=" + str(prefix).encode() + b"\0"
+    found = []
+    for entry in Path("/proc").iterdir():
+        if entry.name.isdigit() and int(entry.name) != os.getpid():
+            try:
+                if mark in b"\0" + (entry / "environ").read_bytes():
+                    found.append(int(entry.name))
+            except OSError:
+                pass
+    return found
+
+
+def end_wine(prefix: Prefix):
+    """Ends every Wine process the demo started in its machine: the server first, which takes
+    its programs along, then whatever is left."""
+    prefix.running = True  # the server may run even if the demo failed before it knew
+    prefix.stop()
+    left = prefix_processes(prefix.path)
+    for pid in left:
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+    print(f"== Wine     the machine's processes ended"
+          + (f" ({len(left)} left by wineserver -k, killed)" if left else ""))
 
 
 def build_machine(work: Path, display: Display, installed_program: Path):
@@ -84,6 +128,8 @@ def main():
         print(f"            Kelvaro 3.1.0.5 in {INSTALL_DIR} (HKLM\\SOFTWARE\\KLV, 32-bit view)")
         print(f"== running  {exe}")
         before = snapshot(root)
+        program = root / "kelvaro.exe"
+        version_before = file_version(program)
         run = Run(prefix, exe, work / "wine.log", debug="+msgbox")
         main_window = run.window(CAPTION, timeout=90)
         print(f"   window   {main_window.name!r}, {main_window.width}x{main_window.height}")
@@ -131,6 +177,13 @@ def main():
             if started.exists():
                 break
             time.sleep(0.2)
+        print(f"== kelvaro.exe  {version_before} before, {file_version(program)} after")
+        log_windows = prefix.user_windows + r"\Temp\klvupgrade.log"
+        log = prefix.unix(log_windows)
+        print(f"== the installer's log  {log}\n            ({log_windows}), its last lines:")
+        lines = log.read_text("utf-8", "replace").splitlines() if log.exists() else ["(none)"]
+        for line in lines[-12:]:
+            print("   " + line)
         print("== what changed in the installation")
         for line in differences(before, snapshot(root)) or ["nothing"]:
             print("   " + line)
@@ -150,7 +203,7 @@ def main():
         sys.exit(f"demo: {e}")
     finally:
         if prefix:
-            prefix.stop()
+            end_wine(prefix)
         display.close()
 
 

@@ -300,9 +300,51 @@ class SwitchSuite(Suite):
                                      f"{INSTALL_DIR} cannot be written, not even as administrator"))
         return "no relaunch offered; one notice, exit 9"
 
+    def close_applications(self, prefix: Prefix):
+        """/CLOSEAPPLICATIONS on a real run: nothing holds the files (Wine's Restart Manager
+        names no holder), so the run installs as without it and the log says so."""
+        root = stage_installation(prefix, self.args.installed_program)
+        before = snapshot(root)
+        run, files = self.start(prefix, "close_applications", "/VERYSILENT", "/CLOSEAPPLICATIONS",
+                                f"/LOG={LOG}")
+        shown, code = self.watch(run)
+        check(code == INSTALLED and not shown, f"exit {code}, shown {shown}")
+        self.expect_installed(root, files)
+        self.expect_only(before, snapshot(root), self.changed_paths(files))
+        self.expect_lines(self.read_log(prefix), ("start", "/CLOSEAPPLICATIONS"),
+                          ("check", "/CLOSEAPPLICATIONS: no program holds the "),
+                          ("phase", "install: installed"), ("result", "installed (exit code 0)"))
+        return "nothing held, installed, exit 0; the log says no program held a file"
+
+    def upgrade_without_program(self, prefix: Prefix):
+        """A program upgrade whose payload holds no kelvaro.exe: the rest goes in, the installed
+        program stays; the notice says the upgrade was not installed, nothing is asked, exit 4."""
+        root = stage_installation(prefix, self.args.installed_program)
+        before = snapshot(root)
+        run, files = self.start(prefix, "upgrade_without_program", f"/LOG={LOG}", files=payload())
+        try:
+            run.press_install(run.window(CAPTION))
+            notice = self.expect_box(run, text("upgrade_not_installed",
+                                               file=INSTALL_DIR + "\\kelvaro.exe"))
+            run.answer(notice, "Return")
+            code = run.wait_exit(60)
+        finally:
+            run.kill()
+        check(code == DAMAGED, f"exit {code}, expected {DAMAGED}")
+        check(len(run.box_texts()) == 1, f"boxes: {[b.text for b in run.box_texts()]}")
+        self.expect_installed(root, files)
+        self.expect_only(before, snapshot(root), self.changed_paths(files))
+        self.expect_no_shortcuts(prefix)
+        self.expect_lines(self.read_log(prefix),
+                          ("failure", "the program was not upgraded: the package holds no "
+                                      f"kelvaro.exe; the installed {INSTALL_DIR}\\kelvaro.exe is kept"),
+                          ("result", "damaged package (exit code 4): the program was not upgraded"))
+        return "the rest installed, kelvaro.exe kept; the notice alone, exit 4"
+
     SCENARIOS = ("verysilent_installs", "verysilent_not_installation", "verysilent_damaged",
                  "silent_shows_progress", "bad_switch", "log_left_alone", "verysilent_help",
-                 "second_copy_leaves_the_log", "elevated_copy_not_asked_again")
+                 "second_copy_leaves_the_log", "elevated_copy_not_asked_again", "close_applications",
+                 "upgrade_without_program")
 
     def run(self, names):
         ok = super().run(names)

@@ -151,7 +151,7 @@ std::string CanonicalPath(std::string_view path) {
 
 FakeMachine::FakeMachine() {
     AddDrive('C', platform::dkFixed);
-    platform::Services mine{this, this, this, this, this, this, this, this};
+    platform::Services mine{this, this, this, this, this, this, this, this, this};
     previous_ = platform::InstallServices(mine);
 }
 
@@ -212,6 +212,71 @@ void FakeMachine::Remove(std::string_view path) {
 
 void FakeMachine::LockFile(std::string_view path) {
     if (Entry* e = Find(path)) e->locked = true;
+}
+
+void FakeMachine::RunProgram(std::string_view name, std::uint32_t process, std::string_view path,
+                             bool refuses) {
+    LockFile(path);
+    programs_.push_back({std::string(name), CanonicalPath(path), process, refuses, true});
+}
+
+class FakeProgramSession final : public platform::ProgramSession {
+  public:
+    FakeProgramSession(FakeMachine& m, std::vector<std::string> files)
+        : m_(m), files_(std::move(files)) {}
+    std::vector<platform::HoldingProgram> Holders() override {
+        std::vector<platform::HoldingProgram> holders;
+        for (const FakeMachine::Program& p : m_.programs_)
+            if (p.running && Holds(p)) holders.push_back({p.name, p.process});
+        return holders;
+    }
+    int Close() override {
+        int result = 0;
+        for (FakeMachine::Program& p : m_.programs_) {
+            if (!p.running || !Holds(p)) continue;
+            m_.journal.push_back((p.refuses ? "refused " : "close ") + p.name);
+            if (p.refuses) {
+                result = 351; // ERROR_FAIL_SHUTDOWN
+                continue;
+            }
+            p.running = false;
+            closed_.push_back(static_cast<std::size_t>(&p - m_.programs_.data()));
+        }
+        for (const FakeMachine::Program& p : m_.programs_) {
+            if (p.running || !Holds(p)) continue;
+            const bool held = std::any_of(
+                m_.programs_.begin(), m_.programs_.end(),
+                [&](const FakeMachine::Program& o) { return o.running && o.file == p.file; });
+            if (FakeMachine::Entry* e = m_.Find(p.file)) e->locked = held;
+        }
+        return result;
+    }
+    int Restart() override {
+        for (std::size_t i : closed_) {
+            FakeMachine::Program& p = m_.programs_[i];
+            m_.journal.push_back("restart " + p.name);
+            p.running = true;
+            m_.LockFile(p.file);
+        }
+        closed_.clear();
+        return 0;
+    }
+
+  private:
+    bool Holds(const FakeMachine::Program& p) const {
+        return std::find(files_.begin(), files_.end(), p.file) != files_.end();
+    }
+    FakeMachine& m_;
+    std::vector<std::string> files_; // canonical
+    std::vector<std::size_t> closed_;
+};
+
+std::unique_ptr<platform::ProgramSession>
+FakeMachine::Session(const std::vector<std::string>& files) {
+    std::vector<std::string> canonical;
+    for (const std::string& file : files)
+        canonical.push_back(CanonicalPath(file));
+    return std::make_unique<FakeProgramSession>(*this, std::move(canonical));
 }
 
 void FakeMachine::SetShortName(std::string_view path, std::string_view shortName) {

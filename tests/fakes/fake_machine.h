@@ -25,7 +25,8 @@ class FakeMachine final : public platform::Registry,
                           public platform::Shell,
                           public platform::VersionResources,
                           public platform::Keyboard,
-                          public platform::WindowSystem {
+                          public platform::WindowSystem,
+                          public platform::Programs {
   public:
     // A machine with a ready fixed drive C: whose root is the current folder.
     FakeMachine();
@@ -50,6 +51,10 @@ class FakeMachine final : public platform::Registry,
     void LockFile(std::string_view path);
     void SetCurrentFolder(std::string_view path) { current_ = std::string(path); }
     void SetShortName(std::string_view path, std::string_view shortName);
+    // A program that runs as process `process` and holds `path` open (locked) until it is
+    // closed; one that `refuses` keeps running when asked to close (unsaved work).
+    void RunProgram(std::string_view name, std::uint32_t process, std::string_view path,
+                    bool refuses = false);
 
     void SetTempPath(std::string_view path) { temp_ = std::string(path); }
     void SetWindowsDirectory(std::string_view path) { windows_ = std::string(path); }
@@ -116,6 +121,7 @@ class FakeMachine final : public platform::Registry,
     int systemErrorBoxes = 0;
     unsigned errorMode = 0;
     int terminations = 0;
+    // Restart Manager sessions: "close <name>", "refused <name>", "restart <name>".
     // Noteworthy calls in order: "messages", "box", "create <path>", "remove <path>",
     // "attributes <path> <hex>", "find executable <path>", "link SetPath <target>", ...
     std::vector<std::string> journal;
@@ -161,9 +167,12 @@ class FakeMachine final : public platform::Registry,
     void ProcessMessages() override { journal.push_back("messages"); }
     void SetCursorShape(platform::Cursor cursor) override;
     void Terminate() override { ++terminations; }
+    std::unique_ptr<platform::ProgramSession>
+    Session(const std::vector<std::string>& files) override;
 
   private:
     friend class FakeShellLink;
+    friend class FakeProgramSession;
     struct Drive {
         unsigned kind;
         bool ready;
@@ -215,6 +224,12 @@ class FakeMachine final : public platform::Registry,
     bool failVersionReads_ = false;
     std::map<int, std::int16_t> keyStates_;
     std::deque<int> answers_;
+    struct Program {
+        std::string name, file; // file: canonical
+        std::uint32_t process;
+        bool refuses, running;
+    };
+    std::vector<Program> programs_;
     platform::Services previous_;
 };
 

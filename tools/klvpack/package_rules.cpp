@@ -46,8 +46,9 @@ std::optional<std::string> ProgramFileWarning(const ProgramFileFacts& program,
                                               std::string_view captionVersion) {
     if (!program.present)
         return "a program upgrade without kelvaro.exe at the top of the payload: the installer "
-               "keeps the installed program file and ends with \"Upgrade (...\\kelvaro.exe) niet "
-               "ge\xC3\xAFnstalleerd\" (add kelvaro.exe, or make a help or configured package)";
+               "keeps the installed program file, installs the other files and ends with "
+               "\"Upgrade (...\\kelvaro.exe) niet ge\xC3\xAFnstalleerd\" and exit code 4 "
+               "(add kelvaro.exe, or make a help or configured package)";
     if (!program.version)
         return std::string("kelvaro.exe has no version resource: installed, it reads as 0.0.0.0");
     const std::string text = VersionText(*program.version);

@@ -13,5 +13,6 @@ Shell& RealShell();
 VersionResources& RealVersionResources();
 Keyboard& RealKeyboard();
 WindowSystem& RealWindowSystem();
+Programs& RealPrograms();
 
 } // namespace klv::platform::win32

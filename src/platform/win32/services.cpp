@@ -7,10 +7,10 @@
 namespace klv::platform {
 
 Services SystemServices() {
-    return Services{&win32::RealRegistry(), &win32::RealFolders(),
-                    &win32::RealDrives(),   &win32::RealFiles(),
-                    &win32::RealShell(),    &win32::RealVersionResources(),
-                    &win32::RealKeyboard(), &win32::RealWindowSystem()};
+    return Services{
+        &win32::RealRegistry(), &win32::RealFolders(),      &win32::RealDrives(),
+        &win32::RealFiles(),    &win32::RealShell(),        &win32::RealVersionResources(),
+        &win32::RealKeyboard(), &win32::RealWindowSystem(), &win32::RealPrograms()};
 }
 
 ComApartment::ComApartment() {
