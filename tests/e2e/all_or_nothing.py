@@ -693,7 +693,8 @@ class AllOrNothing(Suite):
             run.kill()
         check(code == 0, f"the standard user's copy ended with {code}, not 0")
         changes = differences(outside_before, snapshot(outside))
-        check(not changes, "the standard user's copy changed C:\\Buiten:\n  " + "\n  ".join(changes))
+        check(not changes,
+              "the standard user's copy changed C:\\Buiten:\n  " + "\n  ".join(changes))
         return ("the elevated copy installed and left the note and both folders as they were; "
                 "a standard user's copy left C:\\Buiten alone too")
 
