@@ -231,37 +231,88 @@ DiskStatus MoveOver(platform::Disk& disk, const std::u16string& from, const std:
 // Puts every file of the plan back as it was before the switch, from the last to the first
 // (a folder recorded as moved whole back into the staging folder first), and removes the
 // folders the plan made. A new file is removed only once its staged copy has
-// left the staging folder: until then the file in its place is not the run's. False when
-// something could not be put back.
-bool Undo(platform::Disk& disk, const std::u16string& folder, const std::u16string& staging,
-          const std::u16string& backup, const SwitchPlan& plan,
+// left the staging folder: until then the file in its place is not the run's. Every path is
+// resolved below `folder` with no link in any part (platform::PathBelow); a name that meets one
+// is not touched. False when something could not be put back.
+bool Undo(platform::Disk& disk, const std::u16string& folder, const SwitchPlan& plan,
           const std::vector<std::u16string>& movedWhole) {
+    const std::u16string staging = StagingFolderName + u'\\';
+    const std::u16string backup = BackupFolderName + u'\\';
     bool complete = true;
     // A folder that moved into place whole goes back whole, with everything in it (where that
     // fails, its files are removed one by one below).
-    for (auto it = movedWhole.rbegin(); it != movedWhole.rend(); ++it)
-        if (disk.Kind(folder + *it) == EntryKind::Folder &&
-            disk.Kind(staging + *it) == EntryKind::Missing)
-            disk.Move(folder + *it, staging + *it);
+    for (auto it = movedWhole.rbegin(); it != movedWhole.rend(); ++it) {
+        const std::optional<std::u16string> placed = platform::PathBelow(disk, folder, *it);
+        const std::optional<std::u16string> staged =
+            platform::PathBelow(disk, folder, staging + *it);
+        if (!placed || !staged) {
+            complete = false;
+            continue;
+        }
+        if (disk.Kind(*placed) == EntryKind::Folder && disk.Kind(*staged) == EntryKind::Missing)
+            disk.Move(*placed, *staged);
+    }
     for (auto it = plan.files.rbegin(); it != plan.files.rend(); ++it) {
-        const std::u16string target = folder + it->name;
+        const std::optional<std::u16string> target = platform::PathBelow(disk, folder, it->name);
+        const std::optional<std::u16string> other =
+            platform::PathBelow(disk, folder, (it->existed ? backup : staging) + it->name);
+        if (!target || !other) {
+            complete = false;
+            continue;
+        }
         if (it->existed) {
             // Without a backup the old file was never moved: it is still in place.
-            const std::u16string saved = backup + it->name;
-            if (disk.Kind(saved) != EntryKind::File) continue;
-            if (!MoveOver(disk, saved, target).ok()) complete = false;
-        } else if (disk.Kind(target) == EntryKind::File &&
-                   disk.Kind(staging + it->name) == EntryKind::Missing) {
-            if (!Delete(disk, target).ok()) complete = false;
+            if (disk.Kind(*other) != EntryKind::File) continue;
+            if (!MoveOver(disk, *other, *target).ok()) complete = false;
+        } else if (disk.Kind(*target) == EntryKind::File &&
+                   disk.Kind(*other) == EntryKind::Missing) {
+            if (!Delete(disk, *target).ok()) complete = false;
         }
     }
     for (auto it = plan.newFolders.rbegin(); it != plan.newFolders.rend(); ++it) {
-        const std::u16string path = folder + *it;
         // A folder the plan made is gone again; one that is still there holds something that
         // is not the run's (it was emptied of the run's files above).
-        if (disk.Kind(path) == EntryKind::Folder) disk.RemoveFolder(path);
+        const std::optional<std::u16string> path = platform::PathBelow(disk, folder, *it);
+        if (path && disk.Kind(*path) == EntryKind::Folder) disk.RemoveFolder(*path);
     }
     return complete;
+}
+
+// Whether recovery may act on every name of `plan` in `folder`: each resolves below the folder,
+// its staging folder and its backup folder with no link in any part; in an elevated run every
+// backup of an old file is an administrator's.
+bool MayActOn(platform::Disk& disk, const std::u16string& folder, const SwitchPlan& plan,
+              bool elevated) {
+    const std::u16string staging = StagingFolderName + u'\\';
+    const std::u16string backup = BackupFolderName + u'\\';
+    for (const std::u16string& name : plan.newFolders)
+        if (!platform::PathBelow(disk, folder, name) ||
+            !platform::PathBelow(disk, folder, staging + name))
+            return false;
+    for (const PlannedFile& file : plan.files) {
+        if (!platform::PathBelow(disk, folder, file.name) ||
+            !platform::PathBelow(disk, folder, staging + file.name))
+            return false;
+        const std::optional<std::u16string> saved =
+            platform::PathBelow(disk, folder, backup + file.name);
+        if (!saved) return false;
+        if (elevated && file.existed && disk.Kind(*saved) != EntryKind::Missing &&
+            !disk.AdministratorOwns(*saved))
+            return false;
+    }
+    return true;
+}
+
+// Whether a change of `plan` may already be in place although the journal does not record the
+// switch: a folder the plan was to make, or a file it was to add, is there. (A crash cannot
+// make that: nothing moves before the switch is recorded; a damaged or forged journal can.)
+bool ChangedBeforeSwitch(platform::Disk& disk, const std::u16string& folder,
+                         const SwitchPlan& plan) {
+    for (const std::u16string& name : plan.newFolders)
+        if (disk.Kind(folder + name) != EntryKind::Missing) return true;
+    for (const PlannedFile& file : plan.files)
+        if (!file.existed && disk.Kind(folder + file.name) != EntryKind::Missing) return true;
+    return false;
 }
 
 // True when a file lies anywhere below `folder` (links are not entered, but count).
@@ -383,6 +434,10 @@ void LogRecovery(RecoveryResult result, const std::u16string& folder) {
     case RecoveryResult::Busy:
         what = "another update is running in this folder";
         break;
+    case RecoveryResult::Untrusted:
+        what = "an earlier update's remains are not trusted (a name through a link, or a "
+               "journal or backup no administrator owns); nothing was changed";
+        break;
     }
     Log(LogCategory::Recovery, std::string(what) + ": " + platform::Utf16ToAnsi(folder));
 }
@@ -443,7 +498,7 @@ bool InstallJournal::SwitchOver(const SwitchPlan& plan, SwitchFailure& failure) 
     auto fail = [&](const std::u16string& name, DiskStatus status) {
         failure.file = name;
         failure.status = status;
-        failure.restored = Undo(disk_, folder_, staging, backup, plan, recorded) && Discard();
+        failure.restored = Undo(disk_, folder_, plan, recorded) && Discard();
         return false;
     };
     if (const DiskStatus status = Append(kSwitchLine); !status.ok()) return fail(u"", status);
@@ -516,7 +571,7 @@ bool InstallJournal::Discard() {
 }
 
 RecoveryResult RecoverInterruptedRun(const std::u16string& folder, bool ownFolder,
-                                     platform::Disk& disk) {
+                                     platform::Disk& disk, bool elevated) {
     // The installation folder itself is followed once when it is a link (a junction left by a
     // move to another drive, a symbolic link, a mount point), as the run followed it; links
     // inside it are never entered.
@@ -525,43 +580,50 @@ RecoveryResult RecoverInterruptedRun(const std::u16string& folder, bool ownFolde
         return RecoveryResult::Nothing;
     InstallJournal journal(folder, disk);
     const std::u16string journalPath = folder + JournalFileName;
-    const bool backupThere = disk.Kind(folder + BackupFolderName) != EntryKind::Missing;
+    const std::u16string backupPath = folder + BackupFolderName;
+    const bool backupThere = disk.Kind(backupPath) != EntryKind::Missing;
     const EntryKind journalKind = disk.Kind(journalPath);
+    // An elevated run acts only on what an administrator made: what a standard user could have
+    // written (in a folder where users may add files) is told and left as it is.
+    auto untrusted = [&](const std::u16string& path) {
+        return elevated && !disk.AdministratorOwns(path);
+    };
     if (journalKind == EntryKind::Missing) {
         if (backupThere) return RecoveryResult::OrphanBackup;
-        if (!ownFolder || disk.Kind(folder + StagingFolderName) == EntryKind::Missing)
-            return RecoveryResult::Nothing;
+        const std::u16string staging = folder + StagingFolderName;
+        if (!ownFolder || disk.Kind(staging) == EntryKind::Missing) return RecoveryResult::Nothing;
+        if (untrusted(staging)) return RecoveryResult::Untrusted;
         // Staged files without a journal: nothing had been moved.
         return platform::RemoveTree(disk, journal.StagingFolder()) ? RecoveryResult::Restored
                                                                    : RecoveryResult::Incomplete;
     }
     if (journalKind != EntryKind::File) return RecoveryResult::Unreadable;
+    if (untrusted(journalPath) || (backupThere && untrusted(backupPath)))
+        return RecoveryResult::Untrusted;
     std::string data;
     if (const DiskStatus status = disk.Read(journalPath, data); !status.ok())
         return status.failure == platform::DiskFailure::InUse ? RecoveryResult::Busy
                                                               : RecoveryResult::Unreadable;
     const JournalText text = ParseJournal(data);
+    if (text.state == JournalText::Unreadable) return RecoveryResult::Unreadable;
+    if (!MayActOn(disk, folder, text.plan, elevated)) return RecoveryResult::Untrusted;
     switch (text.state) {
     case JournalText::Unreadable:
         return RecoveryResult::Unreadable;
     case JournalText::TornPlan:
-        // Cut off while the plan was written: nothing was moved, unless a backup says otherwise.
-        if (backupThere) return RecoveryResult::Unreadable;
-        // Elsewhere than the folder being installed, only a journal that shows its format.
-        if (!ownFolder && !data.starts_with(std::string(kHeader) + '\n'))
-            return RecoveryResult::Nothing;
-        break;
     case JournalText::Planned:
-        // Nothing is moved before the switch is recorded: a backup, or a folder the plan was to
-        // make, here is not this run's.
-        if (backupThere) return RecoveryResult::Unreadable;
-        for (const std::u16string& name : text.plan.newFolders)
-            if (disk.Kind(folder + name) != EntryKind::Missing) return RecoveryResult::Unreadable;
+        // Nothing is moved before the switch is recorded (and a plan cut off was not complete):
+        // a backup, or a change of the plan already in place, here is not proven this run's.
+        if (backupThere || ChangedBeforeSwitch(disk, folder, text.plan))
+            return RecoveryResult::Unreadable;
+        // Elsewhere than the folder being installed, only a journal that shows its format.
+        if (text.state == JournalText::TornPlan && !ownFolder &&
+            !data.starts_with(std::string(kHeader) + '\n'))
+            return RecoveryResult::Nothing;
         break;
     case JournalText::Switching:
         // Every saved file must be back before the backup folder may go.
-        if (!Undo(disk, folder, journal.StagingFolder(), journal.BackupFolder(), text.plan,
-                  text.movedWhole) ||
+        if (!Undo(disk, folder, text.plan, text.movedWhole) ||
             HoldsFiles(disk, journal.BackupFolder()))
             return RecoveryResult::Incomplete;
         break;
@@ -572,11 +634,13 @@ RecoveryResult RecoverInterruptedRun(const std::u16string& folder, bool ownFolde
 }
 
 std::vector<RecoveredFolder> RecoverEarlierRuns(const std::u16string& folder, bool recorded,
-                                                platform::Disk& disk) {
+                                                const RecoveryTrust& trust, platform::Disk& disk) {
+    // The note lies where a standard user may write it: an elevated run never reads it.
+    recorded = recorded && !trust.elevated;
     PendingList pending(disk, recorded);
     std::vector<RecoveredFolder> found;
     auto recover = [&](const std::u16string& f, bool own) {
-        const RecoveryResult result = RecoverInterruptedRun(f, own, disk);
+        const RecoveryResult result = RecoverInterruptedRun(f, own, disk, trust.elevated);
         if (result == RecoveryResult::Nothing) {
             if (recorded) pending.Remove(f);
             return;
@@ -585,11 +649,23 @@ std::vector<RecoveredFolder> RecoverEarlierRuns(const std::u16string& folder, bo
         if (!BlocksInstallation(result)) pending.Remove(f);
         found.push_back({f, result});
     };
-    const bool ownNoted = recorded && !folder.empty() && pending.Contains(folder);
+    // Only where this user could make the same changes itself, in a Kelvaro 3 installation.
+    auto mayAct = [&](const std::u16string& f) {
+        return trust.mayActOnNoted && trust.mayActOnNoted(f);
+    };
+    const bool ownNoted = recorded && !folder.empty() && pending.Contains(folder) && mayAct(folder);
     if (recorded) {
         const std::vector<std::u16string> noted = pending.Folders();
-        for (const std::u16string& f : noted)
-            recover(f, false);
+        for (const std::u16string& f : noted) {
+            if (mayAct(f)) {
+                recover(f, false);
+                continue;
+            }
+            Log(LogCategory::Recovery,
+                "a folder of the note of pending runs is no Kelvaro 3 installation this user "
+                "may change; left alone: " +
+                    platform::Utf16ToAnsi(f));
+        }
     }
     if (!folder.empty() && !ownNoted) recover(folder, true);
     if (recorded) pending.Save();

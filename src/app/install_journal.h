@@ -6,12 +6,16 @@
 // committed, finished) by the next run. The journal is held open without sharing for the length
 // of the run. Every change goes through a platform::Disk.
 //
-// Recovery trusts nothing it reads: it acts only where a journal of this format lies, only on
-// names inside that folder that could be payload names, never through a link; a journal it
-// cannot read, a backup without a journal, or an undo that did not complete leave everything as
-// it is and keep every installation out of that folder until they are resolved.
+// Recovery trusts nothing it reads (docs/architecture.md, "Trust"): it acts only where a journal
+// of this format lies, only on names inside that folder that could be payload names, each
+// resolved with no link, junction or mount point in any part (platform::PathBelow); only as far
+// as the journal proves what was done; in an elevated run only on a journal and backups an
+// administrator owns, and never on the note of pending runs. A journal it cannot read or trust,
+// a backup without a journal, or an undo that did not complete leave everything as it is and
+// keep every installation out of that folder until they are resolved.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -48,14 +52,27 @@ enum class RecoveryResult {
     Unreadable,   // a journal that cannot be read: nothing was changed, journal and backup stay
     OrphanBackup, // a backup folder without a journal: kept for the user
     Busy,         // another run holds the journal: it is not cut off
+    Untrusted,    // remains this run may not act on: a name through a link, or (elevated) a
+                  // journal or backup an administrator does not own; nothing was changed
 };
 
 // Whether a result keeps installations out of the folder until a later start resolves it.
 inline bool BlocksInstallation(RecoveryResult result) {
     return result == RecoveryResult::Incomplete || result == RecoveryResult::Unfinished ||
            result == RecoveryResult::Unreadable || result == RecoveryResult::OrphanBackup ||
-           result == RecoveryResult::Busy;
+           result == RecoveryResult::Busy || result == RecoveryResult::Untrusted;
 }
+
+// Who may have written what recovery reads, and so what this run may act on.
+struct RecoveryTrust {
+    // The run is elevated (an administrator's full token, or the copy started as one): it acts
+    // only in the folder it was handed, never on the note of pending runs (which lies where a
+    // standard user may write), and only on a journal, staging and backup an administrator owns.
+    bool elevated = false;
+    // For a run that is not elevated: whether it may act in a folder the note names (one that
+    // holds a complete Kelvaro 3 installation this user may change). Unset: in none.
+    std::function<bool(const std::u16string& folder)> mayActOnNoted;
+};
 
 // True when `name` (from a journal) could name a payload item: relative, not empty, no drive,
 // no ':', no leading separator, no empty, "." or ".." component, no device name, no control
@@ -108,12 +125,14 @@ struct RecoveredFolder {
 };
 
 // The one entry point of recovery: undoes (or finishes) what runs cut off by a crash or a
-// killed process left. With `recorded`, first in every folder the note of pending runs names
-// (a run of any package recovers them); then in `folder`, the folder this run installs into
-// (none when empty). Each finding is logged with what was done, and answered, one entry per
-// folder where something was found. A folder whose remains are resolved leaves the note; one
-// whose recovery could not be completed stays recorded for the next start.
+// killed process left. With `recorded` (never in an elevated run), first in every folder the
+// note of pending runs names that `trust` lets this run act on (a run of any package recovers
+// them; the others are logged and stay noted); then in `folder`, the folder this run installs
+// into (none when empty). Each finding is logged with what was done, and answered, one entry
+// per folder where something was found. A folder whose remains are resolved leaves the note;
+// one whose recovery could not be completed stays recorded for the next start.
 std::vector<RecoveredFolder> RecoverEarlierRuns(const std::u16string& folder, bool recorded,
+                                                const RecoveryTrust& trust,
                                                 platform::Disk& disk = platform::SystemDisk());
 
 // The note of pending runs, in the temporary folder: a run records its folder (with a trailing
@@ -125,9 +144,11 @@ void SettlePendingRun(const std::u16string& folder, platform::Disk& disk = platf
 // The step RecoverEarlierRuns takes in each folder: undoes (or finishes) a run that was cut off
 // in `folder` (with a trailing separator). Acts only where a journal lies; with `ownFolder`
 // (the folder this run installs into) it also removes a staging folder left without a journal
-// (a run cut off before its plan was written).
+// (a run cut off before its plan was written). With `elevated`, only remains an administrator
+// owns are acted on.
 RecoveryResult RecoverInterruptedRun(const std::u16string& folder, bool ownFolder = true,
-                                     platform::Disk& disk = platform::SystemDisk());
+                                     platform::Disk& disk = platform::SystemDisk(),
+                                     bool elevated = false);
 
 // Called after each step of the switch-over (the start of the switch is step 0, then each
 // move); none in a shipped program. Test builds end the process there, as if it were killed.

@@ -49,13 +49,16 @@ class Payload {
     // path, all or nothing: the items are extracted and checked beside the installation first,
     // and only when all are intact do they replace the old files. `programFile` (relative to
     // the folder) is the old program file that must not be in use, or empty. Whatever fails,
-    // the folder is left as it was. Closes the payload.
-    virtual InstallOutcome Install(const std::string& folder, const std::string& programFile) = 0;
+    // the folder is left as it was. Closes the payload. An elevated run (`trust`) leaves the
+    // note of pending runs alone.
+    virtual InstallOutcome Install(const std::string& folder, const std::string& programFile,
+                                   const RecoveryTrust& trust) = 0;
     // At start: undoes what an installation run cut off by a crash or a killed process left,
     // in the folders recorded by runs that did not end and in `folder` (the journal's
     // RecoverEarlierRuns). Answers what it found, one entry for each folder where it found
-    // something.
-    virtual std::vector<EarlierRun> RecoverInterruptedRuns(const std::string& folder) = 0;
+    // something. `trust` says which of them this run may act on.
+    virtual std::vector<EarlierRun> RecoverInterruptedRuns(const std::string& folder,
+                                                           const RecoveryTrust& trust) = 0;
 };
 
 // Opens the payload of the executable at `executablePath` when asked; no file is touched

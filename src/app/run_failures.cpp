@@ -196,6 +196,7 @@ std::string RecoveryNotice(RecoveryResult result, const std::string& folder) {
     case RecoveryResult::Unfinished:
         return util::texts::EarlierRunUnfinished(shown);
     case RecoveryResult::Unreadable:
+    case RecoveryResult::Untrusted: // as unreadable: it cannot be taken as written by a run
         return util::texts::EarlierRunUnreadable(shown);
     case RecoveryResult::OrphanBackup:
         return util::texts::OrphanBackup(shown,

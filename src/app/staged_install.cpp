@@ -42,9 +42,9 @@ class InstallRun {
   public:
     InstallRun(zip::TZipArchive& archive, const std::vector<PayloadItem>& items,
                const std::u16string& folder, const std::u16string& programFile,
-               platform::Disk& disk)
-        : archive_(archive), items_(items), folder_(folder), programFile_(programFile),
-          disk_(disk) {}
+               platform::Disk& disk, const RecoveryTrust& trust)
+        : archive_(archive), items_(items), folder_(folder), programFile_(programFile), disk_(disk),
+          trust_(trust) {}
 
     InstallOutcome Steps() {
         using Step = std::optional<InstallOutcome> (InstallRun::*)();
@@ -61,7 +61,7 @@ class InstallRun {
 
     // What an earlier run left is finished first; what cannot be finished keeps this run out.
     Next Recover() {
-        for (const RecoveredFolder& earlier : RecoverEarlierRuns(folder_, false, disk_))
+        for (const RecoveredFolder& earlier : RecoverEarlierRuns(folder_, false, trust_, disk_))
             if (BlocksInstallation(earlier.result)) {
                 InstallOutcome blocked = Failed(InstallOutcome::Blocked);
                 blocked.recovery = earlier.result;
@@ -262,6 +262,7 @@ class InstallRun {
     const std::u16string& folder_;
     const std::u16string& programFile_;
     platform::Disk& disk_;
+    const RecoveryTrust& trust_;
     std::optional<SwitchPlan> plan_;
     std::uint64_t needed_ = 0;
     std::optional<InstallJournal> journal_;
@@ -310,9 +311,10 @@ OpenedPayload::~OpenedPayload() {
 }
 
 InstallOutcome OpenedPayload::Install(const std::u16string& folder,
-                                      const std::u16string& programFile, platform::Disk& disk) {
+                                      const std::u16string& programFile, platform::Disk& disk,
+                                      const RecoveryTrust& trust) {
     if (check_.kind != InstallOutcome::Ok) return check_;
-    return InstallRun(archive_, items_, folder, programFile, disk).Steps();
+    return InstallRun(archive_, items_, folder, programFile, disk, trust).Steps();
 }
 
 } // namespace klv::app

@@ -65,9 +65,10 @@ class OpenedPayload {
     // recovery); what cannot be finished keeps this run out. `programFile` is the program
     // file's name relative to the folder when the run replaces it (a program upgrade), else
     // empty: when it is there and in use, nothing is done. Every change on the disk goes
-    // through `disk`.
+    // through `disk`; `trust` says what of an earlier run's remains this run may act on.
     InstallOutcome Install(const std::u16string& folder, const std::u16string& programFile,
-                           platform::Disk& disk = platform::SystemDisk());
+                           platform::Disk& disk = platform::SystemDisk(),
+                           const RecoveryTrust& trust = {});
 
   private:
     zip::TZipArchive& archive_;

@@ -79,7 +79,7 @@ void TUpgradeForm::FormPaint(TObject*) {
             run_.options.folder.empty() ? DefaultFolder() : run_.options.folder;
         // An earlier run cut off while switching the installation over is undone first.
         // A run that had committed is finished quietly (the log tells it): no update was lost.
-        for (const EarlierRun& earlier : payload_->RecoverInterruptedRuns(folder))
+        for (const EarlierRun& earlier : payload_->RecoverInterruptedRuns(folder, Trust()))
             if (earlier.result != RecoveryResult::Completed)
                 util::ShowNotice(RecoveryNotice(earlier.result, earlier.folder));
         if (!run_.options.folder.empty() && !run_.Unattended()) {

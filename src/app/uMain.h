@@ -96,6 +96,13 @@ class TUpgradeForm {
     // that is already an administrator's only says that it may not write. False means the
     // run ends.
     bool FolderIsWritable(const std::string& folder);
+    // True when this copy runs as an administrator: started as one by another (/ELEVATED), or
+    // with an elevated token.
+    bool RunsElevated();
+    // What of an earlier run's remains this copy may act on: an elevated copy only what an
+    // administrator made in the folder it was handed; another only in folders of the note that
+    // hold a complete Kelvaro 3 installation it may write in.
+    RecoveryTrust Trust();
     bool ConfirmVersion(const std::string& programFile);
     std::string PackageVersion();
     std::string InstalledVersion(const std::string& programFile);

@@ -172,13 +172,30 @@ std::string AbsoluteFolder(std::string_view folder) {
     return folder.empty() ? std::string() : util::sys::Files().FullPath(folder);
 }
 
+bool TUpgradeForm::RunsElevated() {
+    return run_.options.elevated ||
+           (TokenElevatedHook ? TokenElevatedHook() : util::sys::Shell().Elevated());
+}
+
+RecoveryTrust TUpgradeForm::Trust() {
+    RecoveryTrust trust;
+    trust.elevated = RunsElevated();
+    // The same changes this user could make itself, in a folder the installer would install
+    // into: a complete Kelvaro 3 installation it may write in.
+    trust.mayActOnNoted = [](const std::u16string& noted) {
+        const std::string folder = platform::Utf16ToAnsi(noted);
+        return IsFullInstallation(folder) && util::sys::Files().CanWriteIn(folder);
+    };
+    return trust;
+}
+
 bool TUpgradeForm::FolderIsWritable(const std::string& folder) {
     // A standard user may not change a folder below "Program Files" or one an administrator
     // made: nothing is written there before this copy or an elevated one may.
     if (util::sys::Files().CanWriteIn(folder)) return true;
     util::sys::Windows().SetCursorShape(platform::Cursor::Normal);
     auto& shell = util::sys::Shell();
-    if (run_.options.elevated || (TokenElevatedHook ? TokenElevatedHook() : shell.Elevated())) {
+    if (RunsElevated()) {
         // An administrator's copy that still may not write: starting another would only ask
         // the same again.
         run_.End(ExitCode::NoRights,

@@ -123,7 +123,7 @@ void TUpgradeForm::RunInstallation(const std::string& folder) {
     // Every item is extracted and checked beside the installation before the old files are
     // replaced; whatever fails leaves the folder as it was.
     const auto installStart = std::chrono::steady_clock::now();
-    const InstallOutcome outcome = payload_->Install(folder, replacedProgram);
+    const InstallOutcome outcome = payload_->Install(folder, replacedProgram, Trust());
     Log(LogCategory::Phase,
         "install: " + std::string(ExitName(ExitCodeFor(outcome))) + ", " + Since(installStart));
     // What was closed comes back whether or not the update went in: nothing of it stays shut.

@@ -125,7 +125,8 @@ class ZipPayload final : public Payload {
         return files;
     }
 
-    InstallOutcome Install(const std::string& folder, const std::string& programFile) override {
+    InstallOutcome Install(const std::string& folder, const std::string& programFile,
+                           const RecoveryTrust& trust) override {
         if (!opened_) {
             // Install without a sound Check: the payload is checked here.
             if (InstallOutcome check = Check(folder); check.kind != InstallOutcome::Ok)
@@ -133,22 +134,29 @@ class ZipPayload final : public Payload {
         }
         const std::unique_ptr<OpenedPayload> opened = std::move(opened_);
         // While the run may change the folder, the temporary folder remembers where it is, so
-        // that the next run of any package can undo a run that was cut off.
+        // that the next run of any package can undo a run that was cut off. An elevated run
+        // leaves the note alone (it lies where a standard user may write): its folder is
+        // recovered by the next run into it.
         const std::u16string target = platform::AnsiToUtf16(util::WithTrailingBackslash(folder));
-        RecordPendingRun(target);
+        if (!trust.elevated) RecordPendingRun(target);
         struct Settle {
             const std::u16string& target;
-            ~Settle() { SettlePendingRun(target); }
-        } settle{target};
-        return opened->Install(target, platform::AnsiToUtf16(programFile));
+            bool noted;
+            ~Settle() {
+                if (noted) SettlePendingRun(target);
+            }
+        } settle{target, !trust.elevated};
+        return opened->Install(target, platform::AnsiToUtf16(programFile), platform::SystemDisk(),
+                               trust);
     }
 
-    std::vector<EarlierRun> RecoverInterruptedRuns(const std::string& folder) override {
+    std::vector<EarlierRun> RecoverInterruptedRuns(const std::string& folder,
+                                                   const RecoveryTrust& trust) override {
         const std::u16string own = folder.empty()
                                        ? std::u16string()
                                        : platform::AnsiToUtf16(util::WithTrailingBackslash(folder));
         std::vector<EarlierRun> found;
-        for (const RecoveredFolder& earlier : RecoverEarlierRuns(own, true))
+        for (const RecoveredFolder& earlier : RecoverEarlierRuns(own, true, trust))
             found.push_back({platform::Utf16ToAnsi(earlier.folder), earlier.result});
         return found;
     }

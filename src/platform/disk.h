@@ -80,6 +80,10 @@ class Disk {
     virtual std::vector<std::string> Holders(const std::u16string& path);
     // Appends the whole file to `data`, read with every share allowed.
     virtual DiskStatus Read(const std::u16string& path, std::string& data);
+    // True when the entry itself (a link is not followed) is owned by an administrator: on
+    // Windows the Administrators group, SYSTEM or TrustedInstaller, the owners a standard user
+    // cannot give a file; on POSIX root or the calling user. False when it cannot be told.
+    virtual bool AdministratorOwns(const std::u16string& path);
 
     // ---- changes
     // Creates a file that must not exist yet, held open without sharing.
@@ -101,6 +105,15 @@ Disk& SystemDisk();
 
 // The system's answer to Disk::Kind.
 EntryKind KindOf(const std::u16string& path);
+// The system's answer to Disk::AdministratorOwns.
+bool OwnedByAdministrator(const std::u16string& path);
+
+// `folder` (with a trailing separator) followed by `name` (relative, '\' between its parts),
+// when no part of `name` is a link, junction, mount point or other reparse point: a part that
+// is missing ends the test, as nothing lies below it. None when a part is a link. `folder`
+// itself is not tested (an installation folder may be a link, followed as its user chose).
+std::optional<std::u16string> PathBelow(Disk& disk, const std::u16string& folder,
+                                        std::u16string_view name);
 
 // Makes `path` and its missing parents, one MakeFolder each.
 DiskStatus MakeFolders(Disk& disk, const std::u16string& path);

@@ -134,11 +134,12 @@ class ScriptedPayload final : public app::Payload {
         return check;
     }
     std::vector<std::string> Files() override { return s_.intact ? s_.items : Strings{}; }
-    std::vector<app::EarlierRun> RecoverInterruptedRuns(const std::string&) override {
+    std::vector<app::EarlierRun> RecoverInterruptedRuns(const std::string&,
+                                                        const app::RecoveryTrust&) override {
         return s_.earlierRuns;
     }
-    app::InstallOutcome Install(const std::string& folder,
-                                const std::string& programFile) override {
+    app::InstallOutcome Install(const std::string& folder, const std::string& programFile,
+                                const app::RecoveryTrust&) override {
         m_.journal.push_back("payload install " + folder + (programFile.empty() ? "" : " ") +
                              programFile);
         if (s_.failExtraction) throw zip::EZAException(zip::neNotIntact, nullptr);

@@ -302,7 +302,7 @@ TEST(ZipPayload, SoundPayloadIsCheckedWithoutWritingThenInstalledFromTheSameOpen
     EXPECT_FALSE(replaced) << replaced.message();
 #endif
 
-    ASSERT_EQ(payload->Install(target, "kelvaro.exe").kind, app::InstallOutcome::Ok);
+    ASSERT_EQ(payload->Install(target, "kelvaro.exe", {}).kind, app::InstallOutcome::Ok);
     EXPECT_EQ(test::ReadBytes(dir / "Kelvaro" / "kelvaro.exe"), std::string(70000, 'k'));
     EXPECT_EQ(test::ReadBytes(dir / "Kelvaro" / "Data" / "voornamen.txt"), "Jan\r\nPiet\r\n");
     EXPECT_EQ(FilesBelow(target).size(), 3u);
@@ -334,7 +334,7 @@ TEST(ZipPayload, DamagedOrCutOffPayloadIsRefused) {
     const auto payload = app::NewZipPayload(Package(bad).Write(crc));
     const std::string target = Folder(crc, "Kelvaro");
     ASSERT_EQ(payload->Check(target).kind, app::InstallOutcome::Ok);
-    const app::InstallOutcome staged = payload->Install(target, "");
+    const app::InstallOutcome staged = payload->Install(target, "", {});
     EXPECT_EQ(staged.kind, app::InstallOutcome::Damaged);
     EXPECT_EQ(staged.engineCode, zip::neNotIntact);
     EXPECT_EQ(platform::Utf16ToAnsi(staged.file).find("voornamen.txt") != std::string::npos, true)
@@ -351,9 +351,10 @@ TEST(ZipPayload, DamagedOrCutOffPayloadIsRefused) {
     EXPECT_EQ(lockedCheck.kind, app::InstallOutcome::Damaged);
     EXPECT_EQ(lockedCheck.file, u"Data\\geheim.txt");
     // Install without a sound check checks first, and refuses the same.
-    EXPECT_EQ(
-        app::NewZipPayload(Package(locked).Write(enc))->Install(Folder(enc, "Kelvaro"), "").kind,
-        app::InstallOutcome::Damaged);
+    EXPECT_EQ(app::NewZipPayload(Package(locked).Write(enc))
+                  ->Install(Folder(enc, "Kelvaro"), "", {})
+                  .kind,
+              app::InstallOutcome::Damaged);
     EXPECT_TRUE(FilesBelow(enc / "Kelvaro").empty());
 
     // Not an archive at all.

@@ -29,6 +29,10 @@ from harness import (INSTALL_DIR, Prefix, Run, check, differences, file_held,  #
 from scenarios import DAMAGED, DONE, START_QUESTION, START_TITLE, Suite, main  # noqa: E402
 from texts import text  # noqa: E402
 
+# Wine's token is always elevated; these runs are a standard user's, as on a shared PC, unless a
+# scenario takes the token as it is (elevated_token).
+os.environ["KLVUPGRADE_TOKEN_NOT_ELEVATED"] = "1"
+
 UPGRADE_CAPTION = "Kelvaro Update 3.2.0.1]"  # a newer version: no version question
 HELP_CAPTION = "Kelvaro Schermhelp Update 3.2.0.1]"
 NOTHING_CHANGED = text("nothing_changed")
@@ -88,6 +92,16 @@ def stop_after(step: int | None):
         yield
     finally:
         del os.environ["KLVUPGRADE_STOP_AFTER_STEP"]
+
+
+@contextlib.contextmanager
+def elevated_token():
+    """The runs started inside take Wine's token as it is: an administrator's, elevated."""
+    del os.environ["KLVUPGRADE_TOKEN_NOT_ELEVATED"]
+    try:
+        yield
+    finally:
+        os.environ["KLVUPGRADE_TOKEN_NOT_ELEVATED"] = "1"
 
 
 @contextlib.contextmanager
@@ -414,12 +428,8 @@ class AllOrNothing(Suite):
         try:
             subprocess.run(["mount", "-o", "remount,bind,ro", str(root)], check=True,
                            capture_output=True)
-            os.environ["KLVUPGRADE_TOKEN_NOT_ELEVATED"] = "1"
-            try:
-                run = Run(prefix, exe, self.work / "relaunch.log",
-                          args=["/NOSTART", f"/LOG={log_path}"])
-            finally:
-                del os.environ["KLVUPGRADE_TOKEN_NOT_ELEVATED"]
+            run = Run(prefix, exe, self.work / "relaunch.log",
+                      args=["/NOSTART", f"/LOG={log_path}"])
             try:
                 run.press_install(run.window(UPGRADE_CAPTION))
                 question = run.next_box(title="Geen schrijfrechten")
@@ -600,8 +610,9 @@ class AllOrNothing(Suite):
         """A forged note in the temporary folder naming a folder outside the installation,
         whose forged journal names files beyond it; a journal in the installation with a record
         changed after it was written (its checksum fails), with the backup that holds the only
-        copy of a file. Nothing is touched, both are told, and
-        the installation is refused."""
+        copy of a file. Nothing is touched, the installation's journal is told (the outside
+        folder holds no installation: the note is not followed there), and the installation is
+        refused."""
         root = stage_installation(prefix, self.args.installed_program)
         outside = prefix.unix("C:\\Buiten")
         (outside / "Foto's").mkdir(parents=True)
@@ -621,7 +632,7 @@ class AllOrNothing(Suite):
                            caption=UPGRADE_CAPTION)
         run = Run(prefix, exe, self.work / "untrusted_remains.log")
         try:
-            run.answer(self.expect_box(run, unreadable_notice("C:\\Buiten")), "Return")
+            # C:\Buiten holds no Kelvaro 3 installation: the note is not followed there.
             run.answer(self.expect_box(run, unreadable_notice(INSTALL_DIR)), "Return")
             run.press_install(run.window(UPGRADE_CAPTION))
             run.answer(self.expect_box(run, unreadable_notice(INSTALL_DIR)), "Return")
@@ -635,7 +646,85 @@ class AllOrNothing(Suite):
         pending = (prefix.temp / "klvupgrade.pending").read_bytes().decode()
         check("C:\\Buiten\\" in pending and INSTALL_DIR + "\\" in pending,
               f"the note lost a folder awaiting recovery: {pending!r}")
-        return "both told as unreadable, the install refused; nothing changed, both still noted"
+        return ("the installation's journal told as unreadable, the outside one left alone, the "
+                "install refused; nothing changed, both still noted")
+
+    def forged_note(self, prefix: Prefix):
+        """A standard user's note names C:\\Buiten (no installation) and C:\\Andere (another
+        Kelvaro 3 installation), each with a journal whose checksums hold and whose undo would
+        delete a file there. The copy started as administrator (/ELEVATED, an elevated token)
+        never reads the note: it installs into its own folder, and both folders and the note
+        stay as they were. A standard user's copy then leaves C:\\Buiten alone as well."""
+        root = stage_installation(prefix, self.args.installed_program)
+        outside = prefix.unix("C:\\Buiten")
+        outside.mkdir()
+        (outside / "victim.txt").write_bytes(b"not the installation's")
+        another = stage_installation(prefix, self.args.installed_program, folder="C:\\Andere",
+                                     registry=False)
+        prefix.set_install_registry(INSTALL_DIR)
+        for folder, victim in ((outside, b"victim.txt"), (another, b"kelvaro.exe")):
+            (folder / "~klvupgrade.journal").write_bytes(
+                journal(b"F 0 " + victim, b"PLAN", b"SWITCH"))
+        prefix.temp.mkdir(exist_ok=True)
+        note = b"C:\\Buiten\\\nC:\\Andere\\\n"
+        (prefix.temp / "klvupgrade.pending").write_bytes(note)
+        outside_before, another_before = snapshot(outside), snapshot(another)
+        files = payload(self.args.update_program)
+        exe = self.package(prefix, "klvupgrade.exe", files, caption=UPGRADE_CAPTION)
+        with elevated_token():
+            run = Run(prefix, exe, self.work / "forged_note-elevated.log",
+                      args=["/ELEVATED", "/VERYSILENT", "/NOSTART", f"/DIR={INSTALL_DIR}"])
+        try:
+            code = run.wait_exit(60)
+        finally:
+            run.kill()
+        check(code == 0, f"the elevated copy ended with {code}, not 0")
+        self.expect_installed(root, files)
+        for what, was, folder in (("C:\\Buiten", outside_before, outside),
+                                  ("C:\\Andere", another_before, another)):
+            changes = differences(was, snapshot(folder))
+            check(not changes, f"the elevated copy changed {what}:\n  " + "\n  ".join(changes))
+        check((prefix.temp / "klvupgrade.pending").read_bytes() == note,
+              "the elevated copy changed the note")
+        run = Run(prefix, exe, self.work / "forged_note-user.log", args=["/VERYSILENT", "/NOSTART"])
+        try:
+            code = run.wait_exit(60)
+        finally:
+            run.kill()
+        check(code == 0, f"the standard user's copy ended with {code}, not 0")
+        changes = differences(outside_before, snapshot(outside))
+        check(not changes,
+              "the standard user's copy changed C:\\Buiten:\n  " + "\n  ".join(changes))
+        return ("the elevated copy installed and left the note and both folders as they were; "
+                "a standard user's copy left C:\\Buiten alone too")
+
+    def link_in_parent(self, prefix: Prefix):
+        """A journal in the installation names Hulp\\victim.txt as a new file, and Hulp is a
+        link to C:\\Buiten2 (a symbolic link made in the prefix's drive_c, a reparse point to
+        Windows). The start resolves every part of the name, finds the link and acts on
+        nothing: C:\\Buiten2 and the installation stay as they were, the run ends with exit 8."""
+        root = stage_installation(prefix, self.args.installed_program)
+        outside = prefix.unix("C:\\Buiten2")
+        outside.mkdir()
+        (outside / "victim.txt").write_bytes(b"not the installation's")
+        os.symlink(outside, root / "Hulp", target_is_directory=True)
+        (root / "~klvupgrade.journal").write_bytes(
+            journal(b"F 0 Hulp\\victim.txt", b"PLAN", b"SWITCH"))
+        before, outside_before = snapshot(root), snapshot(outside)
+        exe = self.package(prefix, "klvupgrade.exe", payload(self.args.update_program),
+                           caption=UPGRADE_CAPTION)
+        run = Run(prefix, exe, self.work / "link_in_parent.log", args=["/VERYSILENT", "/NOSTART"])
+        try:
+            code = run.wait_exit(60)
+        finally:
+            run.kill()
+        check(code == 8, f"exit {code}, not 8 (an earlier update could not be undone)")
+        for what, was, now in (("installation", before, snapshot(root)),
+                               ("linked folder", outside_before, snapshot(outside))):
+            changes = differences(was, now)
+            check(not changes, f"the {what} changed:\n  " + "\n  ".join(changes))
+        check(root.joinpath("Hulp").is_symlink(), "the link was replaced")
+        return "the link in a parent part refused: nothing changed on either side, exit 8"
 
     def link_in_staging(self, prefix: Prefix):
         """A run cut off with a link among its staged files (a symbolic link to a folder
@@ -770,9 +859,9 @@ class AllOrNothing(Suite):
                 "installed file: a damaged run left nothing, the intact one installed them")
 
     SCENARIOS = ("full_drive", "file_in_use", "damaged_item", "cut_off", "success", "flushed",
-                 "untrusted_remains", "link_in_staging", "two_copies", "refused_packages",
-                 "long_paths", "linked_folder", "relative_dir", "committed_leftovers",
-                 "unexpected_failure", "relaunch_as_administrator")
+                 "untrusted_remains", "forged_note", "link_in_parent", "link_in_staging",
+                 "two_copies", "refused_packages", "long_paths", "linked_folder", "relative_dir",
+                 "committed_leftovers", "unexpected_failure", "relaunch_as_administrator")
 
 
 if __name__ == "__main__":

@@ -32,6 +32,11 @@ using test::ReadBytes;
 using test::ScratchDir;
 using test::WriteBytes;
 
+// A run that may act in every folder the note names.
+RecoveryTrust AnyNoted() {
+    return {false, [](const std::u16string&) { return true; }};
+}
+
 // A journal as a run writes it: its header, then each record with its CRC-32 in front; `torn`
 // follows the last one as it stands (a write cut off).
 std::string Journal(std::initializer_list<std::string_view> records, std::string_view torn = "",
@@ -563,12 +568,12 @@ TEST(RecoveryTest, EarlierRunsFromTheNoteAndTheOwnFolderAreRecoveredAndLogged) {
     RecordPendingRun(orphan);
 
     // The own folder alone: the noted ones are not visited.
-    EXPECT_TRUE(RecoverEarlierRuns(u"", false).empty());
+    EXPECT_TRUE(RecoverEarlierRuns(u"", false, AnyNoted()).empty());
     EXPECT_TRUE(fs::exists(dir / "Voltooid" / "~klvupgrade.journal"));
 
     RunLog log((dir / "klvupgrade.log").u16string());
     SetRunLog(&log);
-    const std::vector<RecoveredFolder> found = RecoverEarlierRuns(own, true);
+    const std::vector<RecoveredFolder> found = RecoverEarlierRuns(own, true, AnyNoted());
     SetRunLog(nullptr);
     ASSERT_EQ(found.size(), 3u);
     EXPECT_EQ(found[0].folder, committed);
@@ -587,11 +592,11 @@ TEST(RecoveryTest, EarlierRunsFromTheNoteAndTheOwnFolderAreRecoveredAndLogged) {
     EXPECT_NE(logged.find((dir / "Voltooid").string()), std::string::npos) << logged;
 
     // The next start finds only what still blocks; once resolved, nothing and no note.
-    const std::vector<RecoveredFolder> again = RecoverEarlierRuns(own, true);
+    const std::vector<RecoveredFolder> again = RecoverEarlierRuns(own, true, AnyNoted());
     ASSERT_EQ(again.size(), 1u);
     EXPECT_EQ(again[0].folder, orphan);
     fs::remove_all(dir / "Wees" / "~klvupgrade.backup");
-    EXPECT_TRUE(RecoverEarlierRuns(own, true).empty());
+    EXPECT_TRUE(RecoverEarlierRuns(own, true, AnyNoted()).empty());
     EXPECT_FALSE(fs::exists(dir / "temp" / "klvupgrade.pending"));
     EXPECT_FALSE(fs::exists(dir / "temp" / "klvupgrade.pending.new"));
     if (oldTemp.empty())
@@ -646,7 +651,7 @@ TEST(RecoveryTest, ALinkedFolderIsRecoveredAndTheNoteIsSettledInOnePass) {
             return platform::SystemDisk().RemoveFile(path);
         }
     } disk;
-    const std::vector<RecoveredFolder> found = RecoverEarlierRuns(u"", true, disk);
+    const std::vector<RecoveredFolder> found = RecoverEarlierRuns(u"", true, AnyNoted(), disk);
     ASSERT_EQ(found.size(), 2u);
     EXPECT_EQ(found[0].folder, orphan);
     EXPECT_EQ(found[0].result, RecoveryResult::OrphanBackup);

@@ -140,6 +140,10 @@ DiskStatus Disk::Read(const std::u16string& path, std::string& data) {
     return ReadWholeFile(path, data, error) ? DiskStatus{} : DiskStatus::Failed(error);
 }
 
+bool Disk::AdministratorOwns(const std::u16string& path) {
+    return OwnedByAdministrator(path);
+}
+
 Disk& SystemDisk() {
     static SystemDiskImpl disk;
     return disk;
@@ -153,6 +157,25 @@ DiskStatus MakeFolders(Disk& disk, const std::u16string& path) {
         if (const DiskStatus status = MakeFolders(disk, parent); !status.ok()) return status;
     }
     return disk.MakeFolder(folder);
+}
+
+std::optional<std::u16string> PathBelow(Disk& disk, const std::u16string& folder,
+                                        std::u16string_view name) {
+    std::u16string path = folder + std::u16string(name);
+    for (std::size_t at = folder.size(); at <= path.size(); ++at) {
+        if (at < path.size() && path[at] != u'\\') continue;
+        if (at == folder.size()) continue; // an empty part: nothing to test
+        switch (disk.Kind(path.substr(0, at))) {
+        case EntryKind::Link:
+            return std::nullopt;
+        case EntryKind::Missing:
+            return path;
+        case EntryKind::File:
+        case EntryKind::Folder:
+            break;
+        }
+    }
+    return path;
 }
 
 bool RemoveTree(Disk& disk, const std::u16string& folder) {

@@ -1,5 +1,6 @@
-// The POSIX side of the disk: kinds of entries without following links, error codes, and the
-// one-installer claim (a lock on a file in the temporary folder, for the native tests).
+// The POSIX side of the disk: kinds and owners of entries without following links, error
+// codes, and the one-installer claim (a lock on a file in the temporary folder, for the native
+// tests).
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -25,6 +26,16 @@ EntryKind KindOf(const std::u16string& path) {
     if (::lstat(native.c_str(), &st) != 0) return EntryKind::Missing;
     if (S_ISLNK(st.st_mode)) return EntryKind::Link;
     return S_ISDIR(st.st_mode) ? EntryKind::Folder : EntryKind::File;
+}
+
+bool OwnedByAdministrator(const std::u16string& path) {
+    // No split token here: a process trusts what root or its own user made.
+    std::string native = NativePath(path);
+    while (native.size() > 1 && native.back() == '/')
+        native.pop_back();
+    struct stat st {};
+    if (::lstat(native.c_str(), &st) != 0) return false;
+    return st.st_uid == 0 || st.st_uid == ::geteuid();
 }
 
 int LastSystemError() {

@@ -1,7 +1,10 @@
-// The Win32 side of the disk: kinds of entries without following reparse points, error codes,
-// and the one-installer claim (a named mutex).
+// The Win32 side of the disk: kinds and owners of entries without following reparse points,
+// error codes, and the one-installer claim (a named mutex).
 #include <windows.h>
 
+#include <aclapi.h>
+
+#include "platform/win32/open_handle.h"
 #include "platform/win32/wide_path.h"
 
 #include "platform/disk.h"
@@ -31,6 +34,45 @@ EntryKind KindOf(const std::u16string& path) {
     if (attributes == INVALID_FILE_ATTRIBUTES) return EntryKind::Missing;
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return EntryKind::Link;
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::Folder : EntryKind::File;
+}
+
+namespace {
+
+// NT SERVICE\TrustedInstaller, the owner of the system's own files:
+// S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464.
+bool IsTrustedInstaller(PSID sid) {
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID trustedInstaller = nullptr;
+    if (!AllocateAndInitializeSid(&nt, 6, SECURITY_SERVICE_ID_BASE_RID, 956008885, 3418522649,
+                                  1831038044, 1853292631, 2271478464, 0, 0, &trustedInstaller))
+        return false;
+    const bool same = EqualSid(sid, trustedInstaller) != 0;
+    FreeSid(trustedInstaller);
+    return same;
+}
+
+} // namespace
+
+bool OwnedByAdministrator(const std::u16string& path) {
+    std::u16string own = path;
+    while (own.size() > 3 && (own.back() == u'\\' || own.back() == u'/'))
+        own.pop_back();
+    // The entry itself: a reparse point is opened, not what it points to.
+    const HANDLE handle =
+        win32::OpenHandle(own, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD result = GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                                         nullptr, nullptr, nullptr, &descriptor);
+    CloseHandle(handle);
+    if (result != ERROR_SUCCESS) return false;
+    const bool administrator =
+        owner && (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
+                  IsWellKnownSid(owner, WinLocalSystemSid) || IsTrustedInstaller(owner));
+    LocalFree(descriptor);
+    return administrator;
 }
 
 int LastSystemError() {
