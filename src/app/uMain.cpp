@@ -67,87 +67,100 @@ void TUpgradeForm::FormPaint(TObject*) {
         FirstPaint = false;
         view_.Repaint();
         if (FirstPaintHook) FirstPaintHook();
-        // One copy at a time: a second one touches nothing, not even the temporary folder.
-        if (!payload_->Claim()) {
-            run_.End(ExitCode::AlreadyRunning, "another copy of the installer is running");
-            util::ShowNotice(AlreadyRunningNotice());
-            CloseAndTerminate();
-            return;
-        }
+        if (!ClaimTheRun()) return;
         const std::string caption = view_.Caption();
         const std::string folder =
             run_.options.folder.empty() ? DefaultFolder() : run_.options.folder;
-        // An earlier run cut off while switching the installation over is undone first.
-        // A run that had committed is finished quietly (the log tells it): no update was lost.
-        for (const EarlierRun& earlier : payload_->RecoverInterruptedRuns(folder, Trust()))
-            if (earlier.result != RecoveryResult::Completed)
-                util::ShowNotice(RecoveryNotice(earlier.result, earlier.folder));
-        if (!run_.options.folder.empty() && !run_.Unattended()) {
-            // A folder named on the command line (a relaunch as administrator names the one
-            // chosen) stands as if typed: the timer and the validation judge it.
-            view_.SetText(Control::edPath, folder);
-            Log(LogCategory::Folder,
-                folder + " (" + FolderSource(folder, !run_.options.folder.empty()) + ")");
-        } else if (!IsBlankText(folder) && util::FolderExistsSafe(folder) &&
-                   IsFullInstallation(folder)) {
-            view_.SetText(Control::edPath, folder);
-            const std::string source = FolderSource(folder, !run_.options.folder.empty());
-            // The default folder: why the registry gave none.
-            if (source == "default") LogConsideredFolders(folder);
-            Log(LogCategory::Folder, folder + " (" + source + ")");
-        } else {
-            view_.SetText(Control::edPath, "");
-            LogConsideredFolders(folder);
-            Log(LogCategory::Folder, "no Kelvaro 3 installation at " + folder + " (" +
-                                         FolderSource(folder, !run_.options.folder.empty()) +
-                                         "): " + InstallationShortfall(folder));
-            if (run_.Unattended()) {
-                // Nobody to search or browse for: the run ends here, and the log says what
-                // would help.
-                Log(LogCategory::Folder,
-                    std::string("an unattended run does not search the drives: ") +
-                        (run_.options.folder.empty()
-                             ? "name the installation with /DIR=\"folder\""
-                             : "/DIR= must name a full Kelvaro 3 installation"));
-                run_.End(ExitCode::NoInstallation, "no Kelvaro 3 installation found");
-                CloseAndTerminate();
-                return;
-            }
-            if (util::AskQuestion(util::texts::NotFoundQuestion, util::texts::NotFoundSearchMeaning,
-                                  util::texts::NotFoundBrowseMeaning, util::texts::NotFoundTitle,
-                                  1) == 1)
-                zoeklocsClick();
-            else
-                bnSelectDestPathClick();
-        }
+        UndoEarlierRuns(folder);
+        if (!TakeFolder(folder)) return;
         view_.SetCaption(caption);
-        try {
-            ApplyPayloadConfiguration();
-        } catch (const zip::EZAError& e) {
-            const std::string temp = util::TempFolder();
-            if (ConfigurationNotWritten(e, temp)) {
-                // Downloading again would not help: the temporary folder took no files.
-                run_.End(ExitCode::NoRoom, "the configuration files cannot be written to " + temp +
-                                               ": " + platform::Utf16ToAnsi(e.Message()));
-                std::string shown = temp;
-                while (shown.size() > 3 && shown.back() == '\\')
-                    shown.pop_back();
-                util::ShowNotice(util::texts::NotUnpacked(shown, ""));
-                CloseAndTerminate();
-                return;
-            }
-            // A payload the engine cannot read ends here, before anything was changed.
-            run_.End(ExitCode::DamagedPackage, "the package cannot be read");
-            util::ShowNotice(DamagedPackageNotice());
-            CloseAndTerminate();
-            return;
-        }
+        if (!ConfigureFromPayload()) return;
         LogPackage();
     }
     if (IsHelpPackage()) {
         view_.SetText(Control::Label1, util::texts::HelpHeading);
         view_.SetChecked(Control::MakeShortcuts, false);
         view_.SetVisible(Control::MakeShortcuts, false);
+    }
+}
+
+bool TUpgradeForm::ClaimTheRun() {
+    // One copy at a time: a second one touches nothing, not even the temporary folder.
+    if (payload_->Claim()) return true;
+    run_.End(ExitCode::AlreadyRunning, "another copy of the installer is running");
+    util::ShowNotice(AlreadyRunningNotice());
+    CloseAndTerminate();
+    return false;
+}
+
+void TUpgradeForm::UndoEarlierRuns(const std::string& folder) {
+    // An earlier run cut off while switching the installation over is undone first.
+    // A run that had committed is finished quietly (the log tells it): no update was lost.
+    for (const EarlierRun& earlier : payload_->RecoverInterruptedRuns(folder, Trust()))
+        if (earlier.result != RecoveryResult::Completed)
+            util::ShowNotice(RecoveryNotice(earlier.result, earlier.folder));
+}
+
+bool TUpgradeForm::TakeFolder(const std::string& folder) {
+    const bool named = !run_.options.folder.empty();
+    if (named && !run_.Unattended()) {
+        // A folder named on the command line (a relaunch as administrator names the one
+        // chosen) stands as if typed: the timer and the validation judge it.
+        view_.SetText(Control::edPath, folder);
+        Log(LogCategory::Folder, folder + " (" + FolderSource(folder, named) + ")");
+        return true;
+    }
+    if (!IsBlankText(folder) && util::FolderExistsSafe(folder) && IsFullInstallation(folder)) {
+        view_.SetText(Control::edPath, folder);
+        const std::string source = FolderSource(folder, named);
+        // The default folder: why the registry gave none.
+        if (source == "default") LogConsideredFolders(folder);
+        Log(LogCategory::Folder, folder + " (" + source + ")");
+        return true;
+    }
+    view_.SetText(Control::edPath, "");
+    LogConsideredFolders(folder);
+    Log(LogCategory::Folder, "no Kelvaro 3 installation at " + folder + " (" +
+                                 FolderSource(folder, named) +
+                                 "): " + InstallationShortfall(folder));
+    if (run_.Unattended()) {
+        // Nobody to search or browse for: the run ends here, and the log says what would help.
+        Log(LogCategory::Folder, std::string("an unattended run does not search the drives: ") +
+                                     (named ? "/DIR= must name a full Kelvaro 3 installation"
+                                            : "name the installation with /DIR=\"folder\""));
+        run_.End(ExitCode::NoInstallation, "no Kelvaro 3 installation found");
+        CloseAndTerminate();
+        return false;
+    }
+    if (util::AskQuestion(util::texts::NotFoundQuestion, util::texts::NotFoundSearchMeaning,
+                          util::texts::NotFoundBrowseMeaning, util::texts::NotFoundTitle, 1) == 1)
+        zoeklocsClick();
+    else
+        bnSelectDestPathClick();
+    return true;
+}
+
+bool TUpgradeForm::ConfigureFromPayload() {
+    try {
+        ApplyPayloadConfiguration();
+        return true;
+    } catch (const zip::EZAError& e) {
+        const std::string temp = util::TempFolder();
+        if (ConfigurationNotWritten(e, temp)) {
+            // Downloading again would not help: the temporary folder took no files.
+            run_.End(ExitCode::NoRoom, "the configuration files cannot be written to " + temp +
+                                           ": " + platform::Utf16ToAnsi(e.Message()));
+            std::string shown = temp;
+            while (shown.size() > 3 && shown.back() == '\\')
+                shown.pop_back();
+            util::ShowNotice(util::texts::NotUnpacked(shown, ""));
+        } else {
+            // A payload the engine cannot read ends here, before anything was changed.
+            run_.End(ExitCode::DamagedPackage, "the package cannot be read");
+            util::ShowNotice(DamagedPackageNotice());
+        }
+        CloseAndTerminate();
+        return false;
     }
 }
 

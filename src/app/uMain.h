@@ -130,6 +130,17 @@ class TUpgradeForm {
     const std::string& ExecutablePath() const { return executablePath_; }
 
   private:
+    // The first paint's steps, in order; each false when it ended the run (window closed).
+    // The machine's one run: a second copy ends here (exit 7).
+    bool ClaimTheRun();
+    // Undoes or finishes what earlier runs left, as far as this copy may act on it.
+    void UndoEarlierRuns(const std::string& folder);
+    // The folder field from /DIR, the registry or the default; otherwise search or browse
+    // (an unattended run ends, exit 2).
+    bool TakeFolder(const std::string& folder);
+    // Stub.ini and the picture from the payload; a package that cannot be read ends (exit 4),
+    // a temporary folder that takes no files too (exit 6).
+    bool ConfigureFromPayload();
     // Normal cursor, window closed, application terminated.
     void CloseAndTerminate();
     // The installation run past the hourglass; its caller closes on every way out.
