@@ -145,6 +145,10 @@ class TUpgradeForm {
     void CloseAndTerminate();
     // The installation run past the hourglass; its caller closes on every way out.
     void RunInstallation(const std::string& folder);
+    // After the payload went in: the notice, or the shortcuts and the start question; a
+    // program upgrade whose package lacks the program ends with exit 4.
+    void EndInstalled(const std::string& folder, const std::string& programFile,
+                      bool withoutProgram, bool programExisted);
 
     UpgradeView& view_;
     Run& run_;

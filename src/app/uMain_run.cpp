@@ -29,6 +29,23 @@ void SetCursor(platform::Cursor cursor) {
     util::sys::Windows().SetCursorShape(cursor);
 }
 
+// The payload's files that are already in `folder`, as full paths.
+std::vector<std::string> ExistingFiles(const std::string& folder,
+                                       const std::vector<std::string>& files) {
+    std::vector<std::string> existing;
+    for (const std::string& file : files)
+        if (util::FileExistsSafe(util::WithTrailingBackslash(folder) + file))
+            existing.push_back(util::WithTrailingBackslash(folder) + file);
+    return existing;
+}
+
+// Whether the payload's `files` hold `name` (compared without case).
+bool Carries(const std::vector<std::string>& files, const std::string& name) {
+    return std::any_of(files.begin(), files.end(), [&](const std::string& file) {
+        return util::LowerAscii(file) == util::LowerAscii(name);
+    });
+}
+
 // A run that ends without installing: its exit code, its line in the log and its notice.
 void EndFailedRun(Run& run, const InstallOutcome& outcome, const std::string& folder,
                   const std::string& programFile) {
@@ -93,10 +110,7 @@ void TUpgradeForm::RunInstallation(const std::string& folder) {
     const std::vector<std::string> files = payload_->Files();
     // A program upgrade whose payload holds no program file keeps the installed one: the
     // upgrade is not installed, whatever else the payload brings.
-    const bool carriesProgram =
-        std::any_of(files.begin(), files.end(), [&](const std::string& file) {
-            return util::LowerAscii(file) == util::LowerAscii(ProgramFileName);
-        });
+    const bool carriesProgram = Carries(files, ProgramFileName);
     std::string programFile;
     std::string replacedProgram; // the old program file that must be free to replace
     bool programExisted = false;
@@ -112,13 +126,7 @@ void TUpgradeForm::RunInstallation(const std::string& folder) {
 
     // /CLOSEAPPLICATIONS: the programs that hold a file to be replaced close first.
     std::optional<ClosedPrograms> closed;
-    if (run_.options.closeApplications) {
-        std::vector<std::string> replaced;
-        for (const std::string& file : files)
-            if (util::FileExistsSafe(util::WithTrailingBackslash(folder) + file))
-                replaced.push_back(util::WithTrailingBackslash(folder) + file);
-        closed.emplace(replaced);
-    }
+    if (run_.options.closeApplications) closed.emplace(ExistingFiles(folder, files));
 
     // Every item is extracted and checked beside the installation before the old files are
     // replaced; whatever fails leaves the folder as it was.
@@ -133,10 +141,16 @@ void TUpgradeForm::RunInstallation(const std::string& folder) {
         return;
     }
     run_.End(ExitCode::Installed, "the payload is in " + folder);
+    EndInstalled(folder, programFile, upgrade && !carriesProgram, programExisted);
+}
+
+void TUpgradeForm::EndInstalled(const std::string& folder, const std::string& programFile,
+                                bool withoutProgram, bool programExisted) {
+    const bool upgrade = !StubConfigFound && !IsHelpPackage();
 
     if (!upgrade) {
         util::ShowNotice(util::texts::InstallationDone);
-    } else if (!carriesProgram || !util::FileExistsSafe(programFile)) {
+    } else if (withoutProgram || !util::FileExistsSafe(programFile)) {
         // The rest of the payload is in place, the program is not the update's: the package
         // lacks its program file, and a deployment must not count it as updated.
         const std::string why =
