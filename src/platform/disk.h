@@ -80,6 +80,10 @@ class Disk {
     virtual std::vector<std::string> Holders(const std::u16string& path);
     // Appends the whole file to `data`, read with every share allowed.
     virtual DiskStatus Read(const std::u16string& path, std::string& data);
+    // A plain file on a disk, asked without opening anything else (see platform::IsRegularFile).
+    virtual bool IsRegularFile(const std::u16string& path);
+    // Appends at most the first `bytes` of the file to `data`, read with every share allowed.
+    virtual DiskStatus ReadHead(const std::u16string& path, std::size_t bytes, std::string& data);
 
     // ---- changes
     // Creates a file that must not exist yet, held open without sharing.
