@@ -213,13 +213,11 @@ TEST(RunLog, NoDeviceIsOpenedAndTheDefaultLogTakesOverWithTheReason) {
     EXPECT_EQ(refusal, u"names the device COM1.log, which is never opened as a log");
 
     // The copy started as administrator makes nothing, and follows no link to its log.
-    std::filesystem::create_directories(dir / "echt");
-    std::filesystem::create_directory_symlink(dir / "echt", dir / "link");
-    RunLog(test::U16(dir / "echt" / "run.log")).Line(LogCategory::Start, "run 1");
+    std::filesystem::create_directory_symlink(dir.Path(), dir / "link");
     app::LogLimits carryOn;
     carryOn.carryOn = true;
-    for (const auto& path : {dir / "link" / "run.log", dir / "echt" / "new.log"})
+    for (const auto& path : {dir / "link" / "klvupgrade.log", dir / "new.log"})
         EXPECT_FALSE(RunLog(test::U16(path), carryOn).Writing()) << path;
-    EXPECT_FALSE(std::filesystem::exists(dir / "echt" / "new.log"));
+    EXPECT_TRUE(RunLog(test::U16(dir / "klvupgrade.1.log"), carryOn).Writing());
     ::unsetenv("TMPDIR");
 }
