@@ -313,7 +313,7 @@ class SwitchSuite(Suite):
         self.installs(prefix, name, "/DIR=" + INSTALL_DIR, "/LOG=" + asked)
         log = self.read_log(prefix, prefix.user_windows + r"\Temp\klvupgrade.log")
         self.expect_lines(log, ("start", f"the file {asked} {why}"))
-        check(log[-1] == ("result", "installed (exit code 0)"), f"the last line is {log[-1]}")
+        check(log[-1][1].startswith("installed (exit code 0)"), f"the last line is {log[-1]}")
 
     def log_device(self, prefix: Prefix):
         """/LOG=COM1 once hung for ever reading the "file", holding the machine's one run."""
@@ -345,7 +345,7 @@ class SwitchSuite(Suite):
                       files=payload(self.args.update_program, many))
         log = self.read_log(prefix)
         counted = [t for c, t in log if c == "phase" and " more files, not listed" in t]
-        check(len(counted) == 1 and log[-1] == ("result", "installed (exit code 0)") and
+        check(len(counted) == 1 and log[-1][1].startswith("installed (exit code 0)") and
               prefix.unix(LOG).stat().st_size <= 512 * 1024 + 4200, f"{counted}, {log[-1]}")
         return f"{len(log)} lines; {counted[0]}; the last one the result"
 
