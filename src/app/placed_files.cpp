@@ -12,13 +12,26 @@ void LogPlacedFiles(const SwitchPlan& plan, const std::vector<PayloadItem>& item
     std::map<std::u16string, std::int64_t> sizes;
     for (const PayloadItem& item : items)
         if (!item.folder) sizes[platform::LowerCase(item.name)] = item.size;
+    std::size_t listed = 0;
+    std::size_t more = 0, moreReplaced = 0;
     for (const PlannedFile& file : plan.files) {
+        if (listed > kListedPlacedBytes) {
+            ++more;
+            moreReplaced += file.existed ? 1 : 0;
+            continue;
+        }
         const auto size = sizes.find(platform::LowerCase(file.name));
         const std::string bytes = size == sizes.end() ? std::string("size unknown")
                                                       : std::to_string(size->second) + " bytes";
-        Log(LogCategory::Phase, u"placed " + file.name + u", " + platform::AnsiToUtf16(bytes) +
-                                    (file.existed ? u", replaced" : u", new"));
+        const std::u16string line = u"placed " + file.name + u", " + platform::AnsiToUtf16(bytes) +
+                                    (file.existed ? u", replaced" : u", new");
+        listed += line.size();
+        Log(LogCategory::Phase, line);
     }
+    if (more > 0)
+        Log(LogCategory::Phase, "placed " + std::to_string(more) +
+                                    " more files, not listed: " + std::to_string(moreReplaced) +
+                                    " replaced, " + std::to_string(more - moreReplaced) + " new");
 }
 
 std::string HeldBy(platform::Disk& disk, const std::u16string& path) {

@@ -1,9 +1,11 @@
 #include "app/run.h"
 
+#include "platform/text.h"
+
 namespace klv::app {
 
 Run Run::FromCommandLine(const CommandLine& line,
-                         const std::function<std::string(std::string_view)>& absolute) {
+                         const std::function<std::string(std::u16string_view)>& absolute) {
     RunOptions options;
     if (line.verySilent)
         options.mode = RunMode::VerySilent;
@@ -40,13 +42,13 @@ std::string Run::ResultLine() const {
     return line;
 }
 
-std::string Run::HandOverArguments(std::string_view folder) const {
+std::u16string Run::HandOverArguments(std::string_view folder) const {
     CommandLine next;
     next.verySilent = options.mode == RunMode::VerySilent;
     next.silent = options.mode == RunMode::Silent;
     next.noStart = options.noStart;
     next.closeApplications = options.closeApplications;
-    next.dir = std::string(folder);
+    next.dir = platform::AnsiToUtf16(folder);
     if (!options.log.empty()) next.log = options.log;
     return RelaunchArguments(next);
 }

@@ -25,9 +25,9 @@ struct RunOptions {
     bool noStart = false;  // /NOSTART: Kelvaro is never started afterwards
     std::string folder;    // /DIR: the target folder instead of the one found (8-bit ANSI),
                            // absolute (made so against the folder the package was started
-                           // from); empty when not given
+                           // from); empty when not given, or when it has no ANSI name
     bool elevated = false; // /ELEVATED: this copy was started as administrator by another
-    std::string log;       // the log this run writes (8-bit ANSI), once opened; empty for none
+    std::u16string log;    // the log this run writes, once opened; empty for none
     // /CLOSEAPPLICATIONS: the programs that hold files the run replaces are asked to close
     // (never forced) and started again after the run, unless /NOSTART (closed_programs.h).
     bool closeApplications = false;
@@ -48,9 +48,10 @@ class Run {
     explicit Run(RunOptions options) : options(std::move(options)) {}
 
     // The run `line` asks for: /VERYSILENT wins over /SILENT; a /DIR= folder is made
-    // absolute by `absolute`.
+    // absolute, in the ANSI code page, by `absolute` (empty when the folder has no name there:
+    // the caller refuses the switch).
     static Run FromCommandLine(const CommandLine& line,
-                               const std::function<std::string(std::string_view)>& absolute);
+                               const std::function<std::string(std::u16string_view)>& absolute);
 
     // What the entry does: a bad switch ends the run before /? is looked at, and both before
     // a second copy is told it is one (`claimed`: this process holds the machine's run).
@@ -79,7 +80,7 @@ class Run {
     // The switches of the copy started as administrator to take the run over into `folder`:
     // the mode, /NOSTART, /CLOSEAPPLICATIONS, /LOG (this run's log) and /DIR, quoted
     // (RelaunchArguments).
-    std::string HandOverArguments(std::string_view folder) const;
+    std::u16string HandOverArguments(std::string_view folder) const;
 
   private:
     ExitCode code_ = ExitCode::Cancelled;

@@ -2,16 +2,22 @@
 // millisecond and a category, for the people who support, script and package the installer.
 // By default %TEMP%\klvupgrade.log; /LOG names another file (its folder is made when missing). Each
 // run starts a new file and the earlier runs' logs move one place down (klvupgrade.log ->
-// klvupgrade.1.log -> ...); a file stops growing at a bound. Only this installer's own logs
-// (known by their first line) are ever moved or removed: a file of the user's at one of those
-// names stays as it is, and a file at the log's own name that is not a log of ours, or that
-// cannot be moved aside, is left alone and gets no lines. A log that cannot be written is no
-// failure: every error is swallowed and the run goes on exactly as without a log.
+// klvupgrade.1.log -> ...). Only this installer's own logs (known by their first line) are ever
+// moved or removed: a file of the user's at one of those names stays as it is, and a file at the
+// log's own name that is not a log of ours, or that cannot be moved aside, is left alone and gets
+// no lines. A log never blocks the run: a device (COM1, \\.\..., "nul.txt") is refused by its
+// name and never opened, and only a plain file on a disk is read or written. A log that cannot be
+// written is no failure: every error is swallowed and the run goes on exactly as without a log.
+//
+// A file keeps room for the end of its run whatever the size of the payload: past its bound less
+// a reserve, only failures and the result are written (the lines left out are counted), and the
+// result line is always written, the last line of the run.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -35,12 +41,21 @@ enum class LogCategory {
 std::string_view CategoryName(LogCategory category);
 
 struct LogLimits {
-    std::int64_t maxBytes = 512 * 1024; // one file's size; later lines are dropped
+    std::int64_t maxBytes = 512 * 1024; // one file's size, the result line aside
     int keep = 5;                       // files kept: this run's and the 4 before it
     // Go on in the file of the copy that started this one (the relaunch as administrator):
-    // nothing is rotated, the lines are appended to it when it is a log of ours.
+    // nothing is rotated or made, the lines are appended to it when it is a log of ours that
+    // no link leads to (the copy as administrator writes nothing a link could send elsewhere).
     bool carryOn = false;
+    // The end of maxBytes kept for failures (at most a quarter of it): other lines stop before.
+    std::int64_t reserveBytes = 32 * 1024;
 };
+
+// Why `path` is never opened as a log: a device name as any part ("COM1", "C:\x\nul.txt"), a
+// path to the system's device space ("\\.\PIPE\x", "\\?\GLOBALROOT\Device\x"; "\\?\C:\x" and
+// "\\?\UNC\server\x" name files), or a ':' other than a drive's (a stream). Nothing when the
+// path may name a file.
+std::optional<std::u16string> LogPathProblem(std::u16string_view path);
 
 class RunLog {
   public:
@@ -62,6 +77,9 @@ class RunLog {
     // True when a file at the path is not a log of ours, or could not be moved aside: it was
     // left as it was, and this log writes nothing.
     bool LeftAlone() const { return leftAlone_; }
+    // Why this log writes nothing, following the path ("names the device COM1, ..."); empty
+    // while it writes, and for an empty path.
+    const std::u16string& Refusal() const { return refusal_; }
     const std::u16string& Path() const { return path_; }
 
     // %TEMP%\klvupgrade.log.
@@ -74,7 +92,11 @@ class RunLog {
     static bool IsOwnLog(platform::Disk& disk, const std::u16string& path);
 
   private:
+    // Starts the file; the reason when it cannot.
+    std::optional<std::u16string> Start();
     void Write(LogCategory category, const std::string& utf8);
+    // Appends `line` when the file stays within `bound` (negative: no bound).
+    bool Append(const std::string& line, std::int64_t bound);
     // Moves the earlier logs one place down; false when the name of this run's file is not free.
     bool Rotate();
 
@@ -83,11 +105,16 @@ class RunLog {
     platform::Disk& disk_;
     bool writing_ = false;
     bool leftAlone_ = false;
+    std::u16string refusal_;
+    bool reserveReached_ = false; // only failures and the result are written
+    std::int64_t leftOut_ = 0;    // lines not written since
 };
 
-// The log of a run at `path` (carrying on the starting copy's file with `carryOn`). When the
-// file there is left alone, the log is the default one instead, where the run says so.
-std::unique_ptr<RunLog> OpenRunLog(const std::u16string& path, bool carryOn = false,
+// The log of a run at `path` (carrying on the starting copy's file with `carryOn`). When no log
+// can be written there, the log is the default one instead, and `refusal` says why the path
+// was not taken (RunLog::Refusal, to follow the path in the run's line about it); else empty.
+std::unique_ptr<RunLog> OpenRunLog(const std::u16string& path, bool carryOn,
+                                   std::u16string& refusal,
                                    platform::Disk& disk = platform::SystemDisk());
 
 // The log of this process's run, for the code that has no way to be handed one; lines go

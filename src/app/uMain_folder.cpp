@@ -208,9 +208,9 @@ bool TUpgradeForm::FolderIsWritable(const std::string& folder) {
                           util::texts::NoWriteRightsTitle, 1) == 1) {
         // The new copy gets every switch of this run and the folder chosen here, writes on in
         // this run's log, and starts the run itself; this one waits and ends as it ends.
-        const std::string arguments = run_.HandOverArguments(folder);
+        const std::u16string arguments = run_.HandOverArguments(folder);
         Log(LogCategory::Phase,
-            "the run is handed over to a copy started as administrator: " + arguments);
+            u"the run is handed over to a copy started as administrator: " + arguments);
         ReleaseRun(); // the new copy claims the run
         const std::optional<int> code =
             shell.RunElevatedAndWait(view_.Handle(), executablePath_, arguments);

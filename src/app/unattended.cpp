@@ -6,6 +6,7 @@
 #include "app/run_failures.h"
 #include "app/run_log.h"
 #include "platform/disk.h"
+#include "platform/text.h"
 #include "util/meldunit.h"
 #include "util/texts.h"
 
@@ -48,11 +49,17 @@ void EndAtOnce(Run& run, RunStart start, const CommandLine& line, std::string_vi
     case RunStart::Window:
         return;
     case RunStart::BadSwitch: {
-        const std::string bad =
-            !line.malformed.empty() ? line.malformed.front() : line.unknown.front();
-        run.End(ExitCode::BadSwitch, "unknown or malformed switch " + bad);
+        // Every bad switch is named, the log's line for each and the result's list alike.
+        std::u16string bad;
+        for (const auto* list : {&line.malformed, &line.unknown})
+            for (const std::u16string& argument : *list) {
+                Log(LogCategory::Start,
+                    (list == &line.unknown ? u"unknown switch " : u"malformed switch ") + argument);
+                bad += (bad.empty() ? u"" : u" ") + argument;
+            }
+        run.End(ExitCode::BadSwitch, "unknown or malformed switch " + platform::Utf16ToAnsi(bad));
         if (shows)
-            windows.ShowMessageBox(util::texts::BadSwitch(bad), title,
+            windows.ShowMessageBox(util::texts::BadSwitch(platform::Utf16ToAnsi(bad)), title,
                                    platform::mbOk | platform::mbIconError);
         return;
     }

@@ -84,6 +84,10 @@ class Disk {
     // Windows the Administrators group, SYSTEM or TrustedInstaller, the owners a standard user
     // cannot give a file; on POSIX root or the calling user. False when it cannot be told.
     virtual bool AdministratorOwns(const std::u16string& path);
+    // A plain file on a disk, asked without opening anything else (see platform::IsRegularFile).
+    virtual bool IsRegularFile(const std::u16string& path);
+    // Appends at most the first `bytes` of the file to `data`, read with every share allowed.
+    virtual DiskStatus ReadHead(const std::u16string& path, std::size_t bytes, std::string& data);
 
     // ---- changes
     // Creates a file that must not exist yet, held open without sharing.

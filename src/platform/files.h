@@ -13,6 +13,11 @@ namespace klv::platform {
 bool FileExists(const std::u16string& path);
 // True when `path` names an existing folder.
 bool DirectoryExists(const std::u16string& path);
+// True when `path` names a plain file on a disk: not a folder, a link, a device, a pipe or a
+// console. The last component is not followed, and nothing else is opened: on Windows the
+// path is opened for its attributes alone, at identification level (a pipe server cannot act
+// as the caller), and the system tells the handle's type.
+bool IsRegularFile(const std::u16string& path);
 // True when the path's drive is A: or B:, or a drive that the system reports as removable.
 bool IsRemovableDrive(const std::u16string& path);
 

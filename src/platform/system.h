@@ -267,8 +267,9 @@ class Shell {
     // Starts `file` as administrator (the "runas" verb) and waits until it ends, the owner
     // window taking no input meanwhile while its other messages are served. The new process's
     // exit code; none when it could not be started (the user refused the elevation prompt).
+    // `parameters` are wide: a folder or a log outside the ANSI code page reaches the new copy.
     virtual std::optional<int> RunElevatedAndWait(WindowHandle owner, std::string_view file,
-                                                  std::string_view parameters) = 0;
+                                                  std::u16string_view parameters) = 0;
     // True when this process runs with an administrator's full (elevated) token.
     virtual bool Elevated() = 0;
     // The program that opens the existing document `file`; empty when there is none.

@@ -1,11 +1,15 @@
 // The run's log on real files: each run's file moves one place down and the oldest goes, a
-// file stops at its bound with a line that says so, and a log that cannot be written is no
-// failure and touches nothing.
+// file keeps room for its failures and ends with the result past its bound, and a log that
+// cannot be written is no failure and touches nothing.
 #include <gtest/gtest.h>
 
 #include <regex>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "app/run_log.h"
+#include "platform/text.h"
 #include "platform/tree_files.h"
 #include "zip/system_disk_but.h"
 #include "zip/test_util.h"
@@ -26,7 +30,7 @@ std::vector<std::string> NamesIn(const std::filesystem::path& folder) {
 
 } // namespace
 
-TEST(RunLog, EachRunStartsAFileOlderOnesMoveDownAndAFileStopsAtItsBound) {
+TEST(RunLog, EachRunStartsAFileOlderOnesMoveDownAndAFileKeepsItsEndPastItsBound) {
     test::ScratchDir dir;
     const auto path = test::U16(dir / "klvupgrade.log");
     const app::LogLimits limits{2048, 3};
@@ -45,23 +49,30 @@ TEST(RunLog, EachRunStartsAFileOlderOnesMoveDownAndAFileStopsAtItsBound) {
     EXPECT_NE(test::ReadBytes(dir / "klvupgrade.2.log").find("run 3"), std::string::npos);
 
     {
-        // ANSI text becomes UTF-8, a line break inside a text a blank; then the bound.
+        // ANSI text becomes UTF-8, a line break inside a text a blank; then the bound: past it
+        // less the reserve only failures are written, and the result line always, last.
         RunLog log(path, limits);
         log.Line(LogCategory::Result, "Update [xxxxx] ge\xEFnstalleerd\r\nregel 2");
         log.Line(LogCategory::Failure, u"Caf\u00E9 \u00E9\u00E9n.txt");
-        for (int i = 0; i < 100 && log.Writing(); ++i)
+        for (int i = 0; i < 100; ++i)
             log.Line(LogCategory::Phase, "staging " + std::string(40, 'x') + std::to_string(i));
-        EXPECT_FALSE(log.Writing());
-        log.Line(LogCategory::Result, "after the bound");
+        log.Line(LogCategory::Failure, "kelvaro.exe in use");
+        log.Line(LogCategory::Phase, "placed kelvaro.exe");
+        log.Line(LogCategory::Result, "the result");
+        EXPECT_TRUE(log.Writing());
     }
     const std::string full = test::ReadBytes(dir / "klvupgrade.log");
-    EXPECT_LE(full.size(), 2048u);
+    EXPECT_LE(full.size(), 2048u + 200u);
     EXPECT_NE(full.find("result   Update [xxxxx] ge\xC3\xAFnstalleerd  regel 2\r\n"),
               std::string::npos);
     EXPECT_NE(full.find("failure  Caf\xC3\xA9 \xC3\xA9\xC3\xA9n.txt\r\n"), std::string::npos);
-    EXPECT_TRUE(
-        full.ends_with(" log      the log is full (2048 bytes); later lines are left out\r\n"));
-    EXPECT_EQ(full.find("after the bound"), std::string::npos);
+    const std::size_t full_at = full.find(" log      the log is nearly full (2048 bytes)");
+    EXPECT_LT(full_at, full.find("failure  kelvaro.exe in use"));
+    EXPECT_EQ(full.find("placed kelvaro.exe"), std::string::npos);
+    EXPECT_TRUE(std::regex_search(full, std::regex(R"( log      \d+ lines were left out: the log )"
+                                                   R"(reached its bound of 2048 bytes\r\n)"
+                                                   R"([^\n]+ result   the result\r\n$)")))
+        << full;
     // Every line whole: each ends with CR LF and starts with a time.
     const std::regex stamp(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )");
     std::size_t lines = 0;
@@ -174,4 +185,43 @@ TEST(RunLog, OnlyOurOwnLogsAreRotatedAndAFileThatIsNotOursIsLeftAlone) {
     const std::string carried = test::ReadBytes(dir / "klvupgrade.log");
     EXPECT_TRUE(carried.starts_with(before)) << carried;
     EXPECT_NE(carried.find("phase    run 3, as administrator"), std::string::npos);
+}
+
+// A log never blocks the run: a device is refused by its name and never opened, nothing that
+// is not a plain file is read, and a log that cannot be had falls back to the default one.
+TEST(RunLog, NoDeviceIsOpenedAndTheDefaultLogTakesOverWithTheReason) {
+    for (const char16_t* device :
+         {u"COM1", u"lpt9.log", u"C:\\Beheer\\nul.txt", u"con .log", u"Aux", u"C:\\x\\PRN.tar.gz",
+          u"C:\\x\\COM\u00B9.log", u"CONOUT$", u"\\\\.\\COM1", u"\\\\.\\pipe\\klv",
+          u"//?/GLOBALROOT/Device/Serial0", u"\\??\\C:\\x.log", u"C:\\x.log:stroom", u"COM1:"})
+        EXPECT_TRUE(app::LogPathProblem(device)) << platform::Utf16ToUtf8(device);
+    for (const char16_t* file :
+         {u"C:\\Beheer\\upd.log", u"\\\\?\\C:\\Beheer\\upd.log", u"\\\\?\\UNC\\srv\\deel\\upd.log",
+          u"\\\\srv\\deel\\upd.log", u"C:\\Beheer\\com10.log", u"C:\\console.log", u"upd.log",
+          u"C:\\Beheer\\\u0436\u0443\u0440\u043D\u0430\u043B.log"})
+        EXPECT_FALSE(app::LogPathProblem(file)) << platform::Utf16ToUtf8(file);
+
+#ifndef _WIN32 // Windows's devices: e2e_switches.log_device
+    // A FIFO blocks whoever reads or writes it until another end opens: refused unopened, and
+    // the default log says so.
+    test::ScratchDir dir;
+    ASSERT_EQ(::mkfifo((dir / "pipe.log").c_str(), 0600), 0);
+    ASSERT_EQ(::setenv("TMPDIR", dir.Path().c_str(), 1), 0);
+    std::u16string refusal;
+    const auto log = app::OpenRunLog(test::U16(dir / "pipe.log"), false, refusal);
+    EXPECT_EQ(log->Path(), test::U16(dir / "klvupgrade.log"));
+    log->Line(LogCategory::Start, "klvupgradeStub /LOG=pipe.log");
+    EXPECT_EQ(refusal, u"is not a plain file (a folder, a link or a device), and is left as it is");
+    EXPECT_TRUE(app::OpenRunLog(u"C:\\x\\COM1.log", false, refusal)->Writing());
+    EXPECT_EQ(refusal, u"names the device COM1.log, which is never opened as a log");
+
+    // The copy started as administrator makes nothing, and follows no link to its log.
+    std::filesystem::create_directory_symlink(dir.Path(), dir / "link");
+    app::LogLimits carryOn;
+    carryOn.carryOn = true;
+    for (const auto& path : {dir / "link" / "klvupgrade.log", dir / "new.log"})
+        EXPECT_FALSE(RunLog(test::U16(path), carryOn).Writing()) << path;
+    EXPECT_TRUE(RunLog(test::U16(dir / "klvupgrade.1.log"), carryOn).Writing());
+    ::unsetenv("TMPDIR");
+#endif
 }

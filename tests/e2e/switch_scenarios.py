@@ -341,10 +341,77 @@ class SwitchSuite(Suite):
                           ("result", "damaged package (exit code 4): the program was not upgraded"))
         return "the rest installed, kelvaro.exe kept; the notice alone, exit 4"
 
+    # -- the log never blocks and never disappears ----------------------------------------
+    def installs(self, prefix: Prefix, name, *args, root=None, files=None, timeout=90.0):
+        """An installing /VERYSILENT run with `args`: exit 0, no window, the payload in place."""
+        root = root or stage_installation(prefix, self.args.installed_program)
+        run, files = self.start(prefix, name, "/VERYSILENT", *args, files=files)
+        shown, code = self.watch(run, timeout)
+        check(code == INSTALLED and not shown, f"exit {code}, shown {shown}")
+        self.expect_installed(root, files)
+
+    def refused_log(self, prefix: Prefix, name, asked, why):
+        self.installs(prefix, name, "/DIR=" + INSTALL_DIR, "/LOG=" + asked)
+        log = self.read_log(prefix, prefix.user_windows + r"\Temp\klvupgrade.log")
+        self.expect_lines(log, ("start", f"the file {asked} {why}"))
+        check(log[-1][1].startswith("installed (exit code 0)"), f"the last line is {log[-1]}")
+
+    def log_device(self, prefix: Prefix):
+        """/LOG=COM1 once hung for ever reading the "file", holding the machine's one run."""
+        self.refused_log(prefix, "log_device", "COM1", "names the device COM1, which is never "
+                                                       "opened as a log")
+        return "no hang; exit 0; the default log names the refused device"
+
+    def log_unmakeable(self, prefix: Prefix):
+        self.refused_log(prefix, "log_unmakeable", r"\\geen-server\deel\upd.log", "cannot be made")
+        return "exit 0; the default log names the unreachable path and why"
+
+    def non_ansi_names(self, prefix: Prefix):
+        """/DIR and /LOG outside the ANSI code page: the folder is taken by its short name, the
+        log written at its own."""
+        stage_installation(prefix, self.args.installed_program)
+        folder, logged = "C:\\Beheer\\Кельваро 3", "C:\\Beheer\\журнал.log"
+        shutil.copytree(prefix.unix(INSTALL_DIR), prefix.unix(folder), symlinks=True)
+        self.installs(prefix, "non_ansi_names", "/DIR=" + folder, "/LOG=" + logged,
+                      root=prefix.unix(folder))
+        self.expect_lines(self.read_log(prefix, logged), ("start", f"/LOG={logged}"),
+                          ("result", "installed (exit code 0)"))
+        return "installed into the Cyrillic folder; the log at its Cyrillic name"
+
+    def large_log_ends_with_result(self, prefix: Prefix):
+        """15,000 tiny files, whose listing alone would pass the log's bound: the placed files
+        past a budget are counted, the log keeps its size and ends with the result."""
+        many = {f"Data/veel/{i // 500:03}/{i:05}.txt": b"%d" % i for i in range(15_000)}
+        self.installs(prefix, "large_log", "/DIR=" + INSTALL_DIR, f"/LOG={LOG}", timeout=540,
+                      files=payload(self.args.update_program, many))
+        log = self.read_log(prefix)
+        counted = [t for c, t in log if c == "phase" and " more files, not listed" in t]
+        check(len(counted) == 1 and log[-1][1].startswith("installed (exit code 0)") and
+              prefix.unix(LOG).stat().st_size <= 512 * 1024 + 4200, f"{counted}, {log[-1]}")
+        return f"{len(log)} lines; {counted[0]}; the last one the result"
+
+    def deployment_switches(self, prefix: Prefix):
+        """A deployment tool's line for an exe installer installs, each habit logged; unknown
+        switches end with exit 10, every one named."""
+        habits = ("/SUPPRESSMSGBOXES", "/NORESTART", "/SP-")
+        self.installs(prefix, "deployment_switches", *habits, f"/LOG={LOG}")
+        self.expect_lines(self.read_log(prefix),
+                          *[("start", f"{h} accepted, changes nothing") for h in habits])
+        run, _ = self.start(prefix, "deployment_switches-unknown", "/VERYSILENT", "/NOCANCEL",
+                            "/TASKS=x", "/MERGETASKS=y", f"/LOG={LOG}")
+        shown, code = self.watch(run)
+        check(code == BAD_SWITCH and not shown, f"exit {code}, shown {shown}")
+        self.expect_lines(self.read_log(prefix), ("start", "unknown switch /TASKS=x"),
+                          ("start", "unknown switch /MERGETASKS=y"),
+                          ("result", "(exit code 10): unknown or malformed switch /TASKS=x "
+                                     "/MERGETASKS=y"))
+        return "the Inno-style line: exit 0; unknown switches all named, exit 10"
+
     SCENARIOS = ("verysilent_installs", "verysilent_not_installation", "verysilent_damaged",
                  "silent_shows_progress", "bad_switch", "log_left_alone", "verysilent_help",
                  "second_copy_leaves_the_log", "elevated_copy_not_asked_again", "close_applications",
-                 "upgrade_without_program")
+                 "upgrade_without_program", "log_device", "log_unmakeable", "non_ansi_names",
+                 "large_log_ends_with_result", "deployment_switches")
 
     def run(self, names):
         ok = super().run(names)

@@ -564,9 +564,10 @@ std::intptr_t FakeMachine::Execute(platform::WindowHandle owner, std::string_vie
 
 std::optional<int> FakeMachine::RunElevatedAndWait(platform::WindowHandle owner,
                                                    std::string_view file,
-                                                   std::string_view parameters) {
-    executions.push_back(Execution{owner, "runas", std::string(file), std::string(parameters),
-                                   std::string(), platform::swShow});
+                                                   std::u16string_view parameters) {
+    executions.push_back(Execution{owner, "runas", std::string(file),
+                                   platform::Utf16ToUtf8(parameters), std::string(),
+                                   platform::swShow});
     journal.push_back("run as administrator and wait " + std::string(file));
     return elevatedResult_;
 }

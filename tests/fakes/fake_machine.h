@@ -153,7 +153,7 @@ class FakeMachine final : public platform::Registry,
                           std::string_view file, std::string_view parameters,
                           std::string_view folder, int show) override;
     std::optional<int> RunElevatedAndWait(platform::WindowHandle owner, std::string_view file,
-                                          std::string_view parameters) override;
+                                          std::u16string_view parameters) override;
     bool Elevated() override { return elevated_; }
     std::string ExecutableFor(std::string_view file) override;
     std::unique_ptr<platform::ShellLink> NewShellLink() override;

@@ -5,6 +5,7 @@
 #include "app/app_fakes.h"
 #include "app/run_log.h"
 #include "app/unattended.h"
+#include "platform/text.h"
 #include "zip/test_util.h"
 
 using namespace klv;
@@ -17,9 +18,9 @@ using app::RunStart;
 namespace {
 
 app::Run RunOf(std::string_view arguments) {
-    return app::Run::FromCommandLine(ParseCommandLine(arguments), [](std::string_view folder) {
-        return "C:\\Start\\" + std::string(folder);
-    });
+    return app::Run::FromCommandLine(
+        ParseCommandLine(platform::Utf8ToUtf16(arguments)),
+        [](std::u16string_view folder) { return "C:\\Start\\" + platform::Utf16ToAnsi(folder); });
 }
 
 } // namespace
@@ -37,10 +38,10 @@ TEST(RunStart, TheQuietestModeWinsAndAFolderIsMadeAbsoluteOnce) {
 }
 
 TEST(RunStart, ABadSwitchEndsBeforeTheHelpAndBothBeforeASecondCopy) {
-    EXPECT_EQ(app::Run::StartOf(ParseCommandLine("/? /BOGUS"), false), RunStart::BadSwitch);
-    EXPECT_EQ(app::Run::StartOf(ParseCommandLine("/? /SILENT"), false), RunStart::ShowSwitches);
-    EXPECT_EQ(app::Run::StartOf(ParseCommandLine("/SILENT"), false), RunStart::AlreadyRunning);
-    EXPECT_EQ(app::Run::StartOf(ParseCommandLine("/SILENT"), true), RunStart::Window);
+    EXPECT_EQ(app::Run::StartOf(ParseCommandLine(u"/? /BOGUS"), false), RunStart::BadSwitch);
+    EXPECT_EQ(app::Run::StartOf(ParseCommandLine(u"/? /SILENT"), false), RunStart::ShowSwitches);
+    EXPECT_EQ(app::Run::StartOf(ParseCommandLine(u"/SILENT"), false), RunStart::AlreadyRunning);
+    EXPECT_EQ(app::Run::StartOf(ParseCommandLine(u"/SILENT"), true), RunStart::Window);
 }
 
 // A person sees the box; /SILENT shows the bad switch and the help too (the window would
@@ -65,7 +66,7 @@ TEST(RunStart, WhatEndsAtOnceIsToldByBoxOrLogByMode) {
     for (const Case& c : cases) {
         for (const char* mode : {"", " /SILENT", " /VERYSILENT"}) {
             const std::string arguments = std::string(c.arguments) + mode;
-            const CommandLine line = ParseCommandLine(arguments);
+            const CommandLine line = ParseCommandLine(platform::Utf8ToUtf16(arguments));
             app::Run run = RunOf(arguments);
             m.boxes.clear();
             app::EndAtOnce(run, c.start, line, "klvupgrade");

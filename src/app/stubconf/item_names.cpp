@@ -17,8 +17,17 @@ bool IsSeparator(char16_t c) {
     return c == u'\\' || c == u'/';
 }
 
-// Windows opens a device, not a file, for these names, whatever extension follows and with
-// blanks before it ("NUL .txt").
+bool IsReserved(std::u16string_view part) {
+    return part.size() >= ReservedPrefix.size() &&
+           SameAsciiNoCase(part.substr(0, ReservedPrefix.size()), ReservedPrefix);
+}
+
+std::u16string Quoted(std::u16string_view s) {
+    return u"\"" + std::u16string(s) + u"\"";
+}
+
+} // namespace
+
 bool IsDeviceName(std::u16string_view part) {
     std::u16string_view base = part.substr(0, part.find(u'.'));
     while (!base.empty() && base.back() == u' ')
@@ -32,17 +41,6 @@ bool IsDeviceName(std::u16string_view part) {
            ((digit >= u'1' && digit <= u'9') || digit == u'\u00B9' || digit == u'\u00B2' ||
             digit == u'\u00B3');
 }
-
-bool IsReserved(std::u16string_view part) {
-    return part.size() >= ReservedPrefix.size() &&
-           SameAsciiNoCase(part.substr(0, ReservedPrefix.size()), ReservedPrefix);
-}
-
-std::u16string Quoted(std::u16string_view s) {
-    return u"\"" + std::u16string(s) + u"\"";
-}
-
-} // namespace
 
 std::optional<std::u16string> ItemNameProblem(std::u16string_view stored, std::u16string& path) {
     path.clear();

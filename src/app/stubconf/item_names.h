@@ -27,6 +27,11 @@ namespace klv::stubconf {
 // file system uses to tell names apart.
 using CaseFold = char16_t (*)(char16_t);
 
+// True when Windows opens a device, not a file, for the path part `part`: CON, PRN, AUX, NUL,
+// CONIN$, CONOUT$, COM1-COM9 and LPT1-LPT9 (also with a superscript 1, 2 or 3), in any case,
+// whatever extension follows and with blanks before it ("NUL .txt", "com1.log").
+bool IsDeviceName(std::u16string_view part);
+
 // Why the installer refuses an item stored under `stored` on its own (not counting the other
 // items); nothing when it takes it, and then `path` holds the path it installs as ('\'
 // between parts; a folder entry's trailing separator removed).

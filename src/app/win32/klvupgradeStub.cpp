@@ -143,22 +143,61 @@ void RunWindow(Run& run, HINSTANCE instance, int showCommand) {
     if (!form->Closed() && !run.Failed()) run.End(ExitCode::Cancelled, "the window was closed");
 }
 
-// The run's log, opened once the run is claimed: at /LOG= or the default path; its first
-// lines tell the installer, the command line and the machine.
-std::unique_ptr<RunLog> OpenLog(Run& run, const CommandLine& line) {
-    const std::u16string asked =
-        line.log ? platform::AnsiToUtf16(*line.log) : RunLog::DefaultPath();
-    std::unique_ptr<RunLog> log = OpenRunLog(asked, run.options.elevated);
-    SetRunLog(log.get());
-    if (log->Writing()) run.options.log = platform::Utf16ToAnsi(log->Path());
-    Log(LogCategory::Start, "klvupgradeStub " KLV_VERSION_TEXT ", " + ModulePath());
+std::u16string CommandLineText() {
     const std::wstring command = GetCommandLineW();
-    Log(LogCategory::Start, u"command line: " + std::u16string(command.begin(), command.end()));
+    return std::u16string(command.begin(), command.end());
+}
+
+// The installer works in the ANSI code page, as Kelvaro 3 does: a /DIR= folder is made
+// absolute and taken in it once, by its short (8.3) name where its own name has characters
+// outside the code page; empty when neither fits (the switch is then refused).
+std::string AnsiFolder(std::u16string_view folder) {
+    if (folder.empty()) return {};
+    const std::wstring asked(folder.begin(), folder.end());
+    auto call = [](auto function, const std::wstring& path) {
+        std::wstring out(MAX_PATH, L'\0');
+        for (;;) {
+            const DWORD n = function(path.c_str(), out.data(), static_cast<DWORD>(out.size()));
+            if (n == 0) return std::wstring();
+            if (n < out.size()) return out.substr(0, n);
+            out.resize(n);
+        }
+    };
+    auto ansi = [](const std::wstring& path) -> std::optional<std::string> {
+        const std::u16string wide(path.begin(), path.end());
+        std::string text = platform::Utf16ToAnsi(wide);
+        if (path.empty() || platform::AnsiToUtf16(text) != wide) return std::nullopt;
+        return text;
+    };
+    const std::wstring full = call(
+        [](LPCWSTR p, LPWSTR out, DWORD n) { return GetFullPathNameW(p, n, out, nullptr); }, asked);
+    if (auto text = ansi(full)) return *text;
+    if (auto text = ansi(call(GetShortPathNameW, full))) return *text;
+    return {};
+}
+
+// The run's log, opened once the run is claimed: at /LOG= or the default path; its first
+// lines tell the installer, the command line and the machine, then what the switches changed.
+std::unique_ptr<RunLog> OpenLog(Run& run, const CommandLine& line) {
+    const std::u16string asked = line.log ? *line.log : RunLog::DefaultPath();
+    std::u16string refusal;
+    std::unique_ptr<RunLog> log = OpenRunLog(asked, run.options.elevated, refusal);
+    SetRunLog(log.get());
+    if (log->Writing()) run.options.log = log->Path();
+    Log(LogCategory::Start, "klvupgradeStub " KLV_VERSION_TEXT ", " + ModulePath());
+    Log(LogCategory::Start, u"command line: " + CommandLineText());
     Log(LogCategory::Start, u"machine: " + platform::DescribeMachine());
     if (log->Path() != asked)
-        Log(LogCategory::Start, u"the file " + asked +
-                                    u" is not a log of this installer or cannot be changed: it "
-                                    u"is left as it is, and this run's log is here");
+        Log(LogCategory::Start,
+            u"the file " + asked + u" " + refusal + u"; this run's log is here instead");
+    for (const AcceptedSwitch& taken : line.accepted)
+        Log(LogCategory::Start, taken.written + u" " + platform::AnsiToUtf16(taken.note));
+    if (line.dir && run.options.folder.empty())
+        Log(LogCategory::Start, u"/DIR=" + *line.dir +
+                                    u": the folder's name has characters outside the ANSI code "
+                                    u"page and it has no short name within it; the installer "
+                                    u"works in that code page, as Kelvaro 3 does, and cannot "
+                                    u"use it");
     return log;
 }
 
@@ -168,8 +207,10 @@ std::unique_ptr<RunLog> OpenLog(Run& run, const CommandLine& line) {
 // into the run, the machine's one run claimed before anything is written (the log included),
 // then the run ended at once (a bad switch, /?, a second copy) or carried by the window.
 int klvupgradeStub(HINSTANCE instance, int showCommand) {
-    const CommandLine line = ParseCommandLine(ArgumentsOf(GetCommandLineA()));
-    Run run = Run::FromCommandLine(line, AbsoluteFolder);
+    const std::u16string command = CommandLineText();
+    CommandLine line = ParseCommandLine(ArgumentsOf(command));
+    Run run = Run::FromCommandLine(line, AnsiFolder);
+    if (line.dir && run.options.folder.empty()) line.malformed.push_back(u"/DIR=" + *line.dir);
     const bool claimed = ClaimRun();
     const std::unique_ptr<RunLog> log = claimed ? OpenLog(run, line) : nullptr;
     if (const RunStart start = Run::StartOf(line, claimed); start != RunStart::Window) {

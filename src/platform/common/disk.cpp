@@ -144,6 +144,21 @@ bool Disk::AdministratorOwns(const std::u16string& path) {
     return OwnedByAdministrator(path);
 }
 
+bool Disk::IsRegularFile(const std::u16string& path) {
+    return platform::IsRegularFile(path);
+}
+
+DiskStatus Disk::ReadHead(const std::u16string& path, std::size_t bytes, std::string& data) {
+    int error = 0;
+    const auto stream = FileStream::Open(path, fmOpenRead | fmShareDenyNone, error);
+    if (!stream) return DiskStatus::Failed(error);
+    std::string head(bytes, '\0');
+    const std::int64_t got = stream->Read(head.data(), static_cast<std::int64_t>(bytes));
+    if (got < 0) return DiskStatus::Failed(stream->LastError());
+    data.append(head, 0, static_cast<std::size_t>(got));
+    return {};
+}
+
 Disk& SystemDisk() {
     static SystemDiskImpl disk;
     return disk;

@@ -44,6 +44,11 @@ bool DirectoryExists(const std::u16string& path) {
     return Stat(path, st) && S_ISDIR(st.st_mode);
 }
 
+bool IsRegularFile(const std::u16string& path) {
+    struct stat st {};
+    return !path.empty() && ::lstat(NativePath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 bool IsRemovableDrive(const std::u16string& path) {
     // Linux paths carry no drive; only the floppy letters count.
     if (StartsWithDrive(path)) {

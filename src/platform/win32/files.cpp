@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "platform/path_names.h"
+#include "platform/win32/open_handle.h"
 #include "platform/win32/wide_path.h"
 
 #include <vector>
@@ -25,6 +26,22 @@ bool FileExists(const std::u16string& path) {
 bool DirectoryExists(const std::u16string& path) {
     DWORD a = Attributes(path);
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool IsRegularFile(const std::u16string& path) {
+    if (path.empty()) return false;
+    const HANDLE h =
+        win32::OpenHandle(path, FILE_READ_ATTRIBUTES,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
+                          FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS |
+                              SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool regular =
+        GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) &&
+        !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+    CloseHandle(h);
+    return regular;
 }
 
 bool IsRemovableDrive(const std::u16string& path) {

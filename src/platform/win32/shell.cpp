@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/text.h"
 #include "platform/win32/real_services.h"
 
 namespace klv::platform::win32 {
@@ -91,18 +92,20 @@ class RealShellImpl final : public Shell {
     }
 
     std::optional<int> RunElevatedAndWait(WindowHandle owner, std::string_view file,
-                                          std::string_view parameters) override {
-        std::string f(file), p(parameters);
+                                          std::u16string_view parameters) override {
+        const std::u16string wideFile = platform::AnsiToUtf16(file);
+        const std::wstring f(wideFile.begin(), wideFile.end());
+        const std::wstring p(parameters.begin(), parameters.end());
         HWND window = reinterpret_cast<HWND>(owner);
-        SHELLEXECUTEINFOA info{};
+        SHELLEXECUTEINFOW info{};
         info.cbSize = sizeof info;
         info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
         info.hwnd = window;
-        info.lpVerb = "runas";
+        info.lpVerb = L"runas";
         info.lpFile = f.c_str();
         info.lpParameters = p.c_str();
         info.nShow = SW_SHOWNORMAL;
-        if (!ShellExecuteExA(&info) || !info.hProcess) return std::nullopt;
+        if (!ShellExecuteExW(&info) || !info.hProcess) return std::nullopt;
         // As a modal box does: the owner takes no input while the other copy runs, and its
         // messages are served so that it paints.
         const bool enabled = window && IsWindowEnabled(window);
