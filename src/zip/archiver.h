@@ -13,6 +13,7 @@
 #include "zip/entry_stream.h"
 #include "zip/errors.h"
 #include "zip/flusher.h"
+#include "zip/folder_maker.h"
 #include "zip/streams.h"
 #include "zip/types.h"
 
@@ -235,7 +236,7 @@ class TZABaseArchiver : public TZAComponent {
     TZAProcessOperation operation_ = TZAProcessOperation::poNone;
     std::u16string currentName_; // the item's name with '\' separators, for the events
     std::u16string cachedCurrentFolder_;
-    std::u16string lastFolderMade_; // skips asking for a folder made for the previous item
+    TZAFolderMaker foldersMade_;                  // the folders this item run made or found
     std::unique_ptr<TZAWriteBehind> writeBehind_; // made at the first extraction
     platform::Disk& Output();
     std::unique_ptr<TZAFlusher> flusher_; // for one extraction with DurableOutput

@@ -6,6 +6,7 @@
 
 #include "platform/path_names.h"
 #include "platform/text.h"
+#include "zip/signed_view.h"
 
 namespace klv::zip {
 
@@ -616,7 +617,11 @@ void TZADirectoryReader::Rebuild() {
     const std::uint32_t localSignature = Signatures().localHeader;
     ForwardFinder descriptors(s, kDataDescriptorSignature);
     ForwardFinder locals(s, localSignature);
-    SignatureScanner scan(s, localSignature, 0, 65535, kLocalHeaderSize);
+    // Behind an executable (a package's stub) the archive begins where the image ends: the
+    // signatures its code and data hold by chance, or as the constants the engine compares
+    // with, are no records. A file cut off inside the image holds no archive at all.
+    const std::int64_t from = std::min(ExecutableImageEnd(s).value_or(0), size);
+    SignatureScanner scan(s, localSignature, from, 65535, kLocalHeaderSize);
     bool anyHit = false;
     std::int64_t damagedHeaders = 0;
     for (std::int64_t q; (q = scan.Next()) >= 0;) {

@@ -189,7 +189,7 @@ void TZABaseArchiver::BeginItemRun(TZAProcessOperation operation, std::int32_t i
 
 void TZABaseArchiver::ProcessItems(TZAProcessOperation operation, std::int32_t index) {
     std::lock_guard lock(ItemOperationLock());
-    lastFolderMade_.clear();
+    foldersMade_.Clear();
     RequireOpen();
     outputFailure_.reset();
     const FlushedAtEnd flushing(flusher_, outputFailure_);
@@ -273,14 +273,16 @@ std::u16string TZABaseArchiver::TargetPath(std::u16string& fileName,
     if (!Options.CreateDirs) {
         if (lastSep != std::u16string::npos) fileName.erase(0, lastSep + 1);
     } else {
-        const std::u16string part =
-            lastSep == std::u16string::npos ? std::u16string() : fileName.substr(0, lastSep + 1);
-        const std::u16string path = folder + part;
-        if (!path.empty() && path != lastFolderMade_) {
-            if (!platform::MakeFolders(Output(), path).ok())
-                throw EZAException(neCannotCreateDirectory, this, {path});
-            lastFolderMade_ = path;
-        }
+        const std::u16string_view part = std::u16string_view(fileName).substr(
+            0, lastSep == std::u16string::npos ? 0 : lastSep + 1);
+        // Below the destination each folder is asked for once per run; a complete path (a
+        // handler's choice) is made as it comes.
+        const bool made =
+            folder.empty()
+                ? part.empty() || platform::MakeFolders(Output(), std::u16string(part)).ok()
+                : foldersMade_.Make(Output(), folder, part).ok();
+        if (!made)
+            throw EZAException(neCannotCreateDirectory, this, {folder + std::u16string(part)});
     }
     return folder + fileName;
 }

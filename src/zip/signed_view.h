@@ -20,4 +20,10 @@ struct CertificateTable {
 // file that is not an executable). Leaves the stream's position undefined.
 std::optional<CertificateTable> FindCertificateTable(TZAStream& stream);
 
+// Where the PE image at the start of `stream` ends: behind its headers and the raw data of its
+// sections, where whatever is appended to the executable (a package's payload) begins. It may
+// lie past the stream's end (a file cut off inside the image). Nothing when the stream does
+// not start with a PE image. Leaves the stream's position undefined.
+std::optional<std::int64_t> ExecutableImageEnd(TZAStream& stream);
+
 } // namespace klv::zip

@@ -144,9 +144,15 @@ def verdicts(t, work):
     notzip = os.path.join(work, "notzip.exe")
     shutil.copy(t.stub(), notzip)
     expect(t, "no archive at all", notzip, 3)
-    rc, out, err = t.run("check", notzip)
-    if "is the installer stub without a payload" not in err:
-        fail(f"a bare stub: {err!r}")
+    # The stub's own bytes hold a local header: no archive is read from them, also where a
+    # download ends inside the stub.
+    junk = t.stub(junk=True)
+    cut = os.path.join(work, "cut-stub.exe")
+    open(cut, "wb").write(open(junk, "rb").read()[:os.path.getsize(junk) // 2])
+    for case, path in (("a bare stub", junk), ("a download cut off inside the stub", cut)):
+        rc, out, err = t.run("check", path)
+        if rc != 3 or "is the installer stub without a payload" not in err:
+            fail(f"{case}: exit {rc}\n{out}{err}")
     rc, _, _ = t.run("check")
     if rc != 2:
         fail(f"check without a package: exit {rc}")

@@ -51,8 +51,10 @@ class Tools:
             raise AssertionError(f"klvpack {' '.join(args)}: exit {p.returncode}, wanted {check}\n{out}{err}")
         return p.returncode, out, err
 
-    def stub(self, bits=32, versioned=False):
+    def stub(self, bits=32, versioned=False, junk=False):
+        """`junk`: with the bytes of a local header in its data, as the real stub's code has."""
         name = ("stub" if bits == 32 else f"stub{bits}") + ("-versioned" if versioned else "")
+        name += "-junk" if junk else ""
         out = os.path.join(self.work, name + ".exe")
         if os.path.exists(out):
             return out
@@ -68,7 +70,8 @@ class Tools:
             objects.append(os.path.join(gen, "resources.o"))
             subprocess.run([mingw + "windres", "-I", gen, "-I", src, os.path.join(src, "klvupgradeStub.rc"),
                             "-O", "coff", "-o", objects[-1]], check=True)
-        subprocess.run([mingw + "gcc", "-O2", "-s"] + objects + ["-o", out], check=True)
+        defines = ["-DKLV_JUNK_HEADER"] if junk else []
+        subprocess.run([mingw + "gcc", "-O2", "-s"] + defines + objects + ["-o", out], check=True)
         return out
 
     def kelvaro(self, version):

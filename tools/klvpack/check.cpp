@@ -85,13 +85,11 @@ class PackageCheck {
                 throw zip::EZAException(zip::neFileNotFound, &archive_, {path_});
             archive_.Open(zip::kOpenModeShareRead);
         } catch (const zip::EZAError& e) {
-            if (IsBareStub())
-                std::fprintf(stderr,
-                             "%s is the installer stub without a payload: there is nothing to "
-                             "install (make a package of it with klvpack build)\n",
-                             platform::Utf16ToUtf8(path_).c_str());
-            else
+            const std::string bare = BareStub();
+            if (bare.empty())
                 std::fprintf(stderr, "klvpack check: %s\n", CannotOpenText(path_, e).c_str());
+            else
+                std::fprintf(stderr, "%s\n", bare.c_str());
             return kCheckCannotOpen;
         }
         ReadPackageFacts();
@@ -123,11 +121,26 @@ class PackageCheck {
   private:
     const zip::TZADirArray& Dir() const { return archive_.DirManager()->Directory; }
 
-    // A Windows executable with the stored caption block and no archive behind it.
-    bool IsBareStub() {
-        const auto bytes = ReadFile(0, kMaxReadIntoMemory);
-        return bytes.size() >= 64 && bytes[0] == 'M' && bytes[1] == 'Z' &&
-               FindCaptionBlock(bytes).has_value();
+    // What to say of a Windows executable with nothing behind its image: the stub itself (it
+    // has the stored caption block), or a download cut off inside it. Empty for anything else,
+    // such as a stub followed by a damaged payload.
+    std::string BareStub() try {
+        zip::TZAFileStream file(path_, platform::fmOpenRead | platform::fmShareDenyNone);
+        // A signed stub: the certificate table and the padding before it are no payload.
+        const auto table = zip::FindCertificateTable(file);
+        const std::int64_t size = table ? table->offset : file.Size();
+        const std::optional<std::int64_t> end = zip::ExecutableImageEnd(file);
+        const std::string name = platform::Utf16ToUtf8(path_);
+        if (!end || size >= *end + (table ? 8 : 1)) return {};
+        if (size < *end && !table)
+            return name + " is the installer stub without a payload, cut off after " +
+                   std::to_string(size) + " of its " + std::to_string(*end) +
+                   " bytes (an incomplete download): download the package again";
+        if (!FindCaptionBlock(ReadFile(0, std::min(size, kMaxReadIntoMemory)))) return {};
+        return name + " is the installer stub without a payload: there is nothing to install "
+                      "(make a package of it with klvpack build)";
+    } catch (const zip::EZAError&) {
+        return {}; // unreadable: the engine's message says why
     }
 
     // Each item's name as its local header stores it (nothing where that header cannot be
@@ -156,8 +169,11 @@ class PackageCheck {
         int error = 0;
         auto file = platform::FileStream::Open(
             path_, platform::fmOpenRead | platform::fmShareDenyNone, error);
-        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::max<std::int64_t>(count, 0)));
         if (!file) return {};
+        // Never more than the file holds, whatever was asked.
+        count =
+            std::clamp<std::int64_t>(count, 0, std::max<std::int64_t>(file->Size() - offset, 0));
+        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(count));
         file->Seek(offset);
         const std::int64_t n = file->Read(bytes.data(), count);
         bytes.resize(static_cast<std::size_t>(std::max<std::int64_t>(n, 0)));

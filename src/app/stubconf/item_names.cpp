@@ -1,6 +1,9 @@
 #include "app/stubconf/item_names.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <random>
 #include <unordered_map>
 
 #include "platform/ascii.h"
@@ -16,6 +19,36 @@ constexpr std::u16string_view kForbidden = u"<>\"|?*";
 bool IsSeparator(char16_t c) {
     return c == u'\\' || c == u'/';
 }
+
+// A hash of a string's beginnings: two polynomial hashes modulo primes below 2^31, with bases
+// drawn for each run, so that every beginning of a path costs one step and no stored name can
+// be made to collide. 64-bit arithmetic only (the stub is also a 32-bit program).
+class PrefixHash {
+  public:
+    PrefixHash() {
+        std::mt19937_64 random{std::random_device{}()};
+        for (int i = 0; i < 2; ++i)
+            base_[i] = std::uniform_int_distribution<std::uint64_t>(1 << 16, kPrime[i] - 1)(random);
+    }
+    std::uint64_t Step(std::uint64_t hash, char16_t c) const {
+        std::uint64_t out = 0;
+        for (int i = 0; i < 2; ++i) {
+            const std::uint64_t part = (hash >> (32 * i)) & 0xFFFFFFFFu;
+            out |= ((part * base_[i] + c + 1) % kPrime[i]) << (32 * i);
+        }
+        return out;
+    }
+    std::uint64_t Of(std::u16string_view s) const {
+        std::uint64_t hash = 0;
+        for (const char16_t c : s)
+            hash = Step(hash, c);
+        return hash;
+    }
+
+  private:
+    static constexpr std::uint64_t kPrime[2] = {2147483647, 2147483629};
+    std::uint64_t base_[2] = {};
+};
 
 bool IsReserved(std::u16string_view part) {
     return part.size() >= ReservedPrefix.size() &&
@@ -92,7 +125,9 @@ PayloadPaths CanonicalPayloadPaths(const std::vector<PayloadName>& items, CaseFo
     std::vector<std::u16string> keys(items.size());
     std::vector<bool> refused(items.size());
     std::unordered_map<std::u16string, std::size_t> byKey;
-    std::unordered_map<std::u16string, std::size_t> files;
+    // The payload's files by the hash of their keys (a path's beginnings are looked up here).
+    const PrefixHash hash;
+    std::unordered_multimap<std::uint64_t, std::size_t> files;
     auto refuse = [&](std::size_t i, std::u16string reason) {
         refused[i] = true;
         out.paths[i].clear();
@@ -113,20 +148,30 @@ PayloadPaths CanonicalPayloadPaths(const std::vector<PayloadName>& items, CaseFo
                           u" (the names differ only in case, \".\" parts or separators)");
             continue;
         }
-        if (!items[i].folder) files.emplace(key, i);
+        if (!items[i].folder) files.emplace(hash.Of(key), i);
         out.paths[i] = std::move(path);
         keys[i] = std::move(key);
     }
-    // A path that runs through a file of the payload ("a" a file, "a\b" an item).
+    // A path that runs through a file of the payload ("a" a file, "a\b" an item): each of its
+    // beginnings up to a '\' is looked up by its hash, in one pass over the path.
+    auto fileAt = [&](std::u16string_view prefix, std::uint64_t h) -> std::optional<std::size_t> {
+        const auto [from, to] = files.equal_range(h);
+        for (auto it = from; it != to; ++it)
+            if (keys[it->second] == prefix) return it->second;
+        return std::nullopt;
+    };
     for (std::size_t i = 0; i < items.size(); ++i) {
         if (refused[i]) continue;
-        const std::u16string& key = keys[i];
-        for (std::size_t p = key.find(u'\\'); p != std::u16string::npos; p = key.find(u'\\', p + 1))
-            if (const auto file = files.find(key.substr(0, p)); file != files.end()) {
-                refuse(i, u"runs through " + Quoted(items[file->second].stored) +
+        const std::u16string_view key = keys[i];
+        std::uint64_t h = 0;
+        for (std::size_t p = 0; p < key.size(); h = hash.Step(h, key[p++])) {
+            if (key[p] != u'\\') continue;
+            if (const auto file = fileAt(key.substr(0, p), h)) {
+                refuse(i, u"runs through " + Quoted(items[*file].stored) +
                               u", which is a file of the payload");
                 break;
             }
+        }
     }
     std::stable_sort(out.refusals.begin(), out.refusals.end(),
                      [](const NameRefusal& a, const NameRefusal& b) { return a.index < b.index; });
