@@ -1,5 +1,7 @@
 #include "app/install_plan.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <unordered_set>
 
 #include "app/stubconf/item_names.h"
@@ -22,9 +24,17 @@ PayloadItems ListPayload(zip::TZipArchive& archive) {
     const stubconf::PayloadPaths paths =
         stubconf::CanonicalPayloadPaths(names, platform::UpperUnit);
     std::size_t firstRefused = paths.refusals.empty() ? names.size() : paths.refusals[0].index;
-    // An encrypted item would need a password the installer does not have.
-    for (std::size_t i = 0; i < firstRefused; ++i)
-        if (dir.Item(static_cast<std::int32_t>(i)).Encrypted()) firstRefused = i;
+    // An encrypted item would need a password the installer does not have. The plan and the
+    // journal name every folder of every path, so a name costs its length times its depth:
+    // past a budget no real payload comes near, the names are a hostile package's.
+    std::uint64_t cost = 0;
+    for (std::size_t i = 0; i < firstRefused; ++i) {
+        const std::u16string& path = paths.paths[i];
+        cost += path.size() *
+                (1 + static_cast<std::uint64_t>(std::count(path.begin(), path.end(), u'\\')));
+        if (dir.Item(static_cast<std::int32_t>(i)).Encrypted() || cost > kMaxPlanNameUnits)
+            firstRefused = i;
+    }
     if (firstRefused < names.size()) {
         std::u16string name = platform::WithSeparators(names[firstRefused].stored);
         while (!name.empty() && name.back() == u'\\')

@@ -23,10 +23,16 @@ struct PayloadItem {
 
 struct PayloadItems {
     std::vector<PayloadItem> items;
-    // The first item the installer refuses (an unusable name, an encrypted item), as stored
+    // The first item the installer refuses (an unusable name, an encrypted item, a name past
+    // the plan's budget of kMaxPlanNameUnits), as stored
     // with '\' separators; nothing when it takes them all.
     std::optional<std::u16string> refused;
 };
+
+// The most the payload's paths may cost the plan, in UTF-16 units: the sum over the items of a
+// path's length times its number of parts (32 Mi units, 64 MiB; 2,000 files four folders deep
+// cost about 0.5 Mi).
+inline constexpr std::uint64_t kMaxPlanNameUnits = std::uint64_t{32} << 20;
 
 // Every entry of the open archive's directory (folders marked by their attribute or a trailing
 // separator). Staging writes the items by their stored names, which differ from these paths

@@ -294,7 +294,8 @@ OpenedPayload::OpenedPayload(zip::TZipArchive& archive, const std::u16string& pa
     PayloadItems payload = ListPayload(archive_);
     if (payload.refused) {
         check_.file = *payload.refused;
-        check_.message = "an encrypted item or a name the installer does not write";
+        check_.message = "an encrypted item, a name the installer does not write, or names past "
+                         "the plan's budget (a hostile package)";
         return;
     }
     items_ = std::move(payload.items);
