@@ -26,7 +26,10 @@ ExternalProject_Add(klv_libjpeg_build
   PREFIX ${CMAKE_BINARY_DIR}/deps/libjpeg-build
   CMAKE_ARGS
     -DCMAKE_TOOLCHAIN_FILE=${CMAKE_TOOLCHAIN_FILE}
-    -DCMAKE_BUILD_TYPE=Release
+    -DCMAKE_BUILD_TYPE=MinSizeRel
+    # The stub decodes one small picture: size over speed, and no JPEGMEM variable read
+    # (its sscanf would bring the C library's whole scanf).
+    "-DCMAKE_C_FLAGS=-ffunction-sections -fdata-sections -DNO_GETENV"
     -DCMAKE_INSTALL_PREFIX=${KLV_JPEG_ROOT}
     -DCMAKE_POLICY_DEFAULT_CMP0091=NEW
     -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_SIMD=OFF -DWITH_TURBOJPEG=OFF

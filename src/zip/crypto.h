@@ -7,7 +7,9 @@
 // order; for AES the stored authentication code that follows the data is then checked with
 // Authenticate.
 //
-// AES, HMAC-SHA1 and PBKDF2 come from libgcrypt. Every key buffer is wiped when released.
+// AES, HMAC-SHA1 and PBKDF2 come from the system's own cryptography in the Windows build
+// (CNG, crypto_cng.cpp) and from libgcrypt elsewhere (crypto_gcrypt.cpp): the primitives below
+// are the one place the two differ. Every key buffer is wiped when released.
 #pragma once
 
 #include <array>
@@ -18,9 +20,6 @@
 #include <string_view>
 
 #include "zip/types.h"
-
-struct gcry_cipher_handle;
-struct gcry_mac_handle;
 
 namespace klv::zip {
 
@@ -54,8 +53,9 @@ class TZASecureBytes {
 // Overwrites `bytes` with zeros in a way the compiler does not drop.
 void SecureWipe(void* bytes, std::size_t n);
 
-// Initialises libgcrypt for the process, once; safe to call from any thread. Throws
-// std::runtime_error when the library is older than the one built against.
+// Readies the crypto backend for the process, once; safe to call from any thread. Throws
+// std::runtime_error when it cannot be used (libgcrypt older than the one built against, CNG
+// without the algorithms).
 void EnsureCryptoLibrary();
 
 // ---- primitives -------------------------------------------------------------------------
@@ -78,7 +78,7 @@ class TZAAesBlockCipher {
     void EncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t n);
 
   private:
-    gcry_cipher_handle* handle_ = nullptr;
+    void* handle_ = nullptr; // the backend's key
 };
 
 // A running HMAC-SHA1 (RFC 2104).
@@ -95,7 +95,7 @@ class TZAHmacSha1 {
     std::array<std::uint8_t, kDigestSize> Final();
 
   private:
-    gcry_mac_handle* handle_ = nullptr;
+    void* handle_ = nullptr; // the backend's running MAC
     std::array<std::uint8_t, kDigestSize> digest_{};
     bool final_ = false;
 };

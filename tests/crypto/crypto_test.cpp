@@ -192,7 +192,7 @@ TEST(Primitives, HmacSha1MatchesRfc2202AcrossWrites) {
     EXPECT_EQ(two.Final(), d2); // asking again gives the same digest
 }
 
-// ---- WinZip AES on 7-Zip's archives --------------------------------------------------------
+// ---- WinZip AES on the archives of 7-Zip (AE-2) and bsdtar (AE-1) ------------------------
 
 struct AesFixture {
     const char* file;
@@ -273,11 +273,12 @@ TEST_P(AesArchive, WrongPasswordAndDamageAreCaught) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    SevenZip, AesArchive,
+    Tools, AesArchive,
     ::testing::Values(AesFixture{"aes128.zip", TZACryptoAlgorithm::caAES_128, 20},
                       AesFixture{"aes192.zip", TZACryptoAlgorithm::caAES_192, 24},
                       AesFixture{"aes256.zip", TZACryptoAlgorithm::caAES_256, 28},
-                      AesFixture{"aes256-deflated.zip", TZACryptoAlgorithm::caAES_256, 28}),
+                      AesFixture{"aes256-deflated.zip", TZACryptoAlgorithm::caAES_256, 28},
+                      AesFixture{"aes256-ae1.zip", TZACryptoAlgorithm::caAES_256, 28}),
     [](const auto& info) {
         std::string n = info.param.file;
         n = n.substr(0, n.find('.'));

@@ -23,6 +23,10 @@ for bits in 128 192 256; do
 done
 (cd "$work" && 7zz a -tzip -mem=AES256 -mx=9 -psecret aes256-deflated.zip plain.txt >/dev/null)
 mv "$work/aes256-deflated.zip" .
+# AE-1 (the CRC-32 kept beside the authentication code): bsdtar writes it, 7-Zip AE-2.
+(cd "$work" && bsdtar --format zip --options zip:encryption=aes256 --passphrase secret \
+  -cf aes256-ae1.zip plain.txt)
+mv "$work/aes256-ae1.zip" .
 (cd "$work" && 7zz a -tzip -mem=ZipCrypto -mx=0 -psecret zipcrypto-7zz.zip plain.txt >/dev/null)
 mv "$work/zipcrypto-7zz.zip" .
 (cd "$work" && zip -q -0 -X -e -P secret zipcrypto-stored.zip plain.txt)
