@@ -6,14 +6,6 @@
 #include <memory>
 #include <new>
 
-#ifdef _WIN32
-#include <io.h>
-#define KLV_ISATTY _isatty
-#else
-#include <unistd.h>
-#define KLV_ISATTY isatty
-#endif
-
 #include "open_failure.h"
 #include "platform/path_names.h"
 #include "platform/text.h"
@@ -44,7 +36,7 @@ class Output {
     }
 
   private:
-    bool terminal_ = KLV_ISATTY(1);
+    bool terminal_ = IsTerminal(1);
     std::chrono::steady_clock::time_point lastFlush_ = std::chrono::steady_clock::now();
 };
 

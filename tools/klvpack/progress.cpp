@@ -25,9 +25,13 @@ std::string Mib(std::int64_t bytes) {
 }
 } // namespace
 
+bool IsTerminal(int descriptor) {
+    return KLV_ISATTY(descriptor) != 0;
+}
+
 ProgressLine::ProgressLine(std::string what, std::int64_t totalBytes, std::int64_t totalItems)
     : what_(std::move(what)), totalBytes_(totalBytes), totalItems_(totalItems),
-      on_(totalBytes > kSmallestShown && KLV_ISATTY(2)) {}
+      on_(totalBytes > kSmallestShown && IsTerminal(2)) {}
 
 void ProgressLine::ItemDone(std::int64_t bytes) {
     ++items_;
@@ -55,7 +59,7 @@ void ProgressLine::Show(bool now) {
 }
 
 void ProgressLine::Interrupt() {
-    if (!drawn_ || finished_ || !KLV_ISATTY(1)) return;
+    if (!drawn_ || finished_ || !IsTerminal(1)) return;
     std::fprintf(stderr, "\r%*s\r", static_cast<int>(width_), "");
     std::fflush(stderr);
     drawn_ = false;

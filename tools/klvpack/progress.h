@@ -12,6 +12,9 @@ class TZABaseArchiver;
 
 namespace klv::klvpack {
 
+// Whether the descriptor (1 standard output, 2 standard error) is a terminal.
+bool IsTerminal(int descriptor);
+
 class ProgressLine {
   public:
     // `what` begins the line ("testing"); the totals are what the work will have done.
