@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/system.h"
+#include "platform/system_library.h"
 #include "platform/text.h"
 #include "platform/tree_files.h"
 #include "platform/win32/real_services.h"
@@ -34,24 +35,16 @@ struct RestartManager {
     bool Usable() const { return start && registerResources && getList && end; }
 
   private:
-    template <class F> static void Load(HMODULE dll, const char* name, F& function) {
-        function = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(dll, name)));
+    template <class F> static void Load(const char* name, F& function) {
+        function = reinterpret_cast<F>(SystemLibraryFunction("rstrtmgr.dll", name));
     }
     RestartManager() {
-        HMODULE dll = LoadLibraryExA("rstrtmgr.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-        if (!dll) {
-            char folder[MAX_PATH];
-            const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
-            if (length == 0 || length >= MAX_PATH) return;
-            dll = LoadLibraryA((std::string(folder, length) + "\\rstrtmgr.dll").c_str());
-        }
-        if (!dll) return;
-        Load(dll, "RmStartSession", start);
-        Load(dll, "RmRegisterResources", registerResources);
-        Load(dll, "RmGetList", getList);
-        Load(dll, "RmShutdown", shutdown);
-        Load(dll, "RmRestart", restart);
-        Load(dll, "RmEndSession", end);
+        Load("RmStartSession", start);
+        Load("RmRegisterResources", registerResources);
+        Load("RmGetList", getList);
+        Load("RmShutdown", shutdown);
+        Load("RmRestart", restart);
+        Load("RmEndSession", end);
     }
 };
 
