@@ -84,16 +84,26 @@ def zip_names(path):
         return [i.filename for i in zf.infolist()]
 
 
-def zipcrypto_collision(path, name, tries=20000):
-    """A password other than "secret" whose ZipCrypto check byte passes for `name`: a reader
+def passes(zf, name, password):
+    try:
+        zf.open(name, pwd=password).close()
+        return True
+    except RuntimeError:
+        return False
+
+
+def zipcrypto_collision(path, name=None, tries=20000):
+    """A password other than "secret" whose ZipCrypto check byte passes for `name` (for no
+    item when `name` is None): a reader
     then decrypts garbage and must fail on the data, not on the password. zipfile checks the
-    same byte (the CRC's high byte, or the time's with flag bit 3) when it opens the item."""
+    same byte (the CRC's high byte, or the time's with flag bit 3) when it opens the item.
+    The password must fail the check byte of every other encrypted item: an empty item whose
+    byte it passed would decrypt to nothing and come out OK (7zz picks random headers)."""
     with zipfile.ZipFile(path) as zf:
+        others = [i.filename for i in zf.infolist() if i.flag_bits & 1 and i.filename != name]
         for i in range(tries):
             candidate = b"wrong%d" % i
-            try:
-                zf.open(name, pwd=candidate).close()
-            except RuntimeError:
+            if (name and not passes(zf, name, candidate)) or any(passes(zf, o, candidate) for o in others):
                 continue
             return candidate.decode()
     raise RuntimeError(f"no colliding password for {name} in {path}")
@@ -165,7 +175,7 @@ def build(out):
         run(["zip", "-q", "-r", p("infozip_mixed.zip"), "readme.txt", "data/nested"], cwd=secret)
         run(["zip", "-q", "-e", "-P", "secret", p("infozip_mixed.zip"), "big/noise.bin",
              "data/empty.txt"], cwd=secret)
-        encrypted("infozip_mixed.zip", "zip")
+        encrypted("infozip_mixed.zip", "zip", wrong=zipcrypto_collision(p("infozip_mixed.zip")))
     else:
         manifest["missing"].append("zip")
 
