@@ -25,17 +25,6 @@ constexpr std::uint64_t kMB = 1024 * 1024;
 constexpr std::uint64_t kPerFileSlack = 4096;
 constexpr std::uint64_t kMargin = 1 * kMB;
 
-// Whether a new file can still be made in `folder`. A file the engine could not create is a
-// name it refused (the payload's fault) only while the drive takes new files; a drive whose
-// file table is full, or that refuses writes, fails the same way.
-bool TakesNewFiles(platform::Disk& disk, const std::u16string& folder) {
-    const std::u16string probe = folder + std::u16string(stubconf::ReservedPrefix) + u"probe";
-    platform::DiskStatus status;
-    const bool created = disk.Create(probe, status) != nullptr;
-    if (created) disk.RemoveFile(probe);
-    return created;
-}
-
 // The installation run into one folder, step by step: each step goes on (no outcome) or ends
 // the run with its outcome.
 class InstallRun {
@@ -138,8 +127,11 @@ class InstallRun {
                 "staged and checked " + std::to_string(items_.size()) + " items, " + Since(start));
             return {};
         }
+        // A file the engine could not create is a name it refused (the payload's fault) only
+        // while the drive takes new files: one whose file table is full, or that refuses
+        // writes, fails the same way.
         failure.refusedName =
-            failure.engineCode == zip::neCannotCreateFile && TakesNewFiles(disk_, staging);
+            failure.engineCode == zip::neCannotCreateFile && disk_.TakesNewFiles(staging);
         journal_->Discard();
         const auto left = disk_.FreeBytes(folder_);
         failure.lowRoom = left && *left < kMB;

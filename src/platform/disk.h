@@ -88,6 +88,24 @@ class Disk {
     virtual bool IsRegularFile(const std::u16string& path);
     // Appends at most the first `bytes` of the file to `data`, read with every share allowed.
     virtual DiskStatus ReadHead(const std::u16string& path, std::size_t bytes, std::string& data);
+    // The Windows attribute bits of an entry, a link followed (on Linux: 0x10 for a folder,
+    // 0x20 for a file, 0x21 for one without write permission); none when nothing is there.
+    virtual std::optional<std::uint32_t> Attributes(const std::u16string& path);
+    // The last-write time as a DOS stamp (date << 16 | time) in local time.
+    virtual std::optional<std::uint32_t> DosStamp(const std::u16string& path);
+    // True when the path's drive is A: or B:, or one the system reports as removable.
+    virtual bool IsRemovable(const std::u16string& path);
+    // `path` made absolute against the current folder, "." and ".." resolved; a path that
+    // begins with two backslashes stays as it is. The current folder itself for ".".
+    virtual std::u16string FullPath(const std::u16string& path);
+    // The entries of `folder` whose names match `mask` ('*' any run, '?' one unit, "*.*"
+    // everything; without case), in the system's order.
+    virtual std::vector<FolderEntry> Search(const std::u16string& folder, std::u16string_view mask);
+    // True when a new file can be made in the existing `folder` now. Asked by making a probe
+    // file: here through Create and RemoveFile, so a Disk of a test answers by its changes; the
+    // system's disk makes one the system removes as it is closed, so none is left behind
+    // whatever happens.
+    virtual bool TakesNewFiles(const std::u16string& folder);
 
     // ---- changes
     // Creates a file that must not exist yet, held open without sharing.
@@ -97,7 +115,7 @@ class Disk {
     // Moves a file or folder; an existing file at `to` is replaced.
     virtual DiskStatus Move(const std::u16string& from, const std::u16string& to) = 0;
     virtual DiskStatus RemoveFile(const std::u16string& path) = 0;
-    // Makes one folder whose parent exists.
+    // Makes one folder whose parent exists (see MakeFolders for a path).
     virtual DiskStatus MakeFolder(const std::u16string& path) = 0;
     // Removes an empty folder, or a link to a folder (never what it points to).
     virtual DiskStatus RemoveFolder(const std::u16string& path) = 0;

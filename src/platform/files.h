@@ -21,8 +21,8 @@ bool IsRegularFile(const std::u16string& path);
 // True when the path's drive is A: or B:, or a drive that the system reports as removable.
 bool IsRemovableDrive(const std::u16string& path);
 
-// Creates a folder with all missing parents; true when it exists afterwards.
-bool MakeDirectories(const std::u16string& path);
+// Makes one folder whose parent exists; true when it exists afterwards.
+bool MakeFolder(const std::u16string& path);
 std::optional<std::uint32_t> AttributesOf(const std::u16string& path);
 bool SetAttributesOf(const std::u16string& path, std::uint32_t attributes);
 bool RemoveFile(const std::u16string& path);
@@ -31,6 +31,8 @@ bool MoveReplacing(const std::u16string& from, const std::u16string& to);
 // The file's last-write time as a DOS stamp (date << 16 | time) in local time.
 std::optional<std::uint32_t> DosStampOf(const std::u16string& path);
 std::u16string CurrentDirectory();
+// `path` made absolute against the current folder (see Disk::FullPath).
+std::u16string FullPathOf(const std::u16string& path);
 // The full path of the running program's own file; empty when the system cannot tell.
 std::u16string ExecutablePath();
 

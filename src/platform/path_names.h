@@ -33,4 +33,8 @@ std::u16string_view PathTail(std::u16string_view path, std::u16string_view separ
 // The part up to and including the last separator; empty when there is none.
 std::u16string_view PathHead(std::u16string_view path, std::u16string_view separators = u"\\/:");
 
+// Whether `name` matches a folder search's `mask` as the system reads one: '*' any run, '?'
+// one unit, "*.*" everything; letters without case.
+bool MaskMatches(std::u16string_view mask, std::u16string_view name);
+
 } // namespace klv::platform

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace klv::platform {
@@ -12,11 +13,19 @@ namespace klv::platform {
 struct FolderEntry {
     std::u16string name; // the entry's own name
     bool folder = false;
-    bool link = false; // a symbolic link, junction or other reparse point, never entered
+    bool link = false;            // a symbolic link, junction or other reparse point, never entered
+    std::uint32_t attributes = 0; // the Windows bits, as Disk::Attributes gives them
+    std::int64_t size = 0;
 };
 
 // The entries of `folder`, without "." and ".."; empty when it cannot be read.
 std::vector<FolderEntry> ListFolder(const std::u16string& folder);
+
+// The entries of `folder` whose names match `mask` (see Disk::Search).
+std::vector<FolderEntry> SearchFolder(const std::u16string& folder, std::u16string_view mask);
+
+// Whether a new file can be made in `folder` now: a probe file made and gone again.
+bool TakesNewFiles(const std::u16string& folder);
 
 // Removes an empty folder.
 bool RemoveEmptyFolder(const std::u16string& folder);

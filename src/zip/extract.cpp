@@ -3,7 +3,6 @@
 #include <mutex>
 
 #include "platform/disk.h"
-#include "platform/files.h"
 #include "platform/password_dialog.h"
 #include "platform/path_names.h"
 #include "platform/prompts.h"
@@ -120,7 +119,7 @@ void TZABaseArchiver::DefaultPassword(const std::u16string& fileName, std::strin
 }
 
 std::u16string TZABaseArchiver::DestinationFolder() {
-    if (cachedCurrentFolder_.empty()) cachedCurrentFolder_ = platform::CurrentDirectory();
+    if (cachedCurrentFolder_.empty()) cachedCurrentFolder_ = Output().FullPath(u".");
     std::u16string folder = BaseDir.empty() ? cachedCurrentFolder_ : BaseDir;
     if (folder.empty() || folder.back() != u'\\') folder.push_back(u'\\');
     return folder;
@@ -291,19 +290,18 @@ std::u16string TZABaseArchiver::TargetPath(std::u16string& fileName,
 // handler may choose another target).
 bool TZABaseArchiver::MayReplace(const TDirItem& item, const std::u16string& fileName,
                                  std::u16string& target, bool& exists) {
-    const std::uint32_t existing = platform::AttributesOf(target).value_or(0x04);
+    const std::uint32_t existing = Output().Attributes(target).value_or(0x04);
     if (!Options.ReplaceReadOnly && (existing & kAttrReadOnly)) return false;
     const std::int32_t itemStamp = static_cast<std::int32_t>(
         (static_cast<std::uint32_t>(item.Header.DosDate()) << 16) | item.Header.DosTime());
-    const std::int32_t fileStamp =
-        static_cast<std::int32_t>(platform::DosStampOf(target).value_or(0));
+    const std::int32_t fileStamp = static_cast<std::int32_t>(Output().DosStamp(target).value_or(0));
     switch (Options.OverwriteMode) {
     case TZAOverwriteMode::omPrompt: {
         bool confirm = false;
         const std::u16string asked = target;
         DoConfirmOverwrite(fileName, target, confirm);
         if (!confirm) return false;
-        if (target != asked) exists = platform::FileExists(target);
+        if (target != asked) exists = Output().IsFile(target);
         break;
     }
     case TZAOverwriteMode::omAlways:
@@ -380,7 +378,7 @@ void TZABaseArchiver::ExtractOneItem(std::int32_t index, std::u16string fileName
         flusher_->Add(pending.Release(), target);
         return;
     }
-    if (DurableOutput || (Options.FlushBuffers && platform::IsRemovableDrive(target)))
+    if (DurableOutput || (Options.FlushBuffers && disk.IsRemovable(target)))
         must(pending.File().Flush());
     pending.Close();
     if (exists) disk.SetAttributes(target, 0);

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "platform/disk.h"
 #include "platform/file_stream.h"
 #include "platform/files.h"
 #include "platform/tree_files.h"
@@ -38,7 +39,7 @@ TEST(LongPaths, FoldersAndFilesPastTheClassicLimit) {
     for (int i = 0; i < 5; ++i)
         folder += u"\\" + std::u16string(50, static_cast<char16_t>(u'a' + i));
     ASSERT_GT(folder.size(), 270u);
-    ASSERT_TRUE(MakeDirectories(folder));
+    ASSERT_TRUE(MakeFolders(SystemDisk(), folder).ok());
     EXPECT_TRUE(DirectoryExists(folder));
     const std::u16string file = folder + u"\\Genealogie overzicht.txt";
     {

@@ -89,13 +89,20 @@ class SystemDiskImpl final : public Disk {
         return Result(platform::RemoveFile(path));
     }
     DiskStatus MakeFolder(const std::u16string& path) override {
-        return Result(MakeDirectories(path));
+        return Result(platform::MakeFolder(path));
     }
     DiskStatus RemoveFolder(const std::u16string& path) override {
         return Result(RemoveEmptyFolder(path));
     }
     DiskStatus SetAttributes(const std::u16string& path, std::uint32_t attributes) override {
         return Result(SetAttributesOf(path, attributes));
+    }
+    std::vector<FolderEntry> Search(const std::u16string& folder,
+                                    std::u16string_view mask) override {
+        return SearchFolder(folder, mask);
+    }
+    bool TakesNewFiles(const std::u16string& folder) override {
+        return platform::TakesNewFiles(folder);
     }
 };
 
@@ -157,6 +164,39 @@ DiskStatus Disk::ReadHead(const std::u16string& path, std::size_t bytes, std::st
     if (got < 0) return DiskStatus::Failed(stream->LastError());
     data.append(head, 0, static_cast<std::size_t>(got));
     return {};
+}
+
+std::optional<std::uint32_t> Disk::Attributes(const std::u16string& path) {
+    return AttributesOf(path);
+}
+
+std::optional<std::uint32_t> Disk::DosStamp(const std::u16string& path) {
+    return DosStampOf(path);
+}
+
+bool Disk::IsRemovable(const std::u16string& path) {
+    return IsRemovableDrive(path);
+}
+
+std::u16string Disk::FullPath(const std::u16string& path) {
+    return FullPathOf(path);
+}
+
+std::vector<FolderEntry> Disk::Search(const std::u16string& folder, std::u16string_view mask) {
+    std::vector<FolderEntry> found;
+    for (FolderEntry& entry : List(folder))
+        if (MaskMatches(mask, entry.name)) found.push_back(std::move(entry));
+    return found;
+}
+
+bool Disk::TakesNewFiles(const std::u16string& folder) {
+    std::u16string probe = folder;
+    if (!probe.empty() && probe.back() != u'\\' && probe.back() != u'/') probe += u'\\';
+    probe += u"~klvupgrade.probe";
+    DiskStatus status;
+    if (!Create(probe, status)) return false;
+    RemoveFile(probe);
+    return true;
 }
 
 Disk& SystemDisk() {

@@ -58,11 +58,16 @@ bool IsRemovableDrive(const std::u16string& path) {
     return false;
 }
 
-bool MakeDirectories(const std::u16string& path) {
-    std::error_code ec;
-    std::filesystem::path p(NativePath(path));
-    std::filesystem::create_directories(p, ec);
-    return std::filesystem::is_directory(p, ec);
+bool MakeFolder(const std::u16string& path) {
+    std::string p = NativePath(path);
+    while (p.size() > 1 && p.back() == '/')
+        p.pop_back();
+    if (::mkdir(p.c_str(), 0777) == 0) return true;
+    // Made meanwhile by another program: there all the same. Else the failure's own code.
+    const int error = errno;
+    if (DirectoryExists(path)) return true;
+    errno = error;
+    return false;
 }
 
 std::optional<std::uint32_t> AttributesOf(const std::u16string& path) {
@@ -109,6 +114,21 @@ std::u16string CurrentDirectory() {
     char buffer[PATH_MAX];
     if (!::getcwd(buffer, sizeof buffer)) return {};
     return Utf8ToUtf16(buffer);
+}
+
+std::u16string FullPathOf(const std::u16string& path) {
+    if (path.empty()) return {};
+    const std::string native = NativePath(path);
+    if (native.starts_with("//")) return path;
+    std::filesystem::path full =
+        native.starts_with('/') ? std::filesystem::path(native)
+                                : std::filesystem::path(Utf16ToUtf8(CurrentDirectory())) / native;
+    std::string text = full.lexically_normal().string();
+    const bool trailing = native.back() == '/';
+    if (!trailing)
+        while (text.size() > 1 && text.back() == '/')
+            text.pop_back();
+    return Utf8ToUtf16(text);
 }
 
 std::u16string ExecutablePath() {

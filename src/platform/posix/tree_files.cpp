@@ -1,6 +1,7 @@
 #include "platform/tree_files.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <cstdlib>
 
 #include "platform/disk.h"
+#include "platform/path_names.h"
 #include "platform/posix/native_path.h"
 #include "platform/text.h"
 
@@ -25,11 +27,32 @@ std::vector<FolderEntry> ListFolder(const std::u16string& folder) {
         if (name == "." || name == "..") continue;
         struct stat st {};
         const bool known = ::lstat((base + "/" + name).c_str(), &st) == 0;
-        entries.push_back(
-            {Utf8ToUtf16(name), known && S_ISDIR(st.st_mode), known && S_ISLNK(st.st_mode)});
+        const bool folderEntry = known && S_ISDIR(st.st_mode);
+        const std::uint32_t attributes =
+            folderEntry ? 0x10u : (known && !(st.st_mode & S_IWUSR) ? 0x21u : 0x20u);
+        entries.push_back({Utf8ToUtf16(name), folderEntry, known && S_ISLNK(st.st_mode), attributes,
+                           known ? static_cast<std::int64_t>(st.st_size) : 0});
     }
     ::closedir(dir);
     return entries;
+}
+
+std::vector<FolderEntry> SearchFolder(const std::u16string& folder, std::u16string_view mask) {
+    std::vector<FolderEntry> found;
+    for (FolderEntry& entry : ListFolder(folder))
+        if (MaskMatches(mask, entry.name)) found.push_back(std::move(entry));
+    return found;
+}
+
+bool TakesNewFiles(const std::u16string& folder) {
+    std::string probe = NativePath(folder);
+    if (probe.empty() || probe.back() != '/') probe += '/';
+    probe += "~klvupgrade-" + std::to_string(::getpid()) + ".tmp";
+    const int fd = ::open(probe.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    ::unlink(probe.c_str());
+    ::close(fd);
+    return true;
 }
 
 bool RemoveEmptyFolder(const std::u16string& folder) {

@@ -53,16 +53,13 @@ bool IsRemovableDrive(const std::u16string& path) {
     return GetDriveTypeW(root) == DRIVE_REMOVABLE;
 }
 
-bool MakeDirectories(const std::u16string& path) {
-    std::u16string p = path;
-    while (p.size() > 3 && (p.back() == u'\\' || p.back() == u'/'))
-        p.pop_back();
-    if (p.empty() || DirectoryExists(p)) return !p.empty();
-    const std::size_t cut = p.find_last_of(u"\\/");
-    if (cut != std::u16string::npos && cut > 0 && !(cut == 2 && StartsWithDrive(p)))
-        if (!MakeDirectories(p.substr(0, cut))) return false;
-    if (CreateDirectoryW(win32::WidePath(p).c_str(), nullptr)) return true;
-    return DirectoryExists(p);
+bool MakeFolder(const std::u16string& path) {
+    if (CreateDirectoryW(win32::WidePath(path).c_str(), nullptr)) return true;
+    // Made meanwhile by another program: there all the same. Else the failure's own code.
+    const DWORD error = GetLastError();
+    if (DirectoryExists(path)) return true;
+    SetLastError(error);
+    return false;
 }
 
 std::optional<std::uint32_t> AttributesOf(const std::u16string& path) {
@@ -112,6 +109,19 @@ std::u16string CurrentDirectory() {
     std::vector<wchar_t> buffer(n + 1);
     n = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
     return std::u16string(buffer.begin(), buffer.begin() + n);
+}
+
+std::u16string FullPathOf(const std::u16string& path) {
+    if (path.empty()) return {};
+    const std::wstring wide(path.begin(), path.end());
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(buffer.size()),
+                                         buffer.data(), nullptr);
+        if (n == 0) return path;
+        if (n < buffer.size()) return std::u16string(buffer.begin(), buffer.begin() + n);
+        buffer.assign(n + 1, L'\0');
+    }
 }
 
 std::u16string ExecutablePath() {

@@ -1,51 +1,35 @@
-// The window logic's ANSI file service: the narrow view of the system's disk and wide file
-// functions.
+// The window logic's ANSI file service: the narrow view of the system's disk. Its names are
+// ANSI; the disk is asked in UTF-16. Only what the disk does not offer (an empty file made or
+// opened and closed again, the 8.3 name) asks the system itself.
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/disk.h"
+#include "platform/path_names.h"
 #include "platform/text.h"
 #include "platform/win32/open_handle.h"
 #include "platform/win32/real_services.h"
-#include "platform/win32/wide_path.h"
 
 namespace klv::platform::win32 {
 
 namespace {
 
-// The window logic's names are ANSI; the system is asked in UTF-16, through the disk where the
-// disk has the question or the change.
-std::wstring W(std::string_view ansi) {
-    return WidePath(AnsiToUtf16(ansi));
-}
-
-class FindHandle final : public DirectorySearch {
+// The entries a disk search found, handed out one by one.
+class FoundEntries final : public DirectorySearch {
   public:
-    FindHandle(HANDLE handle, const WIN32_FIND_DATAW& first)
-        : handle_(handle), data_(first), pending_(true) {}
-    ~FindHandle() override { FindClose(handle_); }
-    FindHandle(const FindHandle&) = delete;
-    FindHandle& operator=(const FindHandle&) = delete;
-
+    explicit FoundEntries(std::vector<FolderEntry> entries) : entries_(std::move(entries)) {}
     bool Next(FileEntry& entry) override {
-        for (;;) {
-            if (!pending_ && !FindNextFileW(handle_, &data_)) return false;
-            pending_ = false;
-            const std::wstring_view name = data_.cFileName;
-            if (name == L"." || name == L"..") continue;
-            entry.name = Utf16ToAnsi(std::u16string(name.begin(), name.end()));
-            entry.attributes = data_.dwFileAttributes;
-            entry.size = static_cast<std::int64_t>(
-                (static_cast<std::uint64_t>(data_.nFileSizeHigh) << 32) | data_.nFileSizeLow);
-            return true;
-        }
+        if (next_ >= entries_.size()) return false;
+        const FolderEntry& found = entries_[next_++];
+        entry = {Utf16ToAnsi(found.name), found.attributes, found.size};
+        return true;
     }
 
   private:
-    HANDLE handle_;
-    WIN32_FIND_DATAW data_;
-    bool pending_;
+    std::vector<FolderEntry> entries_;
+    std::size_t next_ = 0;
 };
 
 // A file opened and closed again at once; false when it could not be opened.
@@ -64,17 +48,7 @@ class RealFilesImpl final : public Files {
   public:
     std::string FullPath(std::string_view path) override {
         if (path.empty()) return {};
-        const std::u16string p = AnsiToUtf16(path);
-        const std::wstring wide(p.begin(), p.end());
-        std::wstring buffer(MAX_PATH, L'\0');
-        for (;;) {
-            DWORD n = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(buffer.size()),
-                                       buffer.data(), nullptr);
-            if (n == 0) return std::string(path);
-            if (n < buffer.size())
-                return Utf16ToAnsi(std::u16string(buffer.begin(), buffer.begin() + n));
-            buffer.assign(n + 1, L'\0');
-        }
+        return Utf16ToAnsi(SystemDisk().FullPath(AnsiToUtf16(path)));
     }
 
     bool FileExists(std::string_view path) override {
@@ -90,18 +64,16 @@ class RealFilesImpl final : public Files {
     }
 
     std::unique_ptr<DirectorySearch> Search(std::string_view pattern) override {
-        WIN32_FIND_DATAW data;
-        HANDLE h = FindFirstFileW(W(pattern).c_str(), &data);
-        if (h == INVALID_HANDLE_VALUE) return nullptr;
-        return std::make_unique<FindHandle>(h, data);
+        const std::u16string wide = AnsiToUtf16(pattern);
+        const std::u16string_view mask = PathTail(wide, u"\\/");
+        std::vector<FolderEntry> found =
+            SystemDisk().Search(std::u16string(wide.substr(0, wide.size() - mask.size())), mask);
+        if (found.empty()) return nullptr;
+        return std::make_unique<FoundEntries>(std::move(found));
     }
 
     bool CanWriteIn(std::string_view folder) override {
-        std::string probe(folder);
-        if (!probe.empty() && probe.back() != '\\') probe += '\\';
-        probe += "~klvupgrade-" + std::to_string(GetCurrentProcessId()) + ".tmp";
-        return OpenAndClose(probe, 0, CREATE_NEW,
-                            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE);
+        return SystemDisk().TakesNewFiles(AnsiToUtf16(folder));
     }
 
     CreateResult MakeFile(std::string_view path, bool replace) override {

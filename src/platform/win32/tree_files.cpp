@@ -17,21 +17,49 @@ std::u16string WithSeparator(std::u16string folder) {
 }
 } // namespace
 
-std::vector<FolderEntry> ListFolder(const std::u16string& folder) {
+namespace {
+FolderEntry EntryOf(const WIN32_FIND_DATAW& data) {
+    const std::wstring_view name = data.cFileName;
+    return {std::u16string(name.begin(), name.end()),
+            (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
+            (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0, data.dwFileAttributes,
+            static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) |
+                                      data.nFileSizeLow)};
+}
+
+// The entries `pattern` finds, without "." and "..".
+std::vector<FolderEntry> Find(const std::u16string& pattern) {
     std::vector<FolderEntry> entries;
     WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileExW(win32::WidePath(WithSeparator(folder) + u"*").c_str(),
-                                   FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0);
+    HANDLE find = FindFirstFileExW(win32::WidePath(pattern).c_str(), FindExInfoBasic, &data,
+                                   FindExSearchNameMatch, nullptr, 0);
     if (find == INVALID_HANDLE_VALUE) return entries;
     do {
-        const std::wstring name = data.cFileName;
-        if (name == L"." || name == L"..") continue;
-        entries.push_back({std::u16string(name.begin(), name.end()),
-                           (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
-                           (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0});
+        const std::wstring_view name = data.cFileName;
+        if (name != L"." && name != L"..") entries.push_back(EntryOf(data));
     } while (FindNextFileW(find, &data));
     FindClose(find);
     return entries;
+}
+} // namespace
+
+std::vector<FolderEntry> ListFolder(const std::u16string& folder) {
+    return Find(WithSeparator(folder) + u"*");
+}
+
+std::vector<FolderEntry> SearchFolder(const std::u16string& folder, std::u16string_view mask) {
+    return Find(WithSeparator(folder) + std::u16string(mask));
+}
+
+bool TakesNewFiles(const std::u16string& folder) {
+    const std::string pid = std::to_string(GetCurrentProcessId());
+    const std::u16string probe =
+        WithSeparator(folder) + u"~klvupgrade-" + std::u16string(pid.begin(), pid.end()) + u".tmp";
+    const HANDLE h = win32::OpenHandle(probe, GENERIC_WRITE, 0, CREATE_NEW,
+                                       FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(h);
+    return true;
 }
 
 bool RemoveEmptyFolder(const std::u16string& folder) {
