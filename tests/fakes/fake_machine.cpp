@@ -5,12 +5,15 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "platform/path_names.h"
 #include "platform/text.h"
 
 namespace klv::fakes {
 
+using platform::AnsiToUtf16;
 using platform::CreateResult;
 using platform::FileEntry;
+using platform::Utf16ToAnsi;
 
 namespace {
 
@@ -24,31 +27,12 @@ std::string Hex(std::uint32_t value) {
     return text;
 }
 
-std::string Parent(const std::string& key) {
-    auto i = key.rfind('\\');
-    if (i == std::string::npos || key.size() <= 3) return {};
-    std::string parent = key.substr(0, i);
-    if (parent.size() == 2 && parent[1] == ':') parent += '\\';
-    return parent;
-}
-
-std::string NameOf(const std::string& path) {
-    auto i = path.rfind('\\');
-    return i == std::string::npos ? path : path.substr(i + 1);
-}
-
-// Wildcards as the system reads them: '*' any run, '?' one character, "*.*" everything.
-bool Matches(std::string_view mask, std::string_view name) {
-    if (mask == "*.*") mask = "*";
-    if (mask.empty()) return name.empty();
-    if (mask[0] == '*') {
-        for (std::size_t i = 0; i <= name.size(); ++i)
-            if (Matches(mask.substr(1), name.substr(i))) return true;
-        return false;
-    }
-    if (name.empty()) return false;
-    if (mask[0] != '?' && Upper(mask[0]) != Upper(name[0])) return false;
-    return Matches(mask.substr(1), name.substr(1));
+// The folder part of a search pattern (with its separator) and the mask after it.
+std::pair<std::u16string, std::u16string> SplitPattern(std::string_view pattern) {
+    const std::u16string wide = AnsiToUtf16(pattern);
+    const std::size_t cut = wide.find_last_of(u"\\/");
+    if (cut == std::u16string::npos) return {};
+    return {wide.substr(0, cut + 1), wide.substr(cut + 1)};
 }
 
 std::string KeyPath(std::string_view path) {
@@ -96,15 +80,17 @@ class FakeKey final : public platform::RegistryKey {
 
 class ListSearch final : public platform::DirectorySearch {
   public:
-    explicit ListSearch(std::vector<FileEntry> entries) : entries_(std::move(entries)) {}
+    explicit ListSearch(std::vector<platform::FolderEntry> entries)
+        : entries_(std::move(entries)) {}
     bool Next(FileEntry& entry) override {
         if (next_ >= entries_.size()) return false;
-        entry = entries_[next_++];
+        const platform::FolderEntry& found = entries_[next_++];
+        entry = {Utf16ToAnsi(found.name), found.attributes, found.size};
         return true;
     }
 
   private:
-    std::vector<FileEntry> entries_;
+    std::vector<platform::FolderEntry> entries_;
     std::size_t next_ = 0;
 };
 
@@ -164,8 +150,7 @@ FakeMachine::~FakeMachine() {
 void FakeMachine::AddDrive(char letter, unsigned kind, bool ready) {
     letter = Upper(letter);
     drives_[letter] = Drive{kind, ready};
-    std::string root = std::string(1, letter) + ":\\";
-    entries_[CanonicalPath(root)] = Entry{root, platform::faDirectory, 0};
+    if (kind == platform::dkCdRom) disk_.DenyWrites(AnsiToUtf16(std::string(1, letter) + ":\\"));
 }
 
 void FakeMachine::SetDriveReady(char letter, bool ready) {
@@ -179,39 +164,26 @@ void FakeMachine::RemoveDrive(char letter) {
 }
 
 void FakeMachine::AddFolder(std::string_view path) {
-    std::string key = CanonicalPath(path);
+    const std::string key = CanonicalPath(path);
     if (key.size() < 3 || key[1] != ':' || !drives_.count(key[0]))
         throw std::invalid_argument("fake machine: no drive for " + std::string(path));
-    if (entries_.count(key)) return;
-    std::string shown(path); // folders made on the way keep the staged spelling
-    std::replace(shown.begin(), shown.end(), '/', '\\');
-    while (shown.size() > 3 && shown.back() == '\\')
-        shown.pop_back();
-    AddFolder(Parent(shown));
-    entries_[key] = Entry{shown, platform::faDirectory, 0};
+    disk_.AddFolder(AnsiToUtf16(path));
 }
 
 void FakeMachine::AddFile(std::string_view path, std::int64_t size, std::uint32_t attributes) {
-    std::string key = CanonicalPath(path);
-    std::string shown(path);
-    std::replace(shown.begin(), shown.end(), '/', '\\');
-    AddFolder(Parent(shown));
-    entries_[key] = Entry{std::string(path), attributes & ~platform::faDirectory, size};
+    const std::u16string wide = AnsiToUtf16(path);
+    AddFolder(Utf16ToAnsi(platform::PathHead(wide, u"\\/")));
+    disk_.Erase(wide);
+    disk_.AddFile(wide, std::string(static_cast<std::size_t>(size), '\0'));
+    disk_.Find(wide)->attributes = attributes & ~platform::faDirectory;
 }
 
 void FakeMachine::Remove(std::string_view path) {
-    std::string key = CanonicalPath(path);
-    std::string below = key.back() == '\\' ? key : key + '\\';
-    for (auto it = entries_.begin(); it != entries_.end();) {
-        if (it->first == key || it->first.starts_with(below))
-            it = entries_.erase(it);
-        else
-            ++it;
-    }
+    disk_.Erase(AnsiToUtf16(path));
 }
 
 void FakeMachine::LockFile(std::string_view path) {
-    if (Entry* e = Find(path)) e->locked = true;
+    if (MemoryDisk::Entry* e = disk_.Find(AnsiToUtf16(path))) e->held = true;
 }
 
 void FakeMachine::RunProgram(std::string_view name, std::uint32_t process, std::string_view path,
@@ -247,7 +219,7 @@ class FakeProgramSession final : public platform::ProgramSession {
             const bool held = std::any_of(
                 m_.programs_.begin(), m_.programs_.end(),
                 [&](const FakeMachine::Program& o) { return o.running && o.file == p.file; });
-            if (FakeMachine::Entry* e = m_.Find(p.file)) e->locked = held;
+            if (MemoryDisk::Entry* e = m_.disk_.Find(AnsiToUtf16(p.file))) e->held = held;
         }
         return result;
     }
@@ -323,35 +295,23 @@ void FakeMachine::SetVersionWithoutFixedInfo(std::string_view path) {
 
 // ---- inspection ----
 
-FakeMachine::Entry* FakeMachine::Find(std::string_view path) {
-    auto it = entries_.find(CanonicalPath(path));
-    return it == entries_.end() ? nullptr : &it->second;
-}
-
-const FakeMachine::Entry* FakeMachine::Find(std::string_view path) const {
-    auto it = entries_.find(CanonicalPath(path));
-    return it == entries_.end() ? nullptr : &it->second;
-}
-
 bool FakeMachine::HasFile(std::string_view path) const {
-    const Entry* e = Find(path);
-    return e && !(e->attributes & platform::faDirectory);
+    return disk_.IsFile(AnsiToUtf16(path));
 }
 
 bool FakeMachine::HasFolder(std::string_view path) const {
-    const Entry* e = Find(path);
-    return e && (e->attributes & platform::faDirectory);
+    return disk_.IsFolder(AnsiToUtf16(path));
 }
 
 std::optional<std::uint32_t> FakeMachine::AttributesOf(std::string_view path) const {
-    const Entry* e = Find(path);
-    if (!e) return std::nullopt;
-    return e->attributes;
+    return disk_.Attributes(AnsiToUtf16(path));
 }
 
 std::int64_t FakeMachine::SizeOf(std::string_view path) const {
-    const Entry* e = Find(path);
-    return e ? e->size : -1;
+    std::string data;
+    if (!HasFile(path) || !disk_.Read(AnsiToUtf16(path), data).ok())
+        return HasFolder(path) ? 0 : -1;
+    return static_cast<std::int64_t>(data.size());
 }
 
 std::optional<FakeMachine::Link> FakeMachine::LinkAt(std::string_view path) const {
@@ -373,22 +333,13 @@ const FakeMachine::Drive* FakeMachine::ReachableDrive(std::string_view path) {
     return &it->second;
 }
 
-bool FakeMachine::Writable(std::string_view path) {
-    const Drive* d = ReachableDrive(path);
-    if (!d || d->kind == platform::dkCdRom) return false;
-    const std::string key = CanonicalPath(path);
-    for (const std::string& denied : writeDenied_)
-        if (key == denied || key.starts_with(denied + "\\")) return false;
-    return true;
-}
-
 bool FakeMachine::CanWriteIn(std::string_view folder) {
     journal.push_back("probe " + std::string(folder));
-    return HasFolder(folder) && Writable(std::string(folder) + "\\probe");
+    return HasFolder(folder) && ReachableDrive(folder) && disk_.TakesNewFiles(AnsiToUtf16(folder));
 }
 
 void FakeMachine::DenyWrites(std::string_view folder) {
-    writeDenied_.push_back(CanonicalPath(folder));
+    disk_.DenyWrites(AnsiToUtf16(folder));
 }
 
 std::uint32_t FakeMachine::LogicalDrives() {
@@ -468,67 +419,52 @@ bool FakeMachine::FolderExists(std::string_view path) {
 }
 
 bool FakeMachine::SetAttributes(std::string_view path, std::uint32_t attributes) {
-    Entry* e = Find(path);
-    if (!e || !Writable(path)) return false;
-    e->attributes = (e->attributes & platform::faDirectory) | (attributes & ~platform::faDirectory);
+    if (!ReachableDrive(path) || !disk_.SetAttributes(AnsiToUtf16(path), attributes).ok())
+        return false;
     journal.push_back("attributes " + std::string(path) + " " + Hex(attributes));
     return true;
 }
 
 std::unique_ptr<platform::DirectorySearch> FakeMachine::Search(std::string_view pattern) {
     if (!ReachableDrive(pattern)) return nullptr;
-    std::string p(pattern);
-    for (char& c : p)
-        if (c == '/') c = '\\';
-    auto cut = p.rfind('\\');
-    if (cut == std::string::npos) return nullptr;
-    std::string folder = CanonicalPath(p.substr(0, cut + 1));
-    std::string mask = p.substr(cut + 1);
-    std::vector<FileEntry> found;
-    for (const auto& [key, entry] : entries_) {
-        if (key.size() <= 3 || Parent(key) != folder) continue;
-        std::string name = NameOf(entry.path);
-        if (Matches(mask, name)) found.push_back(FileEntry{name, entry.attributes, entry.size});
-    }
+    const auto [folder, mask] = SplitPattern(pattern);
+    if (folder.empty()) return nullptr;
+    std::vector<platform::FolderEntry> found = disk_.Search(folder, mask);
     if (found.empty()) return nullptr;
     return std::make_unique<ListSearch>(std::move(found));
 }
 
 CreateResult FakeMachine::MakeFile(std::string_view path, bool replace) {
-    std::string key = CanonicalPath(path);
-    if (!Writable(path) || !HasFolder(Parent(key))) return CreateResult::Failed;
-    if (Entry* e = Find(path)) {
-        if (e->attributes & platform::faDirectory) return CreateResult::Failed;
+    const std::u16string wide = AnsiToUtf16(path);
+    platform::DiskStatus status;
+    if (!ReachableDrive(path)) return CreateResult::Failed;
+    if (!disk_.Create(wide, status)) {
+        if (status.failure == platform::DiskFailure::Denied || !disk_.IsFile(wide))
+            return CreateResult::Failed;
         if (!replace) return CreateResult::AlreadyExists;
-        if ((e->attributes & platform::faReadOnly) || e->locked) return CreateResult::Failed;
-        e->size = 0;
-    } else {
-        entries_[key] = Entry{std::string(path), platform::faArchive, 0};
+        const auto file = disk_.Extend(wide, status);
+        if (!file || !file->SetSize(0).ok()) return CreateResult::Failed;
     }
     journal.push_back("create " + std::string(path));
     return CreateResult::Created;
 }
 
 bool FakeMachine::OpenForWriting(std::string_view path) {
-    const Entry* e = Find(path);
     journal.push_back("open for writing " + std::string(path));
-    return e && Writable(path) &&
-           !(e->attributes & (platform::faDirectory | platform::faReadOnly)) && !e->locked;
+    platform::DiskStatus status;
+    return ReachableDrive(path) && disk_.Extend(AnsiToUtf16(path), status) != nullptr;
 }
 
 bool FakeMachine::RemoveFile(std::string_view path) {
-    Entry* e = Find(path);
-    if (!e || !Writable(path) || (e->attributes & (platform::faDirectory | platform::faReadOnly)) ||
-        e->locked)
-        return false;
-    entries_.erase(CanonicalPath(path));
+    if (!ReachableDrive(path) || !disk_.RemoveFile(AnsiToUtf16(path)).ok()) return false;
     links_.erase(CanonicalPath(path));
     journal.push_back("remove " + std::string(path));
     return true;
 }
 
 std::string FakeMachine::ShortName(std::string_view path) {
-    if (!ReachableDrive(path) || !Find(path)) return {};
+    if (!ReachableDrive(path) || disk_.Kind(AnsiToUtf16(path)) == platform::EntryKind::Missing)
+        return {};
     auto it = shortNames_.find(CanonicalPath(path));
     return it == shortNames_.end() ? std::string(path) : it->second;
 }
@@ -575,7 +511,8 @@ std::optional<int> FakeMachine::RunElevatedAndWait(platform::WindowHandle owner,
 std::string FakeMachine::ExecutableFor(std::string_view file) {
     journal.push_back("find executable " + std::string(file));
     if (!FileExists(file)) return {};
-    std::string name = NameOf(CanonicalPath(file));
+    const std::string key = CanonicalPath(file);
+    std::string name = key.substr(key.rfind('\\') + 1);
     auto dot = name.rfind('.');
     if (dot == std::string::npos) return {};
     auto it = executables_.find(name.substr(dot));
@@ -592,13 +529,13 @@ std::unique_ptr<platform::ShellLink> FakeMachine::NewShellLink() {
 }
 
 bool FakeMachine::SaveLink(const std::string& path, const Link& link) {
-    std::string key = CanonicalPath(path);
-    if (!Writable(path) || !HasFolder(Parent(key))) return false;
-    if (const Entry* e = Find(path);
-        e && (e->attributes & (platform::faDirectory | platform::faReadOnly)))
-        return false;
-    entries_[key] = Entry{path, platform::faArchive, 512};
-    links_[key] = link;
+    const std::u16string wide = AnsiToUtf16(path);
+    platform::DiskStatus status;
+    if (!ReachableDrive(path) || disk_.IsFolder(wide)) return false;
+    if (disk_.IsFile(wide) && !disk_.RemoveFile(wide).ok()) return false;
+    const auto file = disk_.Create(wide, status);
+    if (!file || !file->Write(std::string(512, '\0')).ok()) return false;
+    links_[CanonicalPath(path)] = link;
     return true;
 }
 

@@ -1,8 +1,8 @@
 // An in-memory Windows machine for the logic tests: drives with kinds and readiness, folders
-// and files with attributes, registry values and access rights, special folders, the shell
-// (program starts, file associations, shell links), version resources, the keyboard, and a
-// record of every box shown and answer given. Creating a FakeMachine installs it as the
-// process's platform services; destroying it puts the previous ones back.
+// and files with attributes on an in-memory disk (memory_disk.h), registry values and access
+// rights, special folders, the shell (program starts, file associations, shell links), version
+// resources, the keyboard, and a record of every box shown and answer given. Creating a FakeMachine
+// installs it as the process's platform services; destroying it puts the previous ones back.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "fakes/memory_disk.h"
 #include "platform/system.h"
 
 namespace klv::fakes {
@@ -90,6 +91,9 @@ class FakeMachine final : public platform::Registry,
     // Answers of the next boxes, in order; after them every box answers `defaultAnswer`.
     void QueueAnswer(int answer) { answers_.push_back(answer); }
     int defaultAnswer = platform::idOk;
+
+    // The machine's disk, to hand to what takes a Disk.
+    MemoryDisk& Disk() { return disk_; }
 
     // ---- inspection ----
     bool HasFile(std::string_view path) const;
@@ -177,12 +181,6 @@ class FakeMachine final : public platform::Registry,
         unsigned kind;
         bool ready;
     };
-    struct Entry {
-        std::string path; // as staged, with its case
-        std::uint32_t attributes;
-        std::int64_t size;
-        bool locked = false;
-    };
     struct Value {
         bool text;
         std::string data;
@@ -197,13 +195,10 @@ class FakeMachine final : public platform::Registry,
     // The drive of a path when it is there and has a medium. Touching a drive without a
     // medium shows the system's box unless the error mode forbids it.
     const Drive* ReachableDrive(std::string_view path);
-    bool Writable(std::string_view path);
-    Entry* Find(std::string_view path);
-    const Entry* Find(std::string_view path) const;
     bool SaveLink(const std::string& path, const Link& link);
 
     std::map<char, Drive> drives_;
-    std::map<std::string, Entry> entries_; // by canonical key
+    mutable MemoryDisk disk_;
     std::map<std::string, std::string> shortNames_;
     std::string current_ = "C:\\";
     std::string temp_ = "C:\\windows\\temp\\";
@@ -212,7 +207,6 @@ class FakeMachine final : public platform::Registry,
     std::map<KeyName, std::map<std::string, Value>> registry_;
     bool denied_[3] = {false, false, false};
     bool windows64_ = true;
-    std::vector<std::string> writeDenied_; // canonical keys
     std::map<std::string, std::string> executables_;
     std::intptr_t executeResult_ = 42;
     std::optional<int> elevatedResult_ = 0;

@@ -9,7 +9,7 @@ using platform::EntryKind;
 
 namespace {
 
-constexpr int kNotFound = 2, kDenied = 5, kExists = 183, kNotEmpty = 145, kLoop = 1921;
+constexpr int kNotFound = 2, kDenied = 5, kInUse = 32, kExists = 183, kNotEmpty = 145, kLoop = 1921;
 
 std::vector<std::u16string> Parts(const std::u16string& canonical) {
     std::vector<std::u16string> parts;
@@ -31,6 +31,24 @@ bool IsRoot(const std::u16string& key) {
     return key.find(u'\\') == std::u16string::npos;
 }
 
+// The path above the last part, as it was written (folders made on the way keep its case).
+std::u16string WrittenParent(const std::u16string& path) {
+    std::u16string parent = path;
+    while (!parent.empty() && (parent.back() == u'\\' || parent.back() == u'/'))
+        parent.pop_back();
+    const std::size_t at = parent.find_last_of(u"\\/");
+    return at == std::u16string::npos ? std::u16string() : parent.substr(0, at);
+}
+
+// The last part of a path as it was written.
+std::u16string NameIn(const std::u16string& path) {
+    std::u16string name = path;
+    while (!name.empty() && (name.back() == u'\\' || name.back() == u'/'))
+        name.pop_back();
+    const std::size_t at = name.find_last_of(u"\\/");
+    return at == std::u16string::npos ? name : name.substr(at + 1);
+}
+
 class MemoryFile final : public platform::DiskFile {
   public:
     explicit MemoryFile(MemoryDisk::Entry& entry) : entry_(entry) {}
@@ -49,8 +67,14 @@ class MemoryFile final : public platform::DiskFile {
         return {};
     }
     DiskStatus Flush() override { return {}; }
-    DiskStatus SetDosStamp(std::uint32_t) override { return {}; }
-    DiskStatus SetAttributes(std::uint32_t) override { return {}; }
+    DiskStatus SetDosStamp(std::uint32_t stamp) override {
+        entry_.stamp = stamp;
+        return {};
+    }
+    DiskStatus SetAttributes(std::uint32_t attributes) override {
+        entry_.attributes = attributes & ~0x10u;
+        return {};
+    }
     std::int64_t Size() override { return static_cast<std::int64_t>(entry_.data.size()); }
 
   private:
@@ -121,22 +145,65 @@ bool MemoryDisk::Add(const std::u16string& path, Entry entry, Owner owner) {
     const std::optional<std::u16string> key = Resolve(path, false);
     if (!key || IsRoot(*key) || At(key)) return false;
     const std::u16string parent = ParentOf(*key);
-    if (!IsRoot(parent) && !At(Resolve(parent, true)) && !AddFolder(parent, owner)) return false;
+    if (!IsRoot(parent) && !At(Resolve(parent, true)) && !AddFolder(WrittenParent(path), owner))
+        return false;
     if (!ParentIsFolder(*key)) return false;
+    entry.name = NameIn(path);
     entries_[*Resolve(path, false)] = std::move(entry);
     return true;
 }
 
+platform::DiskStatus MemoryDisk::Refused(const std::u16string& key, bool changesFile) const {
+    for (const std::u16string& folder : denied_)
+        if (key == folder || key.starts_with(folder + u'\\'))
+            return {platform::DiskFailure::Denied, kDenied};
+    const auto entry = entries_.find(key);
+    if (!changesFile || entry == entries_.end() || entry->second.kind != EntryKind::File) return {};
+    if (entry->second.held) return {platform::DiskFailure::InUse, kInUse};
+    if (entry->second.attributes & 0x01) return {platform::DiskFailure::Denied, kDenied};
+    return {};
+}
+
+void MemoryDisk::DenyWrites(const std::u16string& folder) {
+    denied_.push_back(Canonical(folder));
+}
+
+MemoryDisk::Entry* MemoryDisk::Find(const std::u16string& path) {
+    const std::optional<std::u16string> key = Resolve(path, false);
+    const auto entry = key ? entries_.find(*key) : entries_.end();
+    return entry == entries_.end() ? nullptr : &entry->second;
+}
+
+void MemoryDisk::Erase(const std::u16string& path) {
+    const std::u16string key = Canonical(path);
+    entries_.erase(key);
+    const std::u16string below = key + u'\\';
+    auto it = entries_.lower_bound(below);
+    while (it != entries_.end() && it->first.starts_with(below))
+        it = entries_.erase(it);
+}
+
 bool MemoryDisk::AddFolder(const std::u16string& path, Owner owner) {
-    return Add(path, {EntryKind::Folder, {}, {}, owner}, owner);
+    Entry folder;
+    folder.owner = owner;
+    folder.attributes = 0x10;
+    return Add(path, std::move(folder), owner);
 }
 
 bool MemoryDisk::AddFile(const std::u16string& path, std::string data, Owner owner) {
-    return Add(path, {EntryKind::File, std::move(data), {}, owner}, owner);
+    Entry file;
+    file.kind = EntryKind::File;
+    file.data = std::move(data);
+    file.owner = owner;
+    return Add(path, std::move(file), owner);
 }
 
 bool MemoryDisk::AddLink(const std::u16string& path, const std::u16string& target, Owner owner) {
-    return Add(path, {EntryKind::Link, {}, target, owner}, owner);
+    Entry link;
+    link.kind = EntryKind::Link;
+    link.target = target;
+    link.owner = owner;
+    return Add(path, std::move(link), owner);
 }
 
 bool MemoryDisk::IsFile(const std::u16string& path) {
@@ -159,15 +226,34 @@ std::vector<platform::FolderEntry> MemoryDisk::List(const std::u16string& folder
     const std::optional<std::u16string> key = Resolve(folder, true);
     const Entry* entry = At(key);
     if (!entry || entry->kind != EntryKind::Folder) return list;
-    for (const auto& [path, child] : entries_)
-        if (ParentOf(path) == *key && path != *key)
-            list.push_back({path.substr(key->size() + 1), child.kind == EntryKind::Folder,
-                            child.kind == EntryKind::Link});
+    // The entries below the folder follow one another in the map.
+    const std::u16string below = *key + u'\\';
+    for (auto it = entries_.lower_bound(below);
+         it != entries_.end() && it->first.starts_with(below); ++it)
+        if (const auto& [path, child] = *it; path.find(u'\\', below.size()) == std::u16string::npos)
+            list.push_back({child.name.empty() ? path.substr(key->size() + 1) : child.name,
+                            child.kind == EntryKind::Folder, child.kind == EntryKind::Link,
+                            child.attributes, static_cast<std::int64_t>(child.data.size())});
     return list;
 }
 
 platform::FileUse MemoryDisk::Use(const std::u16string& path) {
-    return IsFile(path) ? platform::FileUse::Free : platform::FileUse::Missing;
+    const Entry* entry = At(Resolve(path, true));
+    if (!entry || entry->kind != EntryKind::File) return platform::FileUse::Missing;
+    return entry->held ? platform::FileUse::InUse : platform::FileUse::Free;
+}
+
+std::optional<std::uint32_t> MemoryDisk::Attributes(const std::u16string& path) {
+    const std::optional<std::u16string> key = Resolve(path, true);
+    const Entry* entry = At(key);
+    if (!entry) return std::nullopt;
+    return IsRoot(*key) ? 0x10u : entry->attributes;
+}
+
+std::optional<std::uint32_t> MemoryDisk::DosStamp(const std::u16string& path) {
+    const Entry* entry = At(Resolve(path, true));
+    if (!entry) return std::nullopt;
+    return entry->stamp;
 }
 
 DiskStatus MemoryDisk::Read(const std::u16string& path, std::string& data) {
@@ -185,12 +271,17 @@ bool MemoryDisk::AdministratorOwns(const std::u16string& path) {
 std::unique_ptr<platform::DiskFile> MemoryDisk::Create(const std::u16string& path,
                                                        DiskStatus& status) {
     const std::optional<std::u16string> key = Resolve(path, false);
+    if (key && (status = Refused(*key, false)).failure != platform::DiskFailure::None)
+        return nullptr;
     if (!key || IsRoot(*key) || !ParentIsFolder(*key) || At(key)) {
         status = {platform::DiskFailure::Other, key && At(key) ? kExists : kNotFound};
         return nullptr;
     }
     // What a link in the last part names is not replaced: the link is there.
-    Entry& entry = entries_[*key] = {EntryKind::File, {}, {}, creator};
+    Entry& entry = entries_[*key] = {};
+    entry.kind = EntryKind::File;
+    entry.owner = creator;
+    entry.name = NameIn(path);
     status = {};
     return std::make_unique<MemoryFile>(entry);
 }
@@ -202,7 +293,7 @@ std::unique_ptr<platform::DiskFile> MemoryDisk::Extend(const std::u16string& pat
         status = {platform::DiskFailure::Other, kNotFound};
         return nullptr;
     }
-    status = {};
+    if ((status = Refused(*key, true)).failure != platform::DiskFailure::None) return nullptr;
     return std::make_unique<MemoryFile>(entries_[*key]);
 }
 
@@ -213,6 +304,8 @@ DiskStatus MemoryDisk::Move(const std::u16string& from, const std::u16string& to
     if (!moved || IsRoot(*source) || !target || IsRoot(*target) || !ParentIsFolder(*target))
         return {platform::DiskFailure::Other, kNotFound};
     if (*source == *target) return {};
+    if (DiskStatus refused = Refused(*source, true); !refused.ok()) return refused;
+    if (DiskStatus refused = Refused(*target, true); !refused.ok()) return refused;
     if (target->starts_with(*source + u'\\')) return {platform::DiskFailure::Denied, kDenied};
     if (const Entry* there = At(target)) {
         // An existing file is replaced by a file; nothing else is.
@@ -228,6 +321,7 @@ DiskStatus MemoryDisk::Move(const std::u16string& from, const std::u16string& to
             ++it;
         }
     }
+    carried[*target].name = NameIn(to);
     for (auto& [key, entry] : carried)
         entries_[key] = std::move(entry);
     return {};
@@ -238,6 +332,7 @@ DiskStatus MemoryDisk::RemoveFile(const std::u16string& path) {
     const Entry* entry = At(key);
     if (!entry || IsRoot(*key)) return {platform::DiskFailure::Other, kNotFound};
     if (entry->kind == EntryKind::Folder) return {platform::DiskFailure::Denied, kDenied};
+    if (DiskStatus refused = Refused(*key, true); !refused.ok()) return refused;
     entries_.erase(*key);
     return {};
 }
@@ -247,7 +342,11 @@ DiskStatus MemoryDisk::MakeFolder(const std::u16string& path) {
     if (!key || IsRoot(*key) || !ParentIsFolder(*key))
         return {platform::DiskFailure::Other, key ? kNotFound : kLoop};
     if (At(key)) return {platform::DiskFailure::Other, kExists};
-    entries_[*key] = {EntryKind::Folder, {}, {}, creator};
+    if (DiskStatus refused = Refused(*key, false); !refused.ok()) return refused;
+    Entry& folder = entries_[*key] = {};
+    folder.owner = creator;
+    folder.name = NameIn(path);
+    folder.attributes = 0x10;
     return {};
 }
 
@@ -258,13 +357,18 @@ DiskStatus MemoryDisk::RemoveFolder(const std::u16string& path) {
     if (entry->kind == EntryKind::File) return {platform::DiskFailure::Denied, kDenied};
     if (entry->kind == EntryKind::Folder && !List(path).empty())
         return {platform::DiskFailure::Other, kNotEmpty};
+    if (DiskStatus refused = Refused(*key, false); !refused.ok()) return refused;
     entries_.erase(*key);
     return {};
 }
 
-DiskStatus MemoryDisk::SetAttributes(const std::u16string& path, std::uint32_t) {
-    return At(Resolve(path, true)) ? DiskStatus{}
-                                   : DiskStatus{platform::DiskFailure::Other, kNotFound};
+DiskStatus MemoryDisk::SetAttributes(const std::u16string& path, std::uint32_t attributes) {
+    const std::optional<std::u16string> key = Resolve(path, true);
+    if (!At(key) || IsRoot(*key)) return {platform::DiskFailure::Other, kNotFound};
+    if (DiskStatus refused = Refused(*key, false); !refused.ok()) return refused;
+    Entry& entry = entries_[*key];
+    entry.attributes = (entry.kind == EntryKind::Folder ? 0x10u : 0u) | (attributes & ~0x10u);
+    return {};
 }
 
 } // namespace klv::fakes

@@ -1,14 +1,16 @@
-// An in-memory disk for fuzzing the installer's work on the disk: files with their bytes,
-// folders, links (symbolic links, junctions, mount points: followed in every part of a path but
-// the last, as Windows follows them) and each entry's owner, which Wine does not keep. Paths are
-// Windows paths compared without case, '/' or '\' between parts, "." and ".." resolved as
-// Windows resolves them. A test double, never shipped.
+// The in-memory disk of the tests and the fuzzers: files with their bytes, attributes and time
+// stamp, folders, links (symbolic links, junctions, mount points: followed in every part of a
+// path but the last, as Windows follows them), each entry's owner, which Wine does not keep,
+// files another program holds and folders the user may not change. Paths are Windows paths
+// compared without case (a name keeps the case it was made with), '/' or '\' between parts,
+// "." and ".." resolved as Windows resolves them. A test double, never shipped.
 #pragma once
 
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/disk.h"
 
@@ -22,6 +24,10 @@ class MemoryDisk final : public platform::Disk {
         std::string data;      // a file's bytes
         std::u16string target; // a link's target
         Owner owner = Owner::Administrator;
+        std::u16string name;              // the last part, with the case it was made with
+        std::uint32_t attributes = 0x20;  // a file's Windows bits (a folder adds 0x10)
+        std::uint32_t stamp = 0x00210000; // the last-write time as a DOS stamp
+        bool held = false; // another program holds it open: no write, move or removal
         bool operator==(const Entry&) const = default;
     };
 
@@ -33,6 +39,12 @@ class MemoryDisk final : public platform::Disk {
                  Owner owner = Owner::User);
     // The owner of what the code under test makes.
     Owner creator = Owner::User;
+    // Nothing can be made, changed or removed in `folder` or below it.
+    void DenyWrites(const std::u16string& folder);
+    // The entry `path` names, a link in its last part not followed; null when none.
+    Entry* Find(const std::u16string& path);
+    // Removes the entry and everything below it, as a test stages it.
+    void Erase(const std::u16string& path);
 
     // Every entry, by its path in canonical form (upper case, '\' between parts, no trailing
     // '\'); a path beginning with '\' is below the root of the current drive.
@@ -48,6 +60,8 @@ class MemoryDisk final : public platform::Disk {
     std::vector<std::string> Holders(const std::u16string&) override { return {}; }
     platform::DiskStatus Read(const std::u16string& path, std::string& data) override;
     bool AdministratorOwns(const std::u16string& path) override;
+    std::optional<std::uint32_t> Attributes(const std::u16string& path) override;
+    std::optional<std::uint32_t> DosStamp(const std::u16string& path) override;
 
     std::unique_ptr<platform::DiskFile> Create(const std::u16string& path,
                                                platform::DiskStatus& status) override;
@@ -67,8 +81,11 @@ class MemoryDisk final : public platform::Disk {
     const Entry* At(const std::optional<std::u16string>& key) const;
     bool ParentIsFolder(const std::u16string& key) const;
     bool Add(const std::u16string& path, Entry entry, Owner owner);
+    // Why the entry at `key` (resolved) cannot be changed, or None.
+    platform::DiskStatus Refused(const std::u16string& key, bool changesFile) const;
 
     std::map<std::u16string, Entry> entries_;
+    std::vector<std::u16string> denied_; // canonical
 };
 
 } // namespace klv::fakes
