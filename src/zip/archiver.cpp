@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "platform/files.h"
+#include "platform/disk.h"
 #include "platform/path_names.h"
 #include "platform/text.h"
 #include "zip/directory_reader.h"
@@ -221,9 +221,9 @@ void TZABaseArchiver::OpenVolume(std::int32_t number) {
     if (volume_.LastVolumeNumber >= 0 && number == volume_.LastVolumeNumber)
         name = VolumeFileName(number, true);
     bool cancel = false;
-    if (spanningMode_ == TZASpanningMode::smSpanning || !platform::FileExists(name))
+    if (spanningMode_ == TZASpanningMode::smSpanning || !platform::SystemDisk().IsFile(name))
         DoRequestMiddleVolume(number, name, cancel);
-    if (cancel || !platform::FileExists(name)) throw EZAException(neVolumeDeclined, this);
+    if (cancel || !platform::SystemDisk().IsFile(name)) throw EZAException(neVolumeDeclined, this);
     FreeStream();
     ownedStream_ = std::make_unique<TZAFileStream>(name, openMode_);
     stream_ = ownedStream_.get();
@@ -234,7 +234,7 @@ void TZABaseArchiver::OpenVolume(std::int32_t number) {
 }
 
 void TZABaseArchiver::DecideSpanningMode(bool endRecordFound) {
-    const bool removable = platform::IsRemovableDrive(FileName);
+    const bool removable = platform::SystemDisk().IsRemovable(FileName);
     if (!endRecordFound) {
         spanningMode_ = removable ? TZASpanningMode::smSpanning : TZASpanningMode::smNone;
         return;
@@ -245,9 +245,9 @@ void TZABaseArchiver::DecideSpanningMode(bool endRecordFound) {
         return;
     }
     spanningMode_ = TZASpanningMode::smSplitting;
-    if (platform::FileExists(VolumeFileName(0, false))) return;
+    if (platform::SystemDisk().IsFile(VolumeFileName(0, false))) return;
     SpanningOptions.AdvancedNaming = !SpanningOptions.AdvancedNaming;
-    if (platform::FileExists(VolumeFileName(0, false))) return;
+    if (platform::SystemDisk().IsFile(VolumeFileName(0, false))) return;
     SpanningOptions.AdvancedNaming = !SpanningOptions.AdvancedNaming;
     const bool exe = platform::LowerCase(FileName).find(u".exe") != std::u16string::npos;
     spanningMode_ = exe ? TZASpanningMode::smNone : TZASpanningMode::smSpanning;
@@ -277,7 +277,7 @@ void TZABaseArchiver::ProbeArchive() {
             spanningMode_ = TZASpanningMode::smSplitting;
             std::u16string split = VolumeFileName(-1, true);
             spanningMode_ = TZASpanningMode::smNone;
-            if (platform::FileExists(split)) {
+            if (platform::SystemDisk().IsFile(split)) {
                 do {
                     pass();
                 } while (!found && spanningMode_ != TZASpanningMode::smNone &&
@@ -286,7 +286,8 @@ void TZABaseArchiver::ProbeArchive() {
         }
     } else {
         do {
-            if (!platform::FileExists(FileName) && platform::IsRemovableDrive(FileName))
+            if (!platform::SystemDisk().IsFile(FileName) &&
+                platform::SystemDisk().IsRemovable(FileName))
                 spanningMode_ = TZASpanningMode::smSpanning;
             pass();
         } while (!found && spanningMode_ != TZASpanningMode::smNone && ++passes < kMaxPasses);
@@ -319,7 +320,7 @@ void TZABaseArchiver::Open() {
     if (!InMemory && platform::PathTail(FileName).empty())
         throw EZAException(neBlankFileName, this);
     std::uint16_t mode = kOpenModeCreate;
-    if (!InMemory && platform::FileExists(FileName)) {
+    if (!InMemory && platform::SystemDisk().IsFile(FileName)) {
         int error = 0;
         auto probe = platform::FileStream::Open(FileName, kOpenModeProbe, error);
         mode = probe ? kOpenModeProbe : kOpenModeShareRead;
@@ -330,8 +331,9 @@ void TZABaseArchiver::Open() {
 void TZABaseArchiver::Open(std::uint16_t mode) {
     if (!InMemory && platform::PathTail(FileName).empty())
         throw EZAException(neBlankFileNameForMode, this);
-    if (mode != kOpenModeCreate && !platform::FileExists(FileName) &&
-        spanningMode_ != TZASpanningMode::smSpanning && !platform::IsRemovableDrive(FileName))
+    if (mode != kOpenModeCreate && !platform::SystemDisk().IsFile(FileName) &&
+        spanningMode_ != TZASpanningMode::smSpanning &&
+        !platform::SystemDisk().IsRemovable(FileName))
         throw EZAException(neFileNotFound, this, {FileName});
     if (mode != kOpenModeCreate && InMemory)
         throw EZAException(neInMemoryCreateOnly, this, {FileName});

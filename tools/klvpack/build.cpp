@@ -9,8 +9,8 @@
 #include "build_report.h"
 #include "build_tree.h"
 #include "pe_image.h"
+#include "platform/disk.h"
 #include "platform/file_stream.h"
-#include "platform/files.h"
 #include "platform/text.h"
 #include "stub_default.h"
 #include "version_resource.h"
@@ -81,7 +81,7 @@ std::vector<std::uint8_t> ReadStub(const std::u16string& path) {
     int error = 0;
     auto file =
         platform::FileStream::Open(path, platform::fmOpenRead | platform::fmShareDenyWrite, error);
-    if (!file || !platform::FileExists(path))
+    if (!file || !platform::SystemDisk().IsFile(path))
         throw PackError("cannot read the stub " + platform::Utf16ToUtf8(path) +
                         (file ? std::string() : ": " + platform::SystemErrorText(error)));
     const std::int64_t size = file->Size();
@@ -129,7 +129,7 @@ class PendingOutput {
   public:
     explicit PendingOutput(const std::u16string& target)
         : target_(target), temp_(target + u".klvpack-tmp") {
-        platform::RemoveFile(temp_);
+        platform::SystemDisk().RemoveFile(temp_);
         int error = 0;
         const fs::path folder = ToPath(target).parent_path();
         std::error_code ec;
@@ -143,7 +143,7 @@ class PendingOutput {
     }
     ~PendingOutput() {
         file_.reset();
-        if (!committed_) platform::RemoveFile(temp_);
+        if (!committed_) platform::SystemDisk().RemoveFile(temp_);
     }
     PendingOutput(const PendingOutput&) = delete;
     PendingOutput& operator=(const PendingOutput&) = delete;
@@ -151,7 +151,7 @@ class PendingOutput {
     void Commit() {
         if (!file_->Flush()) throw PackError("cannot write " + platform::Utf16ToUtf8(temp_));
         file_.reset();
-        if (!platform::MoveReplacing(temp_, target_))
+        if (!platform::SystemDisk().Move(temp_, target_).ok())
             throw PackError("cannot move the package to " + platform::Utf16ToUtf8(target_));
         committed_ = true;
     }

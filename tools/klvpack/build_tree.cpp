@@ -5,7 +5,7 @@
 #include <system_error>
 
 #include "app/stubconf/item_names.h"
-#include "platform/files.h"
+#include "platform/disk.h"
 #include "platform/text.h"
 #include "zip/records.h"
 
@@ -68,8 +68,8 @@ class Collector {
             if (ec) throw PackError(Shown(path) + ": " + ec.message());
             PackEntry e;
             e.source = FromPath(path);
-            const auto attributes = platform::AttributesOf(e.source);
-            const auto stamp = platform::DosStampOf(e.source);
+            const auto attributes = platform::SystemDisk().Attributes(e.source);
+            const auto stamp = platform::SystemDisk().DosStamp(e.source);
             if (!attributes || !stamp)
                 throw PackError(Shown(path) + ": cannot read its attributes");
             e.dosStamp = *stamp;

@@ -18,8 +18,8 @@
 #include "open_failure.h"
 #include "package_rules.h"
 #include "pe_image.h"
+#include "platform/disk.h"
 #include "platform/file_stream.h"
-#include "platform/files.h"
 #include "platform/text.h"
 #include "progress.h"
 #include "version_resource.h"
@@ -81,7 +81,7 @@ class PackageCheck {
         try {
             archive_.FileName = path_;
             archive_.SignedView = true;
-            if (!platform::FileExists(path_))
+            if (!platform::SystemDisk().IsFile(path_))
                 throw zip::EZAException(zip::neFileNotFound, &archive_, {path_});
             archive_.Open(zip::kOpenModeShareRead);
         } catch (const zip::EZAError& e) {

@@ -1,5 +1,6 @@
 #include "stub_default.h"
 
+#include "platform/disk.h"
 #include "platform/files.h"
 #include "platform/text.h"
 
@@ -21,7 +22,7 @@ std::vector<std::u16string> DefaultStubPlaces() {
 
 std::optional<std::u16string> FirstExisting(const std::vector<std::u16string>& places) {
     for (const std::u16string& place : places)
-        if (platform::FileExists(place)) return place;
+        if (platform::SystemDisk().IsFile(place)) return place;
     return std::nullopt;
 }
 
