@@ -39,23 +39,20 @@ std::u16string ErrorOf(const platform::DiskStatus& status) {
            (name.empty() ? u"" : u", " + Ansi16(name));
 }
 
-// True when a part of `path` before its last one is a link, junction or mount point.
+// True when a part of `path` before its last one is a link, junction or mount point: the
+// disk's no-link rule from the first part below the root, a drive's (C:\x) or a share's
+// (\\server\share\x).
 bool LinkOnTheWay(platform::Disk& disk, const std::u16string& path) {
-    // From the first part below the root: a drive's (C:\x) or a share's (\\server\share\x).
-    std::size_t from = platform::StartsWithDrive(path) ? 3 : 0;
-    if (path.size() > 2 && Separator(path[0]) && Separator(path[1])) {
-        from = 2;
-        for (int part = 0; part < 2 && from < path.size(); ++part) {
-            while (from < path.size() && !Separator(path[from]))
-                ++from;
-            ++from;
-        }
+    const std::u16string folder =
+        platform::WithSeparators(std::u16string(platform::PathHead(path, u"\\/")));
+    std::size_t root = platform::StartsWithDrive(folder) ? 3 : 0;
+    if (folder.starts_with(u"\\\\")) {
+        root = 2;
+        for (int part = 0; part < 2 && root < folder.size(); ++part)
+            root = std::min(folder.find(u'\\', root), folder.size()) + 1;
     }
-    for (std::size_t at = from; at < path.size(); ++at)
-        if (Separator(path[at]) && at > from &&
-            disk.Kind(path.substr(0, at)) == platform::EntryKind::Link)
-            return true;
-    return false;
+    root = std::min(root, folder.size());
+    return !platform::PathBelow(disk, folder.substr(0, root), folder.substr(root));
 }
 
 // "2026-12-08 17:20:01.123", the local time.
