@@ -11,6 +11,7 @@
 #include "platform/disk.h"
 #include "platform/path_names.h"
 #include "platform/posix/native_path.h"
+#include "platform/posix/open_fd.h"
 #include "platform/text.h"
 
 namespace klv::platform {
@@ -48,7 +49,7 @@ bool TakesNewFiles(const std::u16string& folder) {
     std::string probe = NativePath(folder);
     if (probe.empty() || probe.back() != '/') probe += '/';
     probe += "~klvupgrade-" + std::to_string(::getpid()) + ".tmp";
-    const int fd = ::open(probe.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+    const int fd = posix::OpenFd(probe, O_CREAT | O_EXCL | O_WRONLY, 0600);
     if (fd < 0) return false;
     ::unlink(probe.c_str());
     ::close(fd);
