@@ -12,13 +12,17 @@ Kelvaro 3.1.0.5 installation: no version question). Per run, in one prefix and d
   Also shown: Enter to the final question (the installation run alone).
 - extract: `klvpack.exe extract PACKAGE DIR` into a fresh folder on the same drive, process
   start to exit.
+- with --peer nsis, instead: an NSIS installer of the same files (makensis, zlib, the amd64
+  Unicode stub), silent (`/S /D=DIR`) into a fresh folder, process start to exit; and the
+  package run silent too (`/VERYSILENT`), process start to exit.
 
-Medians of N runs after one warm-up each, interleaved; the ratio installer / extract.
+Medians of N runs after one warm-up each, interleaved; the ratio installer / peer.
 
 With --replacing, an older version of every payload file already lies in the installation (and
 in the folder klvpack extracts into): the update replaces 2,000 existing files.
 
     python3 bench/install_bench.py [--build build/windows] [--runs 5] [--work DIR] [--replacing]
+                                   [--peer extract|nsis]
 """
 from __future__ import annotations
 
@@ -66,6 +70,49 @@ def lay_down(folder: Path, files: dict[str, bytes] | None):
         path = folder / name
         path.parent.mkdir(parents=True, exist_ok=True)
         path.write_bytes(data)
+
+
+def nsis_installer(files: dict[str, bytes], work: Path) -> Path:
+    """The files as a plain NSIS installer: zlib, the amd64 Unicode stub, silent with /S, its
+    folder from /D=."""
+    shutil.rmtree(work, ignore_errors=True)
+    lay_down(work / "payload", files)
+    script = work / "peer.nsi"
+    script.write_text("\n".join([
+        "Unicode true", "Target amd64-unicode", "SetCompressor zlib",
+        'Name "Kelvaro Update"', f'OutFile "{work / "nsis_peer.exe"}"',
+        "RequestExecutionLevel user", "InstallDir $PROGRAMFILES64\\Kelvaro",
+        'Section', 'SetOutPath "$INSTDIR"', f'File /r "{work / "payload"}/*"', 'SectionEnd', ""]))
+    subprocess.run(["makensis", "-V1", str(script)], check=True)
+    shutil.rmtree(work / "payload")
+    return work / "nsis_peer.exe"
+
+
+def timed_process(prefix: Prefix, exe: str, *args: str) -> float:
+    t0 = time.monotonic()
+    res = subprocess.run(["wine", exe, *args], env=prefix.env(), stdout=subprocess.DEVNULL,
+                         stderr=subprocess.DEVNULL)
+    took = time.monotonic() - t0
+    if res.returncode != 0:
+        raise SystemExit(f"{exe} {' '.join(args)}: exit {res.returncode}")
+    return took
+
+
+def timed_silent(prefix: Prefix, exe: str, program: Path, old: dict[str, bytes] | None) -> float:
+    """The package unattended (/VERYSILENT) on a freshly staged installation."""
+    shutil.rmtree(prefix.unix(INSTALL_DIR), ignore_errors=True)
+    stage_installation(prefix, program)
+    lay_down(prefix.unix(INSTALL_DIR), old)
+    subprocess.run(["sync"])
+    return timed_process(prefix, exe, "/VERYSILENT")
+
+
+def timed_nsis(prefix: Prefix, exe: str, out: str, old: dict[str, bytes] | None) -> float:
+    shutil.rmtree(prefix.unix(out), ignore_errors=True)
+    prefix.unix(out).mkdir(parents=True)
+    lay_down(prefix.unix(out), old)
+    subprocess.run(["sync"])
+    return timed_process(prefix, exe, "/S", "/D=" + out)
 
 
 def timed_install(prefix: Prefix, exe: str, program: Path, log: Path,
@@ -116,6 +163,8 @@ def main():
     parser.add_argument("--work", type=Path, default=root / "build" / "bench" / "install")
     parser.add_argument("--replacing", action="store_true",
                         help="an older version of every payload file is already in place")
+    parser.add_argument("--peer", choices=("extract", "nsis"), default="extract",
+                        help="the peer: klvpack extract of the package, or an NSIS installer")
     args = parser.parse_args()
     build = args.build.resolve()
     stub = next(build.glob("src/app/**/klvupgradeStub.exe"))
@@ -138,28 +187,46 @@ def main():
         klvpack = prefix.downloads_windows + "\\klvpack.exe"
         print(f"payload: {len(files)} files, {total / 1e6:.1f} MB; package "
               f"{package.stat().st_size / 1e6:.1f} MB")
+        nsis = None
+        if args.peer == "nsis":
+            made = nsis_installer(files, args.work / "nsis")
+            shutil.copy2(made, downloads / "nsis_peer.exe")
+            nsis = prefix.downloads_windows + "\\nsis_peer.exe"
+            print(f"NSIS installer (zlib) {made.stat().st_size / 1e6:.1f} MB")
         prefix.start()
-        whole, install, extract = [], [], []
+        times: dict[str, list[float]] = {}
         try:
             for run in range(args.runs + 1):
                 w, i = timed_install(prefix, exe, installed, args.work / "install.log", old)
-                e = timed_extract(prefix, klvpack, exe, "C:\\extracted", old)
+                round_ = {"whole": w, "install": i}
+                if nsis:
+                    round_["silent"] = timed_silent(prefix, exe, installed, old)
+                    round_["peer"] = timed_nsis(prefix, nsis, "C:\\nsis", old)
+                else:
+                    round_["peer"] = timed_extract(prefix, klvpack, exe, "C:\\extracted", old)
                 if run:  # the first round warms up
-                    whole.append(w)
-                    install.append(i)
-                    extract.append(e)
+                    for key, value in round_.items():
+                        times.setdefault(key, []).append(value)
         finally:
             prefix.remove()
-    med = {k: statistics.median(v) for k, v in
-           (("whole", whole), ("install", install), ("extract", extract))}
-    print(f"installer, start to final question  median {med['whole']:6.2f} s   "
-          f"(min {min(whole):.2f}, max {max(whole):.2f}, n={len(whole)})")
-    print(f"installer, Enter to final question   median {med['install']:6.2f} s")
-    print(f"klvpack extract                      median {med['extract']:6.2f} s   "
-          f"(min {min(extract):.2f}, max {max(extract):.2f})")
-    print(f"ratio installer / klvpack extract: {med['whole'] / med['extract']:.2f} "
-          f"(the run alone: {med['install'] / med['extract']:.2f})")
+    med = {k: statistics.median(v) for k, v in times.items()}
+    peer = "NSIS /S" if nsis else "klvpack extract"
 
+    def row(label, key):
+        v = times[key]
+        print(f"{label:<38} median {med[key]:6.2f} s   (min {min(v):.2f}, max {max(v):.2f}, "
+              f"n={len(v)})")
+    row("installer, start to final question", "whole")
+    print(f"{'installer, Enter to final question':<38} median {med['install']:6.2f} s")
+    if nsis:
+        row("installer /VERYSILENT, start to exit", "silent")
+    row(peer + (", start to exit" if nsis else ""), "peer")
+    print(f"ratio installer / {peer}: {med['whole'] / med['peer']:.2f} "
+          f"(the run alone: {med['install'] / med['peer']:.2f}"
+          + (f"; /VERYSILENT: {med['silent'] / med['peer']:.2f})" if nsis else ")"))
+    ratios = [w / p for w, p in zip(times["whole"], times["peer"])]
+    print(f"ratio pair by pair: median {statistics.median(ratios):.2f} "
+          f"(min {min(ratios):.2f}, max {max(ratios):.2f})")
 
 if __name__ == "__main__":
     main()

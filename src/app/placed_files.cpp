@@ -2,6 +2,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "app/run_log.h"
 #include "platform/text.h"
@@ -14,6 +15,7 @@ void LogPlacedFiles(const SwitchPlan& plan, const std::vector<PayloadItem>& item
         if (!item.folder) sizes[platform::LowerCase(item.name)] = item.size;
     std::size_t listed = 0;
     std::size_t more = 0, moreReplaced = 0;
+    std::vector<std::u16string> lines;
     for (const PlannedFile& file : plan.files) {
         if (listed > kListedPlacedBytes) {
             ++more;
@@ -26,8 +28,9 @@ void LogPlacedFiles(const SwitchPlan& plan, const std::vector<PayloadItem>& item
         const std::u16string line = u"placed " + file.name + u", " + platform::AnsiToUtf16(bytes) +
                                     (file.existed ? u", replaced" : u", new");
         listed += line.size();
-        Log(LogCategory::Phase, line);
+        lines.push_back(line);
     }
+    LogLines(LogCategory::Phase, lines);
     if (more > 0)
         Log(LogCategory::Phase, "placed " + std::to_string(more) +
                                     " more files, not listed: " + std::to_string(moreReplaced) +

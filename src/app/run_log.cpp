@@ -75,6 +75,17 @@ std::string LocalTimestamp() {
     return text;
 }
 
+// One line as the log holds it: the time, the category in its column, the text on one line.
+std::string LineOf(std::string_view name, std::string_view text) {
+    std::string line = LocalTimestamp();
+    line += ' ';
+    line += name;
+    line.append(9 - std::min<std::size_t>(name.size(), 8), ' ');
+    for (char c : text)
+        line += c == '\r' || c == '\n' ? ' ' : c;
+    return line + "\r\n";
+}
+
 } // namespace
 
 std::string_view CategoryName(LogCategory category) {
@@ -264,29 +275,40 @@ void RunLog::Line(LogCategory category, std::u16string_view text) noexcept {
     }
 }
 
+void RunLog::Lines(LogCategory category, const std::vector<std::u16string>& texts) noexcept {
+    if (!writing_) return;
+    try {
+        // One write for them all where they fit before the reserve (a file opened once, not
+        // once a line); else line by line, as far as they go.
+        if (category != LogCategory::Failure && category != LogCategory::Result &&
+            !reserveReached_) {
+            std::string block;
+            for (const std::u16string& text : texts)
+                block += LineOf(CategoryName(category), platform::Utf16ToUtf8(text));
+            if (Append(block,
+                       limits_.maxBytes - std::min(limits_.reserveBytes, limits_.maxBytes / 4)))
+                return;
+        }
+        for (const std::u16string& text : texts)
+            Write(category, platform::Utf16ToUtf8(text));
+    } catch (...) {
+    }
+}
+
 void RunLog::Write(LogCategory category, const std::string& utf8) {
-    const auto lineOf = [](std::string_view name, std::string_view text) {
-        std::string line = LocalTimestamp();
-        line += ' ';
-        line += name;
-        line.append(9 - std::min<std::size_t>(name.size(), 8), ' ');
-        for (char c : text)
-            line += c == '\r' || c == '\n' ? ' ' : c;
-        return line + "\r\n";
-    };
     const std::int64_t reserve = std::min(limits_.reserveBytes, limits_.maxBytes / 4);
     if (category == LogCategory::Result) {
         // The run's last line, always: after it, nothing of this run follows.
         if (leftOut_ > 0)
-            Append(lineOf("log", std::to_string(leftOut_) +
+            Append(LineOf("log", std::to_string(leftOut_) +
                                      " lines were left out: the log reached its bound of " +
                                      std::to_string(limits_.maxBytes) + " bytes"),
                    -1);
         leftOut_ = 0;
-        Append(lineOf(CategoryName(category), utf8.substr(0, kResultLineMax)), -1);
+        Append(LineOf(CategoryName(category), utf8.substr(0, kResultLineMax)), -1);
         return;
     }
-    const std::string line = lineOf(CategoryName(category), utf8);
+    const std::string line = LineOf(CategoryName(category), utf8);
     if (category == LogCategory::Failure) {
         if (!Append(line, limits_.maxBytes - kFullNoteRoom)) ++leftOut_;
         return;
@@ -294,7 +316,7 @@ void RunLog::Write(LogCategory category, const std::string& utf8) {
     if (!reserveReached_ && Append(line, limits_.maxBytes - reserve)) return;
     if (!reserveReached_) {
         reserveReached_ = true;
-        Append(lineOf("log", "the log is nearly full (" + std::to_string(limits_.maxBytes) +
+        Append(LineOf("log", "the log is nearly full (" + std::to_string(limits_.maxBytes) +
                                  " bytes): from here only failures and the result are written"),
                -1);
     }
@@ -334,6 +356,10 @@ void Log(LogCategory category, std::string_view text) noexcept {
 
 void Log(LogCategory category, std::u16string_view text) noexcept {
     if (current) current->Line(category, text);
+}
+
+void LogLines(LogCategory category, const std::vector<std::u16string>& texts) noexcept {
+    if (current) current->Lines(category, texts);
 }
 
 } // namespace klv::app

@@ -20,6 +20,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/disk.h"
 
@@ -71,6 +72,8 @@ class RunLog {
     void Line(LogCategory category, std::string_view text) noexcept;
     // The same with UTF-16 text (item names as the archive gives them).
     void Line(LogCategory category, std::u16string_view text) noexcept;
+    // Lines of one category, the same as one by one, in one write where they fit.
+    void Lines(LogCategory category, const std::vector<std::u16string>& texts) noexcept;
 
     // True while lines reach the file.
     bool Writing() const { return writing_; }
@@ -122,6 +125,7 @@ std::unique_ptr<RunLog> OpenRunLog(const std::u16string& path, bool carryOn,
 void SetRunLog(RunLog* log);
 void Log(LogCategory category, std::string_view text) noexcept;
 void Log(LogCategory category, std::u16string_view text) noexcept;
+void LogLines(LogCategory category, const std::vector<std::u16string>& texts) noexcept;
 
 // "N ms": the time since `start`, as the log gives durations.
 inline std::string Since(std::chrono::steady_clock::time_point start) {

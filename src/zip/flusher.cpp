@@ -17,14 +17,19 @@ void TZAFlusher::Add(std::unique_ptr<platform::DiskFile> file, std::u16string na
     std::unique_lock guard(lock_);
     settled_.wait(guard, [&] { return queue_.size() < kQueued; });
     queue_.push_back({std::move(file), std::move(name)});
+    // Files are handed over a few at a time: waking a thread costs a round trip to the system
+    // (under Wine to its server) per file, more than the flush of a small file itself.
+    if (queue_.size() < kBatch) return;
     if (idle_ == 0 && threads_.size() < kThreads)
         threads_.emplace_back([this] { Run(); });
-    else
+    else if (idle_ > 0)
         work_.notify_one();
 }
 
 std::optional<TZAOutputFailure> TZAFlusher::Wait() {
     std::unique_lock guard(lock_);
+    if (!queue_.empty() && threads_.empty()) threads_.emplace_back([this] { Run(); });
+    work_.notify_all(); // the last few, not yet handed over
     settled_.wait(guard, [&] { return queue_.empty() && busy_ == 0; });
     return failure_;
 }

@@ -26,6 +26,7 @@ class TZAFlusher {
   public:
     static constexpr std::size_t kThreads = 4;
     static constexpr std::size_t kQueued = 32; // files waiting for a thread at most
+    static constexpr std::size_t kBatch = 8;   // files waiting before a thread is woken
 
     TZAFlusher() = default;
     ~TZAFlusher(); // waits for every file handed in, and closes it

@@ -79,16 +79,19 @@ std::unique_ptr<FileStream> FileStream::CreateNew(const std::u16string& path, in
 }
 
 namespace {
-// Reads and writes go in pieces of at most 1 GiB, each at an explicit file position. `io`
-// moves one piece and answers false on an error (-1); a piece that moves nothing ends early.
-template <class Io> std::int64_t InPieces(std::int64_t count, std::int64_t& position, Io io) {
+// Reads and writes go in pieces of at most 1 GiB, each at an explicit file position: the
+// handle's own pointer is set first (a handle is used by one thread at a time). No OVERLAPPED
+// position: Wine then asks its server to queue a completion on every call. `io` moves one
+// piece and answers false on an error (-1); a piece that moves nothing ends early.
+template <class Io>
+std::int64_t InPieces(HANDLE handle, std::int64_t count, std::int64_t& position, Io io) {
     std::int64_t done = 0;
     while (done < count) {
-        OVERLAPPED at{};
-        at.Offset = static_cast<DWORD>(position);
-        at.OffsetHigh = static_cast<DWORD>(position >> 32);
+        LARGE_INTEGER at{};
+        at.QuadPart = position;
         DWORD moved = 0;
-        if (!io(done, static_cast<DWORD>(std::min<std::int64_t>(count - done, 1 << 30)), moved, at))
+        if (!SetFilePointerEx(handle, at, nullptr, FILE_BEGIN) ||
+            !io(done, static_cast<DWORD>(std::min<std::int64_t>(count - done, 1 << 30)), moved))
             return -1;
         if (moved == 0) break;
         done += moved;
@@ -104,24 +107,22 @@ FileStream::~FileStream() {
 
 std::int64_t FileStream::Read(void* buffer, std::int64_t count) {
     auto* out = static_cast<char*>(buffer);
-    return InPieces(count, position_,
-                    [&](std::int64_t done, DWORD piece, DWORD& moved, OVERLAPPED& at) {
-                        if (ReadFile(H(handle_), out + done, piece, &moved, &at)) return true;
-                        const DWORD e = GetLastError();
-                        if (e == ERROR_HANDLE_EOF) return true; // (nothing moved: the end)
-                        lastError_ = static_cast<int>(e);
-                        return false;
-                    });
+    const std::int64_t done =
+        InPieces(H(handle_), count, position_, [&](std::int64_t at, DWORD piece, DWORD& moved) {
+            return ReadFile(H(handle_), out + at, piece, &moved, nullptr) != 0;
+        });
+    if (done < 0) lastError_ = static_cast<int>(GetLastError());
+    return done;
 }
 
 std::int64_t FileStream::Write(const void* buffer, std::int64_t count) {
     const auto* in = static_cast<const char*>(buffer);
-    return InPieces(count, position_,
-                    [&](std::int64_t done, DWORD piece, DWORD& moved, OVERLAPPED& at) {
-                        if (WriteFile(H(handle_), in + done, piece, &moved, &at)) return true;
-                        lastError_ = static_cast<int>(GetLastError());
-                        return false;
-                    });
+    const std::int64_t done =
+        InPieces(H(handle_), count, position_, [&](std::int64_t at, DWORD piece, DWORD& moved) {
+            return WriteFile(H(handle_), in + at, piece, &moved, nullptr) != 0;
+        });
+    if (done < 0) lastError_ = static_cast<int>(GetLastError());
+    return done;
 }
 
 std::int64_t FileStream::Size() const {
