@@ -125,7 +125,7 @@ def main():
         if args.baseline:
             make_package(args.baseline.resolve(), downloads / "baseline.exe",
                          payload(e2e / "klv_kelvaro_update" / "klv_kelvaro_update.exe"),
-                         caption=CAPTION)
+                         caption=CAPTION, klvpack=build / "tools" / "klvpack" / "klvpack.exe")
         shutil.copy2(floor, downloads / "min_window.exe")
         shutil.copy2(floor_cc6, downloads / "min_window_cc6.exe")
         subjects = {
