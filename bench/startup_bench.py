@@ -10,10 +10,12 @@ one `xev` on the root window, so nothing polls while the program starts); the wi
 is checked afterwards with xdotool. Both programs paint right after they show the window.
 
     python3 bench/startup_bench.py [--build build/windows32] [--runs 11] [--work DIR]
+                                   [--baseline OTHER/klvupgradeStub.exe]
 
 By default the shipped 32-bit stub against the 32-bit floor programs (both from the windows32
 build), in a 64-bit prefix (WoW64, as on most machines); --build build/windows times the
-x86-64 build against its own floors.
+x86-64 build against its own floors. --baseline adds another stub (an earlier build, of the
+same architecture) to the same interleaved rounds, packaged alike: a paired before and after.
 """
 from __future__ import annotations
 
@@ -105,6 +107,7 @@ def main():
     parser.add_argument("--build", type=Path, default=root / "build" / "windows32")
     parser.add_argument("--runs", type=int, default=11)
     parser.add_argument("--work", type=Path, default=root / "build" / "bench" / "startup")
+    parser.add_argument("--baseline", type=Path, help="another klvupgradeStub.exe to time alike")
     args = parser.parse_args()
     build = args.build.resolve()
     stub = next(build.glob("src/app/**/klvupgradeStub.exe"))
@@ -119,6 +122,10 @@ def main():
         make_package(stub, downloads / "klvupgrade.exe",
                      payload(e2e / "klv_kelvaro_update" / "klv_kelvaro_update.exe"),
                      caption=CAPTION)
+        if args.baseline:
+            make_package(args.baseline.resolve(), downloads / "baseline.exe",
+                         payload(e2e / "klv_kelvaro_update" / "klv_kelvaro_update.exe"),
+                         caption=CAPTION, klvpack=build / "tools" / "klvpack" / "klvpack.exe")
         shutil.copy2(floor, downloads / "min_window.exe")
         shutil.copy2(floor_cc6, downloads / "min_window_cc6.exe")
         subjects = {
@@ -126,6 +133,8 @@ def main():
             "min_window": (prefix.downloads_windows + "\\min_window.exe", "min_window"),
             "min_window_cc6": (prefix.downloads_windows + "\\min_window_cc6.exe", "min_window"),
         }
+        if args.baseline:
+            subjects["baseline"] = (prefix.downloads_windows + "\\baseline.exe", CAPTION)
         times = {k: [] for k in subjects}
         prefix.start()
         watcher = MapWatcher(display)
@@ -146,6 +155,8 @@ def main():
     print(f"ratio klvupgradeStub / min_window: {ratio:.2f} (target <= 1.3)")
     print(f"ratio klvupgradeStub / min_window_cc6: "
           f"{med['klvupgradeStub'] / med['min_window_cc6']:.2f} (the floor with common controls 6)")
+    if args.baseline:
+        print(f"ratio klvupgradeStub / baseline: {med['klvupgradeStub'] / med['baseline']:.2f}")
 
 
 if __name__ == "__main__":

@@ -28,8 +28,9 @@ ExternalProject_Add(klv_libjpeg_build
     -DCMAKE_TOOLCHAIN_FILE=${CMAKE_TOOLCHAIN_FILE}
     -DCMAKE_BUILD_TYPE=MinSizeRel
     # The stub decodes one small picture: size over speed, and no JPEGMEM variable read
-    # (its sscanf would bring the C library's whole scanf).
-    "-DCMAKE_C_FLAGS=-ffunction-sections -fdata-sections -DNO_GETENV"
+    # (its sscanf would bring the C library's whole scanf), and msvcrt's printf for its messages
+    # (mingw-w64's own carries floating-point formatting the stub never uses).
+    "-DCMAKE_C_FLAGS=-ffunction-sections -fdata-sections -DNO_GETENV -D__USE_MINGW_ANSI_STDIO=0"
     -DCMAKE_INSTALL_PREFIX=${KLV_JPEG_ROOT}
     -DCMAKE_POLICY_DEFAULT_CMP0091=NEW
     -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_SIMD=OFF -DWITH_TURBOJPEG=OFF
