@@ -47,6 +47,7 @@ int main(int argc, char** argv) {
     }
     const bool messages = argc > 2 && std::strcmp(argv[2], "--messages") == 0;
     long entered = 0;
+    bool stop = false; // the stop flag: Escape sets it
     double last = 0, longest = 0;
     klv::util::SearchProgressCallback progress = [&](const std::string&) {
         ++entered;
@@ -54,23 +55,21 @@ int main(int argc, char** argv) {
         if (last > 0) longest = std::max(longest, now - last);
         last = now;
         if (messages) {
-            if (GetAsyncKeyState(VK_ESCAPE) & 0x8000) klv::util::SearchStopFlag = true;
+            if (GetAsyncKeyState(VK_ESCAPE) & 0x8000) stop = true;
             ProcessMessages();
         }
     };
     std::vector<std::string> found;
     const double start = Now();
     last = start;
-    klv::util::SearchStopFlag = false;
     if (std::strcmp(argv[1], "all") == 0) {
         std::string output;
         klv::util::SearchInstallations(
-            found, [](const std::string&) { return true; }, progress, output);
+            found, [](const std::string&) { return true; }, progress, output, stop);
     } else {
         klv::util::FindFiles(&found, argv[1], klv::util::ProgramNames, progress, true, true,
-                             nullptr);
+                             nullptr, stop);
     }
-    klv::util::SearchStopFlag = true;
     const double elapsed = Now() - start;
     std::printf("%zu %ld %.1f %.1f\n", found.size(), entered, elapsed, longest);
     return 0;

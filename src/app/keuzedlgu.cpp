@@ -4,8 +4,6 @@
 
 namespace klv::app {
 
-int ChosenIndex = 0;
-
 namespace {
 
 // The entries' layout: a square button at the left, its label beside it, one row per entry.
@@ -51,17 +49,17 @@ bool TKeuzedlgf::ShowChoices(const std::vector<std::string>& list) {
 }
 
 void TKeuzedlgf::cancelClick(int tag) {
-    ChosenIndex = tag;
+    chosenIndex_ = tag;
 }
 
 std::string ChooseFromList(std::unique_ptr<ChoiceView> view, const std::vector<std::string>& list,
-                           std::string_view caption, std::string_view heading) {
+                           std::string_view caption, std::string_view heading, int& chosenIndex) {
     std::string result;
     view->SetCaption(caption);
     view->SetHeading(heading);
-    TKeuzedlgf dialog(*view);
-    if (dialog.ShowChoices(list) && ChosenIndex >= 0 && ChosenIndex < static_cast<int>(list.size()))
-        result = list[static_cast<std::size_t>(ChosenIndex)];
+    TKeuzedlgf dialog(*view, chosenIndex);
+    if (dialog.ShowChoices(list) && chosenIndex >= 0 && chosenIndex < static_cast<int>(list.size()))
+        result = list[static_cast<std::size_t>(chosenIndex)];
     return result;
 }
 

@@ -33,6 +33,31 @@ struct RunOptions {
     bool closeApplications = false;
 };
 
+// What the run learns and changes while it goes: one value, owned by the Run, that the window
+// and its dialogs read and write. Nothing else of the run lives in process-wide state.
+struct RunContext {
+    // Set once when the payload holds an item matching "*stub.ini" (a configured package);
+    // never cleared. With the caption it gives the package's kind (stubconf::KindOfPackage).
+    bool StubConfigFound = false;
+    // True until the window's first paint has started its one-time work.
+    bool FirstPaint = true;
+    // The index the choice dialog's buttons set: the chosen entry, or -1 for the cancel button.
+    int ChosenIndex = 0;
+    // True while no drive search runs; a search runs while it is false. Setting it during a
+    // search makes every later folder return at once (util::SearchInstallations).
+    bool SearchStopFlag = true;
+    // The web browser's program path, found on first need by util::OpenDocument and kept.
+    std::string CachedBrowserPath;
+
+    // Test hooks; none in a shipped program.
+    // Called when the first paint's one-time work begins (test builds raise a failure there
+    // that is no engine error).
+    std::function<void()> FirstPaintHook;
+    // Answers for the token's elevation instead of the system (under Wine every process is
+    // elevated).
+    std::function<bool()> TokenElevatedHook;
+};
+
 // How the entry goes on once the command line is read.
 enum class RunStart {
     Window,         // the window carries the run (shown or not)
@@ -58,6 +83,7 @@ class Run {
     static RunStart StartOf(const CommandLine& line, bool claimed);
 
     RunOptions options;
+    RunContext context;
 
     bool Unattended() const { return options.mode != RunMode::Interactive; }
     // Whether the run starts without a click once the window is there: the silent modes, and

@@ -91,9 +91,12 @@ CaughtFailure FailureOf(std::exception_ptr error) {
         std::rethrow_exception(error);
     } catch (const zip::EZAException& e) {
         caught.engineCode = e.NativeError;
+        caught.systemError = e.SystemError;
         caught.message = platform::Utf16ToAnsi(e.Message());
     } catch (const zip::EFileStreamError& e) {
         caught.streamError = e.SystemError();
+        caught.systemError = e.SystemError();
+        caught.stream = true;
         caught.message = platform::Utf16ToAnsi(e.Message());
     } catch (const zip::EZAError& e) {
         caught.message = platform::Utf16ToAnsi(e.Message());
@@ -152,12 +155,36 @@ InstallOutcome::Kind KindOf(const platform::DiskStatus& status) {
     return InstallOutcome::WriteFailed;
 }
 
-InstallOutcome::Kind KindOf(const StagingFailure& failure) {
+namespace {
+
+// The extraction's failure as one: a staged file the output could not write, stamp or flush
+// stands for the engine's error when the engine gave none, or only its short write.
+struct StagingFailure {
+    int engineCode = 0;
+    int streamError = 0;
+    int systemError = 0;
+    std::u16string file;
+};
+
+StagingFailure FirstFailure(const ExtractionResult& result) {
+    StagingFailure failure{result.engineCode, result.streamError, result.systemError, result.file};
+    if (result.output && (failure.engineCode == 0 || failure.engineCode == zip::neDiskFull)) {
+        failure.engineCode = -1;
+        failure.streamError = result.output->status.code;
+        failure.systemError = result.output->status.code;
+        failure.file = result.output->file;
+    }
+    if (failure.engineCode == 0 && !result.diskFull && !result.missing.empty())
+        failure.file = result.missing;
+    return failure;
+}
+
+InstallOutcome::Kind StagingKind(const StagingFailure& failure, bool diskFull, bool lowRoom,
+                                 bool refusedName) {
     const platform::DiskFailure stream = failure.streamError
                                              ? platform::FailureOf(failure.streamError)
                                              : platform::DiskFailure::None;
-    if (failure.diskFull || failure.lowRoom || stream == platform::DiskFailure::Full)
-        return InstallOutcome::NoRoom;
+    if (diskFull || lowRoom || stream == platform::DiskFailure::Full) return InstallOutcome::NoRoom;
     if (stream == platform::DiskFailure::Denied) return InstallOutcome::NoRights;
     // What the payload itself is to blame for: an item that fails its checks, cannot be
     // unpacked or read, or a name the drive refuses while it takes other new files.
@@ -168,8 +195,36 @@ InstallOutcome::Kind KindOf(const StagingFailure& failure) {
     case zip::neInvalidPassword:
         return InstallOutcome::Damaged;
     default:
-        return failure.refusedName ? InstallOutcome::Damaged : InstallOutcome::WriteFailed;
+        return refusedName ? InstallOutcome::Damaged : InstallOutcome::WriteFailed;
     }
+}
+
+} // namespace
+
+bool AsksForNewFiles(const ExtractionResult& result) {
+    return FirstFailure(result).engineCode == zip::neCannotCreateFile;
+}
+
+InstallOutcome StagingOutcome(const ExtractionResult& result, bool takesNewFiles, bool lowRoom) {
+    const StagingFailure failure = FirstFailure(result);
+    InstallOutcome outcome;
+    outcome.kind = StagingKind(failure, result.diskFull, lowRoom,
+                               failure.engineCode == zip::neCannotCreateFile && takesNewFiles);
+    outcome.engineCode = failure.engineCode;
+    outcome.systemError = failure.systemError;
+    outcome.file = failure.file;
+    outcome.message = result.message;
+    return outcome;
+}
+
+bool ConfigurationNotWritten(std::exception_ptr error,
+                             const std::function<bool()>& folderTakesFiles) {
+    const CaughtFailure caught = FailureOf(error);
+    if (caught.engineCode == zip::neDiskFull) return true;
+    if (!caught.stream && caught.engineCode != zip::neCannotCreateFile &&
+        caught.engineCode != zip::neCannotCreateDirectory)
+        return false;
+    return !folderTakesFiles();
 }
 
 std::string DamagedPackageNotice() {

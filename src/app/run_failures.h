@@ -1,12 +1,15 @@
 // How each way an installation run fails is told, in one place: its Dutch notice, its exit
-// code and its line in the run's log. Staging and the switch-over name the failure (an
-// InstallOutcome kind); nothing else sorts engine or system codes.
+// code and its line in the run's log. The extraction's one result, a disk status and an
+// exception are sorted into an InstallOutcome kind here; nothing else sorts engine or system
+// codes.
 #pragma once
 
 #include <exception>
+#include <functional>
 #include <string>
 
 #include "app/exit_codes.h"
+#include "app/extraction.h"
 #include "app/install_journal.h"
 #include "app/staged_install.h"
 #include "platform/disk.h"
@@ -34,11 +37,14 @@ std::string FailureNotice(const InstallOutcome& outcome, const std::string& fold
                           const std::string& programFile = {});
 
 // What an exception of the engine or of a file stream tells: the engine's code (0 when it
-// gave none), the system's error of a file stream (0 for none) and the message (8-bit ANSI).
+// gave none), the system's error of a file stream (0 for none), the system's error of the
+// call that failed as the exception carries it (0 when none) and the message (8-bit ANSI).
 // Any other exception goes on to the caller.
 struct CaughtFailure {
     int engineCode = 0;
     int streamError = 0;
+    int systemError = 0;
+    bool stream = false; // a file stream's error
     std::string message;
 };
 CaughtFailure FailureOf(std::exception_ptr error);
@@ -46,15 +52,20 @@ CaughtFailure FailureOf(std::exception_ptr error);
 // The named failure of a change on the disk that failed with `status`.
 InstallOutcome::Kind KindOf(const platform::DiskStatus& status);
 
-// What staging found when it ended early, and the failure it is.
-struct StagingFailure {
-    int engineCode = 0;       // the engine's native code of the first failed item, or -1
-    int streamError = 0;      // the system's error of a staged file that could not be made
-    bool diskFull = false;    // the engine met a full drive
-    bool lowRoom = false;     // less than a megabyte is left on the drive
-    bool refusedName = false; // the engine could not create a file, yet the drive takes new ones
-};
-InstallOutcome::Kind KindOf(const StagingFailure& failure);
+// Whether an extraction that ended early must know if the staging folder still takes new
+// files: the engine could not create a file, which is the payload's fault (a name the drive
+// refuses) only while the folder takes others.
+bool AsksForNewFiles(const ExtractionResult& result);
+// The failure an extraction that ended early is: its kind, the engine's code, the system's
+// error, the file and the message. `takesNewFiles` answers the question above (false when not
+// asked); `lowRoom`: less than a megabyte is left on the drive.
+InstallOutcome StagingOutcome(const ExtractionResult& result, bool takesNewFiles, bool lowRoom);
+
+// Whether an engine error while writing the configuration files into the temporary folder is
+// the folder's (full, or no rights there), not the package's: a name it refuses while the
+// folder takes new files is the package's. `folderTakesFiles` is asked only when it decides.
+bool ConfigurationNotWritten(std::exception_ptr error,
+                             const std::function<bool()>& folderTakesFiles);
 
 // The Dutch notice for what the recovery of an earlier run found in `folder`; empty for
 // Nothing.

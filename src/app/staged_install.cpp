@@ -6,6 +6,7 @@
 #include <set>
 #include <vector>
 
+#include "app/extraction.h"
 #include "app/install_journal.h"
 #include "app/install_plan.h"
 #include "app/placed_files.h"
@@ -113,90 +114,22 @@ class InstallRun {
     // first failure ends it, and the staging folder goes.
     Next Stage() {
         const auto start = std::chrono::steady_clock::now();
-        InstallOutcome failed;
-        StagingFailure failure = Extract(failed);
         const std::u16string staging = journal_->StagingFolder();
-        bool complete = failure.engineCode == 0 && !failure.diskFull;
-        for (std::size_t i = 0; complete && i < plan_->files.size(); ++i)
-            if (!disk_.IsFile(staging + plan_->files[i].name)) {
-                complete = false;
-                failed.file = plan_->files[i].name;
-            }
-        if (complete) {
+        ExtractionResult result = ExtractForRun(archive_, staging, disk_);
+        for (std::size_t i = 0; result.Complete() && i < plan_->files.size(); ++i)
+            if (!disk_.IsFile(staging + plan_->files[i].name))
+                result.missing = plan_->files[i].name;
+        if (result.Complete()) {
             Log(LogCategory::Phase,
                 "staged and checked " + std::to_string(items_.size()) + " items, " + Since(start));
             return {};
         }
-        // A file the engine could not create is a name it refused (the payload's fault) only
-        // while the drive takes new files: one whose file table is full, or that refuses
-        // writes, fails the same way.
-        failure.refusedName =
-            failure.engineCode == zip::neCannotCreateFile && disk_.TakesNewFiles(staging);
+        const bool takesNewFiles = AsksForNewFiles(result) && disk_.TakesNewFiles(staging);
         journal_->Discard();
         const auto left = disk_.FreeBytes(folder_);
-        failure.lowRoom = left && *left < kMB;
-        failed.engineCode = failure.engineCode;
-        failed.kind = KindOf(failure);
+        InstallOutcome failed = StagingOutcome(result, takesNewFiles, left && *left < kMB);
         if (failed.kind == InstallOutcome::NoRoom) WithRoom(failed, left);
         return failed;
-    }
-
-    // The engine's extraction into the staging folder, through the run's disk and flushed
-    // before the switch is recorded. What failed first goes into `failed` (its file, the
-    // system's error, the engine's message).
-    StagingFailure Extract(InstallOutcome& failed) {
-        StagingFailure failure;
-        archive_.BaseDir = journal_->StagingFolder();
-        archive_.Options.OverwriteMode = zip::TZAOverwriteMode::omAlways;
-        archive_.OutputDisk = &disk_;
-        archive_.DurableOutput = true;
-        archive_.OnProcessFileFailure = [&](zip::TZABaseArchiver&, const std::u16string& file,
-                                            zip::TZAProcessOperation, int nativeError, int,
-                                            const std::u16string& message, zip::TZAAction& action) {
-            if (failure.engineCode == 0) {
-                failure.engineCode = nativeError;
-                failed.file = file;
-                failed.message = platform::Utf16ToAnsi(message);
-                // The system's reason, for a file or folder the system refused to make.
-                if (nativeError == zip::neCannotCreateFile ||
-                    nativeError == zip::neCannotCreateDirectory || nativeError == zip::neDiskFull)
-                    failed.systemError = platform::LastSystemError();
-            }
-            action = zip::TZAAction::fxaAbort;
-        };
-        archive_.OnDiskFull = [&](zip::TZABaseArchiver&, int, const std::u16string&, bool& cancel) {
-            failure.diskFull = true;
-            cancel = true;
-        };
-        try {
-            archive_.ExtractMatching(u"*.*");
-        } catch (...) {
-            Unhook();
-            const CaughtFailure caught = FailureOf(std::current_exception());
-            if (failure.engineCode == 0)
-                failure.engineCode = caught.engineCode ? caught.engineCode : -1;
-            failure.streamError = caught.streamError;
-            if (caught.streamError) failed.systemError = caught.streamError;
-            failed.message = caught.message;
-        }
-        Unhook();
-        // A staged file that could not be written, stamped or flushed as it must.
-        if (const auto& written = archive_.OutputFailure())
-            if (failure.engineCode == 0 || failure.engineCode == zip::neDiskFull) {
-                failure.engineCode = -1;
-                failure.streamError = written->status.code;
-                failed.systemError = written->status.code;
-                failed.file = written->file.substr(
-                    std::min(written->file.size(), journal_->StagingFolder().size()));
-            }
-        return failure;
-    }
-
-    void Unhook() {
-        archive_.OnProcessFileFailure = nullptr;
-        archive_.OnDiskFull = nullptr;
-        archive_.OutputDisk = nullptr;
-        archive_.DurableOutput = false;
     }
 
     // Old files aside, new ones in place, all or nothing; then the leftovers go (what cannot

@@ -16,27 +16,10 @@
 
 namespace klv::app {
 
-bool StubConfigFound = false;
-bool FirstPaint = true;
-void (*FirstPaintHook)() = nullptr;
-
 namespace {
 
 bool IsBlankText(std::string_view text) {
     return util::TrimmedView(text).empty();
-}
-
-// Whether the engine failed to write the configuration files into `temp` (full, or no rights
-// there), not to read them: a name it refuses while the folder takes new files is the
-// package's.
-bool ConfigurationNotWritten(const zip::EZAError& error, const std::string& temp) {
-    int code = 0;
-    if (const auto* e = dynamic_cast<const zip::EZAException*>(&error)) code = e->NativeError;
-    const bool stream = dynamic_cast<const zip::EFileStreamError*>(&error) != nullptr;
-    if (code == zip::neDiskFull) return true;
-    if (!stream && code != zip::neCannotCreateFile && code != zip::neCannotCreateDirectory)
-        return false;
-    return !util::sys::Files().CanWriteIn(temp);
 }
 
 } // namespace
@@ -63,10 +46,10 @@ void EntrySequence(TUpgradeForm& form) {
 }
 
 void TUpgradeForm::FormPaint(TObject*) {
-    if (FirstPaint) {
-        FirstPaint = false;
+    if (Context().FirstPaint) {
+        Context().FirstPaint = false;
         view_.Repaint();
-        if (FirstPaintHook) FirstPaintHook();
+        if (Context().FirstPaintHook) Context().FirstPaintHook();
         if (!ClaimTheRun()) return;
         const std::string caption = view_.Caption();
         const std::string folder =
@@ -146,7 +129,8 @@ bool TUpgradeForm::ConfigureFromPayload() {
         return true;
     } catch (const zip::EZAError& e) {
         const std::string temp = util::TempFolder();
-        if (ConfigurationNotWritten(e, temp)) {
+        if (ConfigurationNotWritten(std::current_exception(),
+                                    [&] { return util::sys::Files().CanWriteIn(temp); })) {
             // Downloading again would not help: the temporary folder took no files.
             run_.End(ExitCode::NoRoom, "the configuration files cannot be written to " + temp +
                                            ": " + platform::Utf16ToAnsi(e.Message()));
@@ -183,6 +167,10 @@ bool TUpgradeForm::IsHelpPackage() {
     return stubconf::IsHelpCaption(view_.Caption());
 }
 
+stubconf::PackageKind TUpgradeForm::Kind() {
+    return stubconf::KindOfPackage(Context().StubConfigFound, view_.Caption());
+}
+
 void TUpgradeForm::ApplyPayloadConfiguration() {
     ProgramFileName = "kelvaro.exe";
     const std::string temp = util::TempFolder();
@@ -193,7 +181,7 @@ void TUpgradeForm::ApplyPayloadConfiguration() {
     }
 
     if (payload_->ExtractConfiguration(temp)) {
-        StubConfigFound = true;
+        Context().StubConfigFound = true;
         view_.SetText(Control::bnExtract, util::texts::InstallButton);
     }
 

@@ -13,18 +13,13 @@
 
 #include "app/payload.h"
 #include "app/run.h"
+#include "app/stubconf/stub_ini.h"
 #include "app/view.h"
 
 namespace klv::app {
 
 // The sender of an event; the handlers do not use it.
 struct TObject;
-
-// Set once when the payload holds an item matching "*stub.ini" (a configured package);
-// never cleared.
-extern bool StubConfigFound;
-// True until the window's first paint has started its one-time work.
-extern bool FirstPaint;
 
 // The installed application's registry entry under "\SOFTWARE\KLV\", as Kelvaro itself sees
 // it: the user's VirtualStore first (when its value names an existing folder), else
@@ -89,6 +84,8 @@ class TUpgradeForm {
     // ---- operations ----
     void ApplyPayloadConfiguration();
     bool IsHelpPackage();
+    // The package's kind: the payload's configuration (StubConfigFound) and the caption.
+    stubconf::PackageKind Kind();
     bool ValidateTargetFolder();
     // True when files can be written in `folder`; else asks whether to start the package
     // again as administrator (with every switch of this run and /DIR=folder) and on Yes does
@@ -127,6 +124,8 @@ class TUpgradeForm {
 
     UpgradeView& View() { return view_; }
     Run& ThisRun() { return run_; }
+    // The run's mutable state: StubConfigFound, FirstPaint, ChosenIndex, SearchStopFlag, ...
+    RunContext& Context() { return run_.context; }
     const std::string& ExecutablePath() const { return executablePath_; }
 
   private:
@@ -158,14 +157,6 @@ class TUpgradeForm {
     PayloadFactory openPayload_;
     std::unique_ptr<Payload> payload_; // the window's archive component
 };
-
-// Called when the first paint's one-time work begins; none in a shipped program. Test builds
-// raise a failure there that is no engine error.
-extern void (*FirstPaintHook)();
-
-// Answers for the token's elevation instead of the system when set; none in a shipped program.
-// Test builds use it under Wine, whose processes are always elevated.
-extern bool (*TokenElevatedHook)();
 
 // The entry sequence's settings after the window is made: program file name, heading,
 // explanation and the shortcuts check box. The caller then runs the message loop.

@@ -16,8 +16,6 @@
 
 namespace klv::app {
 
-bool (*TokenElevatedHook)() = nullptr;
-
 namespace {
 
 constexpr std::int64_t kFullBdeAdminSize = 989608;
@@ -173,8 +171,8 @@ std::string AbsoluteFolder(std::string_view folder) {
 }
 
 bool TUpgradeForm::RunsElevated() {
-    return run_.options.elevated ||
-           (TokenElevatedHook ? TokenElevatedHook() : util::sys::Shell().Elevated());
+    return run_.options.elevated || (Context().TokenElevatedHook ? Context().TokenElevatedHook()
+                                                                 : util::sys::Shell().Elevated());
 }
 
 RecoveryTrust TUpgradeForm::Trust() {

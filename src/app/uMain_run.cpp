@@ -66,7 +66,7 @@ void TUpgradeForm::CloseAndTerminate() {
 }
 
 void TUpgradeForm::bnExtractClick(TObject*) {
-    if (!StubConfigFound && !ValidateTargetFolder()) return;
+    if (!Context().StubConfigFound && !ValidateTargetFolder()) return;
     SetCursor(platform::Cursor::HourGlass);
     try {
         RunInstallation(view_.Text(Control::edPath));
@@ -105,8 +105,8 @@ void TUpgradeForm::RunInstallation(const std::string& folder) {
         return;
     }
 
-    const bool configured = StubConfigFound;
-    const bool upgrade = !configured && !IsHelpPackage();
+    const bool configured = Context().StubConfigFound;
+    const bool upgrade = Kind() == stubconf::PackageKind::ProgramUpgrade;
     const std::vector<std::string> files = payload_->Files();
     // A program upgrade whose payload holds no program file keeps the installed one: the
     // upgrade is not installed, whatever else the payload brings.
@@ -146,7 +146,7 @@ void TUpgradeForm::RunInstallation(const std::string& folder) {
 
 void TUpgradeForm::EndInstalled(const std::string& folder, const std::string& programFile,
                                 bool withoutProgram, bool programExisted) {
-    const bool upgrade = !StubConfigFound && !IsHelpPackage();
+    const bool upgrade = Kind() == stubconf::PackageKind::ProgramUpgrade;
 
     if (!upgrade) {
         util::ShowNotice(util::texts::InstallationDone);
@@ -166,14 +166,15 @@ void TUpgradeForm::EndInstalled(const std::string& folder, const std::string& pr
             Log(LogCategory::Question, "Direct starten ? not asked (/NOSTART)");
         } else if (util::AskQuestion(util::texts::StartQuestion, "", "",
                                      util::texts::InstalledTitle, 1) == 1)
-            util::OpenDocument(view_.Handle(), programFile, "", "open");
+            util::OpenDocument(view_.Handle(), programFile, "", "open",
+                               Context().CachedBrowserPath);
     }
 }
 
 void TUpgradeForm::bnExitClick(TObject*) {
     SetCursor(platform::Cursor::Normal);
-    if (!util::SearchStopFlag) {
-        util::SearchStopFlag = true;
+    if (!Context().SearchStopFlag) {
+        Context().SearchStopFlag = true;
         return;
     }
     run_.End(ExitCode::Cancelled, "Annuleren");
@@ -192,7 +193,7 @@ std::string TUpgradeForm::InstalledVersion(const std::string& programFile) {
 }
 
 bool TUpgradeForm::ConfirmVersion(const std::string& programFile) {
-    if (StubConfigFound || IsHelpPackage()) return true;
+    if (Kind() != stubconf::PackageKind::ProgramUpgrade) return true;
     const std::string installed = InstalledVersion(programFile);
     const std::string package = PackageVersion();
     // Numbers, not text: 10.0.0.0 is newer than 9.0.0.0. A package version that is no

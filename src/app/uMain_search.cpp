@@ -16,13 +16,13 @@ namespace {
 // Ends a search on every way out: the stop flag set, the cursor normal, the timer on.
 class SearchScope {
   public:
-    explicit SearchScope(UpgradeView& view) : view_(view) {
-        util::SearchStopFlag = false;
+    SearchScope(UpgradeView& view, bool& stopFlag) : view_(view), stopFlag_(stopFlag) {
+        stopFlag_ = false;
         view_.SetEnabled(Control::bnExtract, false);
         view_.SetTimerEnabled(false);
     }
     ~SearchScope() {
-        util::SearchStopFlag = true;
+        stopFlag_ = true;
         try {
             util::sys::Windows().SetCursorShape(platform::Cursor::Normal);
             view_.SetTimerEnabled(true);
@@ -35,6 +35,7 @@ class SearchScope {
 
   private:
     UpgradeView& view_;
+    bool& stopFlag_;
 };
 
 } // namespace
@@ -43,7 +44,7 @@ void TUpgradeForm::zoeklocsClick(TObject*) {
     const std::string caption = view_.Caption();
     if (!FoundLocations) FoundLocations = std::make_unique<std::vector<std::string>>();
     FoundLocations->clear();
-    SearchScope scope(view_);
+    SearchScope scope(view_, Context().SearchStopFlag);
     const std::string previous = view_.Text(Control::edPath);
     std::string result = previous;
     util::sys::Windows().SetCursorShape(platform::Cursor::HourGlass);
@@ -51,7 +52,8 @@ void TUpgradeForm::zoeklocsClick(TObject*) {
     std::string output;
     util::SearchInstallations(
         *FoundLocations, [](const std::string& path) { return IsFullInstallation(path); },
-        [this](const std::string& folder) { SearchProgress(folder); }, output);
+        [this](const std::string& folder) { SearchProgress(folder); }, output,
+        Context().SearchStopFlag);
     view_.SetText(Control::edPath, output);
     view_.SetCaption(caption);
 
@@ -65,7 +67,7 @@ void TUpgradeForm::zoeklocsClick(TObject*) {
         } else {
             const std::string chosen =
                 ChooseFromList(view_.NewChoiceDialog(), found, util::texts::ChoiceCaption,
-                               util::texts::ChoiceHeading);
+                               util::texts::ChoiceHeading, Context().ChosenIndex);
             if (!chosen.empty()) result = chosen;
         }
     } else {
@@ -87,7 +89,7 @@ void TUpgradeForm::SearchProgress(const std::string& folder) {
             util::texts::FoundLocationsCaption(static_cast<int>(FoundLocations->size())));
     if (util::EscapePressed()) {
         view_.SetText(Control::edPath, "");
-        util::SearchStopFlag = true;
+        Context().SearchStopFlag = true;
         util::sys::Windows().ProcessMessages();
     }
     util::sys::Windows().ProcessMessages();

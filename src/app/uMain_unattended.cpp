@@ -15,6 +15,24 @@
 
 namespace klv::app {
 
+namespace {
+
+std::string KindName(stubconf::PackageKind kind) {
+    switch (kind) {
+    case stubconf::PackageKind::ProgramUpgrade:
+        break;
+    case stubconf::PackageKind::Help:
+        return "help package";
+    case stubconf::PackageKind::Configured:
+        return "configured package";
+    case stubconf::PackageKind::ConfiguredHelp:
+        return "configured and help package";
+    }
+    return "program upgrade";
+}
+
+} // namespace
+
 std::string FolderSource(std::string_view folder, bool named) {
     if (named) return "/DIR";
     std::string registry, date, setup;
@@ -91,8 +109,7 @@ void TUpgradeForm::LogPackage() {
         // What cannot be read is told as unknown.
     }
     const std::string version = PackageVersion();
-    std::string mode = StubConfigFound ? "configured package" : "program upgrade";
-    if (IsHelpPackage()) mode = StubConfigFound ? "configured and help package" : "help package";
+    const std::string mode = KindName(Kind());
     Log(LogCategory::Package, executablePath_ + ", " + size + " bytes, signature " + signature);
     Log(LogCategory::Package, "caption \"" + view_.Caption() + "\", version " +
                                   (version.empty() ? std::string("none") : version) + ", " + mode);

@@ -16,8 +16,6 @@ namespace klv::util {
 using platform::KeyAccess;
 using platform::RootKey;
 
-std::string CachedBrowserPath;
-
 namespace {
 
 constexpr unsigned kQuietErrorMode =
@@ -265,18 +263,18 @@ bool EscapePressed() {
 // ---- shell ----
 
 bool OpenDocument(platform::WindowHandle owner, std::string_view fileName,
-                  std::string_view parameters, std::string_view verb) {
+                  std::string_view parameters, std::string_view verb, std::string& browserPath) {
     HourGlass hourGlass;
     if (fileName.empty()) return false;
-    if (!FileExistsSafe(CachedBrowserPath)) CachedBrowserPath = AssociatedProgram(".htm");
+    if (!FileExistsSafe(browserPath)) browserPath = AssociatedProgram(".htm");
     std::string file(fileName);
     std::string params(parameters);
-    if (FileExistsSafe(CachedBrowserPath)) {
+    if (FileExistsSafe(browserPath)) {
         std::string name = LowerTrim(fileName);
         if (Contains(name, ".htm") || Contains(name, ".php") || Contains(name, ".pdf") ||
             name.starts_with("http://") || name.starts_with("https://")) {
             params = file;
-            file = ShortPath(CachedBrowserPath);
+            file = ShortPath(browserPath);
         }
     }
     return sys::Shell().Execute(owner, verb, file, "\"" + params + "\"", "", platform::swShow) > 32;

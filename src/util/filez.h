@@ -13,9 +13,6 @@
 
 namespace klv::util {
 
-// Program path of the web browser, found on first need by OpenDocument and kept.
-extern std::string CachedBrowserPath;
-
 // ---- folders ----
 
 std::string TempFolder();         // with a trailing backslash, as the system gives it
@@ -81,9 +78,10 @@ bool EscapePressed();
 
 // Starts `fileName` (a file, program or web address) with `verb` through the shell, the
 // parameters in double quotes. Web pages, PHP pages and PDF files, and http(s) addresses,
-// go to the web browser. True when the shell started something.
+// go to the web browser, whose program path is looked up on first need and kept in
+// `browserPath` (the run's CachedBrowserPath). True when the shell started something.
 bool OpenDocument(platform::WindowHandle owner, std::string_view fileName,
-                  std::string_view parameters, std::string_view verb);
+                  std::string_view parameters, std::string_view verb, std::string& browserPath);
 // The program registered for extension `extension` (such as ".htm"); empty when none.
 std::string AssociatedProgram(std::string_view extension);
 // The program that opens ".htm" files; empty when none.

@@ -13,8 +13,6 @@
 
 namespace klv::util {
 
-bool SearchStopFlag = true;
-
 namespace {
 
 // How much of one directory search is looked at: matches per pattern, entries per folder.
@@ -121,7 +119,8 @@ bool Searchable(unsigned kind) {
 } // namespace
 
 void SearchInstallations(std::vector<std::string>& found, const SearchFilter& filter,
-                         const SearchProgressCallback& progress, std::string& output) {
+                         const SearchProgressCallback& progress, std::string& output,
+                         const bool& stop) {
     output.clear();
     const std::vector<std::string> skip = SystemFolders();
     std::vector<std::string> roots;
@@ -133,7 +132,7 @@ void SearchInstallations(std::vector<std::string>& found, const SearchFilter& fi
         if (!Searchable(DriveKind(name))) continue;
         const std::string top = name + ":\\";
         if (!FolderExistsSafe(top)) continue;
-        FindFiles(&found, top, ProgramNames, progress, true, true, &skip);
+        FindFiles(&found, top, ProgramNames, progress, true, true, &skip, stop);
         if (found.empty() || !filter) continue;
         for (std::size_t i = found.size(); i-- > 0;)
             if (!filter(found[i])) found.erase(found.begin() + static_cast<std::ptrdiff_t>(i));
@@ -149,6 +148,7 @@ struct Walk {
     bool skipThumbnails;
     bool recurse;
     const std::vector<std::string>* skip;
+    const bool& stop;
 };
 
 void Enter(const Walk& walk, std::string folder, std::string names, bool listed);
@@ -220,7 +220,7 @@ void SearchOnce(const Walk& walk, const std::string& folder,
 
 // `listed`: the folder came from its parent's directory search a moment ago, so it exists.
 void Enter(const Walk& walk, std::string folder, std::string names, bool listed) {
-    if (SearchStopFlag) return;
+    if (walk.stop) return;
     if (!listed && !FolderExists(folder)) return;
     if (walk.skip && InSkipList(*walk.skip, WithTrailingBackslash(folder))) return;
     // A name list that begins with the folder itself loses that folder text.
@@ -238,10 +238,10 @@ void Enter(const Walk& walk, std::string folder, std::string names, bool listed)
 
 void FindFiles(std::vector<std::string>* found, std::string folder, std::string names,
                const SearchProgressCallback& progress, bool skipThumbnails, bool recurse,
-               const std::vector<std::string>* skip) {
-    if (SearchStopFlag) return;
+               const std::vector<std::string>* skip, const bool& stop) {
+    if (stop) return;
     if (!found) throw std::logic_error(std::string(texts::FindFilesWithoutList));
-    Enter(Walk{*found, progress, skipThumbnails, recurse, skip}, std::move(folder),
+    Enter(Walk{*found, progress, skipThumbnails, recurse, skip, stop}, std::move(folder),
           std::move(names), false);
 }
 

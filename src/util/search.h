@@ -10,10 +10,6 @@
 
 namespace klv::util {
 
-// True while no search runs; a search runs while it is false. Setting it during a search
-// makes every later folder return at once.
-extern bool SearchStopFlag;
-
 // The program files searched for, separated by ";".
 inline const std::string ProgramNames = "kelvaro.exe;klvdemo.exe";
 
@@ -22,17 +18,21 @@ using SearchProgressCallback = std::function<void(const std::string& folder)>;
 
 // Walks every local drive (not A: or B:) and appends the full paths of the program files found
 // to `found`; after each drive, every entry of the whole list that `filter` rejects is removed.
-// `output` is emptied.
+// `output` is emptied. `stop` is the caller's stop flag (the run's SearchStopFlag): the search
+// runs while it is false, and once it is set (by `progress`, say) every later folder returns
+// at once.
 void SearchInstallations(std::vector<std::string>& found, const SearchFilter& filter,
-                         const SearchProgressCallback& progress, std::string& output);
+                         const SearchProgressCallback& progress, std::string& output,
+                         const bool& stop);
 
 // Appends to `*found` the files below `folder` that match one of `names` (";"-separated names
 // or masks), this folder's matches first, then its subfolders', depth first. Folders in `skip`
 // (each with a trailing backslash, compared without regard to case) are not entered. A null
-// `found` is a caller error.
+// `found` is a caller error. `stop` as for SearchInstallations: set before the call, nothing
+// is touched.
 void FindFiles(std::vector<std::string>* found, std::string folder, std::string names,
                const SearchProgressCallback& progress, bool skipThumbnails, bool recurse,
-               const std::vector<std::string>* skip);
+               const std::vector<std::string>* skip, const bool& stop);
 
 // One entry per drive present, in letter order, each beginning with its letter ("C:\").
 void DriveRoots(std::vector<std::string>& roots);

@@ -76,6 +76,8 @@ class TZABaseArchiver : public TZAComponent {
     TZAConfirmProcessFileEvent OnConfirmProcessFile;
     TZANotifyEvent AfterOpen;
     TZAPasswordEvent OnPassword;
+    // Called while the item's EZAException is being handled: std::current_exception() is it,
+    // with the system's error of the failed call (EZAException::SystemError).
     TZAProcessFileFailureEvent OnProcessFileFailure;
     TZARequestVolumeEvent OnRequestBlankVolume;
     TZARequestEdgeVolumeEvent OnRequestFirstVolume;

@@ -88,6 +88,9 @@ class EZAException : public EZAError {
 
     std::int32_t ErrorCode;
     std::int32_t NativeError;
+    // The system's error of the call that failed (a Windows error code), taken where the
+    // error was raised; 0 when no system call failed.
+    std::int32_t SystemError = 0;
 
     // The message-table index of a native code (0 for a code not in the table).
     static std::int32_t ErrorCodeOf(int nativeError);

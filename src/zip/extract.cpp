@@ -57,6 +57,14 @@ class FlushedAtEnd {
     std::optional<TZAOutputFailure>& failure_;
 };
 
+// An engine error for a change the disk refused, with the system's reason as the disk gave it.
+EZAException DiskError(int nativeError, const TZAComponent* component,
+                       const platform::DiskStatus& status, std::vector<TZAFormatArg> args = {}) {
+    EZAException error(nativeError, component, std::move(args));
+    error.SystemError = status.code;
+    return error;
+}
+
 // Items from this size on are written by the second thread while the next blocks inflate;
 // for smaller ones handing the data over would cost more than it saves.
 constexpr std::int64_t kWriteBehindFrom = 2 << 20;
@@ -276,12 +284,12 @@ std::u16string TZABaseArchiver::TargetPath(std::u16string& fileName,
             0, lastSep == std::u16string::npos ? 0 : lastSep + 1);
         // Below the destination each folder is asked for once per run; a complete path (a
         // handler's choice) is made as it comes.
-        const bool made =
-            folder.empty()
-                ? part.empty() || platform::MakeFolders(Output(), std::u16string(part)).ok()
-                : foldersMade_.Make(Output(), folder, part).ok();
-        if (!made)
-            throw EZAException(neCannotCreateDirectory, this, {folder + std::u16string(part)});
+        const platform::DiskStatus made =
+            folder.empty() ? (part.empty() ? platform::DiskStatus{}
+                                           : platform::MakeFolders(Output(), std::u16string(part)))
+                           : foldersMade_.Make(Output(), folder, part);
+        if (!made.ok())
+            throw DiskError(neCannotCreateDirectory, this, made, {folder + std::u16string(part)});
     }
     return folder + fileName;
 }
@@ -339,7 +347,9 @@ void TZABaseArchiver::ExtractOneItem(std::int32_t index, std::u16string fileName
     // is complete.
     TZAPendingFile pending =
         fresh ? TZAPendingFile(disk, target, std::move(fresh)) : TZAPendingFile(disk, target);
-    if (!pending.Created()) throw EZAException(neCannotCreateFile, this, {target});
+    if (!pending.Created())
+        throw DiskError(neCannotCreateFile, this, exists ? pending.Status() : createStatus,
+                        {target});
     bool failed = false;
     std::optional<EZAException> failure;
     {
@@ -364,7 +374,7 @@ void TZABaseArchiver::ExtractOneItem(std::int32_t index, std::u16string fileName
     auto must = [&](platform::DiskStatus status) {
         if (status.ok() || !DurableOutput) return;
         if (!outputFailure_) outputFailure_ = TZAOutputFailure{target, status};
-        throw EZAException(neDiskFull, this);
+        throw DiskError(neDiskFull, this, status);
     };
     const platform::DiskStatus stamped = pending.File().SetDosStamp(
         (static_cast<std::uint32_t>(item.Header.DosDate()) << 16) | item.Header.DosTime());
@@ -382,7 +392,8 @@ void TZABaseArchiver::ExtractOneItem(std::int32_t index, std::u16string fileName
         must(pending.File().Flush());
     pending.Close();
     if (exists) disk.SetAttributes(target, 0);
-    if (!pending.MoveOver(target)) throw EZAException(neCannotCreateFile, this, {target});
+    if (!pending.MoveOver(target))
+        throw DiskError(neCannotCreateFile, this, pending.Status(), {target});
 }
 
 platform::Disk& TZABaseArchiver::Output() {

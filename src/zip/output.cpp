@@ -49,8 +49,7 @@ TZAPendingFile::TZAPendingFile(platform::Disk& disk, const std::u16string& targe
     for (int attempt = 0; attempt < 100 && !file_; ++attempt) {
         name_ = target + u".klv" + std::u16string(1, static_cast<char16_t>(u'0' + attempt / 10)) +
                 std::u16string(1, static_cast<char16_t>(u'0' + attempt % 10)) + u"~";
-        platform::DiskStatus status;
-        file_ = disk_.Create(name_, status);
+        file_ = disk_.Create(name_, status_);
     }
 }
 
@@ -76,7 +75,8 @@ std::unique_ptr<platform::DiskFile> TZAPendingFile::Release() {
 bool TZAPendingFile::MoveOver(const std::u16string& target) {
     Close();
     if (inPlace_) return kept_ = true;
-    kept_ = disk_.Move(name_, target).ok();
+    status_ = disk_.Move(name_, target);
+    kept_ = status_.ok();
     return kept_;
 }
 

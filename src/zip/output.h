@@ -117,6 +117,8 @@ class TZAPendingFile {
     std::unique_ptr<platform::DiskFile> Release();
     void Close() { file_.reset(); }
     bool MoveOver(const std::u16string& target);
+    // How the last creation or move of the file went.
+    const platform::DiskStatus& Status() const { return status_; }
 
   private:
     platform::Disk& disk_;
@@ -125,6 +127,7 @@ class TZAPendingFile {
     bool created_ = false;
     bool kept_ = false;
     bool inPlace_ = false;
+    platform::DiskStatus status_;
 };
 
 } // namespace klv::zip

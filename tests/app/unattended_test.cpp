@@ -24,9 +24,6 @@ const std::string ProgramFile = "C:\\Kelvaro3\\kelvaro.exe";
 class Unattended : public ::testing::Test {
   protected:
     Unattended() : logged_(m, run) {
-        app::StubConfigFound = false;
-        app::FirstPaint = true;
-        util::SearchStopFlag = true;
         m.SetSpecialFolder(platform::sfProgramFiles, "C:\\Program Files (x86)");
         m.SetSpecialFolder(platform::sfDesktopDirectory, "C:\\Users\\jan\\Desktop");
         m.SetSpecialFolder(platform::sfStartMenu, "C:\\Users\\jan\\Start Menu");
@@ -129,7 +126,7 @@ TEST_F(Unattended, InstallsWithoutABoxAndNeverStartsKelvaro) {
 TEST_F(Unattended, NoInstallationFoundEndsWithoutSearchingOrBrowsing) {
     m.Remove(Installation);
     for (RunMode mode : {RunMode::VerySilent, RunMode::Silent}) {
-        app::FirstPaint = true;
+        run.context.FirstPaint = true;
         m.journal.clear();
         EXPECT_EQ(RunIt(mode), ExitCode::NoInstallation);
         EXPECT_EQ(Story(), Strings{});
@@ -158,7 +155,7 @@ TEST_F(Unattended, TheLogSaysWhyNoFolderConsideredIsAnInstallation) {
 
     // No value in the machine's key, and (on 32-bit Windows) no VirtualStore key at all: each
     // place says so, with the key it looked in.
-    app::FirstPaint = true;
+    run.context.FirstPaint = true;
     m.SetRegistryText(platform::RootKey::LocalMachine, "SOFTWARE\\KLV", "Kelvaro", "");
     m.SetWindows64(false);
     m.Remove("C:\\kelvaro");
@@ -189,7 +186,7 @@ TEST_F(Unattended, OnlyADirThatPassesTheValidationInstallsElsewhere) {
     EXPECT_EQ(Story().front(), "payload install C:\\Andere map");
 
     for (const char* refused : {"C:\\Leeg", "C:\\Bestaat niet", "C:\\Program Files\\Kelvaro3"}) {
-        app::FirstPaint = true;
+        run.context.FirstPaint = true;
         m.journal.clear();
         m.AddFolder("C:\\Leeg");
         Stage("C:\\Program Files\\Kelvaro3");
@@ -198,7 +195,7 @@ TEST_F(Unattended, OnlyADirThatPassesTheValidationInstallsElsewhere) {
         EXPECT_EQ(Story(), Strings{}) << refused;
     }
     // BDEADMIN.EXE one byte short: the timer accepts it, the validation refuses it.
-    app::FirstPaint = true;
+    run.context.FirstPaint = true;
     m.journal.clear();
     m.AddFile("C:\\Andere map\\BDE\\BDEADMIN.EXE", 989607);
     run.options.folder = "C:\\Andere map";
@@ -246,7 +243,7 @@ TEST_F(Unattended, EveryFailureHasItsCodeInBothModes) {
     for (const Case& c : cases) {
         for (RunMode mode : {RunMode::VerySilent, RunMode::Interactive}) {
             script = {};
-            app::FirstPaint = true;
+            run.context.FirstPaint = true;
             run = app::Run(run.options);
             m.boxes.clear();
             c.stage();
@@ -269,7 +266,7 @@ TEST_F(Unattended, APersonsAnswersGiveTheSameCodes) {
     m.QueueAnswer(platform::idYes); // Update annuleren ? Ja
     EXPECT_EQ(RunIt(RunMode::Interactive), ExitCode::OlderVersion);
 
-    app::FirstPaint = true;
+    run.context.FirstPaint = true;
     m.journal.clear();
     m.QueueAnswer(platform::idNo); // Toch oudere versie installeren
     run.options.noStart = true;    // and Direct starten ? is never asked
@@ -296,7 +293,7 @@ TEST_F(Unattended, CloseApplicationsClosesTheHoldersAndLeavesOneThatRefuses) {
 
     // A program with unsaved work refuses: it keeps its file, the run ends as without the
     // switch, and what did close comes back all the same.
-    app::FirstPaint = true;
+    run.context.FirstPaint = true;
     m.RunProgram("Kladblok", 815, Installation + "\\Data\\nieuw.txt", true);
     EXPECT_EQ(RunIt(RunMode::VerySilent), ExitCode::InUse);
     EXPECT_EQ(programs(), (Strings{"close Kelvaro", "refused Kladblok", "restart Kelvaro"}));
@@ -308,7 +305,7 @@ TEST_F(Unattended, CloseApplicationsClosesTheHoldersAndLeavesOneThatRefuses) {
         EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
 
     // Without the switch nobody is asked.
-    app::FirstPaint = true;
+    run.context.FirstPaint = true;
     run.options.closeApplications = false;
     EXPECT_EQ(RunIt(RunMode::VerySilent), ExitCode::InUse);
     EXPECT_EQ(programs(), Strings{});

@@ -24,9 +24,6 @@ constexpr std::uint32_t V(int major, int minor) {
 class Window : public ::testing::Test {
   protected:
     Window() {
-        app::StubConfigFound = false;
-        app::FirstPaint = true;
-        util::SearchStopFlag = true;
         m.SetSpecialFolder(platform::sfProgramFiles, "C:\\Program Files (x86)");
         m.AddFolder(Temp);
     }
@@ -103,7 +100,7 @@ TEST_F(Window, ConfiguredPackageTakesItsLookFromStubIni) {
                             {"Stub.jpg", "jpeg"},
                             {"Stub.bmp", "bitmap"}};
     Shown();
-    EXPECT_TRUE(app::StubConfigFound);
+    EXPECT_TRUE(run.context.StubConfigFound);
     EXPECT_EQ(view.caption, "Kelvaro Update 3.2.0.1]");
     EXPECT_EQ(view.texts[Control::Label1], "Nieuwe kaarten");
     EXPECT_EQ(view.texts[Control::Label2], ""); // no "uitleg": emptied
@@ -121,7 +118,7 @@ TEST_F(Window, WithoutStubIniTheEntryTextsStay) {
     StageInstallation();
     m.SetRegistryText(platform::RootKey::LocalMachine, "SOFTWARE\\KLV", "Kelvaro", Installation);
     Shown();
-    EXPECT_FALSE(app::StubConfigFound);
+    EXPECT_FALSE(run.context.StubConfigFound);
     EXPECT_EQ(view.texts[Control::bnExtract], "&Installeren");
     EXPECT_EQ(view.texts[Control::Label1], "Kelvaro Upgrade");
     EXPECT_EQ(view.caption, "Kwartierblad met plaats en datum                          ");
@@ -134,7 +131,7 @@ TEST_F(Window, HelpCaptionGivesTheHelpLookOnEveryPaint) {
     m.SetRegistryText(platform::RootKey::LocalMachine, "SOFTWARE\\KLV", "Kelvaro", Installation);
     script.configuration = {{"stub.ini", "Caption=Kelvaro HeLP 2026\r\nHeader=Handleiding\r\n"}};
     Shown();
-    EXPECT_TRUE(app::StubConfigFound);
+    EXPECT_TRUE(run.context.StubConfigFound);
     EXPECT_TRUE(Form().IsHelpPackage());
     EXPECT_EQ(view.texts[Control::Label1], "Kelvaro Schermhelp"); // over the Header
     EXPECT_FALSE(view.Visible(Control::MakeShortcuts));
@@ -155,7 +152,7 @@ TEST_F(Window, ASecondCopyEndsBeforeTouchingAnything) {
     Shown();
     EXPECT_EQ(Story(),
               (Strings{"box: Er wordt al een update ge\xEFnstalleerd.", "close", "terminate x1"}));
-    EXPECT_FALSE(app::StubConfigFound);
+    EXPECT_FALSE(run.context.StubConfigFound);
 }
 
 TEST_F(Window, APayloadTheEngineCannotReadEndsWithTheDamagedNotice) {
@@ -226,7 +223,7 @@ TEST_F(Window, YesSearchesAndANotFoundKeepsTheWindowUsable) {
                        "installatie van Kelvaro 3.",
                        "payload configuration"}));
     EXPECT_EQ(view.texts[Control::edPath], "");
-    EXPECT_TRUE(util::SearchStopFlag);
+    EXPECT_TRUE(run.context.SearchStopFlag);
     EXPECT_TRUE(view.timerOn);
     EXPECT_EQ(m.cursors.back(), platform::Cursor::Normal);
     EXPECT_EQ(view.caption, "Kwartierblad met plaats en datum                          ");
@@ -519,9 +516,9 @@ TEST_F(Run, FailedValidationLeavesTheWindowOpen) {
 
 TEST_F(Run, CancelDuringASearchOnlyStopsIt) {
     auto& form = Form();
-    util::SearchStopFlag = false;
+    run.context.SearchStopFlag = false;
     form.bnExitClick();
-    EXPECT_TRUE(util::SearchStopFlag);
+    EXPECT_TRUE(run.context.SearchStopFlag);
     EXPECT_TRUE(Story().empty());
     form.bnExitClick();
     EXPECT_EQ(Story(), (Strings{"close", "terminate x1"}));

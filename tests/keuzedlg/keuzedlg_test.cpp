@@ -83,9 +83,11 @@ Paths Folders(int n, std::size_t length = 10) {
     return list;
 }
 
+int ChosenIndex = 0;
+
 std::string Choose(Record& r, const Paths& list, std::optional<int> pressed) {
     return ChooseFromList(std::make_unique<RecordingView>(r, pressed), list, "Geschikte mappen",
-                          " Maak uw keuze:");
+                          " Maak uw keuze:", ChosenIndex);
 }
 
 } // namespace
@@ -160,7 +162,8 @@ TEST(ChooseFromList, TheButtonPressedGivesItsEntryCancelAndCloseBoxGiveNothing) 
 
 TEST(ChooseFromList, TheDialogIsReleasedWhenShowingItFails) {
     Record r;
-    EXPECT_THROW(ChooseFromList(std::make_unique<RecordingView>(r, 0, true), Folders(2), "c", "h"),
+    EXPECT_THROW(ChooseFromList(std::make_unique<RecordingView>(r, 0, true), Folders(2), "c", "h",
+                                ChosenIndex),
                  std::runtime_error);
     EXPECT_TRUE(r.shown);
     EXPECT_TRUE(r.released);

@@ -80,10 +80,9 @@ TEST(WritableFolder, TheRunEndsBeforeTheInstallationIsTouched) {
         s.m.AddFolder(Folder + sub);
     s.m.DenyWrites(Folder);
     s.m.QueueAnswer(7);
-    app::StubConfigFound = true; // no validation: straight to the run
+    s.run.context.StubConfigFound = true; // no validation: straight to the run
     s.view.SetText(app::Control::edPath, Folder);
     s.form.bnExtractClick();
-    app::StubConfigFound = false;
     for (const std::string& step : s.m.journal)
         EXPECT_EQ(step.find("payload"), std::string::npos) << step;
     EXPECT_EQ(s.m.terminations, 1);

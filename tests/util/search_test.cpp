@@ -17,7 +17,6 @@ namespace {
 class SearchTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        SearchStopFlag = false;
         m.SetSpecialFolder(platform::sfProgramFiles, "C:\\Program Files (x86)");
         m.SetSpecialFolder(platform::sfProgramFilesCommon, "C:\\Program Files (x86)\\Common Files");
         m.SetSpecialFolder(platform::sfDesktopDirectory, "C:\\Users\\\xCBlise\\Desktop");
@@ -27,14 +26,15 @@ class SearchTest : public ::testing::Test {
         m.SetTempPath("C:\\windows\\temp\\");
         m.SetWindowsDirectory("C:\\windows");
     }
-    void TearDown() override { SearchStopFlag = true; }
+    bool SearchStopFlag = false; // the run's flag: the search runs while it is false
 
     // Runs the search, recording every folder entered.
     Paths Search(const SearchFilter& filter = {}) {
         Paths found;
         std::string output = "stale";
         SearchInstallations(
-            found, filter, [&](const std::string& folder) { entered.push_back(folder); }, output);
+            found, filter, [&](const std::string& folder) { entered.push_back(folder); }, output,
+            SearchStopFlag);
         EXPECT_EQ(output, "");
         return found;
     }
@@ -118,7 +118,8 @@ TEST_F(SearchTest, FindsAppearFolderByFolderDepthFirstPatternByPattern) {
     // The patterns' own order counts, not the folder's; names match in any letter case.
     for (bool recurse : {false, true}) {
         Paths found;
-        FindFiles(&found, "C:\\B", "KLVDEMO.EXE;kelvaro.exe", {}, true, recurse, nullptr);
+        FindFiles(&found, "C:\\B", "KLVDEMO.EXE;kelvaro.exe", {}, true, recurse, nullptr,
+                  SearchStopFlag);
         Paths expected = {"C:\\B\\klvdemo.exe", "C:\\B\\kelvaro.exe"};
         if (recurse)
             expected.insert(expected.end(), {"C:\\B\\A\\kelvaro.exe", "C:\\B\\A\\Z\\kelvaro.exe"});
@@ -134,16 +135,17 @@ TEST_F(SearchTest, APatternWithoutAStarGivesOneFileAWildPatternEveryFileButNoFol
     m.AddFile("C:\\Set\\Sub\\kelvaro.exe");
 
     Paths found;
-    FindFiles(&found, "C:\\Set", "kelvaro.ex?", {}, false, true, nullptr);
+    FindFiles(&found, "C:\\Set", "kelvaro.ex?", {}, false, true, nullptr, SearchStopFlag);
     EXPECT_EQ(found, (Paths{"C:\\Set\\kelvaro.exa", "C:\\Set\\Sub\\kelvaro.exe"}));
 
     found.clear();
-    FindFiles(&found, "C:\\Set", "kelvaro.exe;kelvaro.exf;KELVARO.EXS", {}, false, true, nullptr);
+    FindFiles(&found, "C:\\Set", "kelvaro.exe;kelvaro.exf;KELVARO.EXS", {}, false, true, nullptr,
+              SearchStopFlag);
     EXPECT_EQ(found,
               (Paths{"C:\\Set\\kelvaro.exe", "C:\\Set\\kelvaro.exs", "C:\\Set\\Sub\\kelvaro.exe"}));
 
     found.clear();
-    FindFiles(&found, "C:\\Set\\", " kelvaro.ex*\r\n", {}, false, false, nullptr);
+    FindFiles(&found, "C:\\Set\\", " kelvaro.ex*\r\n", {}, false, false, nullptr, SearchStopFlag);
     EXPECT_EQ(found,
               (Paths{"C:\\Set\\kelvaro.exa", "C:\\Set\\kelvaro.exe", "C:\\Set\\kelvaro.exs"}));
 }
@@ -164,7 +166,7 @@ TEST_F(SearchTest, FilterRunsOverTheWholeListAfterEachDriveLastFirst) {
         [&](const std::string& folder) {
             if (folder == "d:\\") whenDEntered = found;
         },
-        output);
+        output, SearchStopFlag);
 
     EXPECT_EQ(whenDEntered, (Paths{"c:\\Good\\kelvaro.exe"}));
     EXPECT_EQ(found, (Paths{"c:\\Good\\kelvaro.exe", "d:\\Good\\kelvaro.exe"}));
@@ -183,8 +185,8 @@ TEST_F(SearchTest, StopFlagEndsTheSearchAndKeepsWhatWasFound) {
     Paths found = {"kept"};
     FindFiles(
         &found, "C:\\", ProgramNames, [&](const std::string& f) { entered.push_back(f); }, true,
-        true, nullptr);
-    FindFiles(nullptr, "C:\\", ProgramNames, {}, true, true, nullptr);
+        true, nullptr, SearchStopFlag);
+    FindFiles(nullptr, "C:\\", ProgramNames, {}, true, true, nullptr, SearchStopFlag);
     EXPECT_EQ(found, Paths{"kept"});
     EXPECT_TRUE(entered.empty());
 
@@ -199,13 +201,13 @@ TEST_F(SearchTest, StopFlagEndsTheSearchAndKeepsWhatWasFound) {
             entered.push_back(folder);
             if (folder == "c:\\A\\") SearchStopFlag = true;
         },
-        output);
+        output, SearchStopFlag);
     EXPECT_EQ(found, Paths{"c:\\A\\kelvaro.exe"});
     EXPECT_EQ(entered, (Paths{"c:\\", "c:\\A\\"}));
 
     SearchStopFlag = false;
     try {
-        FindFiles(nullptr, "C:\\", ProgramNames, {}, true, true, nullptr);
+        FindFiles(nullptr, "C:\\", ProgramNames, {}, true, true, nullptr, SearchStopFlag);
         FAIL() << "no error for a missing list";
     } catch (const std::exception& e) {
         EXPECT_STREQ(e.what(), "FindFiles met nil aangeroepen");

@@ -388,10 +388,10 @@ class PageProgram {
 
 TEST(Win32Shell, OpenDocumentStartsAProgramThroughTheShell) {
     platform::ComApartment com;
-    CachedBrowserPath.clear();
-    EXPECT_TRUE(OpenDocument(0, ExeFolder() + "klv_plain_sample.exe", "", "open"));
-    EXPECT_FALSE(OpenDocument(0, ExeFolder() + "no-such-program.exe", "", "open"));
-    EXPECT_FALSE(OpenDocument(0, "", "", "open"));
+    std::string browser;
+    EXPECT_TRUE(OpenDocument(0, ExeFolder() + "klv_plain_sample.exe", "", "open", browser));
+    EXPECT_FALSE(OpenDocument(0, ExeFolder() + "no-such-program.exe", "", "open", browser));
+    EXPECT_FALSE(OpenDocument(0, "", "", "open", browser));
 }
 
 TEST(Win32Shell, TheBrowserIsTheProgramOfWebPages) {
@@ -404,10 +404,9 @@ TEST(Win32Shell, TheBrowserIsTheProgramOfWebPages) {
     EXPECT_SAME_PATH(LongPath(AssociatedProgram(".html")), LongPath(sample));
 
     // An address goes to that program.
-    CachedBrowserPath.clear();
-    EXPECT_TRUE(OpenDocument(0, "https://www.kelvaro.nl/update", "", "open"));
-    EXPECT_SAME_PATH(LongPath(CachedBrowserPath), LongPath(sample));
-    CachedBrowserPath.clear();
+    std::string browser;
+    EXPECT_TRUE(OpenDocument(0, "https://www.kelvaro.nl/update", "", "open", browser));
+    EXPECT_SAME_PATH(LongPath(browser), LongPath(sample));
 }
 
 TEST(Win32Shortcuts, ShortcutsOnTheDesktopAndInTheStartMenu) {

@@ -54,7 +54,8 @@ std::vector<std::string> BuildWarnings(const std::vector<std::uint8_t>& stub,
         }
     }
     if (!configured) caption = stored;
-    const bool upgrade = !configured && !stubconf::IsHelpCaption(caption);
+    const bool upgrade =
+        stubconf::KindOfPackage(configured, caption) == stubconf::PackageKind::ProgramUpgrade;
     const auto info = ReadVersionInfo(stub);
     std::vector<std::string> out;
     auto add = [&](std::optional<std::string> warning) {

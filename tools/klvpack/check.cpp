@@ -383,27 +383,33 @@ class PackageCheck {
 
     void RunMode() {
         caption_ = haveIni_ ? iniCaption_ : storedCaption_;
-        help_ = stubconf::IsHelpCaption(caption_);
+        kind_ = stubconf::KindOfPackage(configured_, caption_);
         const std::string source = haveIni_ ? "from Stub.ini" : "stored in the stub";
         r_.Line("caption", Quoted(caption_) + " (" + source + ")");
         if (const auto warning = NoCaptionWarning(caption_)) r_.Warn(*warning);
-        if (configured_ && help_) {
+        using stubconf::PackageKind;
+        switch (kind_) {
+        case PackageKind::ConfiguredHelp:
             r_.Line("run mode", "configured package and help package (\"" + configItem_ +
                                     "\" matches \"*stub.ini\"; the caption contains \"help\")");
             r_.Warn("the Stub.ini caption " + Quoted(caption_) +
                     " contains \"help\": the package is also a help package");
-        } else if (configured_) {
+            break;
+        case PackageKind::Configured:
             r_.Line("run mode", "configured package (\"" + configItem_ +
                                     "\" matches \"*stub.ini\"): no folder validation, no version "
                                     "check, no shortcuts");
-        } else if (help_) {
+            break;
+        case PackageKind::Help:
             r_.Line("run mode", "help package (the caption contains \"help\"): no version check, "
                                 "the program file stays");
-        } else {
+            break;
+        case PackageKind::ProgramUpgrade:
             r_.Line("run mode", "program upgrade (no item matches \"*stub.ini\"; the caption does "
                                 "not contain \"help\")");
+            break;
         }
-        if (configured_ || help_) {
+        if (kind_ != PackageKind::ProgramUpgrade) {
             r_.Line("package version", "not used in this mode");
             return;
         }
@@ -422,7 +428,7 @@ class PackageCheck {
         std::int32_t index = -1;
         for (std::int32_t i = 0; i < Dir().Count(); ++i)
             if (platform::LowerCase(Dir().Item(i).FileName) == u"kelvaro.exe") index = i;
-        const bool upgrade = !configured_ && !help_;
+        const bool upgrade = kind_ == stubconf::PackageKind::ProgramUpgrade;
         ProgramFileFacts program;
         program.present = index >= 0;
         if (!program.present) {
@@ -597,7 +603,8 @@ class PackageCheck {
     std::string storedCaption_, iniCaption_, caption_, iniText_, version_, configItem_;
     std::map<std::string, std::int32_t> configFiles_; // lower-cased top-level name -> index
     std::set<std::int32_t> tooLarge_;                 // configuration files past their bound
-    bool configured_ = false, haveIni_ = false, help_ = false, hidesFolder_ = false;
+    bool configured_ = false, haveIni_ = false, hidesFolder_ = false;
+    stubconf::PackageKind kind_ = stubconf::PackageKind::ProgramUpgrade;
 };
 
 } // namespace

@@ -52,6 +52,12 @@ bool IsHelpCaption(std::string_view caption) {
     return lower.find("help") != std::string::npos;
 }
 
+PackageKind KindOfPackage(bool configured, std::string_view caption) {
+    const bool help = IsHelpCaption(caption);
+    if (configured) return help ? PackageKind::ConfiguredHelp : PackageKind::Configured;
+    return help ? PackageKind::Help : PackageKind::ProgramUpgrade;
+}
+
 std::string PackageVersionFromCaption(std::string_view caption) {
     const std::string text = std::string(caption) + "]";
     constexpr std::string_view prefix = "Update ";

@@ -38,6 +38,17 @@ bool HidesFolderChoice(std::string_view folderChoice);
 // True when `caption`, trimmed and lower-cased, contains "help": a help package.
 bool IsHelpCaption(std::string_view caption);
 
+// What a package is to the installer, from whether its payload holds an item matching
+// "*stub.ini" (`configured`) and the caption the window shows: the one place the installer and
+// klvpack check decide it.
+enum class PackageKind {
+    ProgramUpgrade, // neither: the version check, the program file and the shortcuts
+    Help,           // the caption contains "help": no version check, the program file stays
+    Configured,     // no folder validation, no version check, no shortcuts
+    ConfiguredHelp, // a configured package whose caption contains "help" as well
+};
+PackageKind KindOfPackage(bool configured, std::string_view caption);
+
 // The text between the first "Update " (case-sensitive) of `caption` and the next "]"
 // (the caption's end counts as one); empty when there is no "Update ".
 std::string PackageVersionFromCaption(std::string_view caption);

@@ -24,9 +24,41 @@
 #include "util/meldunit.h"
 #include "util/texts.h"
 
+#ifdef KLV_TEST_HOOKS
+namespace {
+// The test build only: KLVUPGRADE_STOP_AFTER_STEP=N ends the process, as if killed, after N
+// steps of the switch-over; the end-to-end suites cut runs off with it.
+void StopFromEnvironment(int step) {
+    const char* value = std::getenv("KLVUPGRADE_STOP_AFTER_STEP");
+    if (value && *value && step >= std::atoi(value)) std::_Exit(99);
+}
+// KLVUPGRADE_FAIL_AT_FIRST_PAINT=1 raises std::bad_alloc when the first paint's work begins.
+void FailFromEnvironment() {
+    const char* value = std::getenv("KLVUPGRADE_FAIL_AT_FIRST_PAINT");
+    if (value && *value) throw std::bad_alloc();
+}
+// KLVUPGRADE_TOKEN_NOT_ELEVATED=1 takes this process for a standard user's (Wine's token is
+// always elevated), so that the relaunch as administrator is offered.
+bool TokenFromEnvironment() {
+    const char* value = std::getenv("KLVUPGRADE_TOKEN_NOT_ELEVATED");
+    return !(value && *value);
+}
+} // namespace
+#endif
+
 namespace klv::app::win32 {
 
 namespace {
+
+// The test build's hooks, set on the run; a shipped program has none.
+void SetTestHooks([[maybe_unused]] RunContext& context) {
+#ifdef KLV_TEST_HOOKS
+    SwitchStepHook = StopFromEnvironment;
+    context.FirstPaintHook = FailFromEnvironment;
+    if (std::getenv("KLVUPGRADE_TOKEN_NOT_ELEVATED"))
+        context.TokenElevatedHook = TokenFromEnvironment;
+#endif
+}
 
 std::string ModulePath() {
     std::string path(MAX_PATH, '\0');
@@ -85,7 +117,7 @@ void RouteEvent(TUpgradeForm& form, WindowEvent event, Control sender) {
         form.Timer1Timer();
         // A silent run, and the run handed over to this copy, start once the first paint has
         // shown the window.
-        if (!FirstPaint) form.StartByItself();
+        if (!form.Context().FirstPaint) form.StartByItself();
         break;
     case WindowEvent::Click:
         switch (sender) {
@@ -210,6 +242,7 @@ int klvupgradeStub(HINSTANCE instance, int showCommand) {
     const std::u16string command = CommandLineText();
     CommandLine line = ParseCommandLine(ArgumentsOf(command));
     Run run = Run::FromCommandLine(line, AnsiFolder);
+    SetTestHooks(run.context);
     if (line.dir && run.options.folder.empty()) line.malformed.push_back(u"/DIR=" + *line.dir);
     const bool claimed = ClaimRun();
     const std::unique_ptr<RunLog> log = claimed ? OpenLog(run, line) : nullptr;
@@ -231,33 +264,7 @@ int klvupgradeStub(HINSTANCE instance, int showCommand) {
 
 } // namespace klv::app::win32
 
-#ifdef KLV_TEST_HOOKS
-// The test build only: KLVUPGRADE_STOP_AFTER_STEP=N ends the process, as if killed, after N
-// steps of the switch-over; the end-to-end suites cut runs off with it.
-static void StopFromEnvironment(int step) {
-    const char* value = std::getenv("KLVUPGRADE_STOP_AFTER_STEP");
-    if (value && *value && step >= std::atoi(value)) std::_Exit(99);
-}
-// KLVUPGRADE_FAIL_AT_FIRST_PAINT=1 raises std::bad_alloc when the first paint's work begins.
-static void FailFromEnvironment() {
-    const char* value = std::getenv("KLVUPGRADE_FAIL_AT_FIRST_PAINT");
-    if (value && *value) throw std::bad_alloc();
-}
-// KLVUPGRADE_TOKEN_NOT_ELEVATED=1 takes this process for a standard user's (Wine's token is
-// always elevated), so that the relaunch as administrator is offered.
-static bool TokenFromEnvironment() {
-    const char* value = std::getenv("KLVUPGRADE_TOKEN_NOT_ELEVATED");
-    return !(value && *value);
-}
-#endif
-
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     klv::app::win32::RestrictDllSearch(); // before anything can load a DLL
-#ifdef KLV_TEST_HOOKS
-    klv::app::SwitchStepHook = StopFromEnvironment;
-    klv::app::FirstPaintHook = FailFromEnvironment;
-    if (std::getenv("KLVUPGRADE_TOKEN_NOT_ELEVATED"))
-        klv::app::TokenElevatedHook = TokenFromEnvironment;
-#endif
     return klv::app::win32::klvupgradeStub(instance, showCommand);
 }
