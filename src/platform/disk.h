@@ -107,19 +107,19 @@ class Disk {
     // whatever happens.
     virtual bool TakesNewFiles(const std::u16string& folder);
 
-    // ---- changes
+    // ---- changes. The defaults change the system's disk.
     // Creates a file that must not exist yet, held open without sharing.
-    virtual std::unique_ptr<DiskFile> Create(const std::u16string& path, DiskStatus& status) = 0;
+    virtual std::unique_ptr<DiskFile> Create(const std::u16string& path, DiskStatus& status);
     // Opens an existing file to write at its end, shared with every other writer.
-    virtual std::unique_ptr<DiskFile> Extend(const std::u16string& path, DiskStatus& status) = 0;
+    virtual std::unique_ptr<DiskFile> Extend(const std::u16string& path, DiskStatus& status);
     // Moves a file or folder; an existing file at `to` is replaced.
-    virtual DiskStatus Move(const std::u16string& from, const std::u16string& to) = 0;
-    virtual DiskStatus RemoveFile(const std::u16string& path) = 0;
+    virtual DiskStatus Move(const std::u16string& from, const std::u16string& to);
+    virtual DiskStatus RemoveFile(const std::u16string& path);
     // Makes one folder whose parent exists (see MakeFolders for a path).
-    virtual DiskStatus MakeFolder(const std::u16string& path) = 0;
+    virtual DiskStatus MakeFolder(const std::u16string& path);
     // Removes an empty folder, or a link to a folder (never what it points to).
-    virtual DiskStatus RemoveFolder(const std::u16string& path) = 0;
-    virtual DiskStatus SetAttributes(const std::u16string& path, std::uint32_t attributes) = 0;
+    virtual DiskStatus RemoveFolder(const std::u16string& path);
+    virtual DiskStatus SetAttributes(const std::u16string& path, std::uint32_t attributes);
 };
 
 // The system's disk.

@@ -9,9 +9,9 @@
 #endif
 
 #include "app/run_log.h"
+#include "platform/disk.h"
 #include "platform/text.h"
 #include "platform/tree_files.h"
-#include "zip/system_disk_but.h"
 #include "zip/test_util.h"
 
 using namespace klv;
@@ -166,7 +166,7 @@ TEST(RunLog, OnlyOurOwnLogsAreRotatedAndAFileThatIsNotOursIsLeftAlone) {
     EXPECT_FALSE(RunLog::IsOwnLog(platform::SystemDisk(), test::U16(dir / "klvupgrade.2.log")));
 
     // A log of ours that cannot be moved aside: left as it is, no line of this run in it.
-    struct NoMoves final : test::SystemDiskBut {
+    struct NoMoves final : platform::Disk {
         platform::DiskStatus Move(const std::u16string&, const std::u16string&) override {
             return platform::DiskStatus::Failed(5);
         }

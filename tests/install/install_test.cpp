@@ -20,8 +20,8 @@
 #include "app/run_log.h"
 #include "app/staged_install.h"
 #include "fixtures/archive.h"
+#include "platform/disk.h"
 #include "platform/text.h"
-#include "zip/system_disk_but.h"
 #include "zip/test_util.h"
 
 namespace klv::app {
@@ -496,7 +496,7 @@ TEST(RecoveryTest, CommittedRunsFinishAndIncompleteUndosWait) {
     WriteBytes(journal, Journal({"F 1 a.txt", "PLAN", "SWITCH", "COMMITTED"}));
     // An old copy another program still holds (every sharing allowed) cannot go yet: the update
     // is in place and is told so, never as one that was interrupted; the folder waits.
-    struct HeldBackup final : test::SystemDiskBut {
+    struct HeldBackup final : platform::Disk {
         platform::DiskStatus RemoveFile(const std::u16string& p) override {
             return p.find(u"backup") != std::u16string::npos ? platform::DiskStatus::Failed(32)
                                                              : platform::SystemDisk().RemoveFile(p);
@@ -632,7 +632,7 @@ TEST(RecoveryTest, ALinkedFolderIsRecoveredAndTheNoteIsSettledInOnePass) {
     note += platform::Utf16ToUtf8(orphan) + "\n" + platform::Utf16ToUtf8(linked) + "\n";
     WriteBytes(dir / "temp" / "klvupgrade.pending", note);
 
-    struct CountingDisk final : test::SystemDiskBut {
+    struct CountingDisk final : platform::Disk {
         int reads = 0, writes = 0;
         static bool Note(const std::u16string& path) {
             return path.find(u"klvupgrade.pending") != std::u16string::npos;

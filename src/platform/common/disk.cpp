@@ -57,46 +57,6 @@ class SystemFile final : public DiskFile {
 
 class SystemDiskImpl final : public Disk {
   public:
-    std::unique_ptr<DiskFile> Create(const std::u16string& path, DiskStatus& status) override {
-        int error = 0;
-        auto stream = FileStream::CreateNew(path, error);
-        if (!stream) {
-            status = DiskStatus::Failed(error);
-            return nullptr;
-        }
-        status = {};
-        return std::make_unique<SystemFile>(std::move(stream), 0);
-    }
-    std::unique_ptr<DiskFile> Extend(const std::u16string& path, DiskStatus& status) override {
-        int error = 0;
-        auto stream = FileStream::Open(path, fmOpenWrite | fmShareDenyNone, error);
-        if (!stream) {
-            status = DiskStatus::Failed(error);
-            return nullptr;
-        }
-        const std::int64_t end = stream->Size();
-        if (end < 0) {
-            status = DiskStatus::Failed(LastSystemError());
-            return nullptr;
-        }
-        status = {};
-        return std::make_unique<SystemFile>(std::move(stream), end);
-    }
-    DiskStatus Move(const std::u16string& from, const std::u16string& to) override {
-        return Result(MoveReplacing(from, to));
-    }
-    DiskStatus RemoveFile(const std::u16string& path) override {
-        return Result(platform::RemoveFile(path));
-    }
-    DiskStatus MakeFolder(const std::u16string& path) override {
-        return Result(platform::MakeFolder(path));
-    }
-    DiskStatus RemoveFolder(const std::u16string& path) override {
-        return Result(RemoveEmptyFolder(path));
-    }
-    DiskStatus SetAttributes(const std::u16string& path, std::uint32_t attributes) override {
-        return Result(SetAttributesOf(path, attributes));
-    }
     std::vector<FolderEntry> Search(const std::u16string& folder,
                                     std::u16string_view mask) override {
         return SearchFolder(folder, mask);
@@ -113,6 +73,53 @@ std::u16string WithoutSeparator(std::u16string path) {
 }
 
 } // namespace
+
+std::unique_ptr<DiskFile> Disk::Create(const std::u16string& path, DiskStatus& status) {
+    int error = 0;
+    auto stream = FileStream::CreateNew(path, error);
+    if (!stream) {
+        status = DiskStatus::Failed(error);
+        return nullptr;
+    }
+    status = {};
+    return std::make_unique<SystemFile>(std::move(stream), 0);
+}
+
+std::unique_ptr<DiskFile> Disk::Extend(const std::u16string& path, DiskStatus& status) {
+    int error = 0;
+    auto stream = FileStream::Open(path, fmOpenWrite | fmShareDenyNone, error);
+    if (!stream) {
+        status = DiskStatus::Failed(error);
+        return nullptr;
+    }
+    const std::int64_t end = stream->Size();
+    if (end < 0) {
+        status = DiskStatus::Failed(LastSystemError());
+        return nullptr;
+    }
+    status = {};
+    return std::make_unique<SystemFile>(std::move(stream), end);
+}
+
+DiskStatus Disk::Move(const std::u16string& from, const std::u16string& to) {
+    return Result(MoveReplacing(from, to));
+}
+
+DiskStatus Disk::RemoveFile(const std::u16string& path) {
+    return Result(platform::RemoveFile(path));
+}
+
+DiskStatus Disk::MakeFolder(const std::u16string& path) {
+    return Result(platform::MakeFolder(path));
+}
+
+DiskStatus Disk::RemoveFolder(const std::u16string& path) {
+    return Result(RemoveEmptyFolder(path));
+}
+
+DiskStatus Disk::SetAttributes(const std::u16string& path, std::uint32_t attributes) {
+    return Result(SetAttributesOf(path, attributes));
+}
 
 bool Disk::IsFile(const std::u16string& path) {
     return FileExists(path);
