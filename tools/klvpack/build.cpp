@@ -30,7 +30,7 @@ constexpr std::int64_t kMaxStubSize = 256 << 20;
 struct BuildArguments {
     std::u16string stub, payload, output;
     std::optional<std::u16string> caption;
-    int level = 6;
+    int level = kDefaultLevel;
 };
 
 BuildArguments ParseBuild(const std::vector<std::u16string>& args) {
@@ -52,9 +52,13 @@ BuildArguments ParseBuild(const std::vector<std::u16string>& args) {
             out.output = value(i);
         else if (a == u"--level") {
             const std::u16string& v = value(i);
-            if (v.size() != 1 || v[0] < u'0' || v[0] > u'9')
-                throw PackError("--level takes a number from 0 to 9");
-            out.level = v[0] - u'0';
+            int level = -1;
+            if (!v.empty() && v.size() <= 2 &&
+                std::all_of(v.begin(), v.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; }))
+                level = v.size() == 1 ? v[0] - u'0' : (v[0] - u'0') * 10 + (v[1] - u'0');
+            if (level < 0 || level > kMaxLevel)
+                throw PackError("--level takes a number from 0 to 12");
+            out.level = level;
         } else {
             throw PackError("unexpected argument " + platform::Utf16ToUtf8(a));
         }

@@ -10,7 +10,7 @@ struct CommandHelp {
 
 constexpr CommandHelp kCommands[] = {
     {"build",
-     "klvpack build [--stub STUB.exe] --payload DIR [--caption TEXT] [--level 0-9] -o PACKAGE.exe",
+     "klvpack build [--stub STUB.exe] --payload DIR [--caption TEXT] [--level 0-12] -o PACKAGE.exe",
      "Writes the installer stub and a ZIP archive of every file and folder below DIR behind it.\n"
      "The same stub, folder and options always give the same bytes.\n"
      "  --stub STUB.exe  the installer stub; without it the klvupgradeStub.exe beside klvpack,\n"
@@ -18,7 +18,7 @@ constexpr CommandHelp kCommands[] = {
      "  --payload DIR    the files to install, as they lie below the installation folder\n"
      "  --caption TEXT   the window's caption; \"Kelvaro Update 3.2.0.1]\" gives a program\n"
      "                   upgrade its version (also written into the package's file properties)\n"
-     "  --level 0-9      deflate level (6; 0 stores)\n"
+     "  --level 0-12     deflate level, libdeflate's (7; 12 smallest and slowest; 0 stores)\n"
      "  -o PACKAGE.exe   the package; an existing file is replaced only by a finished build\n"
      "Warns, as check does, of a missing caption or version, an empty payload and a program\n"
      "upgrade without kelvaro.exe. Exit 0 built, 2 refused (nothing written)."},

@@ -1,5 +1,6 @@
 #include "zip_writer.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <initializer_list>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include "zip/records.h"
@@ -21,7 +23,6 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 constexpr std::uint64_t kMax32 = 0xFFFFFFFF;
 constexpr std::uint64_t kMax16 = 0xFFFF;
-constexpr std::size_t kDictionarySize = 32 * 1024;
 // Bounds of the pieces between reading and writing: what keeps the memory flat.
 constexpr std::size_t kMaxPendingBytes = 24 << 20;
 constexpr std::size_t kMaxPendingPieces = 512;
@@ -171,8 +172,7 @@ struct Piece {
     bool first = true;
     bool last = true;
     Bytes input;
-    Bytes dictionary; // the 32 KiB of the file before this piece
-    Bytes output;     // what goes into the archive
+    Bytes output; // what goes into the archive
     std::uint32_t crc = 0;
     std::size_t length = 0; // bytes of the file in this piece
     bool stored = false;    // `output` is the input as it is
@@ -181,39 +181,69 @@ struct Piece {
     bool done = false;
 };
 
-void Deflate(Piece& p, int level) {
+using Compressor = std::unique_ptr<libdeflate_compressor, void (*)(libdeflate_compressor*)>;
+
+// A piece is deflated on its own, as a complete stream whose last block is final. Before a
+// later piece of the same file may follow it, that block is made an ordinary one and an empty
+// stored block closes the stream on a byte boundary, as zlib's Z_SYNC_FLUSH ends it. Where the
+// last block's header lies comes from inflating the piece a block at a time (zlib's Z_BLOCK);
+// false when the stream is not what libdeflate writes.
+bool LeaveOpen(Bytes& stream) {
+    z_stream zs{};
+    if (inflateInit2(&zs, -15) != Z_OK) return false;
+    std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&zs, inflateEnd);
+    Bytes discard(1 << 16);
+    zs.next_in = stream.data();
+    zs.avail_in = static_cast<uInt>(stream.size());
+    std::uint64_t header = 0; // the bit where the block being inflated starts
+    for (;;) {
+        zs.next_out = discard.data();
+        zs.avail_out = static_cast<uInt>(discard.size());
+        const int rc = inflate(&zs, Z_BLOCK);
+        if (rc != Z_OK) return false;
+        if (!(zs.data_type & 128)) continue;
+        // Stopped behind a block's end-of-block code. The bits of the last byte read that
+        // inflate has not used: the next block starts there, or nothing but padding follows.
+        const unsigned unused = static_cast<unsigned>(zs.data_type) & 7;
+        const std::uint64_t end = zs.total_in * 8 - unused;
+        if (!(zs.data_type & 64)) {
+            header = end;
+            continue;
+        }
+        // That was the final block.
+        if (zs.total_in != stream.size()) return false;
+        std::uint8_t& headerByte = stream[header / 8];
+        const auto finalBit = static_cast<std::uint8_t>(1u << (header % 8));
+        if (!(headerByte & finalBit)) return false;
+        headerByte &= static_cast<std::uint8_t>(~finalBit);
+        stream.back() &= static_cast<std::uint8_t>(0xFF >> unused);
+        // The empty stored block: three header bits of 0, then zeros to the byte boundary and
+        // the lengths 0 and ~0. The header fits behind the end-of-block code when at least
+        // three bits of the last byte are free.
+        if (unused < 3) stream.push_back(0);
+        for (std::uint8_t b : {0x00, 0x00, 0xFF, 0xFF})
+            stream.push_back(b);
+        return true;
+    }
+}
+
+void Deflate(Piece& p, libdeflate_compressor* compressor) {
     p.crc = static_cast<std::uint32_t>(crc32_z(0, p.input.data(), p.input.size()));
     p.length = p.input.size();
-    if (level == 0 || p.input.empty()) {
+    if (!compressor || p.input.empty()) {
         p.output.swap(p.input);
         p.stored = true;
         return;
     }
-    z_stream zs{};
-    if (deflateInit2(&zs, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-        p.error = "deflateInit2 failed";
+    // Room for the stored block LeaveOpen appends.
+    p.output.resize(libdeflate_deflate_compress_bound(compressor, p.input.size()) + 8);
+    const std::size_t n = libdeflate_deflate_compress(compressor, p.input.data(), p.input.size(),
+                                                      p.output.data(), p.output.size());
+    p.output.resize(n);
+    if (n == 0 || (!p.last && !LeaveOpen(p.output))) {
+        p.error = "deflate failed";
         return;
     }
-    std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&zs, deflateEnd);
-    if (!p.dictionary.empty())
-        deflateSetDictionary(&zs, p.dictionary.data(), static_cast<uInt>(p.dictionary.size()));
-    p.output.resize(deflateBound(&zs, static_cast<uLong>(p.input.size())) + 64);
-    zs.next_in = p.input.data();
-    zs.avail_in = static_cast<uInt>(p.input.size());
-    const int flush = p.last ? Z_FINISH : Z_SYNC_FLUSH;
-    for (;;) {
-        zs.next_out = p.output.data() + zs.total_out;
-        zs.avail_out = static_cast<uInt>(p.output.size() - zs.total_out);
-        const int rc = deflate(&zs, flush);
-        if (rc == Z_STREAM_ERROR) {
-            p.error = "deflate failed";
-            return;
-        }
-        if (zs.avail_out != 0) break;
-        p.output.resize(p.output.size() * 2);
-    }
-    p.output.resize(zs.total_out);
-    Bytes().swap(p.dictionary);
     if (p.first && p.last && p.output.size() >= p.input.size()) {
         p.output.swap(p.input);
         p.stored = true;
@@ -253,6 +283,7 @@ class DeflatePool {
 
   private:
     void Run() {
+        Compressor compressor(nullptr, libdeflate_free_compressor);
         for (;;) {
             std::shared_ptr<Piece> p;
             {
@@ -263,7 +294,11 @@ class DeflatePool {
                 queue_.pop_front();
             }
             try {
-                Deflate(*p, level_);
+                if (level_ > 0 && !compressor) {
+                    compressor.reset(libdeflate_alloc_compressor(level_));
+                    if (!compressor) throw std::bad_alloc();
+                }
+                Deflate(*p, compressor.get());
             } catch (const std::exception& e) {
                 p->error = e.what();
             }
@@ -512,7 +547,6 @@ class Reader {
         }
         EntryInput in(e);
         std::uint64_t done = 0;
-        Bytes previousTail;
         while (done < size) {
             auto p = std::make_shared<Piece>();
             p->entry = &e;
@@ -529,18 +563,11 @@ class Reader {
             }
             done += want;
             p->last = done == size;
-            p->dictionary = std::move(previousTail);
-            if (!p->last) {
-                const std::size_t tail = std::min(kDictionarySize, want);
-                previousTail.assign(p->input.end() - static_cast<std::ptrdiff_t>(tail),
-                                    p->input.end());
-            }
             if (e.store) {
                 p->crc = static_cast<std::uint32_t>(crc32_z(0, p->input.data(), want));
                 p->length = want;
                 p->output.swap(p->input);
                 p->stored = true;
-                Bytes().swap(p->dictionary);
             }
             emit(std::move(p), !e.store);
         }
@@ -586,7 +613,7 @@ void WritePackage(PackageSink& sink, std::span<const std::uint8_t> prefix,
                     pendingBytes + 2 * p->input.size() + p->output.size() > kMaxPendingBytes))
                 writeOldest();
             if (!deflate) p->done = true;
-            p->cost = 2 * p->input.size() + p->output.size() + p->dictionary.size() + 1024;
+            p->cost = 2 * p->input.size() + p->output.size() + 1024;
             pendingBytes += p->cost;
             pending.push_back(p);
             if (deflate) pool.Submit(std::move(p));

@@ -1,5 +1,5 @@
-// Writes a package: the stub's bytes, then a ZIP archive of a list of entries, deflated in
-// parallel and written in the list's order, so the same input always gives the same bytes.
+// Writes a package: the stub's bytes, then a ZIP archive of a list of entries, deflated by
+// libdeflate in parallel and written in the list's order, so the same input always gives the same bytes.
 // The records are the engine's (zip/records.h); this is the one writer of ordinary archives,
 // used by `klvpack build` and by the tests that need an archive as a package maker makes it.
 #pragma once
@@ -30,8 +30,12 @@ struct PackEntry {
     bool store = false; // kept as it is whatever the level (data known not to shrink)
 };
 
+// Deflate levels are libdeflate's: 1 the fastest to 12 the smallest; 0 stores everything.
+constexpr int kMaxLevel = 12;
+constexpr int kDefaultLevel = 7;
+
 struct WriterOptions {
-    int level = 6;                   // 0 stores everything
+    int level = kDefaultLevel;
     unsigned threads = 0;            // deflating threads; 0: one per core
     std::size_t chunkSize = 1 << 20; // large files are deflated in pieces of this size
 };
