@@ -49,6 +49,15 @@ std::u16string NameIn(const std::u16string& path) {
     return at == std::u16string::npos ? name : name.substr(at + 1);
 }
 
+// The name a folder lists: as it was written, unless that was not the stored key's last part
+// (a name written as "." or ".." resolves elsewhere; listing it would lead back up the tree).
+std::u16string ListedName(const std::u16string& written, const std::u16string& key) {
+    std::u16string upper = written;
+    for (char16_t& c : upper)
+        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+    return upper == key ? written : key;
+}
+
 class MemoryFile final : public platform::DiskFile {
   public:
     explicit MemoryFile(MemoryDisk::Entry& entry) : entry_(entry) {}
@@ -231,7 +240,7 @@ std::vector<platform::FolderEntry> MemoryDisk::List(const std::u16string& folder
     for (auto it = entries_.lower_bound(below);
          it != entries_.end() && it->first.starts_with(below); ++it)
         if (const auto& [path, child] = *it; path.find(u'\\', below.size()) == std::u16string::npos)
-            list.push_back({child.name.empty() ? path.substr(key->size() + 1) : child.name,
+            list.push_back({ListedName(child.name, path.substr(below.size())),
                             child.kind == EntryKind::Folder, child.kind == EntryKind::Link,
                             child.attributes, static_cast<std::int64_t>(child.data.size())});
     return list;
