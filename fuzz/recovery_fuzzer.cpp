@@ -93,7 +93,7 @@ Journal MakeJournal(FuzzedDataProvider& in) {
     const int records = in.ConsumeIntegralInRange(0, 12);
     for (int i = 0; i < records; ++i) {
         std::string record;
-        switch (in.ConsumeIntegralInRange(0, 7)) {
+        switch (in.ConsumeIntegralInRange(0, 8)) {
         case 0:
             record = "D ";
             break;
@@ -115,6 +115,9 @@ Journal MakeJournal(FuzzedDataProvider& in) {
         case 6:
             journal.text += Crc("COMMITTED") + "COMMITTED\n";
             continue;
+        case 7:
+            record = "R ";
+            break;
         default:
             journal.text += in.ConsumeRandomLengthString(40) + "\n";
             continue;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <optional>
 #include <set>
+#include <unordered_map>
 #include <unordered_set>
 
 #include <zlib.h>
@@ -38,6 +39,7 @@ struct JournalText {
     enum State { Unreadable, TornPlan, Planned, Switching, Committed } state = Unreadable;
     SwitchPlan plan;
     std::vector<std::u16string> movedWhole; // new folders recorded before they moved whole
+    std::vector<std::u16string> swapped;    // old folders recorded before they swapped whole
 };
 
 std::uint32_t Crc(std::string_view text) {
@@ -141,6 +143,21 @@ bool TakeMovedWhole(std::string_view line, JournalText& text) {
     return true;
 }
 
+// An "R" record: an old folder about to swap whole with its staged copy, which only a folder
+// that holds an old file of the plan and no new folder of it does.
+bool TakeSwapped(std::string_view line, JournalText& text) {
+    std::u16string name = platform::Utf8ToUtf16(line.substr(2));
+    if (!IsSafeJournalName(name)) return false;
+    const std::vector<std::u16string>& made = text.plan.newFolders;
+    if (std::find(made.begin(), made.end(), name) != made.end()) return false;
+    const std::u16string in = name + u'\\';
+    if (std::none_of(text.plan.files.begin(), text.plan.files.end(),
+                     [&](const PlannedFile& f) { return f.existed && f.name.starts_with(in); }))
+        return false;
+    text.swapped.push_back(std::move(name));
+    return true;
+}
+
 // Takes the next line of the journal at `stage`; false when it cannot stand there.
 bool TakeLine(std::string_view line, JournalStage& stage, JournalText& text) {
     switch (stage) {
@@ -158,6 +175,7 @@ bool TakeLine(std::string_view line, JournalStage& stage, JournalText& text) {
         return true;
     case JournalStage::Commit:
         if (line.starts_with("W ")) return TakeMovedWhole(line, text);
+        if (line.starts_with("R ")) return TakeSwapped(line, text);
         if (line != kCommitLine) return false;
         stage = JournalStage::End;
         return true;
@@ -192,9 +210,10 @@ JournalText::State StateAt(JournalStage stage) {
 }
 
 // Reads a journal as this run writes it: the header line, then checksummed records: the plan,
-// "PLAN", "SWITCH", a "W" record for each folder about to move whole, "COMMITTED". A whole
-// line whose checksum fails was changed after it was written: the journal is Unreadable. A
-// journal cut off before its plan was complete is TornPlan (no file was moved yet).
+// "PLAN", "SWITCH", a "W" record for each new folder about to move whole and an "R" record for
+// each old folder about to swap whole, "COMMITTED". A whole line whose checksum fails was
+// changed after it was written: the journal is Unreadable. A journal cut off before its plan
+// was complete is TornPlan (no file was moved yet).
 JournalText ParseJournal(std::string_view data) {
     JournalText text;
     if (data.find('\r') != std::string_view::npos) return text;
@@ -228,17 +247,103 @@ DiskStatus MoveOver(platform::Disk& disk, const std::u16string& from, const std:
     return disk.Move(from, to);
 }
 
+// The files of the plan by the folder they lie in (upper case, each without its folder), for the
+// folders that may swap whole: old folders that hold a file of the plan and nothing of it
+// deeper (no planned file or new folder below a subfolder). In the plan's order.
+struct FolderFiles {
+    std::u16string name;              // as the plan gives it
+    std::set<std::u16string> all;     // every planned file in it
+    std::set<std::u16string> oldOnes; // those that replace an old file
+};
+
+std::vector<FolderFiles> SwapCandidates(const SwitchPlan& plan) {
+    std::vector<FolderFiles> folders;
+    std::unordered_map<std::u16string, std::size_t> index; // upper-case name → folders
+    std::unordered_set<std::u16string> deeper;             // upper case
+    auto markAbove = [&](std::u16string_view path) {
+        for (std::size_t at = path.rfind(u'\\'); at != std::u16string_view::npos && at > 0;
+             at = path.rfind(u'\\', at - 1))
+            if (!deeper.insert(platform::UpperCase(path.substr(0, at))).second) break;
+    };
+    for (const PlannedFile& file : plan.files) {
+        const std::u16string_view head = platform::PathHead(file.name, u"\\");
+        if (head.empty()) continue;
+        const std::u16string_view folder = head.substr(0, head.size() - 1);
+        const std::u16string upper = platform::UpperCase(folder);
+        auto [at, added] = index.try_emplace(upper, folders.size());
+        if (added) {
+            folders.push_back({std::u16string(folder), {}, {}});
+            markAbove(folder);
+        }
+        const std::u16string name = platform::UpperCase(platform::PathTail(file.name, u"\\"));
+        folders[at->second].all.insert(name);
+        if (file.existed) folders[at->second].oldOnes.insert(name);
+    }
+    for (const std::u16string& made : plan.newFolders) {
+        deeper.insert(platform::UpperCase(made));
+        markAbove(made);
+    }
+    std::erase_if(folders, [&](const FolderFiles& f) {
+        return f.oldOnes.empty() || deeper.contains(platform::UpperCase(f.name));
+    });
+    return folders;
+}
+
+// Whether `path` is a folder that holds nothing but plain files named in `names` (upper case);
+// with `exactly`, every one of them.
+bool HoldsOnly(platform::Disk& disk, const std::u16string& path,
+               const std::set<std::u16string>& names, bool exactly) {
+    if (disk.Kind(path) != EntryKind::Folder) return false;
+    const std::vector<platform::FolderEntry> entries = disk.List(path);
+    if (exactly && entries.size() != names.size()) return false;
+    return std::all_of(entries.begin(), entries.end(), [&](const platform::FolderEntry& e) {
+        return !e.folder && !e.link && names.contains(platform::UpperCase(e.name));
+    });
+}
+
+// The planned files of one folder the journal names as swapped.
+FolderFiles FilesOf(const SwitchPlan& plan, const std::u16string& folder) {
+    for (FolderFiles& candidate : SwapCandidates(plan))
+        if (candidate.name == folder) return candidate;
+    return {folder, {}, {}};
+}
+
+// Puts an old folder that swapped whole back in place, the new one into the staging folder;
+// each only when it holds nothing but the plan's files. False when it could not.
+bool UndoSwap(platform::Disk& disk, const std::u16string& folder, const SwitchPlan& plan,
+              const std::u16string& name) {
+    const std::optional<std::u16string> placed = platform::PathBelow(disk, folder, name);
+    const std::optional<std::u16string> staged =
+        platform::PathBelow(disk, folder, StagingFolderName + u'\\' + name);
+    const std::optional<std::u16string> saved =
+        platform::PathBelow(disk, folder, BackupFolderName + u'\\' + name);
+    if (!placed || !staged || !saved) return false;
+    if (disk.Kind(*saved) == EntryKind::Missing) return true; // the old folder never moved
+    const FolderFiles files = FilesOf(plan, name);
+    if (!HoldsOnly(disk, *saved, files.oldOnes, false)) return false;
+    if (disk.Kind(*placed) != EntryKind::Missing &&
+        (disk.Kind(*staged) != EntryKind::Missing || !HoldsOnly(disk, *placed, files.all, false) ||
+         !disk.Move(*placed, *staged).ok()))
+        return false;
+    return disk.Move(*saved, *placed).ok();
+}
+
 // Puts every file of the plan back as it was before the switch, from the last to the first
-// (a folder recorded as moved whole back into the staging folder first), and removes the
-// folders the plan made. A new file is removed only once its staged copy has
-// left the staging folder: until then the file in its place is not the run's. Every path is
+// (a folder recorded as swapped or moved whole back first), and removes the folders the plan
+// made. A new file is removed only once its staged copy has left the staging folder: until
+// then the file in its place is not the run's. Every path is
 // resolved below `folder` with no link in any part (platform::PathBelow); a name that meets one
 // is not touched. False when something could not be put back.
 bool Undo(platform::Disk& disk, const std::u16string& folder, const SwitchPlan& plan,
-          const std::vector<std::u16string>& movedWhole) {
+          const std::vector<std::u16string>& movedWhole,
+          const std::vector<std::u16string>& swapped) {
     const std::u16string staging = StagingFolderName + u'\\';
     const std::u16string backup = BackupFolderName + u'\\';
     bool complete = true;
+    // An old folder that swapped whole comes back whole (where that fails, its files come back
+    // one by one below).
+    for (auto it = swapped.rbegin(); it != swapped.rend(); ++it)
+        if (!UndoSwap(disk, folder, plan, *it)) complete = false;
     // A folder that moved into place whole goes back whole, with everything in it (where that
     // fails, its files are removed one by one below).
     for (auto it = movedWhole.rbegin(); it != movedWhole.rend(); ++it) {
@@ -495,10 +600,11 @@ bool InstallJournal::SwitchOver(const SwitchPlan& plan, SwitchFailure& failure) 
     const std::u16string staging = StagingFolder();
     const std::u16string backup = BackupFolder();
     std::vector<std::u16string> recorded; // folders recorded as moving whole
+    std::vector<std::u16string> swapped;  // folders recorded as swapping whole
     auto fail = [&](const std::u16string& name, DiskStatus status) {
         failure.file = name;
         failure.status = status;
-        failure.restored = Undo(disk_, folder_, plan, recorded) && Discard();
+        failure.restored = Undo(disk_, folder_, plan, recorded, swapped) && Discard();
         return false;
     };
     if (const DiskStatus status = Append(kSwitchLine); !status.ok()) return fail(u"", status);
@@ -534,6 +640,31 @@ bool InstallJournal::SwitchOver(const SwitchPlan& plan, SwitchFailure& failure) 
             return fail(name, status);
     }
     std::set<std::u16string> backupFolders; // made already, upper case
+    // An old folder that holds nothing but files the plan replaces, and whose staged copy holds
+    // nothing but the plan's files for it, swaps whole: two renames instead of two a file.
+    // Recorded first so that an undo swaps it back; if the old one cannot move (a file in it
+    // held open), its files go one by one.
+    for (const FolderFiles& candidate : SwapCandidates(plan)) {
+        const std::u16string& name = candidate.name;
+        if (!HoldsOnly(disk_, folder_ + name, candidate.oldOnes, true) ||
+            !HoldsOnly(disk_, staging + name, candidate.all, true))
+            continue;
+        if (const DiskStatus status = Append("R " + platform::Utf16ToUtf8(name)); !status.ok())
+            return fail(u"", status);
+        swapped.push_back(name);
+        const std::u16string saved = backup + name;
+        const std::u16string savedIn(platform::PathHead(saved, u"\\"));
+        if (backupFolders.insert(platform::UpperCase(savedIn)).second) {
+            if (const DiskStatus status = platform::MakeFolders(disk_, savedIn); !status.ok())
+                return fail(name, status);
+        }
+        if (!disk_.Move(folder_ + name, saved).ok()) continue;
+        StopHere(++step);
+        if (const DiskStatus status = disk_.Move(staging + name, folder_ + name); !status.ok())
+            return fail(name, status);
+        movedWhole.push_back(platform::UpperCase(name) + u'\\');
+        StopHere(++step);
+    }
     for (const auto& file : plan.files) {
         if (!movedWhole.empty() && inMovedFolder(file.name)) continue;
         const std::u16string target = folder_ + file.name;
@@ -623,7 +754,7 @@ RecoveryResult RecoverInterruptedRun(const std::u16string& folder, bool ownFolde
         break;
     case JournalText::Switching:
         // Every saved file must be back before the backup folder may go.
-        if (!Undo(disk, folder, text.plan, text.movedWhole) ||
+        if (!Undo(disk, folder, text.plan, text.movedWhole, text.swapped) ||
             HoldsFiles(disk, journal.BackupFolder()))
             return RecoveryResult::Incomplete;
         break;

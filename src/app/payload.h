@@ -53,6 +53,10 @@ class Payload {
     // note of pending runs alone.
     virtual InstallOutcome Install(const std::string& folder, const std::string& programFile,
                                    const RecoveryTrust& trust) = 0;
+    // After Install: waits until what the installation left beside the folder (the old files'
+    // backup, the staging folder) is removed, and takes the folder off the note of pending
+    // runs. Before the run's result is told; the payload's end does it too.
+    virtual void Settle() {}
     // At start: undoes what an installation run cut off by a crash or a killed process left,
     // in the folders recorded by runs that did not end and in `folder` (the journal's
     // RecoverEarlierRuns). Answers what it found, one entry for each folder where it found

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <optional>
 #include <set>
+#include <thread>
 #include <vector>
 
 #include "app/extraction.h"
@@ -21,10 +22,14 @@ namespace klv::app {
 
 namespace {
 
+using Finishing = OpenedPayload::Finishing;
+
 constexpr std::uint64_t kMB = 1024 * 1024;
 // What a file takes beyond its bytes (its last cluster, its directory entry), and a margin.
 constexpr std::uint64_t kPerFileSlack = 4096;
 constexpr std::uint64_t kMargin = 1 * kMB;
+
+void LogLeftovers(bool removed, const std::string& took);
 
 // The installation run into one folder, step by step: each step goes on (no outcome) or ends
 // the run with its outcome.
@@ -32,9 +37,9 @@ class InstallRun {
   public:
     InstallRun(zip::TZipArchive& archive, const std::vector<PayloadItem>& items,
                const std::u16string& folder, const std::u16string& programFile,
-               platform::Disk& disk, const RecoveryTrust& trust)
+               platform::Disk& disk, const RecoveryTrust& trust, Finishing finishing)
         : archive_(archive), items_(items), folder_(folder), programFile_(programFile), disk_(disk),
-          trust_(trust) {}
+          trust_(trust), finishing_(finishing) {}
 
     InstallOutcome Steps() {
         using Step = std::optional<InstallOutcome> (InstallRun::*)();
@@ -45,6 +50,10 @@ class InstallRun {
             if (std::optional<InstallOutcome> end = (this->*step)()) return *end;
         return {};
     }
+
+    // After a committed switch-over whose leftovers are removed aside: the journal that
+    // removes them.
+    std::unique_ptr<InstallJournal> Committed() { return std::move(committed_); }
 
   private:
     using Next = std::optional<InstallOutcome>;
@@ -103,7 +112,7 @@ class InstallRun {
     }
 
     Next BeginJournal() {
-        journal_.emplace(folder_, disk_);
+        journal_ = std::make_unique<InstallJournal>(folder_, disk_);
         const platform::DiskStatus status = journal_->Begin(*plan_);
         if (status.ok()) return {};
         // The run's own file: the notice names the folder, not the file.
@@ -142,7 +151,12 @@ class InstallRun {
                                     std::to_string(plan_->files.size()) + " files, " +
                                     Since(start));
         if (switched) {
-            journal_->Finish();
+            if (finishing_ == Finishing::Aside) {
+                committed_ = std::move(journal_);
+            } else {
+                const auto finishing = std::chrono::steady_clock::now();
+                LogLeftovers(journal_->Finish(), Since(finishing));
+            }
             LogPlacedFiles(*plan_, items_);
             return {};
         }
@@ -190,8 +204,15 @@ class InstallRun {
     const RecoveryTrust& trust_;
     std::optional<SwitchPlan> plan_;
     std::uint64_t needed_ = 0;
-    std::optional<InstallJournal> journal_;
+    Finishing finishing_;
+    std::unique_ptr<InstallJournal> journal_;
+    std::unique_ptr<InstallJournal> committed_;
 };
+
+void LogLeftovers(bool removed, const std::string& took) {
+    Log(LogCategory::Phase, std::string(removed ? "removed" : "could not remove all of") +
+                                " the backup and staging folders, " + took);
+}
 
 } // namespace
 
@@ -227,7 +248,33 @@ OpenedPayload::OpenedPayload(zip::TZipArchive& archive, const std::u16string& pa
     check_ = {};
 }
 
+// A committed run's backup and staging folders, removed on a thread of their own while the run
+// goes on (the placed files' log, the shortcuts, the last question). If the process ends
+// first, the journal, still there, has the next start finish it.
+class OpenedPayload::Leftovers {
+  public:
+    explicit Leftovers(std::unique_ptr<InstallJournal> journal)
+        : journal_(std::move(journal)), start_(std::chrono::steady_clock::now()), thread_([this] {
+              removed_ = journal_->Finish();
+              took_ = Since(start_);
+          }) {}
+    ~Leftovers() {
+        thread_.join();
+        LogLeftovers(removed_, took_);
+    }
+    Leftovers(const Leftovers&) = delete;
+    Leftovers& operator=(const Leftovers&) = delete;
+
+  private:
+    std::unique_ptr<InstallJournal> journal_;
+    std::chrono::steady_clock::time_point start_;
+    bool removed_ = false;
+    std::string took_;
+    std::thread thread_; // last: it starts once the rest is set
+};
+
 OpenedPayload::~OpenedPayload() {
+    leftovers_.reset();
     if (!open_) return;
     try {
         archive_.Close();
@@ -238,9 +285,13 @@ OpenedPayload::~OpenedPayload() {
 
 InstallOutcome OpenedPayload::Install(const std::u16string& folder,
                                       const std::u16string& programFile, platform::Disk& disk,
-                                      const RecoveryTrust& trust) {
+                                      const RecoveryTrust& trust, Finishing finishing) {
     if (check_.kind != InstallOutcome::Ok) return check_;
-    return InstallRun(archive_, items_, folder, programFile, disk, trust).Steps();
+    InstallRun run(archive_, items_, folder, programFile, disk, trust, finishing);
+    const InstallOutcome outcome = run.Steps();
+    if (std::unique_ptr<InstallJournal> committed = run.Committed())
+        leftovers_ = std::make_unique<Leftovers>(std::move(committed));
+    return outcome;
 }
 
 } // namespace klv::app

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -66,15 +67,21 @@ class OpenedPayload {
     // file's name relative to the folder when the run replaces it (a program upgrade), else
     // empty: when it is there and in use, nothing is done. Every change on the disk goes
     // through `disk`; `trust` says what of an earlier run's remains this run may act on.
+    // With `Finishing::Aside`, the backup and staging folders of a committed run are removed
+    // on a thread of their own while the caller goes on; the destructor waits for it and logs
+    // it. `disk` must then take calls from two threads.
+    enum class Finishing { InRun, Aside };
     InstallOutcome Install(const std::u16string& folder, const std::u16string& programFile,
                            platform::Disk& disk = platform::SystemDisk(),
-                           const RecoveryTrust& trust = {});
+                           const RecoveryTrust& trust = {}, Finishing finishing = Finishing::InRun);
 
   private:
+    class Leftovers;
     zip::TZipArchive& archive_;
     bool open_ = false;
     InstallOutcome check_;
     std::vector<PayloadItem> items_;
+    std::unique_ptr<Leftovers> leftovers_;
 };
 
 } // namespace klv::app

@@ -142,6 +142,7 @@ void TUpgradeForm::RunInstallation(const std::string& folder) {
     }
     run_.End(ExitCode::Installed, "the payload is in " + folder);
     EndInstalled(folder, programFile, upgrade && !carriesProgram, programExisted);
+    payload_->Settle();
 }
 
 void TUpgradeForm::EndInstalled(const std::string& folder, const std::string& programFile,

@@ -1,5 +1,7 @@
 // The payload read with the archive engine: the running executable opened as a ZIP archive.
 #include <algorithm>
+#include <memory>
+#include <optional>
 
 #include "app/payload.h"
 #include "app/staged_install.h"
@@ -47,6 +49,7 @@ class ZipPayload final : public Payload {
         : executable_(platform::AnsiToUtf16(executablePath)) {}
 
     ~ZipPayload() override {
+        Settle();
         // The configuration files served the window; nothing of the run stays in the
         // temporary folder.
         for (auto it = extracted_.rbegin(); it != extracted_.rend(); ++it) {
@@ -132,22 +135,29 @@ class ZipPayload final : public Payload {
             if (InstallOutcome check = Check(folder); check.kind != InstallOutcome::Ok)
                 return check;
         }
-        const std::unique_ptr<OpenedPayload> opened = std::move(opened_);
+        installed_ = std::move(opened_);
         // While the run may change the folder, the temporary folder remembers where it is, so
         // that the next run of any package can undo a run that was cut off. An elevated run
         // leaves the note alone (it lies where a standard user may write): its folder is
         // recovered by the next run into it.
         const std::u16string target = platform::AnsiToUtf16(util::WithTrailingBackslash(folder));
-        if (!trust.elevated) RecordPendingRun(target);
-        struct Settle {
-            const std::u16string& target;
-            bool noted;
-            ~Settle() {
-                if (noted) SettlePendingRun(target);
-            }
-        } settle{target, !trust.elevated};
-        return opened->Install(target, platform::AnsiToUtf16(programFile), platform::SystemDisk(),
-                               trust);
+        if (!trust.elevated) {
+            RecordPendingRun(target);
+            noted_ = target;
+        }
+        // The old files' removal goes on beside the shortcuts and the last question; the
+        // folder leaves the note once it is done (at the latest when this payload goes).
+        InstallOutcome outcome =
+            installed_->Install(target, platform::AnsiToUtf16(programFile), platform::SystemDisk(),
+                                trust, OpenedPayload::Finishing::Aside);
+        if (outcome.kind != InstallOutcome::Ok) Settle();
+        return outcome;
+    }
+
+    void Settle() override {
+        installed_.reset(); // waits for the removal; closes the archive
+        if (noted_) SettlePendingRun(*noted_);
+        noted_.reset();
     }
 
     std::vector<EarlierRun> RecoverInterruptedRuns(const std::string& folder,
@@ -174,8 +184,10 @@ class ZipPayload final : public Payload {
     platform::Disk& disk_ = platform::SystemDisk(); // the temporary folder's, outside the run
     std::u16string executable_;
     zip::TZipArchive archive_;
-    std::unique_ptr<OpenedPayload> opened_; // from Check to Install
-    std::vector<std::u16string> extracted_; // files, and folders (with a trailing '\\')
+    std::unique_ptr<OpenedPayload> opened_;    // from Check to Install
+    std::unique_ptr<OpenedPayload> installed_; // from Install to Settle
+    std::optional<std::u16string> noted_;      // the folder on the note of pending runs
+    std::vector<std::u16string> extracted_;    // files, and folders (with a trailing '\\')
 };
 
 } // namespace

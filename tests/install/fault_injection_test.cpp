@@ -344,6 +344,13 @@ class FaultInjection : public ::testing::Test {
             WriteBytes(file, "old " + std::to_string(i) + std::string(i * 7, 'o'));
             fs::last_write_time(file, fs::file_time_type(std::chrono::seconds(1600000000 + i)));
         }
+        // A folder the payload replaces whole: it swaps with its staged copy.
+        fs::create_directories(folder / "Sjablonen");
+        for (int i = 0; i < 4; ++i) {
+            WriteBytes(folder / TemplateName(i), "old template " + std::to_string(i));
+            fs::last_write_time(folder / TemplateName(i),
+                                fs::file_time_type(std::chrono::seconds(1600000200 + i)));
+        }
         fs::permissions(folder / OldName(3),
                         fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                         fs::perm_options::remove);
@@ -352,6 +359,8 @@ class FaultInjection : public ::testing::Test {
         static const char* folders[] = {"Data/", "SC/", "Rapporten/", ""};
         return std::string(folders[i % 4]) + "bestand" + std::to_string(i) + ".dat";
     }
+
+    static std::string TemplateName(int i) { return "Sjablonen/sjabloon" + std::to_string(i); }
 
     // The payload: 60 of the old files replaced (the read-only one among them), 140 new ones,
     // 40 of them in existing folders and 100 in new folders two levels deep.
@@ -367,6 +376,8 @@ class FaultInjection : public ::testing::Test {
             w.add("Nieuw/Deel" + std::to_string(i % 5) + "/item" + std::to_string(i) + ".txt",
                   std::string(200 + i, static_cast<char>('a' + i % 26)));
         w.addDir("Nieuw/Leeg/");
+        for (int i = 0; i < 4; ++i)
+            w.add(TemplateName(i), "new template " + std::to_string(i));
         return w.build();
     }
 

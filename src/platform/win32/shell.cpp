@@ -38,20 +38,25 @@ std::string HexResult(HRESULT hr) {
     return text;
 }
 
+// The shell link's class id, held here: libuuid keeps every id of the system in one section,
+// 40 KB the stub would carry for this one. The interfaces' ids come from their declarations.
+constexpr CLSID kShellLinkClass = {
+    0x00021401, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
 class RealShellLink final : public ShellLink {
   public:
     RealShellLink() {
         HRESULT hr =
-            CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
-                             IID_IUnknown, object_.Out());
+            CoCreateInstance(kShellLinkClass, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
+                             __uuidof(IUnknown), object_.Out());
         if (FAILED(hr))
             throw ShellLinkError("The shell link object cannot be created (" + HexResult(hr) + ")",
                                  static_cast<std::int32_t>(hr));
-        hr = object_->QueryInterface(IID_IShellLinkA, link_.Out());
+        hr = object_->QueryInterface(__uuidof(IShellLinkA), link_.Out());
         if (FAILED(hr) || !link_.Get())
             throw ShellLinkError("The shell link object has no IShellLinkA interface",
                                  static_cast<std::int32_t>(hr));
-        hr = object_->QueryInterface(IID_IPersistFile, file_.Out());
+        hr = object_->QueryInterface(__uuidof(IPersistFile), file_.Out());
         if (FAILED(hr) || !file_.Get())
             throw ShellLinkError("The shell link object has no IPersistFile interface",
                                  static_cast<std::int32_t>(hr));
